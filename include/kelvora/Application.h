@@ -1,0 +1,50 @@
+// The application object: title, main window hook, message processing,
+// termination and the main loop, all on top of the loop back-end in force.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "kelvora/LoopBackend.h"
+
+namespace kelvora {
+
+class TApplication {
+ public:
+  TApplication();
+
+  const std::string& Title() const { return title_; }
+  void SetTitle(const std::string& Value) { title_ = Value; }
+
+  // The main window's close request (a GUI host installs it). Without one,
+  // closing the main window terminates the application.
+  void SetMainWindowClose(std::function<void()> Close) { mainWindowClose_ = std::move(Close); }
+  bool HasMainWindow() const { return static_cast<bool>(mainWindowClose_); }
+  void CloseMainWindow();
+
+  // Processes all pending messages (hand-offs, posted calls, due timers).
+  void ProcessMessages();
+  void Terminate();
+  bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+  // For hosts (and tests) that run the loop again after a termination.
+  void ClearTerminated() { terminated_.store(false, std::memory_order_release); }
+  // Runs the main loop until Terminate.
+  void Run();
+
+  // The UI thread is the thread that first used the application object.
+  std::thread::id MainThreadId() const { return mainThread_; }
+  bool IsMainThread() const { return std::this_thread::get_id() == mainThread_; }
+  TLoopBackend& Backend() const { return LoopBackend(); }
+
+ private:
+  std::string title_;
+  std::function<void()> mainWindowClose_;
+  std::atomic<bool> terminated_{false};
+  std::thread::id mainThread_;
+};
+
+TApplication& Application();
+
+}  // namespace kelvora

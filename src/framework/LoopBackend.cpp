@@ -1,0 +1,129 @@
+#include "kelvora/LoopBackend.h"
+
+#include <memory>
+
+#include "kelvora/Application.h"
+#include "kelvora/PlainLoop.h"
+
+namespace kelvora {
+
+namespace {
+
+enum : uint32_t { kQueued = 0, kDone = 1, kDropped = 2 };
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+std::atomic<TLoopBackend*> gBackend{nullptr};
+
+}  // namespace
+
+// One hand-off. Shared between the sender and the UI thread so that neither
+// side touches freed memory when the other finishes first.
+struct TLoopBackend::SentCall {
+  const std::function<void()>* Call = nullptr;
+  const std::atomic<bool>* Cancel = nullptr;
+  std::exception_ptr Error;
+  std::atomic<uint32_t> State{kQueued};
+
+  void Complete(uint32_t how) {
+    State.store(how, std::memory_order_release);
+    State.notify_one();
+  }
+};
+
+TLoopBackend::TLoopBackend() = default;
+
+TLoopBackend::~TLoopBackend() {
+  // Release any sender still queued; its call can no longer run.
+  std::lock_guard lk(sendMutex_);
+  for (auto& rec : sends_) rec->Complete(kDropped);
+  sends_.clear();
+}
+
+bool TLoopBackend::Send(const std::function<void()>& Call, const std::atomic<bool>* Cancel) {
+  if (Cancel != nullptr && Cancel->load(std::memory_order_acquire)) return false;
+  if (Application().IsMainThread()) {
+    Call();
+    return true;
+  }
+  auto rec = std::make_shared<SentCall>();
+  rec->Call = &Call;
+  rec->Cancel = Cancel;
+  {
+    std::lock_guard lk(sendMutex_);
+    sends_.push_back(rec);
+    pendingSends_.fetch_add(1, std::memory_order_seq_cst);
+  }
+  if (parked_.load(std::memory_order_seq_cst)) Wake();
+
+  // Spin while the UI thread is likely to answer soon, then park.
+  const auto until = std::chrono::steady_clock::now() + kSpin;
+  uint32_t state;
+  unsigned n = 0;
+  while ((state = rec->State.load(std::memory_order_acquire)) == kQueued) {
+    CpuRelax();
+    if ((++n & 63) == 0 && std::chrono::steady_clock::now() >= until) rec->State.wait(kQueued, std::memory_order_acquire);
+  }
+  if (state == kDropped) return false;
+  if (rec->Error) std::rethrow_exception(rec->Error);
+  return true;
+}
+
+bool TLoopBackend::ServeSentCalls() {
+  bool any = false;
+  for (;;) {
+    std::shared_ptr<SentCall> rec;
+    {
+      std::lock_guard lk(sendMutex_);
+      if (sends_.empty()) break;
+      rec = std::move(sends_.front());
+      sends_.pop_front();
+      pendingSends_.fetch_sub(1, std::memory_order_seq_cst);
+    }
+    if (rec->Cancel != nullptr && rec->Cancel->load(std::memory_order_acquire)) {
+      rec->Complete(kDropped);
+      continue;
+    }
+    try {
+      (*rec->Call)();
+    } catch (...) {
+      rec->Error = std::current_exception();
+    }
+    rec->Complete(kDone);
+    any = true;
+  }
+  return any;
+}
+
+void TLoopBackend::DropCancelledCalls() {
+  std::lock_guard lk(sendMutex_);
+  for (auto it = sends_.begin(); it != sends_.end();) {
+    if ((*it)->Cancel != nullptr && (*it)->Cancel->load(std::memory_order_acquire)) {
+      (*it)->Complete(kDropped);
+      it = sends_.erase(it);
+      pendingSends_.fetch_sub(1, std::memory_order_seq_cst);
+    } else {
+      ++it;
+    }
+  }
+}
+
+TLoopBackend& LoopBackend() {
+  TLoopBackend* b = gBackend.load(std::memory_order_acquire);
+  if (b != nullptr) return *b;
+  static TPlainLoopBackend plain;
+  return plain;
+}
+
+void SetLoopBackend(TLoopBackend* Backend) { gBackend.store(Backend, std::memory_order_release); }
+
+void TSignal::Set() {
+  state_.store(true, std::memory_order_seq_cst);
+  LoopBackend().Wake();
+}
+
+}  // namespace kelvora

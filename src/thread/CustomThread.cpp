@@ -1,0 +1,114 @@
+#include "kelvora/Application.h"
+#include "thread/ThreadState.h"
+
+namespace kelvora {
+
+TkvCustomThread::TkvCustomThread(TComponent* AOwner) : TComponent(AOwner) {
+  Application();  // the UI thread is the one that creates components
+  thread_ = new TkvEventThread(this);
+}
+
+TkvCustomThread::~TkvCustomThread() {
+  Destroying();
+  *alive_ = false;
+  if (thread_ != nullptr) {
+    if (thread_->Running()) Terminate(true);
+    delete thread_;
+    thread_ = nullptr;
+  }
+}
+
+void TkvCustomThread::Loaded() {
+  TComponent::Loaded();
+  if (thread_ != nullptr) thread_->SetSuspended(storedSuspended_);
+}
+
+bool TkvCustomThread::Execute() {
+  Terminate(true);
+  TkvEventThread* job = thread_;
+  if (freeOwnerOnFinish_) job->SetFreeOnTerminate(true);
+  job->SetHandleExceptions(handleExceptions_);
+  job->Resume();
+  if (!waitThread_) return true;
+
+  // Keep what the wait needs: handlers that run inside it may replace the
+  // thread object or free this component.
+  std::weak_ptr<bool> alive = alive_;
+  const TSignal* finished = &job->Finished();
+  TLoopBackend& loop = LoopBackend();
+  for (;;) {
+    TWaitResult r = loop.WaitFor(finished, waitTimeout_, TWakeMask::AnyInput);
+    if (r == TWaitResult::Timeout) {
+      bool stopJob = true;
+      if (OnWaitTimeout) OnWaitTimeout(this, stopJob);
+      if (stopJob && !alive.expired() && thread_ == job) Terminate(true);
+      return !stopJob;
+    }
+    Application().ProcessMessages();
+    if (alive.expired()) return true;
+    if (r != TWaitResult::Input || IsDestroying() || Application().Terminated()) return true;
+    // A handler may have started another job: wait for the one now current.
+    if (thread_ != job) {
+      job = thread_;
+      finished = &job->Finished();
+    }
+  }
+}
+
+void TkvCustomThread::Suspend() {
+  if (thread_ != nullptr) thread_->Suspend();
+}
+
+void TkvCustomThread::Terminate(bool Immediately) {
+  detail::ThreadState* current = detail::CurrentJob();
+  if (Immediately && current != nullptr && current->Component == this) {
+    // Called from the job's own body: end it here.
+    current->Terminated.store(true);
+    throw EThreadStop{};
+  }
+  if (thread_ == nullptr) return;
+  if (Immediately)
+    thread_ = thread_->Kill();
+  else
+    thread_->Terminate();
+}
+
+void TkvCustomThread::Synchronize(const std::function<void()>& Method) {
+  auto guarded = [this, &Method] {
+    if (Owner() != nullptr && Owner()->IsDestroying()) return;
+    Method();
+  };
+  // On the worker, go through the job's own state: the UI thread may replace
+  // the current thread object meanwhile.
+  detail::ThreadState* current = detail::CurrentJob();
+  if (current != nullptr && current->Component == this)
+    detail::Marshal(*current, guarded);
+  else if (thread_ != nullptr)
+    thread_->Synchronize(guarded);
+}
+
+bool TkvCustomThread::Running() const { return thread_ != nullptr && thread_->Running(); }
+bool TkvCustomThread::Terminated() const { return thread_ != nullptr && thread_->Terminated(); }
+TThreadPriority TkvCustomThread::Priority() const { return thread_ != nullptr ? thread_->Priority() : tpNormal; }
+void TkvCustomThread::SetPriority(TThreadPriority Value) {
+  if (thread_ != nullptr) thread_->SetPriority(Value);
+}
+
+bool TkvCustomThread::Suspended() const {
+  if (IsDesigning() || thread_ == nullptr) return storedSuspended_;
+  return thread_->Suspended();
+}
+
+void TkvCustomThread::SetSuspended(bool Value) {
+  storedSuspended_ = Value;
+  if (!IsDesigning() && thread_ != nullptr) thread_->SetSuspended(Value);
+}
+
+TNotifyEvent TkvCustomThread::OnExecute() const { return thread_->OnExecute(); }
+void TkvCustomThread::SetOnExecute(TNotifyEvent Handler) { thread_->SetOnExecute(std::move(Handler)); }
+TNotifyEvent TkvCustomThread::OnException() const { return thread_->OnException(); }
+void TkvCustomThread::SetOnException(TNotifyEvent Handler) { thread_->SetOnException(std::move(Handler)); }
+TNotifyEvent TkvCustomThread::OnFinish() const { return thread_->OnFinish(); }
+void TkvCustomThread::SetOnFinish(TNotifyEvent Handler) { thread_->SetOnFinish(std::move(Handler)); }
+
+}  // namespace kelvora
