@@ -33,7 +33,7 @@ class TApplication {
   // Runs the main loop until Terminate.
   void Run();
 
-  // The UI thread is the thread that first used the application object.
+  // The UI thread: the thread that started the program.
   std::thread::id MainThreadId() const { return mainThread_; }
   bool IsMainThread() const { return std::this_thread::get_id() == mainThread_; }
   TLoopBackend& Backend() const { return LoopBackend(); }

@@ -5,9 +5,15 @@ namespace kelvora {
 TApplication::TApplication() : mainThread_(std::this_thread::get_id()) {}
 
 TApplication& Application() {
-  static TApplication app;
-  return app;
+  static TApplication* app = new TApplication;  // never destroyed, as the loop back-end
+  return *app;
 }
+
+namespace {
+// Created while the program starts, so the UI thread is the main thread even
+// when a worker is the first to ask.
+[[maybe_unused]] TApplication& gCreatedAtStart = Application();
+}  // namespace
 
 void TApplication::CloseMainWindow() {
   if (mainWindowClose_)

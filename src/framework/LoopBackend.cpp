@@ -115,8 +115,10 @@ void TLoopBackend::DropCancelledCalls() {
 TLoopBackend& LoopBackend() {
   TLoopBackend* b = gBackend.load(std::memory_order_acquire);
   if (b != nullptr) return *b;
-  static TPlainLoopBackend plain;
-  return plain;
+  // Never destroyed: a job stopped at once may still be unwinding on its
+  // detached thread while the program exits, and it signals through here.
+  static TPlainLoopBackend* plain = new TPlainLoopBackend;
+  return *plain;
 }
 
 void SetLoopBackend(TLoopBackend* Backend) { gBackend.store(Backend, std::memory_order_release); }
