@@ -153,6 +153,14 @@ class TkvCustomThread : public TComponent {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
+// For a job's body: the same as its component's Synchronize and Terminated,
+// without touching the component. A body whose job may be stopped at once
+// (and its component freed) uses these, since the component may be gone by
+// the time it next looks. Outside a job's body, SynchronizeCurrentJob runs
+// Method directly and CurrentJobTerminated is false.
+void SynchronizeCurrentJob(const std::function<void()>& Method);
+bool CurrentJobTerminated();
+
 // The per-process hand-off channel exists from the first thread object to the
 // last. These report its state.
 int ThreadObjectCount();

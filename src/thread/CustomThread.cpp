@@ -87,6 +87,24 @@ void TkvCustomThread::Synchronize(const std::function<void()>& Method) {
     thread_->Synchronize(guarded);
 }
 
+void SynchronizeCurrentJob(const std::function<void()>& Method) {
+  detail::ThreadState* current = detail::CurrentJob();
+  if (current == nullptr) {
+    Method();
+    return;
+  }
+  detail::Marshal(*current, [current, &Method] {
+    TComponent* owner = current->Component->Owner();
+    if (owner != nullptr && owner->IsDestroying()) return;
+    Method();
+  });
+}
+
+bool CurrentJobTerminated() {
+  detail::ThreadState* current = detail::CurrentJob();
+  return current != nullptr && current->Terminated.load();
+}
+
 bool TkvCustomThread::Running() const { return thread_ != nullptr && thread_->Running(); }
 bool TkvCustomThread::Terminated() const { return thread_ != nullptr && thread_->Terminated(); }
 TThreadPriority TkvCustomThread::Priority() const { return thread_ != nullptr ? thread_->Priority() : tpNormal; }

@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "kelvora/Application.h"
+#include "kelvora/kvThread.h"
+
+using namespace kelvora;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs the UI loop until Done() holds; gives up after a generous bound so a
+// broken build fails instead of hanging.
+template <class Pred>
+bool PumpUntil(Pred Done, std::chrono::seconds limit = 20s) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!Done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    LoopBackend().WaitFor(nullptr, 10, TWakeMask::AnyInput);
+    Application().ProcessMessages();
+  }
+  return true;
+}
+
+// A gate a worker can wait at until the test opens it.
+struct Gate {
+  std::mutex m;
+  std::condition_variable cv;
+  bool open = false;
+  void Open() {
+    { std::lock_guard lk(m); open = true; }
+    cv.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lk(m);
+    cv.wait(lk, [&] { return open; });
+  }
+};
+
+}  // namespace
+
+TEST(ThreadChannel, SharedByAllThreadObjectsAndTornDownWithTheLast) {
+  ASSERT_EQ(ThreadObjectCount(), 0);
+  auto* a = new TkvCustomThread(nullptr);
+  auto* b = new TkvCustomThread(nullptr);
+  EXPECT_EQ(ThreadObjectCount(), 2);
+  EXPECT_TRUE(ThreadChannelActive());
+  delete a;
+  EXPECT_TRUE(ThreadChannelActive());
+  delete b;
+  EXPECT_FALSE(ThreadChannelActive());
+  TkvCustomThread c(nullptr);
+  EXPECT_TRUE(ThreadChannelActive()) << "created again by the next thread object";
+}
+
+TEST(ThreadObject, NeverResumedObjectIsFreedPromptlyWithoutAnOSThread) {
+  TkvCustomThread owner(nullptr);
+  auto* t = new TkvEventThread(&owner);
+  EXPECT_TRUE(t->Suspended());
+  EXPECT_EQ(t->ThreadID(), 0);
+  delete t;
+  SUCCEED();
+}
+
+TEST(ThreadObject, ResumeClearsSuspendedOnlyWhenTheCountReachesZero) {
+  TkvCustomThread owner(nullptr);
+  TkvEventThread* t = owner.Thread();
+  t->Suspend();  // count 2
+  EXPECT_EQ(t->Resume(), 2);
+  EXPECT_TRUE(t->Suspended());
+  t->Suspend();
+  t->Resume();
+  EXPECT_TRUE(t->Suspended());
+}
+
+TEST(Execute, RunsTheBodyOnAWorkerAndHandlersOnTheUIThread) {
+  TkvCustomThread c(nullptr);
+  std::thread::id bodyThread, syncThread, finishThread;
+  TObject* sender = nullptr;
+  bool finished = false;
+  c.SetOnExecute([&](TObject* s) {
+    sender = s;
+    bodyThread = std::this_thread::get_id();
+    c.Synchronize([&] { syncThread = std::this_thread::get_id(); });
+  });
+  c.SetOnFinish([&](TObject*) {
+    finishThread = std::this_thread::get_id();
+    finished = true;
+  });
+  EXPECT_TRUE(c.Execute());
+  ASSERT_TRUE(PumpUntil([&] { return finished; }));
+  EXPECT_EQ(sender, &c);
+  EXPECT_NE(bodyThread, std::this_thread::get_id());
+  EXPECT_EQ(syncThread, std::this_thread::get_id());
+  EXPECT_EQ(finishThread, std::this_thread::get_id());
+  ASSERT_TRUE(PumpUntil([&] { return !c.Running(); }));
+}
+
+TEST(Execute, ReplacesARunningJobCarryingHandlersAndPriority) {
+  if (::geteuid() != 0) GTEST_SKIP() << "raising a thread's priority needs privileges";
+  TkvCustomThread c(nullptr);
+  c.SetPriority(tpHigher);
+  std::atomic<int> jobs{0};
+  std::atomic<int> niceSeen[3] = {99, 99, 99};
+  std::atomic<bool> firstUnwound{false};
+  int eventsAfterReplace = 0;
+  bool replaced = false;
+  Gate release;
+  c.SetOnExecute([&](TObject*) {
+    int n = jobs++;
+    niceSeen[n] = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+    if (n == 0) {
+      release.Wait();
+      try {
+        c.Synchronize([&] { if (replaced) ++eventsAfterReplace; });
+      } catch (const EThreadStop&) {
+        firstUnwound = true;
+        throw;
+      }
+    }
+  });
+  int finishes = 0;
+  c.SetOnFinish([&](TObject*) { ++finishes; });
+  c.Execute();
+  ASSERT_TRUE(PumpUntil([&] { return jobs == 1; }));
+  TkvEventThread* first = c.Thread();
+  c.Execute();  // stops the first job at once
+  replaced = true;
+  EXPECT_NE(c.Thread(), first);
+  ASSERT_TRUE(PumpUntil([&] { return finishes == 1; }));
+  release.Open();
+  ASSERT_TRUE(PumpUntil([&] { return firstUnwound.load(); }));
+  EXPECT_EQ(eventsAfterReplace, 0);
+  EXPECT_EQ(finishes, 1) << "the stopped job's finish step never runs";
+  EXPECT_EQ(niceSeen[0], -5);
+  EXPECT_EQ(niceSeen[1], -5);
+  EXPECT_EQ(OSValueToPriority(NiceToOSValue(-5)), tpHigher);
+}
+
+TEST(Priority, ValuesOutsideTheTableReadAsNormal) {
+  EXPECT_EQ(OSValueToPriority(3), tpNormal);
+  EXPECT_EQ(OSValueToPriority(NiceToOSValue(7)), tpNormal);
+  EXPECT_EQ(OSValueToPriority(-15), tpIdle);
+  EXPECT_EQ(PriorityToOSValue(tpTimeCritical), 15);
+}
+
+TEST(WaitThread, WaitsForTheJobWhileTheUIStaysResponsive) {
+  TkvCustomThread c(nullptr);
+  c.SetWaitThread(true);
+  bool postedRan = false;
+  std::atomic<bool> bodyDone{false};
+  c.SetOnExecute([&](TObject*) {
+    LoopBackend().Post([&] { postedRan = true; });
+    c.Synchronize([] {});
+    bodyDone = true;
+  });
+  EXPECT_TRUE(c.Execute());
+  EXPECT_TRUE(bodyDone);
+  EXPECT_TRUE(postedRan);
+}
+
+TEST(WaitThread, TimeoutWithoutHandlerStopsTheJob) {
+  TkvCustomThread c(nullptr);
+  c.SetWaitThread(true);
+  c.SetWaitTimeout(50);
+  Gate release;
+  std::atomic<bool> unwound{false};
+  bool finished = false;
+  c.SetOnExecute([&](TObject*) {
+    release.Wait();
+    try {
+      c.Synchronize([] {});
+    } catch (const EThreadStop&) {
+      unwound = true;
+      throw;
+    }
+  });
+  c.SetOnFinish([&](TObject*) { finished = true; });
+  EXPECT_FALSE(c.Execute());
+  release.Open();
+  ASSERT_TRUE(PumpUntil([&] { return unwound.load(); }));
+  EXPECT_FALSE(finished);
+}
+
+TEST(WaitThread, HandlerThatClearsStopJobLetsTheJobRunOn) {
+  TkvCustomThread c(nullptr);
+  c.SetWaitThread(true);
+  c.SetWaitTimeout(50);
+  Gate release;
+  int timeouts = 0;
+  bool finished = false;
+  c.OnWaitTimeout = [&](TObject* s, bool& stop) {
+    EXPECT_EQ(s, &c);
+    ++timeouts;
+    stop = false;
+  };
+  c.SetOnExecute([&](TObject*) { release.Wait(); });
+  c.SetOnFinish([&](TObject*) { finished = true; });
+  EXPECT_TRUE(c.Execute());
+  EXPECT_EQ(timeouts, 1);
+  release.Open();
+  ASSERT_TRUE(PumpUntil([&] { return finished; }));
+}
+
+TEST(Exceptions, MarshalledExceptionIsDroppedOrRaisedInTheWorker) {
+  for (bool handle : {true, false}) {
+    TkvCustomThread c(nullptr);
+    c.SetHandleExceptions(handle);
+    std::atomic<bool> continued{false}, surfaced{false};
+    bool finished = false;
+    c.SetOnExecute([&](TObject*) {
+      try {
+        c.Synchronize([] { throw EConvertError("handler failed"); });
+        continued = true;
+      } catch (const EConvertError&) {
+        surfaced = true;
+      }
+    });
+    c.SetOnFinish([&](TObject*) { finished = true; });
+    c.Execute();
+    ASSERT_TRUE(PumpUntil([&] { return finished; }));
+    EXPECT_EQ(continued.load(), handle);
+    EXPECT_EQ(surfaced.load(), !handle);
+  }
+}
+
+TEST(Exceptions, BodyExceptionReachesOnExceptionAndTheFinishStepStillRuns) {
+  TkvCustomThread c(nullptr);
+  std::string log;
+  c.SetOnExecute([](TObject*) { throw std::runtime_error("network down"); });
+  c.SetOnException([&](TObject* s) {
+    EXPECT_EQ(s, &c);
+    log += "exception;";
+  });
+  c.SetOnFinish([&](TObject*) { log += "finish;"; });
+  c.Execute();
+  ASSERT_TRUE(PumpUntil([&] { return log.size() >= 17; }));
+  EXPECT_EQ(log, "exception;finish;");
+}
+
+TEST(Terminate, FromInsideTheBodyEndsItWithoutTheFinishStep) {
+  TkvCustomThread c(nullptr);
+  std::atomic<bool> after{false};
+  bool finished = false;
+  c.SetOnExecute([&](TObject*) {
+    c.Terminate(true);
+    after = true;
+  });
+  c.SetOnFinish([&](TObject*) { finished = true; });
+  TkvEventThread* job = nullptr;
+  c.Execute();
+  job = c.Thread();
+  ASSERT_TRUE(PumpUntil([&] { return job->Finished().IsSet(); }));
+  EXPECT_FALSE(after);
+  EXPECT_FALSE(finished);
+  EXPECT_FALSE(c.Running());
+  EXPECT_EQ(c.Thread(), job) << "the thread object is not replaced";
+}
+
+TEST(Terminate, PoliteStopIsSeenByTheBody) {
+  TkvCustomThread c(nullptr);
+  std::atomic<bool> started{false};
+  bool finished = false;
+  c.SetOnExecute([&](TObject*) {
+    started = true;
+    while (!c.Terminated()) std::this_thread::sleep_for(1ms);
+  });
+  c.SetOnFinish([&](TObject*) { finished = true; });
+  c.Execute();
+  ASSERT_TRUE(PumpUntil([&] { return started.load(); }));
+  c.Terminate(false);
+  ASSERT_TRUE(PumpUntil([&] { return finished; }));
+}
+
+TEST(Destroy, ComponentFreedWhileItsJobRunsDeliversNothingMore) {
+  auto* owner = new TComponent(nullptr);
+  auto* c = new TkvCustomThread(owner);
+  Gate release;
+  std::atomic<bool> running{false}, unwound{false};
+  auto handlerRuns = std::make_shared<std::atomic<int>>(0);
+  c->SetOnExecute([&, handlerRuns](TObject*) {
+    running = true;
+    release.Wait();
+    try {
+      // The component is gone by now: only the job's own state is touched.
+      SynchronizeCurrentJob([handlerRuns] { ++*handlerRuns; });
+    } catch (const EThreadStop&) {
+      unwound = true;
+      throw;
+    }
+  });
+  c->SetOnFinish([handlerRuns](TObject*) { ++*handlerRuns; });
+  c->Execute();
+  ASSERT_TRUE(PumpUntil([&] { return running.load(); }));
+  delete owner;  // takes the component with it
+  release.Open();
+  ASSERT_TRUE(PumpUntil([&] { return unwound.load(); }));
+  Application().ProcessMessages();
+  EXPECT_EQ(*handlerRuns, 0);
+}
+
+TEST(FreeOwnerOnFinish, FreesTheOwnerAfterTheFinishHandler) {
+  struct TOwner : TComponent {
+    bool* gone;
+    TOwner(bool* g) : TComponent(nullptr), gone(g) {}
+    ~TOwner() override { *gone = true; }
+  };
+  bool gone = false;
+  auto* owner = new TOwner(&gone);
+  auto* c = new TkvCustomThread(owner);
+  c->SetFreeOwnerOnFinish(true);
+  bool finished = false;
+  c->SetOnExecute([](TObject*) {});
+  c->SetOnFinish([&](TObject*) { finished = true; });
+  c->Execute();
+  ASSERT_TRUE(PumpUntil([&] { return gone; }));
+  EXPECT_TRUE(finished);
+  // The old thread object frees itself once its procedure has ended.
+  ASSERT_TRUE(PumpUntil([&] { return ThreadObjectCount() == 0; }));
+}
