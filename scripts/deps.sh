@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when
+# any is missing. Safe to run again.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libcurl4-openssl-dev
+  clang libclang-rt-14-dev
+  nginx openssl curl python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
