@@ -1,0 +1,56 @@
+// An upgrade-UI for headless hosts: questions are answered on the terminal,
+// progress is one line redrawn in place, passwords are read without echo.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "kelvora/kvUpgradeUI.h"
+
+namespace kelvora {
+
+class TkvConsoleUpgradeUI : public TkvUpgradeUI {
+ public:
+  enum TMode {
+    cmAsk,        // ask on the terminal; without one, refuse (answer No / Cancel) and say why
+    cmAssumeYes,  // never ask: every question is answered Yes, passwords are refused
+  };
+  // In and Out default to the controlling terminal; tests pass their own.
+  explicit TkvConsoleUpgradeUI(TMode Mode = cmAsk, std::FILE* In = nullptr, std::FILE* Out = nullptr);
+  ~TkvConsoleUpgradeUI() override;
+
+  bool AskUpgrade(const std::string& Text) override;
+  bool AskPassword(const std::string& Text, std::string& Username, std::string& Password) override;
+  int MessageBox(const std::string& Text, const std::string& Caption, unsigned Flags) override;
+  void ShowWizard(const TkvWizardOptions& Options, TkvWizardHooks Hooks) override;
+  bool HasWizard() const override { return open_; }
+  void WizardFile(const std::string& FileURL, const std::string& AllDownloading) override;
+  void WizardFileSize(const std::string& Text) override;
+  void WizardProgress(int PercentsDone, int TotalPercentsDone, const std::string& TransferRate,
+                      const std::string& TimeLeft) override;
+  void ShowWizardCompleted() override;
+  void DestroyWizard() override;
+
+  // The one-line progress display, for a given terminal width.
+  static std::string ProgressLine(int PercentsDone, int TotalPercentsDone, const std::string& Size,
+                                  const std::string& Rate, const std::string& TimeLeft, int Width);
+
+ private:
+  bool Interactive();
+  bool AskYesNo(const std::string& Question);
+  std::string ReadLine(bool Echo);
+  void Say(const std::string& Text);
+  void EndProgressLine();
+
+  TMode mode_;
+  std::FILE* in_;
+  std::FILE* out_;
+  std::FILE* tty_ = nullptr;  // opened here, closed by the destructor
+  bool open_ = false;
+  bool progressShown_ = false;
+  std::string size_;
+  std::string file_;
+  TkvWizardHooks hooks_;
+};
+
+}  // namespace kelvora

@@ -1,0 +1,168 @@
+#include "kelvora/ConsoleUpgradeUI.h"
+
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "kelvora/LoopBackend.h"
+
+namespace kelvora {
+
+TkvConsoleUpgradeUI::TkvConsoleUpgradeUI(TMode Mode, std::FILE* In, std::FILE* Out)
+    : mode_(Mode), in_(In), out_(Out) {
+  if (in_ == nullptr || out_ == nullptr) {
+    tty_ = std::fopen("/dev/tty", "r+");
+    if (in_ == nullptr) in_ = tty_;
+    if (out_ == nullptr) out_ = tty_ != nullptr ? tty_ : stderr;
+  }
+}
+
+TkvConsoleUpgradeUI::~TkvConsoleUpgradeUI() {
+  if (tty_ != nullptr) std::fclose(tty_);
+}
+
+bool TkvConsoleUpgradeUI::Interactive() { return mode_ == cmAsk && in_ != nullptr; }
+
+void TkvConsoleUpgradeUI::Say(const std::string& Text) {
+  EndProgressLine();
+  std::fputs(Text.c_str(), out_);
+  if (Text.empty() || Text.back() != '\n') std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void TkvConsoleUpgradeUI::EndProgressLine() {
+  if (!progressShown_) return;
+  std::fputc('\n', out_);
+  progressShown_ = false;
+}
+
+std::string TkvConsoleUpgradeUI::ReadLine(bool Echo) {
+  termios saved{};
+  const int fd = ::fileno(in_);
+  const bool tty = ::isatty(fd) != 0;
+  if (!Echo && tty && ::tcgetattr(fd, &saved) == 0) {
+    termios quiet = saved;
+    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  int c;
+  while ((c = std::fgetc(in_)) != EOF && c != '\n') line += static_cast<char>(c);
+  if (!Echo && tty) {
+    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    std::fputc('\n', out_);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+bool TkvConsoleUpgradeUI::AskYesNo(const std::string& Question) {
+  if (mode_ == cmAssumeYes) {
+    Say(Question + " yes (assumed)");
+    return true;
+  }
+  if (!Interactive()) {
+    Say(Question + " no (no terminal to ask on; run with the assume-yes mode to answer yes)");
+    return false;
+  }
+  for (int tries = 0; tries < 5; ++tries) {
+    std::fputs((Question + " [y/n] ").c_str(), out_);
+    std::fflush(out_);
+    if (std::feof(in_)) break;
+    std::string a = ReadLine(true);
+    if (a == "y" || a == "Y" || a == "yes") return true;
+    if (a == "n" || a == "N" || a == "no" || std::feof(in_)) return false;
+  }
+  return false;
+}
+
+bool TkvConsoleUpgradeUI::AskUpgrade(const std::string& Text) {
+  EndProgressLine();
+  Say(Text);
+  return AskYesNo("Upgrade now?");
+}
+
+bool TkvConsoleUpgradeUI::AskPassword(const std::string& Text, std::string& Username, std::string& Password) {
+  Say(Text);
+  if (!Interactive()) {
+    Say(mode_ == cmAssumeYes ? "A password cannot be assumed: cancelled."
+                             : "No terminal to ask for a password on: cancelled.");
+    return false;
+  }
+  std::fprintf(out_, "User name [%s]: ", Username.c_str());
+  std::fflush(out_);
+  std::string user = ReadLine(true);
+  if (std::feof(in_) && user.empty()) return false;
+  std::fputs("Password: ", out_);
+  std::fflush(out_);
+  std::string pass = ReadLine(false);
+  if (!user.empty()) Username = user;
+  Password = pass;
+  return true;
+}
+
+int TkvConsoleUpgradeUI::MessageBox(const std::string& Text, const std::string& Caption, unsigned Flags) {
+  Say("[" + Caption + "] " + Text);
+  if ((Flags & mbButtonMask) == mbYesNo) return AskYesNo("Answer:") ? idYes : idNo;
+  return idOK;
+}
+
+void TkvConsoleUpgradeUI::ShowWizard(const TkvWizardOptions&, TkvWizardHooks Hooks) {
+  open_ = true;
+  hooks_ = std::move(Hooks);
+  size_.clear();
+}
+
+void TkvConsoleUpgradeUI::WizardFile(const std::string& FileURL, const std::string& AllDownloading) {
+  EndProgressLine();
+  file_ = FileURL;
+  Say(AllDownloading + ": " + FileURL);
+  size_.clear();
+}
+
+void TkvConsoleUpgradeUI::WizardFileSize(const std::string& Text) { size_ = Text; }
+
+std::string TkvConsoleUpgradeUI::ProgressLine(int PercentsDone, int TotalPercentsDone, const std::string& Size,
+                                              const std::string& Rate, const std::string& TimeLeft, int Width) {
+  std::string tail = " " + std::to_string(PercentsDone) + "% (all " + std::to_string(TotalPercentsDone) + "%)";
+  for (const auto* part : {&Size, &Rate, &TimeLeft})
+    if (!part->empty()) tail += "  " + *part;
+  int bar = std::clamp(Width - static_cast<int>(tail.size()) - 3, 10, 50);
+  int filled = std::clamp(PercentsDone, 0, 100) * bar / 100;
+  std::string line = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(bar - filled), ' ') + "]" + tail;
+  if (static_cast<int>(line.size()) > Width && Width > 0) line.resize(static_cast<size_t>(Width));
+  return line;
+}
+
+void TkvConsoleUpgradeUI::WizardProgress(int PercentsDone, int TotalPercentsDone, const std::string& TransferRate,
+                                         const std::string& TimeLeft) {
+  int width = 80;
+  winsize ws{};
+  if (::ioctl(::fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) width = ws.ws_col;
+  std::string line = ProgressLine(PercentsDone, TotalPercentsDone, size_, TransferRate, TimeLeft, width - 1);
+  std::fprintf(out_, "\r%s\033[K", line.c_str());
+  std::fflush(out_);
+  progressShown_ = true;
+}
+
+void TkvConsoleUpgradeUI::ShowWizardCompleted() {
+  Say("All files downloaded.");
+  // Nothing to press on a console: the completion page closes at once.
+  LoopBackend().Post([this] {
+    if (!open_) return;
+    open_ = false;
+    auto hooks = std::move(hooks_);
+    hooks_ = {};
+    if (hooks.Closed) hooks.Closed();
+  });
+}
+
+void TkvConsoleUpgradeUI::DestroyWizard() {
+  EndProgressLine();
+  open_ = false;
+  hooks_ = {};
+}
+
+}  // namespace kelvora
