@@ -179,7 +179,8 @@ void THandleStream::SetSize(int64_t NewSize) {
 namespace {
 int OpenFile(const std::string& name, uint32_t mode, uint32_t rights) {
   int flags = O_CLOEXEC;
-  if (mode == fmCreate) {
+  const bool create = (mode & fmCreate) == fmCreate;
+  if (create) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
   } else {
     switch (mode & 3) {
@@ -191,7 +192,7 @@ int OpenFile(const std::string& name, uint32_t mode, uint32_t rights) {
   int fd = ::open(name.c_str(), flags, static_cast<mode_t>(rights));
   if (fd < 0) {
     std::string why = std::strerror(errno);
-    if (mode == fmCreate) throw EFCreateError("Cannot create file \"" + name + "\". " + why);
+    if (create) throw EFCreateError("Cannot create file \"" + name + "\". " + why);
     throw EFOpenError("Cannot open file \"" + name + "\". " + why);
   }
   return fd;
