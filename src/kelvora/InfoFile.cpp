@@ -1,0 +1,66 @@
+#include "kelvora/InfoFile.h"
+
+#include <unordered_map>
+
+#include "utils/TextUtils.h"
+
+namespace kelvora {
+
+namespace {
+
+std::string ValueAt(const std::string& Text, size_t start, bool Braced) {
+  size_t end = start;
+  if (Braced) {
+    end = Text.find('}', start);
+    if (end == std::string::npos) end = Text.size();
+  } else {
+    while (end < Text.size() && static_cast<unsigned char>(Text[end]) >= 32) ++end;
+  }
+  return Text.substr(start, end - start);
+}
+
+}  // namespace
+
+std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced) {
+  std::string pattern = utils::LowerCase(Key + "=");
+  if (Braced) pattern += "{";
+  const size_t at = utils::LowerCase(Text).find(pattern);
+  if (at == std::string::npos) return {};
+  return ValueAt(Text, at + pattern.size(), Braced);
+}
+
+void ReadFileList(const std::string& Text, TkvStringList& List) {
+  List.Clear();
+  // One pass finds the first "#url<digits>=" of every number, so that a text
+  // with thousands of entries costs no more than reading it once.
+  const std::string lower = utils::LowerCase(Text);
+  std::unordered_map<std::string, size_t> firstValue;
+  for (size_t at = lower.find("#url"); at != std::string::npos; at = lower.find("#url", at + 1)) {
+    size_t d = at + 4;
+    while (d < lower.size() && lower[d] >= '0' && lower[d] <= '9') ++d;
+    if (d < lower.size() && lower[d] == '=') firstValue.emplace(lower.substr(at + 4, d - at - 4), d + 1);
+  }
+  auto value = [&](const std::string& number) {
+    auto it = firstValue.find(number);
+    return it == firstValue.end() ? std::string() : ValueAt(Text, it->second, false);
+  };
+  for (const char* number : {"", "0"}) {
+    std::string v = value(number);
+    if (!v.empty()) List.Add(v);
+  }
+  // Numbering goes on from the entries read so far; a gap ends the list.
+  for (int n = List.Count() + 1;; ++n) {
+    std::string v = value(std::to_string(n));
+    if (v.empty()) break;
+    List.Add(v);
+  }
+}
+
+int ReadUpgradeMethod(const std::string& Text) {
+  const std::string m = ReadInfoValue(Text, "#method");
+  if (!m.empty() && m[0] == '1') return 1;
+  if (!m.empty() && m[0] == '2') return 2;
+  return 0;
+}
+
+}  // namespace kelvora

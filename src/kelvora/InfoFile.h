@@ -1,0 +1,22 @@
+// Reading the info file: key=value pairs found anywhere in the text.
+#pragma once
+
+#include <string>
+
+#include "kelvora/kvUtils.h"
+
+namespace kelvora {
+
+// The value of Key (matched without regard to A-Z case, the "=" directly
+// after it): the text after "Key=" up to the first control character, or,
+// with Braced, the text after "Key={" up to the first "}". Empty when absent.
+std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced = false);
+
+// Fills List with the file entries: "#url", "#url0", then "#url<N>" numbered
+// on from the count already read, until the first missing number.
+void ReadFileList(const std::string& Text, TkvStringList& List);
+
+// 0 self-upgrade, 1 external setup, 2 redirect to URL, from "#method".
+int ReadUpgradeMethod(const std::string& Text);
+
+}  // namespace kelvora

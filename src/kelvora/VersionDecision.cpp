@@ -1,0 +1,58 @@
+#include "kelvora/VersionDecision.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "kelvora/InfoFile.h"
+#include "kelvora/kvUtils.h"
+#include "utils/DateUtils.h"
+#include "utils/TextUtils.h"
+
+namespace kelvora {
+
+std::string FormatEngineDate(TDateTime Date) {
+  utils::TDateTimeParts p{};
+  if (!utils::TryDecodeDateTime(Date, p)) return {};
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", p.Month, p.Day, p.Year);
+  return buf;
+}
+
+bool ParseEngineDate(const std::string& Text, TDateTime& Date) {
+  const size_t a = Text.find('/');
+  if (a == std::string::npos) return false;
+  const size_t b = Text.find('/', a + 1);
+  if (b == std::string::npos) return false;
+  auto month = utils::StrToIntOpt(std::string_view(Text).substr(0, a));
+  auto day = utils::StrToIntOpt(std::string_view(Text).substr(a + 1, b - a - 1));
+  auto year = utils::StrToIntOpt(std::string_view(Text).substr(b + 1));
+  if (!month || !day || !year) return false;
+  return utils::TryEncodeDate(*year, *month, *day, Date);
+}
+
+TDateTime TodayDate() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  TDateTime d = 0;
+  utils::TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, d);
+  return d;
+}
+
+namespace {
+TDateTime DateOrToday(const std::string& Text) {
+  TDateTime d = 0;
+  return ParseEngineDate(Text, d) ? std::floor(d) : TodayDate();
+}
+}  // namespace
+
+bool IsNewerByDate(const std::string& Text, const std::string& VersionDate) {
+  return DateOrToday(VersionDate) < DateOrToday(ReadInfoValue(Text, "#date"));
+}
+
+bool IsNewerByNumber(const std::string& Text, const std::string& VersionNumber) {
+  return CompareVersions(ReadInfoValue(Text, "#version"), VersionNumber) > 0;
+}
+
+}  // namespace kelvora

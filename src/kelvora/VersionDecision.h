@@ -1,0 +1,26 @@
+// The version decision: is the release announced by an info file newer than
+// the running program?
+#pragma once
+
+#include <string>
+
+#include "kelvora/Types.h"
+
+namespace kelvora {
+
+// The engine's date form: two-digit month, "/", two-digit day, "/", four-digit
+// year, whatever the locale (10/15/2005 is the 15th of October 2005).
+std::string FormatEngineDate(TDateTime Date);
+// Reads month/day/year into a date; false when the fields are not decimal
+// integers forming a valid calendar date (the year is taken as written).
+bool ParseEngineDate(const std::string& Text, TDateTime& Date);
+// Today's local date (midnight).
+TDateTime TodayDate();
+
+// True when the "#date" of Text lies after VersionDate; either date, when
+// empty or malformed, counts as today.
+bool IsNewerByDate(const std::string& Text, const std::string& VersionDate);
+// True when "#version" of Text compares above VersionNumber.
+bool IsNewerByNumber(const std::string& Text, const std::string& VersionNumber);
+
+}  // namespace kelvora
