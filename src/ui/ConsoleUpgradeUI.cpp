@@ -27,8 +27,18 @@ bool TkvConsoleUpgradeUI::Interactive() { return mode_ == cmAsk && in_ != nullpt
 
 void TkvConsoleUpgradeUI::Say(const std::string& Text) {
   EndProgressLine();
-  std::fputs(Text.c_str(), out_);
-  if (Text.empty() || Text.back() != '\n') std::fputc('\n', out_);
+  // Some languages break their lines with a bare CR, which a terminal would
+  // take as a return to the start of the same line.
+  std::string lines;
+  for (size_t i = 0; i < Text.size(); ++i) {
+    if (Text[i] != '\r') {
+      lines += Text[i];
+    } else if (i + 1 >= Text.size() || Text[i + 1] != '\n') {
+      lines += '\n';
+    }
+  }
+  std::fputs(lines.c_str(), out_);
+  if (lines.empty() || lines.back() != '\n') std::fputc('\n', out_);
   std::fflush(out_);
 }
 

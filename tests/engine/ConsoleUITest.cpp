@@ -69,6 +69,13 @@ TEST(ConsoleUI, WithoutATerminalItRefusesAndSaysWhy) {
   EXPECT_NE(c.Output().find("no terminal"), std::string::npos);
 }
 
+TEST(ConsoleUI, BareCarriageReturnsBecomeLineBreaks) {
+  Console c("");
+  TkvConsoleUpgradeUI ui(TkvConsoleUpgradeUI::cmAssumeYes, c.in, c.out);
+  ui.MessageBox("one\rtwo\r\nthree", "Fejl", mbOK);
+  EXPECT_EQ(c.Output(), "[Fejl] one\ntwo\nthree\n");
+}
+
 TEST(ConsoleUI, InputAtItsEndAnswersNo) {
   Console c("");
   TkvConsoleUpgradeUI ui(TkvConsoleUpgradeUI::cmAsk, c.in, c.out);
