@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kelvora/LoopBackend.h"
 
@@ -33,6 +34,13 @@ class TApplication {
   // Runs the main loop until Terminate.
   void Run();
 
+  // The program's command line: ParamStr(0) is the program, ParamStr(1) the
+  // first parameter; "" past the end. Read from the system unless a host
+  // (or a test) sets it.
+  int ParamCount() const;
+  std::string ParamStr(int Index) const;
+  void SetArguments(std::vector<std::string> Arguments);
+
   // The UI thread: the thread that started the program.
   std::thread::id MainThreadId() const { return mainThread_; }
   bool IsMainThread() const { return std::this_thread::get_id() == mainThread_; }
@@ -43,6 +51,7 @@ class TApplication {
   std::function<void()> mainWindowClose_;
   std::atomic<bool> terminated_{false};
   std::thread::id mainThread_;
+  std::vector<std::string> arguments_;
 };
 
 TApplication& Application();

@@ -113,3 +113,13 @@ TEST(Application, FailingPostedCallDoesNotLoseTheOthers) {
   EXPECT_THROW(Application().ProcessMessages(), Exception);
   EXPECT_EQ(ran, 1);
 }
+
+TEST(Application, CommandLineComesFromTheSystemAndCanBeSet) {
+  EXPECT_NE(Application().ParamStr(0).find("framework_tests"), std::string::npos);
+  auto saved = std::vector<std::string>{Application().ParamStr(0)};
+  Application().SetArguments({"prog", "/afterupgrade", "x y"});
+  EXPECT_EQ(Application().ParamCount(), 2);
+  EXPECT_EQ(Application().ParamStr(2), "x y");
+  EXPECT_EQ(Application().ParamStr(3), "");
+  Application().SetArguments(saved);
+}
