@@ -1,0 +1,262 @@
+// Unit kvKelvora: the upgrade component. A host creates one TkvKelvora, sets
+// InfoFileURL and its own version (VersionDate or VersionNumber), and calls
+// CheckUpdates, or lets the component check by itself on a timer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "kelvora/kvHTTP.h"
+#include "kelvora/kvLanguage.h"
+#include "kelvora/kvUpgradeUI.h"
+#include "kelvora/kvUtils.h"
+
+namespace kelvora {
+
+enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
+enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
+enum TkvKelvoraVersionControl { byDate, byNumber };
+
+enum TkvKelvoraShowMessage : uint8_t {
+  mAskUpgrade,
+  mConnLost,
+  mHostUnreachable,
+  mLostFile,
+  mNoInfoFile,
+  mNoUpdateAvailable,
+  mPasswordRequest
+};
+// A set of TkvKelvoraShowMessage: bit (1 << value).
+using TkvKelvoraShowMessages = uint8_t;
+constexpr TkvKelvoraShowMessages ShowMessagesOf(std::initializer_list<TkvKelvoraShowMessage> Items) {
+  TkvKelvoraShowMessages s = 0;
+  for (auto m : Items) s = static_cast<TkvKelvoraShowMessages>(s | (1u << m));
+  return s;
+}
+inline constexpr TkvKelvoraShowMessages kDefaultShowMessages =
+    ShowMessagesOf({mAskUpgrade, mConnLost, mLostFile, mPasswordRequest});  // 75
+
+using TKVBeginUpgradeEvent = std::function<void(TObject* Sender, const std::string& UpgradeMsg,
+                                                TztUpgradeMethod UpgradeMethod, TkvStringList& Files,
+                                                bool& CanUpgrade)>;
+using TKVEndUpgradeEvent = std::function<void(TObject* Sender, bool& RestartImediately)>;
+using TKVProgressEvent =
+    std::function<void(TObject* Sender, const std::string& FileURL, int64_t FileSize, int64_t BytesRead,
+                       int32_t ElapsedTime, int32_t EstimatedTimeLeft, uint8_t PercentsDone,
+                       uint8_t TotalPercentsDone, float TransferRate)>;
+using TKVFileStartEvent = std::function<void(TObject* Sender, const std::string& FileURL, int64_t FileSize,
+                                             const TDateTime& FileTime, bool& CanUpgrade)>;
+using TKVFileDoneEvent = std::function<void(TObject* Sender, const std::string& FileName)>;
+using TKVHostUnreachableEvent =
+    std::function<void(TObject* Sender, const std::string& URL, const std::string& Hostname)>;
+using TKVLostFileEvent =
+    std::function<void(TObject* Sender, const std::string& FileURL, int32_t ErrorCode, bool& ContinueUpgrade)>;
+
+// What the developer keeps of the info file to be published; the check never
+// reads it.
+class TkvKelvoraInfo : public TPersistent {
+ public:
+  TkvKelvoraInfo() = default;
+  TkvStringList& Files() { return files_; }
+  const TkvStringList& Files() const { return files_; }
+  void SetFiles(const TStringList& Value) { files_.Assign(&Value); }
+  TztUpgradeMethod UpgradeMethod() const { return upgradeMethod_; }
+  void SetUpgradeMethod(TztUpgradeMethod Value) { upgradeMethod_ = Value; }
+  const std::string& UpgradeMsg() const { return upgradeMsg_; }
+  void SetUpgradeMsg(const std::string& Value) { upgradeMsg_ = Value; }
+  void DefineProperties(TPropertyList& List) override;
+  void Assign(const TPersistent* Source) override;
+
+ private:
+  TkvStringList files_;
+  TztUpgradeMethod upgradeMethod_ = umSelfUpgrade;
+  std::string upgradeMsg_;
+};
+
+// Settings of the wizard window.
+class TkvKelvoraWizard : public TPersistent {
+ public:
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool Value) { enabled_ = Value; }
+  bool HideFileLocation() const { return hideFileLocation_; }
+  void SetHideFileLocation(bool Value) { hideFileLocation_ = Value; }
+  // The picture: a file name of an image (empty: the built-in picture).
+  const std::string& Pic118x218() const { return picture_; }
+  void SetPic118x218(const std::string& Value) { picture_ = Value; }
+  // The language of every text, process-wide: the last component to set it
+  // decides for all.
+  TkvKelvoraLanguage Language() const { return language_; }
+  void SetLanguage(TkvKelvoraLanguage Value);
+  bool StayOnTop() const { return stayOnTop_; }
+  void SetStayOnTop(bool Value) { stayOnTop_ = Value; }
+  void DefineProperties(TPropertyList& List) override;
+  void Assign(const TPersistent* Source) override;
+
+ private:
+  bool enabled_ = true;
+  bool hideFileLocation_ = false;
+  std::string picture_;
+  TkvKelvoraLanguage language_ = wlAuto;
+  bool stayOnTop_ = true;
+};
+
+class TkvKelvora : public TkvCustomHTTP {
+ public:
+  explicit TkvKelvora(TComponent* AOwner);
+  ~TkvKelvora() override;
+
+  void Loaded() override;
+  void DefineProperties(TPropertyList& List) override;
+
+  // Starts a check. With CheckOnly false it returns at once and an update
+  // found goes on into the upgrade; with CheckOnly true it waits (serving
+  // the loop) until the info file has been handled, never asks or downloads,
+  // and returns whether an update is available.
+  bool CheckUpdates(bool CheckOnly = false);
+
+  // --- published properties ---
+  bool AutoCheck() const { return autoCheck_; }
+  void SetAutoCheck(bool Value);
+  int32_t AutoCheckDelay() const { return autoCheckDelay_; }
+  void SetAutoCheckDelay(int32_t Value) { autoCheckDelay_ = Value; }
+  TkvCacheOptions CacheOptions() const { return cacheOptions_; }
+  void SetCacheOptions(TkvCacheOptions Value) { cacheOptions_ = Value; }
+  TkvKelvoraInfo& InfoFile() { return info_; }
+  const std::string& InfoFileURL() const { return infoFileURL_; }
+  void SetInfoFileURL(const std::string& Value) { infoFileURL_ = Value; }
+  const std::string& RestartParams() const { return restartParams_; }
+  void SetRestartParams(const std::string& Value);
+  TztMiscFilesUpgradeBehavior MiscFilesUpgrade() const { return miscFilesUpgrade_; }
+  void SetMiscFilesUpgrade(TztMiscFilesUpgradeBehavior Value) { miscFilesUpgrade_ = Value; }
+  TkvKelvoraVersionControl VersionControl() const { return versionControl_; }
+  void SetVersionControl(TkvKelvoraVersionControl Value) { versionControl_ = Value; }
+  const std::string& VersionDate() const { return versionDate_; }
+  void SetVersionDate(const std::string& Value) { versionDate_ = Value; }
+  bool VersionDateAutoSet() const { return versionDateAutoSet_; }
+  void SetVersionDateAutoSet(bool Value);
+  const std::string& VersionNumber() const { return versionNumber_; }
+  void SetVersionNumber(const std::string& Value) { versionNumber_ = Value; }
+  TkvKelvoraShowMessages ShowMessages() const { return showMessages_; }
+  void SetShowMessages(TkvKelvoraShowMessages Value) { showMessages_ = Value; }
+  TkvKelvoraWizard& Wizard() { return wizard_; }
+
+  TKVBeginUpgradeEvent OnBeginUpgrade;
+  TKVEndUpgradeEvent OnEndUpgrade;
+  TNotifyEvent OnLaterUpgrade;
+  TKVProgressEvent OnProgress;
+  TKVFileStartEvent OnFileStart;
+  TKVFileDoneEvent OnFileDone;
+  TNotifyEvent OnDoOwnCloseAppMethod;
+  TNotifyEvent OnAfterRestart;
+  TNotifyEvent OnAborted;
+  TNotifyEvent OnConnLost;
+  TKVHostUnreachableEvent OnHostUnreachable;
+  TNotifyEvent OnNoUpdateAvailable;
+  TNotifyEvent OnNoInfoFile;
+  TKVLostFileEvent OnLostFile;
+  TkvHTTPPasswordRequestEvent OnPasswordRequest;
+
+  // --- the engine's steps, public for hosts and tests ---
+  std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced = false) const;
+  bool IsNewerVersion(const std::string& Text) const;
+  void ParseInfoFile(TStream& Data);
+  void StartNextFile(bool First);
+  void StopUpgrade();
+  void AbortUpgrade();
+  void DeleteTempFiles();
+  void RestartApplication();
+  void LaunchUpdater(const std::string& Params);
+
+  // --- state, read-only ---
+  bool Aborted() const { return aborted_; }
+  bool UpdateFound() const { return updateFound_; }
+  bool Finished() const { return finished_; }
+  bool InfoMode() const { return infoMode_; }
+  TztUpgradeMethod FoundMethod() const { return static_cast<TztUpgradeMethod>(foundMethod_); }
+  TkvStringList& FileList() { return fileList_; }
+  const std::string& CurrentTarget() const { return currentTarget_; }
+  int FileIndex() const { return fileIndex_; }
+  bool AutoCheckFired() const { return autoCheckFired_; }
+  bool AutoCheckRunning() const { return autoCheckRunning_; }
+
+  // The upgrade-UI this component talks through (default: UpgradeUI()).
+  void SetUI(TkvUpgradeUI* UI) { ui_ = UI; }
+  TkvUpgradeUI& UI() const { return ui_ != nullptr ? *ui_ : UpgradeUI(); }
+
+  // The overall progress: FileIndex x 100 / Count rounded half to even, plus
+  // the current file's share, PercentsDone div Count.
+  static uint8_t TotalPercents(int FileIndex, int Count, int PercentsDone);
+
+  // Whether the machine is online, asked by the automatic check before it
+  // starts (default: IsOnline). Hosts with their own notion, and tests, set it.
+  void SetOnlineProbe(std::function<bool()> Probe) { onlineProbe_ = std::move(Probe); }
+
+  // The automatic-check timer's id on the loop back-end.
+  static constexpr unsigned kAutoCheckTimerId = 1;
+  // Upper bound on an info file read into memory: larger ones are treated as
+  // not being an info file.
+  static constexpr int64_t kMaxInfoFileSize = 4 * 1024 * 1024;
+
+ private:
+  void RearmAutoCheckTimer();
+  void AutoCheckTimer();
+  void SetInfoMode(bool On);
+  void ShowUpgraderMessage(const std::string& Text, unsigned Flags);
+  bool Wants(TkvKelvoraShowMessage M) const { return (showMessages_ & (1u << M)) != 0; }
+  std::string AskUpgradeText(const std::string& Message) const;
+  void ShowWizard();
+  void EndRunWithoutData();
+
+  // Handlers of the HTTP component's events.
+  void HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload);
+  void HandleDone(TStream* Data);
+  void HandleDownloadStopped();
+  void HandleReadProgress(int64_t FileSize, int64_t BytesRead, int32_t ElapsedTime, int32_t EstimatedTimeLeft,
+                          uint8_t PercentsDone, float TransferRate);
+  void HandleConnectionLost();
+  void HandleNoConnection();
+  void HandleHTTPError(int32_t StatusCode);
+  void HandlePasswordRequest(const std::string& Realm, bool& TryAgain);
+
+  bool autoCheck_ = false;
+  int32_t autoCheckDelay_ = 10000;
+  TkvCacheOptions cacheOptions_{coReloadIfNoExpireInformation, coReloadUpdatedObjects, coCreateTempFilesIfCantCache};
+  TkvKelvoraInfo info_;
+  std::string infoFileURL_ = "http://";
+  std::string restartParams_ = "/afterupgrade";
+  TztMiscFilesUpgradeBehavior miscFilesUpgrade_ = mfuAlwaysDownload;
+  TkvKelvoraVersionControl versionControl_ = byDate;
+  std::string versionDate_;
+  bool versionDateAutoSet_ = true;
+  std::string versionNumber_;
+  TkvKelvoraShowMessages showMessages_ = kDefaultShowMessages;
+  TkvKelvoraWizard wizard_;
+
+  bool aborted_ = false;
+  bool updateFound_ = false;
+  bool checkOnly_ = false;
+  bool autoCheckFired_ = false;
+  bool autoCheckRunning_ = false;
+  bool infoMode_ = false;
+  bool finished_ = false;
+  uint8_t foundMethod_ = 0;
+  TkvStringList fileList_;
+  std::string currentTarget_;
+  TDateTime serverFileTime_ = 0;
+  int fileIndex_ = 0;
+  THandle doneSignal_ = -1;
+  TkvUpgradeUI* ui_ = nullptr;
+  std::function<bool()> onlineProbe_;
+  // Lets callbacks held elsewhere (the wizard's hooks) notice that this
+  // component is gone.
+  std::shared_ptr<bool> engineAlive_ = std::make_shared<bool>(true);
+};
+
+// The updater program's path: the temporary folder followed by "AppUpdate.exe".
+const std::string& UpdaterPath();
+// The queue file's name in the temporary folder.
+std::string QueueFilePath();
+
+}  // namespace kelvora

@@ -1,0 +1,218 @@
+// The download sequence: one listed file after another through the single
+// transfer slot, each written next to its target under a ".uTMP" name.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "kelvora/Application.h"
+#include "kelvora/kvKelvora.h"
+#include "utils/TextUtils.h"
+
+namespace kelvora {
+
+namespace {
+
+constexpr const char* kTempSuffix = ".uTMP";
+
+// The file-name part of a path ("/" separated).
+std::string NamePart(const std::string& Path) {
+  size_t slash = Path.rfind('/');
+  return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
+}  // namespace
+
+void TkvKelvora::ShowWizard() {
+  TkvWizardOptions options;
+  options.HideFileLocation = wizard_.HideFileLocation();
+  options.StayOnTop = wizard_.StayOnTop();
+  options.PicturePath = wizard_.Pic118x218();
+  options.AppTitle = Application().Title();
+  std::weak_ptr<bool> alive = engineAlive_;
+  UI().ShowWizard(options, {[this, alive] {
+                              if (!alive.expired()) SignalWait(doneSignal_);
+                            },
+                            [this, alive] {
+                              if (!alive.expired()) AbortUpgrade();
+                            }});
+}
+
+void TkvKelvora::StartNextFile(bool First) {
+  if (First) {
+    SetInfoMode(false);
+    fileIndex_ = 0;
+    if (wizard_.Enabled()) ShowWizard();
+  } else {
+    ++fileIndex_;
+  }
+  const int count = fileList_.Count();
+  if (fileIndex_ < count) {
+    const std::string address = fileList_.GetName(fileIndex_);
+    if (UI().HasWizard())
+      UI().WizardFile(address, FormatLangText(ltDownloadingCount, {fileIndex_ + 1, count}));
+    SetURL(address);
+    const std::string target = fileList_.GetValue(fileIndex_);
+    if (target.empty()) {
+      currentTarget_ = CurrentFolder() + UrlToFileName(address);
+    } else {
+      std::string result = ExpandFolderMacros(target, true);
+      if (result.find('/') == std::string::npos) result = CurrentFolder() + result;
+      fileList_.SetValue(fileIndex_, result);
+      ForceFolders(result);
+      currentTarget_ = result;
+    }
+    currentTarget_ += kTempSuffix;
+    SetOutputFileName(currentTarget_);
+    ReleaseOutput();
+    Read(false);
+    return;
+  }
+
+  // Every file handled.
+  if (UI().HasWizard()) {
+    UI().ShowWizardCompleted();
+    WaitForSignal(doneSignal_, 0, true);
+    if (aborted_) return;
+  }
+  finished_ = true;
+  bool restartNow = true;
+  if (OnEndUpgrade) OnEndUpgrade(this, restartNow);
+  if (restartNow) RestartApplication();
+}
+
+void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload) {
+  if (infoMode_) return;
+  serverFileTime_ = LastModified;
+  if (UI().HasWizard()) UI().WizardFileSize(FormatLangText(ltFileSize, {static_cast<double>(ContentLength) / 1024.0}));
+  if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileList_.Count() > 1) {
+    const std::string final = currentTarget_.substr(0, currentTarget_.size() - 5);
+    if (utils::LowerCase(NamePart(final)) != utils::LowerCase(NamePart(CurrentExeName())) &&
+        ::access(final.c_str(), F_OK) == 0)
+      ContinueDownload = ContentLength != FileSizeOf(final);
+  }
+  if (OnFileStart) OnFileStart(this, URL(), ContentLength, serverFileTime_, ContinueDownload);
+}
+
+uint8_t TkvKelvora::TotalPercents(int FileIndex, int Count, int PercentsDone) {
+  if (Count <= 0) return static_cast<uint8_t>(PercentsDone);
+  return static_cast<uint8_t>(PercentOf(Count, FileIndex) + PercentsDone / Count);
+}
+
+void TkvKelvora::HandleReadProgress(int64_t FileSize, int64_t BytesRead, int32_t ElapsedTime,
+                                    int32_t EstimatedTimeLeft, uint8_t PercentsDone, float TransferRate) {
+  if (infoMode_) return;
+  const uint8_t total = TotalPercents(fileIndex_, fileList_.Count(), PercentsDone);
+  if (OnProgress)
+    OnProgress(this, URL(), FileSize, BytesRead, ElapsedTime, EstimatedTimeLeft, PercentsDone, total, TransferRate);
+  if (UI().HasWizard()) {
+    const int t = EstimatedTimeLeft;
+    UI().WizardProgress(PercentsDone, total, FormatLangText(ltTransferRate, {TransferRate}),
+                        FormatLangText(ltTimeLeft, {t / 3600, (t / 60) % 60, t % 60}));
+  }
+}
+
+void TkvKelvora::HandleDone(TStream* Data) {
+  if (infoMode_) {
+    if (Data == nullptr || Data->Size() > kMaxInfoFileSize) {
+      // Not an info file this engine can read: ends as a missing one.
+      HandleHTTPError(200);
+      return;
+    }
+    ParseInfoFile(*Data);
+    return;
+  }
+  if (serverFileTime_ != 0) SetFileTimes(currentTarget_, serverFileTime_, serverFileTime_, -1);
+  if (OnFileDone) OnFileDone(this, currentTarget_);
+  StartNextFile(false);
+}
+
+void TkvKelvora::HandleDownloadStopped() { StartNextFile(false); }
+
+void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
+  if (infoMode_) {
+    SignalWait(doneSignal_);
+    if (OnNoInfoFile) OnNoInfoFile(this);
+    if (Wants(mNoInfoFile)) ShowUpgraderMessage(GetLangText(ltNoInfoFile), mbIconError);
+    return;
+  }
+  bool cont = false;
+  if (OnLostFile) OnLostFile(this, URL(), StatusCode, cont);
+  if (Wants(mLostFile)) {
+    cont = UI().MessageBox(FormatLangText(ltLostFile, {FileName()}),
+                           GetLangText(ltError) + " #" + std::to_string(StatusCode),
+                           mbYesNo | mbIconExclamation | mbSystemModal) == idYes;
+  }
+  if (cont)
+    StartNextFile(false);
+  else
+    AbortUpgrade();
+}
+
+void TkvKelvora::HandleConnectionLost() {
+  if (OnConnLost) OnConnLost(this);
+  if (Wants(mConnLost)) ShowUpgraderMessage(GetLangText(ltConnLost), mbIconError);
+  StopUpgrade();
+}
+
+void TkvKelvora::HandleNoConnection() {
+  if (OnHostUnreachable) OnHostUnreachable(this, URL(), HostName());
+  if (autoCheckRunning_) {
+    autoCheckFired_ = false;
+    RearmAutoCheckTimer();
+  } else if (Wants(mHostUnreachable)) {
+    ShowUpgraderMessage(FormatLangText(ltHostUnreachable, {"http://" + HostName()}), mbIconError);
+  }
+  StopUpgrade();
+}
+
+void TkvKelvora::HandlePasswordRequest(const std::string& Realm, bool& TryAgain) {
+  if (OnPasswordRequest) OnPasswordRequest(this, Realm, TryAgain);
+  if (!TryAgain && Wants(mPasswordRequest)) {
+    std::string user = HTTPUsername(), pass;
+    TryAgain = UI().AskPassword(FormatLangText(ltPasswordRequest, {FileName()}), user, pass);
+    if (TryAgain) {
+      SetHTTPUsername(user);
+      SetHTTPPassword(pass);
+    } else {
+      AbortUpgrade();
+    }
+  }
+}
+
+void TkvKelvora::EndRunWithoutData() {
+  // A transfer that completed without data (its output file could not be
+  // created, for one): for the info file this is a missing info file; for a
+  // listed file, a file that could not be fetched, which the user may skip.
+  // Either way the run ends or goes on, and a waiting check returns.
+  HandleHTTPError(0);
+}
+
+void TkvKelvora::StopUpgrade() {
+  SignalWait(doneSignal_);
+  Abort(false, false);
+  if (UI().HasWizard()) UI().DestroyWizard();
+}
+
+void TkvKelvora::AbortUpgrade() {
+  aborted_ = true;
+  StopUpgrade();
+  DeleteTempFiles();
+  if (OnAborted) OnAborted(this);
+}
+
+void TkvKelvora::DeleteTempFiles() {
+  const std::string folder = CurrentFolder();
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name.size() >= 5 && name.compare(name.size() - 5, 5, kTempSuffix) == 0) names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) ::unlink((folder + name).c_str());
+}
+
+}  // namespace kelvora

@@ -1,0 +1,81 @@
+#include "engine/EngineFixture.h"
+
+#include <cstdlib>
+
+#include "kelvora/Application.h"
+
+using namespace kelvora;
+
+namespace kvtest {
+
+void EngineTest::SetUpTestSuite() {
+  // The updater program and the queue file go to a temporary folder of this
+  // process alone.
+  static TempDir temp;
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ::setenv("TMPDIR", temp.Path().c_str(), 1);
+}
+
+void EngineTest::SetUp() {
+  server = std::make_unique<Nginx>();
+  k = std::make_unique<TkvKelvora>(nullptr);
+  k->SetUI(&ui);
+  k->SetVersionDate("01/01/2001");
+  auto* self = this;
+  k->OnBeginUpgrade = [self](TObject*, const std::string& msg, TztUpgradeMethod m, TkvStringList& files, bool&) {
+    self->Record("BeginUpgrade:" + std::to_string(m) + ":" + std::to_string(files.Count()) + ":" + msg);
+  };
+  k->OnEndUpgrade = [self](TObject*, bool&) { self->Record("EndUpgrade"); };
+  k->OnLaterUpgrade = [self](TObject*) { self->Record("Later"); };
+  k->OnProgress = [self](TObject*, const std::string&, int64_t, int64_t, int32_t, int32_t, uint8_t, uint8_t, float) {
+    self->Record("Progress");
+  };
+  k->OnFileStart = [self](TObject*, const std::string& url, int64_t size, const TDateTime&, bool& can) {
+    self->Record("FileStart:" + url.substr(url.rfind('/') + 1) + ":" + std::to_string(size) + (can ? "" : ":skip"));
+  };
+  k->OnFileDone = [self](TObject*, const std::string& name) { self->Record("FileDone:" + name.substr(name.rfind('/') + 1)); };
+  k->OnDoOwnCloseAppMethod = [self](TObject*) { self->Record("OwnClose"); };
+  k->OnAborted = [self](TObject*) { self->Record("Aborted"); };
+  k->OnConnLost = [self](TObject*) { self->Record("ConnLost"); };
+  k->OnHostUnreachable = [self](TObject*, const std::string&, const std::string& host) {
+    self->Record("HostUnreachable:" + host);
+  };
+  k->OnNoUpdateAvailable = [self](TObject*) { self->Record("NoUpdate"); };
+  k->OnNoInfoFile = [self](TObject*) { self->Record("NoInfoFile"); };
+  k->OnLostFile = [self](TObject*, const std::string&, int32_t code, bool&) { self->Record("LostFile:" + std::to_string(code)); };
+  k->OnPasswordRequest = [self](TObject*, const std::string& realm, bool&) { self->Record("Password:" + realm); };
+}
+
+void EngineTest::TearDown() {
+  k.reset();
+  Application().ClearTerminated();
+}
+
+void EngineTest::Record(const std::string& Event) {
+  if (Event == "Progress" && !events.empty() && events.back() == "Progress") return;
+  events.push_back(Event);
+}
+
+std::string EngineTest::Events() const {
+  std::string out;
+  for (const auto& e : events) out += (out.empty() ? "" : ";") + e;
+  return out;
+}
+
+void EngineTest::PublishInfo(const std::string& Text) {
+  server->AddTextFile("info.txt", Text);
+  k->SetInfoFileURL(server->Url("/info.txt"));
+}
+
+bool EngineTest::Has(const std::string& Prefix) const {
+  for (const auto& e : events)
+    if (e.rfind(Prefix, 0) == 0) return true;
+  return false;
+}
+
+bool EngineTest::RunCheckUntil(const std::string& Final) {
+  k->CheckUpdates(false);
+  return PumpUntil([&] { return Has(Final) && !k->Busy(); });
+}
+
+}  // namespace kvtest

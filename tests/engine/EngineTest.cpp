@@ -1,0 +1,327 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/EngineFixture.h"
+#include "kelvora/Application.h"
+#include "kelvora/PlainLoop.h"
+#include "kelvora/StoredLayout.h"
+#include "kelvora/VersionDecision.h"
+#include "platform/Resources.h"
+#include "support/FaultServer.h"
+
+using namespace kelvora;
+using namespace kvtest;
+
+namespace {
+TPlainLoopBackend& Plain() { return dynamic_cast<TPlainLoopBackend&>(LoopBackend()); }
+}  // namespace
+
+// --- the component itself ---
+
+TEST_F(EngineTest, FreshComponentHasTheDocumentedDefaults) {
+  TkvKelvora fresh(nullptr);
+  EXPECT_EQ(fresh.InfoFileURL(), "http://");
+  EXPECT_EQ(fresh.RestartParams(), "/afterupgrade");
+  EXPECT_EQ(fresh.VersionDate(), FormatEngineDate(TodayDate()));
+  EXPECT_EQ(fresh.VersionDate().size(), 10u);
+  EXPECT_TRUE(fresh.VersionDateAutoSet());
+  EXPECT_EQ(fresh.AutoCheckDelay(), 10000);
+  EXPECT_EQ(fresh.ShowMessages(), 75);
+  EXPECT_TRUE(fresh.OutputFileAttributes().Incomplete() == (TkvFileAttributes{atrHidden, atrTemporary}));
+}
+
+TEST_F(EngineTest, RestartParamsIsNeverEmptyAndStoredOnlyWhenChanged) {
+  k->SetRestartParams("");
+  EXPECT_EQ(k->RestartParams(), " ");
+  auto stored = WriteProperties(*k);
+  EXPECT_EQ(stored["RestartParams"], " ");
+  k->SetRestartParams("/afterupgrade");
+  stored = WriteProperties(*k);
+  EXPECT_FALSE(stored.contains("RestartParams"));
+  EXPECT_TRUE(stored.contains("InfoFileURL")) << "no declared default: always stored";
+  EXPECT_TRUE(stored.contains("VersionDate"));
+  EXPECT_TRUE(stored.contains("VersionDateAutoSet"));
+  EXPECT_FALSE(stored.contains("ShowMessages"));
+}
+
+TEST_F(EngineTest, StoredLayoutRoundTripIncludingTheLogin) {
+  k->SetName("Kelvora1");
+  k->SetVersionControl(byNumber);
+  k->SetVersionNumber("1.2.3");
+  k->SetShowMessages(ShowMessagesOf({mAskUpgrade, mNoUpdateAvailable}));
+  k->SetHTTPUsername("user");
+  k->SetHTTPPassword("pass");
+  k->Wizard().SetHideFileLocation(true);
+  std::string text = WriteComponentText(*k, "TkvKelvora");
+  TkvKelvora copy(nullptr);
+  copy.SetName("Kelvora1");
+  ReadComponentText(copy, text);
+  EXPECT_EQ(copy.VersionControl(), byNumber);
+  EXPECT_EQ(copy.VersionNumber(), "1.2.3");
+  EXPECT_EQ(copy.ShowMessages(), ShowMessagesOf({mAskUpgrade, mNoUpdateAvailable}));
+  EXPECT_EQ(copy.HTTPUsername(), "user");
+  EXPECT_EQ(copy.HTTPPassword(), "pass");
+  EXPECT_TRUE(copy.Wizard().HideFileLocation());
+  EXPECT_EQ(copy.VersionDate(), "01/01/2001");
+}
+
+TEST_F(EngineTest, AfterRestartFiresOnlyForTheExactFirstParameter) {
+  const std::string program = Application().ParamStr(0);
+  struct Case {
+    std::vector<std::string> args;
+    bool fires;
+  } cases[] = {{{program, "/afterupgrade"}, true},
+               {{program, "/AfterUpgrade"}, false},
+               {{program, "x", "/afterupgrade"}, false},
+               {{program}, false}};
+  for (const auto& c : cases) {
+    Application().SetArguments(c.args);
+    TkvKelvora fresh(nullptr);
+    int fired = 0;
+    fresh.OnAfterRestart = [&](TObject*) { ++fired; };
+    ReadComponentText(fresh, "{}");
+    EXPECT_EQ(fired, c.fires ? 1 : 0) << c.args.size();
+  }
+  Application().SetArguments({program});
+}
+
+TEST_F(EngineTest, AutoCheckTimerIsArmedOnlyWithAPositiveDelayAndCanBeRefused) {
+  k->SetAutoCheckDelay(0);
+  k->SetAutoCheck(true);
+  EXPECT_FALSE(Plain().HasTimer(k.get(), 1));
+  k->SetAutoCheck(false);
+  k->SetAutoCheckDelay(-5);
+  k->SetAutoCheck(true);
+  EXPECT_FALSE(Plain().HasTimer(k.get(), 1));
+  k->SetAutoCheck(false);
+  k->SetAutoCheckDelay(60000);
+  k->SetAutoCheck(true);
+  EXPECT_TRUE(Plain().HasTimer(k.get(), 1));
+  k->SetAutoCheck(false);
+  EXPECT_FALSE(Plain().HasTimer(k.get(), 1));
+
+  Plain().SetTimerLimit(0);
+  try {
+    k->SetAutoCheck(true);
+    ADD_FAILURE() << "expected a refusal";
+  } catch (const EOutOfResources& e) {
+    EXPECT_STREQ(e.what(), "Not enough timers available");
+  }
+  Plain().SetTimerLimit(-1);
+}
+
+// --- the check ---
+
+TEST_F(EngineTest, NoUpdateWhenTheReleaseIsNotNewer) {
+  PublishInfo("#date=01/01/2001\n#url1=" + server->Url("/a.bin") + "\n");
+  k->SetShowMessages(ShowMessagesOf({mNoUpdateAvailable}));
+  ASSERT_TRUE(RunCheckUntil("NoUpdate"));
+  EXPECT_EQ(Events(), "NoUpdate");
+  ASSERT_EQ(ui.Calls.size(), 1u);
+  EXPECT_EQ(ui.Calls[0], "MessageBox:" + GetLangText(ltWizardCaption) + "|64|" + GetLangText(ltNoUpdate));
+}
+
+TEST_F(EngineTest, MissingInfoFileIsReported) {
+  k->SetInfoFileURL(server->Url("/nothing-here.txt"));
+  k->SetShowMessages(ShowMessagesOf({mNoInfoFile}));
+  ASSERT_TRUE(RunCheckUntil("NoInfoFile"));
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|"), 1);
+}
+
+TEST_F(EngineTest, CheckOnlyAnswersWithoutAskingOrDownloading) {
+  server->AddPatternFile("a.bin", 1000);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  EXPECT_TRUE(k->CheckUpdates(true));
+  EXPECT_EQ(Events(), "BeginUpgrade:0:1:");
+  EXPECT_TRUE(ui.Calls.empty());
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
+  // The release is withdrawn: the next check finds nothing.
+  PublishInfo("#date=01/01/2000\n#url1=" + server->Url("/a.bin") + "\n");
+  EXPECT_FALSE(k->CheckUpdates(true));
+}
+
+TEST_F(EngineTest, DecliningInBeginUpgradeOrInTheQuestionMeansLater) {
+  server->AddPatternFile("a.bin", 10);
+  PublishInfo("#date=12/31/2099\n#message={Fixes.}\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  k->OnBeginUpgrade = [](TObject*, const std::string&, TztUpgradeMethod, TkvStringList&, bool& can) { can = false; };
+  ASSERT_TRUE(RunCheckUntil("Later"));
+  EXPECT_EQ(ui.Count("AskUpgrade"), 0);
+
+  events.clear();
+  k->OnBeginUpgrade = nullptr;
+  ui.UpgradeAnswers.push_back(false);
+  ASSERT_TRUE(RunCheckUntil("Later"));
+  ASSERT_EQ(ui.Count("AskUpgrade"), 1);
+  EXPECT_NE(ui.Calls.back().find("\nFixes.\n"), std::string::npos) << "the message between empty lines";
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
+}
+
+// --- the download sequence ---
+
+TEST_F(EngineTest, TwoFileUpgradeRunsEveryEventInOrderUpToTheUpdater) {
+  static const char kStub[] = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$KV_UPDATER_RECORD.tmp\"\nmv \"$KV_UPDATER_RECORD.tmp\" \"$KV_UPDATER_RECORD\"\n";
+  platform::RegisterResource("KVLOR", "KVLOR", kStub, sizeof kStub - 1);
+  const std::string record = dir.File("updater-args.txt");
+  ::setenv("KV_UPDATER_RECORD", record.c_str(), 1);
+
+  server->AddPatternFile("prog.bin", 5000);
+  server->AddPatternFile("doc/help.chm", 3000);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/prog.bin") + "=" + dir.File("prog.bin") + "\n#url2=" +
+              server->Url("/doc/help.chm") + "=" + dir.File("sub/help.chm") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  EXPECT_EQ(Events(),
+            "BeginUpgrade:0:2:;FileStart:prog.bin:5000;Progress;FileDone:prog.bin.uTMP;FileStart:help.chm:3000;"
+            "Progress;FileDone:help.chm.uTMP;EndUpgrade;OwnClose");
+  EXPECT_TRUE(FileHoldsPattern(dir.File("prog.bin.uTMP"), 5000));
+  EXPECT_TRUE(FileHoldsPattern(dir.File("sub/help.chm.uTMP"), 3000)) << "the target's folder was created";
+  EXPECT_EQ(ui.Count("ShowWizard") - ui.Count("ShowWizardCompleted"), 1);
+  EXPECT_EQ(ui.Count("ShowWizardCompleted"), 1);
+  EXPECT_EQ(ui.Count("WizardFile:"), 2);
+  EXPECT_EQ(ui.LastPercentsDone, 100);
+
+  // The queue: both targets, absolute, in list order, CR LF after each.
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), dir.File("prog.bin") + "\r\n" + dir.File("sub/help.chm") + "\r\n");
+  // The updater: the resource byte for byte, executable, started with the
+  // program, " +", the restart parameters and the method digit.
+  EXPECT_EQ(ReadWholeFile(UpdaterPath()), std::string(kStub, sizeof kStub - 1));
+  struct stat st {};
+  ASSERT_EQ(::stat(UpdaterPath().c_str(), &st), 0);
+  EXPECT_TRUE(st.st_mode & S_IXUSR);
+  ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
+  EXPECT_EQ(ReadWholeFile(record), CurrentExeName() + "\n+/afterupgrade0\n");
+  platform::UnregisterResource("KVLOR", "KVLOR");
+}
+
+TEST_F(EngineTest, DecliningTheRestartLeavesTheDownloadsAndStartsNoUpdater) {
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ::unlink(QueueFilePath().c_str());
+  k->OnEndUpgrade = [this](TObject*, bool& restart) {
+    Record("EndUpgrade");
+    restart = false;
+  };
+  ASSERT_TRUE(RunCheckUntil("EndUpgrade"));
+  PumpUntil([] { return false; }, std::chrono::seconds(0));
+  EXPECT_FALSE(Has("OwnClose"));
+  EXPECT_TRUE(FileExists(dir.File("a.bin.uTMP")));
+  EXPECT_FALSE(FileExists(QueueFilePath()));
+}
+
+TEST_F(EngineTest, SameSizeFilesAreSkippedOnlyWhenTheListHasMoreThanOne) {
+  server->AddPatternFile("a.bin", 100);
+  server->AddPatternFile("b.bin", 200);
+  WritePatternFile(dir.File("b.bin"), 200);  // already there with the server's size
+  k->SetMiscFilesUpgrade(mfuOnlyIfSizeDifferent);
+  k->Wizard().SetEnabled(false);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
+              server->Url("/b.bin") + "=" + dir.File("b.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  EXPECT_EQ(Events(), "BeginUpgrade:0:2:;FileStart:a.bin:100;Progress;FileDone:a.bin.uTMP;FileStart:b.bin:200:skip;"
+                      "EndUpgrade;OwnClose");
+  EXPECT_FALSE(FileExists(dir.File("b.bin.uTMP")));
+  EXPECT_EQ(ui.Count("ShowWizard"), 0);
+
+  // A single item is always downloaded.
+  events.clear();
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/b.bin") + "=" + dir.File("b.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  EXPECT_TRUE(FileExists(dir.File("b.bin.uTMP")));
+}
+
+TEST_F(EngineTest, MissingFileIsSkippedOnYesAndAbortsOnNo) {
+  server->AddPatternFile("a.bin", 100);
+  server->AddPatternFile("c.bin", 100);
+  const std::string info = "#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") +
+                           "\n#url2=" + server->Url("/gone.bin") + "=" + dir.File("gone.bin") + "\n#url3=" +
+                           server->Url("/c.bin") + "=" + dir.File("c.bin") + "\n";
+  PublishInfo(info);
+  ui.MessageBoxAnswers.push_back(idYes);
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  EXPECT_TRUE(Has("LostFile:404"));
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltError) + " #404|4148|"), 1);
+  EXPECT_TRUE(FileExists(dir.File("c.bin.uTMP")));
+  // The skipped file keeps its line in the queue.
+  EXPECT_NE(ReadWholeFile(QueueFilePath()).find(dir.File("gone.bin") + "\r\n"), std::string::npos);
+
+  events.clear();
+  ui.MessageBoxAnswers.push_back(idNo);
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_FALSE(Has("EndUpgrade"));
+  EXPECT_TRUE(k->Aborted());
+  EXPECT_EQ(ui.Count("DestroyWizard"), 1) << "the first run's wizard was closed by its button";
+}
+
+TEST_F(EngineTest, CancelledPasswordAbortsTheRunOnce) {
+  server->AddPatternFile("private/a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/private/a.bin") + "=" + dir.File("a.bin") + "\n");
+  // No handler supplies the login and the dialog is cancelled.
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  PumpUntil([] { return false; }, std::chrono::seconds(0));
+  EXPECT_EQ(ui.Count("AskPassword:"), 1);
+  int aborted = 0;
+  for (const auto& e : events) aborted += e == "Aborted";
+  EXPECT_EQ(aborted, 1);
+  EXPECT_TRUE(Has("Password:Area 51"));
+}
+
+TEST_F(EngineTest, PasswordFromTheDialogRetriesTheRequest) {
+  server->AddPatternFile("private/a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/private/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ui.PasswordAnswers.push_back(std::make_pair(server->Opts().User, server->Opts().Password));
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  EXPECT_TRUE(FileHoldsPattern(dir.File("a.bin.uTMP"), 100));
+  EXPECT_EQ(k->HTTPUsername(), server->Opts().User);
+}
+
+TEST_F(EngineTest, LostConnectionStopsAndKeepsThePartialFile) {
+  FaultServer faults;
+  PublishInfo("#date=12/31/2099\n#url1=" + faults.Url("/truncated") + "=" +
+              dir.File("big.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("ConnLost"));
+  EXPECT_TRUE(FileExists(dir.File("big.bin.uTMP"))) << Events();
+  EXPECT_FALSE(k->Aborted());
+  EXPECT_FALSE(Has("Aborted"));
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" + GetLangText(ltConnLost)), 1);
+  EXPECT_FALSE(ui.HasWizard());
+}
+
+TEST_F(EngineTest, UnreachableHostIsReportedWithItsName) {
+  k->SetInfoFileURL("http://127.0.0.1:9/info.txt");  // discard port: nothing listens
+  k->SetShowMessages(ShowMessagesOf({mHostUnreachable}));
+  ASSERT_TRUE(RunCheckUntil("HostUnreachable"));
+  EXPECT_EQ(Events(), "HostUnreachable:127.0.0.1");
+  EXPECT_EQ(ui.Count("MessageBox:"), 1);
+  EXPECT_NE(ui.Calls[0].find("http://127.0.0.1"), std::string::npos);
+}
+
+TEST_F(EngineTest, TimerStartedCheckOfAnUnreachableHostRearmsSilently) {
+  k->SetInfoFileURL("http://127.0.0.1:9/info.txt");
+  k->SetShowMessages(ShowMessagesOf({mHostUnreachable}));
+  k->SetAutoCheckDelay(20);
+  k->SetOnlineProbe([] { return true; });
+  k->SetAutoCheck(true);
+  ASSERT_TRUE(PumpUntil([&] { return Has("HostUnreachable") && !k->Busy(); }));
+  EXPECT_EQ(ui.Count("MessageBox:"), 0);
+  EXPECT_FALSE(k->AutoCheckFired());
+  EXPECT_TRUE(Plain().HasTimer(k.get(), 1)) << "re-armed";
+  k->SetAutoCheck(false);
+}
+
+TEST_F(EngineTest, OfflineTimerStartsNoCheckAndKeepsFiring) {
+  int probes = 0;
+  k->SetOnlineProbe([&] { return ++probes, false; });
+  k->SetAutoCheckDelay(5);
+  k->SetAutoCheck(true);
+  ASSERT_TRUE(PumpUntil([&] { return probes >= 3; }));
+  EXPECT_TRUE(events.empty());
+  EXPECT_FALSE(k->Busy());
+  EXPECT_TRUE(Plain().HasTimer(k.get(), 1));
+  k->SetAutoCheck(false);
+}
+
+TEST(EngineFigures, TotalPercentsCombineTheFileIndexAndTheFilesOwnShare) {
+  EXPECT_EQ(TkvKelvora::TotalPercents(1, 3, 50), 49);  // 33 + 16
+  EXPECT_EQ(TkvKelvora::TotalPercents(0, 1, 100), 100);
+  EXPECT_EQ(TkvKelvora::TotalPercents(1, 2, 0), 50);
+  EXPECT_EQ(TkvKelvora::TotalPercents(0, 0, 10), 10) << "no division by an empty list";
+}
