@@ -325,3 +325,99 @@ TEST(EngineFigures, TotalPercentsCombineTheFileIndexAndTheFilesOwnShare) {
   EXPECT_EQ(TkvKelvora::TotalPercents(1, 2, 0), 50);
   EXPECT_EQ(TkvKelvora::TotalPercents(0, 0, 10), 10) << "no division by an empty list";
 }
+
+TEST_F(EngineTest, TargetsWithMacrosAndAddressOnlyEntriesLandWhereTheySay) {
+  server->AddPatternFile("x.dll", 10);
+  server->AddPatternFile("tool.bin", 20);
+  const std::string tempFolder = GetTempFolder();
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/x.dll") + "=%TEMP%deep/er/x.dll\n#url2=" +
+              server->Url("/tool.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  EXPECT_TRUE(FileHoldsPattern(tempFolder + "deep/er/x.dll.uTMP", 10)) << "macro expanded, folders made";
+  EXPECT_TRUE(FileHoldsPattern(CurrentFolder() + "tool.bin.uTMP", 20)) << "no target: the program's folder";
+  EXPECT_EQ(k->FileList().GetValue(0), tempFolder + "deep/er/x.dll") << "the list holds the absolute name";
+  // Only the entry with a target is queued.
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), tempFolder + "deep/er/x.dll\r\n");
+  k->DeleteTempFiles();
+  EXPECT_FALSE(FileExists(CurrentFolder() + "tool.bin.uTMP"));
+  EXPECT_TRUE(FileExists(tempFolder + "deep/er/x.dll.uTMP")) << "other folders are not swept";
+}
+
+TEST_F(EngineTest, NoTargetsMeansNoQueueFileButTheUpdaterStillStarts) {
+  server->AddPatternFile("tool.bin", 20);
+  WriteTextFile(QueueFilePath(), "left over\r\n");
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/tool.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "left over\r\n") << "an older queue file stays as it was";
+  EXPECT_TRUE(FileExists(UpdaterPath()));
+  k->DeleteTempFiles();
+}
+
+TEST_F(EngineTest, TheRunningProgramIsAlwaysDownloaded) {
+  const std::string self = CurrentExeName().substr(CurrentExeName().rfind('/') + 1);
+  server->AddPatternFile(self, 64);
+  server->AddPatternFile("other.bin", 64);
+  WritePatternFile(dir.File(self), 64);
+  WritePatternFile(dir.File("other.bin"), 64);
+  k->SetMiscFilesUpgrade(mfuOnlyIfSizeDifferent);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/" + self) + "=" + dir.File(self) + "\n#url2=" +
+              server->Url("/other.bin") + "=" + dir.File("other.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  EXPECT_TRUE(FileExists(dir.File(self + ".uTMP")));
+  EXPECT_FALSE(FileExists(dir.File("other.bin.uTMP")));
+}
+
+TEST_F(EngineTest, ConfirmedCancelOnTheCompletionPageAbortsWithoutRestart) {
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ui.PressFinishOnCompletion = false;
+  k->OnFileDone = [this](TObject*, const std::string&) {
+    Record("FileDone");
+    LoopBackend().Post([this] { ui.CloseWizard(true); });  // the user closes the window and confirms
+  };
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_FALSE(Has("EndUpgrade"));
+  EXPECT_FALSE(Has("OwnClose"));
+}
+
+TEST_F(EngineTest, RedirectOpensTheFirstEntryInTheBrowserAndDownloadsNothing) {
+  // A desktop whose browser is a script that writes down what it was given.
+  TempDir desktop;
+  const std::string record = desktop.File("opened.txt");
+  WriteTextFile(desktop.File("browser.sh"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + record + ".tmp && mv " +
+                                                record + ".tmp " + record + "\n");
+  ::chmod(desktop.File("browser.sh").c_str(), 0755);
+  WriteTextFile(desktop.File("data/applications/kvtest-browser.desktop"),
+                "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" + desktop.File("browser.sh") +
+                    " %u\nMimeType=text/html;\n");
+  WriteTextFile(desktop.File("config/mimeapps.list"), "[Default Applications]\ntext/html=kvtest-browser.desktop\n");
+  ::setenv("XDG_CONFIG_HOME", desktop.File("config").c_str(), 1);
+  ::setenv("XDG_DATA_HOME", desktop.File("data").c_str(), 1);
+
+  PublishInfo("#date=12/31/2099\n#method=2\n#url1=www.example.invalid/news.html\n");
+  k->CheckUpdates(false);
+  ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
+  EXPECT_EQ(ReadWholeFile(record), "http://www.example.invalid/news.html\n");
+  EXPECT_EQ(Events(), "BeginUpgrade:2:1:");
+  EXPECT_EQ(ui.Count("ShowWizard"), 0);
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(EngineTest, UnwritableTargetEndsAsALostFileInsteadOfHanging) {
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=/proc/kelvora-cannot/a.bin\n");
+  ui.MessageBoxAnswers.push_back(idNo);
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_TRUE(Has("LostFile:"));
+  EXPECT_FALSE(Has("EndUpgrade"));
+}
+
+TEST_F(EngineTest, OversizedInfoFileCountsAsMissing) {
+  std::string huge(static_cast<size_t>(TkvKelvora::kMaxInfoFileSize) + 10, ' ');
+  huge.replace(0, 30, "#date=12/31/2099\n#url1=http:/");
+  k->SetShowMessages(0);
+  PublishInfo(huge);
+  ASSERT_TRUE(RunCheckUntil("NoInfoFile"));
+  EXPECT_FALSE(Has("BeginUpgrade"));
+}
