@@ -1,0 +1,81 @@
+#include "platform/Process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+extern char** environ;
+
+namespace kelvora::platform {
+
+std::vector<std::string> SplitArguments(const std::string& Text) {
+  std::vector<std::string> args;
+  std::string cur;
+  bool inArg = false, quoted = false;
+  for (char c : Text) {
+    if (c == '"') {
+      quoted = !quoted;
+      inArg = true;
+    } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
+      if (inArg) args.push_back(std::move(cur));
+      cur.clear();
+      inArg = false;
+    } else {
+      cur += c;
+      inArg = true;
+    }
+  }
+  if (inArg) args.push_back(std::move(cur));
+  return args;
+}
+
+int SpawnDetached(const std::vector<std::string>& Argv) {
+  if (Argv.empty() || Argv[0].empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  std::vector<char*> argv;
+  argv.reserve(Argv.size() + 1);
+  for (const auto& a : Argv) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
+  // A new session, default signal handling and an empty signal mask, so the
+  // program does not inherit what the application blocked or ignored.
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  pid_t pid = -1;
+  const int rc = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    errno = rc;
+    return -1;
+  }
+  // Reap it whenever it ends, so it leaves no zombie behind; the program
+  // keeps running when the application exits first.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return pid;
+}
+
+}  // namespace kelvora::platform
