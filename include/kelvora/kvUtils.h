@@ -1,8 +1,8 @@
 // Unit kvUtils: the running program's folder and name, special folders and
-// folder macros (Part 4.1); the string list TkvStringList, token, date and
-// percentage helpers (Part 4.2); system helpers: online test, opening a web
+// folder macros; the string list TkvStringList, token, date and
+// percentage helpers; system helpers: online test, opening a web
 // address, files and folders, version numbers, waiting with a live loop,
-// closing the application, reading an embedded resource (Part 4.3).
+// closing the application, reading an embedded resource.
 //
 // Strings are UTF-8; positions are 1-based, as in the system. Paths use "/"
 // wherever the system says backslash, and folders produced here end with one.
@@ -30,7 +30,7 @@ using THandle = std::intptr_t;
 inline constexpr THandle HInstance = 0;
 
 // ===========================================================================
-// Part 4.1: folder macros and special folders
+// Folder macros and special folders
 // ===========================================================================
 
 // Folder of the running executable with a trailing "/", and its full file
@@ -64,7 +64,7 @@ std::string GetTempFolder();
 std::string ExpandFolderMacros(const std::string& Path, bool PrefixRelative);
 
 // ===========================================================================
-// Part 4.2: text, list and date helpers
+// Text, list and date helpers
 // ===========================================================================
 
 // The string list of the utilities: lines of the form name, Separator, value.
@@ -152,7 +152,7 @@ std::string UrlToFileName(const std::string& URL);
 std::uint8_t PercentOf(long double Total, long double Part);
 
 // ===========================================================================
-// Part 4.3: system helpers
+// System helpers
 // ===========================================================================
 
 enum TkvFileAttribute : std::uint8_t { atrArchive, atrHidden, atrReadOnly, atrSystem, atrTemporary, atrOffline };

@@ -14,7 +14,7 @@ std::string ExecutablePath();
 std::string HomeFolder();
 
 // XDG base directories, without trailing "/": the variable when it holds an
-// absolute path, else the spec's default below the home folder.
+// absolute path, else the standard default below the home folder.
 std::string XdgConfigHome();  // ~/.config
 std::string XdgDataHome();    // ~/.local/share
 std::vector<std::string> XdgConfigDirs();  // /etc/xdg

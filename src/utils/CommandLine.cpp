@@ -1,4 +1,4 @@
-// Part 4.3: opening a web address, the program associated with a kind of
+// Opening a web address, the program associated with a kind of
 // file, and the splitting of a registered command line.
 #include "kelvora/kvUtils.h"
 #include "platform/MimeApps.h"

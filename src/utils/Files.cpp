@@ -1,4 +1,4 @@
-// Part 4.3: files and folders, file attributes and times, resources.
+// Files and folders, file attributes and times, resources.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>

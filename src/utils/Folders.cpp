@@ -1,4 +1,4 @@
-// Part 4.1: the running program, the special folders and folder macros.
+// The running program, the special folders and folder macros.
 #include <unistd.h>
 
 #include <climits>

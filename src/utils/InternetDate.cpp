@@ -1,4 +1,4 @@
-// Part 4.2: time-zone offsets and HTTP dates.
+// Time-zone offsets and HTTP dates.
 #include <ctime>
 
 #include "kelvora/kvUtils.h"

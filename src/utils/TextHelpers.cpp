@@ -1,4 +1,4 @@
-// Part 4.2: token and search helpers, day and month names, URL file names
+// Token and search helpers, day and month names, URL file names
 // and percentages.
 #include <cmath>
 

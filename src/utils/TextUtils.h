@@ -1,5 +1,5 @@
 // Private text helpers of unit kvUtils: the runtime's trimming, case
-// conversion and integer conversion, as the Parts use them.
+// conversion and integer conversion, as the units use them.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// Part 4.3: waiting with a live loop, closing the application, and the
+// Waiting with a live loop, closing the application, and the
 // remaining system helpers.
 #include <sys/utsname.h>
 

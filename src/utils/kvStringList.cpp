@@ -1,4 +1,4 @@
-// Part 4.2: TkvStringList.
+// TkvStringList.
 #include <fcntl.h>
 #include <unistd.h>
 

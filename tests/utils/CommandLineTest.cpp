@@ -1,4 +1,4 @@
-// Part 4.3: SplitCommandLine, GetAssociatedProgram and OpenURL.
+// SplitCommandLine, GetAssociatedProgram and OpenURL.
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-// Part 4.2: time-zone offsets, the time-zone bias and HTTP dates. Every test
+// Time-zone offsets, the time-zone bias and HTTP dates. Every test
 // sets TZ itself (POSIX rules, no time-zone data needed).
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Part 4.3: files and folders, attributes, times and resources.
+// Files and folders, attributes, times and resources.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -1,4 +1,4 @@
-// Part 4.1: the running program, special folders and folder macros.
+// The running program, special folders and folder macros.
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-// Part 4.3: the online test. The system's rule ("the last address of the
+// The online test. The system's rule ("the last address of the
 // host name is not 127.0.0.1") does not carry over: Debian maps the host name
 // to 127.0.1.1, and the order of addresses says nothing. Here a routable
 // address on an interface that is up means online.

@@ -1,4 +1,4 @@
-// Part 4.2: token and search helpers, names, URL file names, percentages.
+// Token and search helpers, names, URL file names, percentages.
 #include <cmath>
 #include <limits>
 

@@ -1,4 +1,4 @@
-// Part 4.3: version numbers.
+// Version numbers.
 #include <gtest/gtest.h>
 
 #include "kelvora/kvUtils.h"

@@ -1,4 +1,4 @@
-// Part 4.3: waiting with a live loop, and application control.
+// Waiting with a live loop, and application control.
 #include <sys/utsname.h>
 
 #include <atomic>
