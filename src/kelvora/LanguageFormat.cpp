@@ -21,7 +21,7 @@ namespace {
 // Widths and precisions beyond this are refused rather than allocated.
 constexpr int kMaxFieldSize = 4096;
 
-struct TSpec {
+struct TPlaceholder {
   bool LeftAlign = false;
   bool ZeroPad = false;
   int Width = 0;
@@ -60,31 +60,31 @@ std::string_view FirstChars(std::string_view S, std::size_t Count) {
   return S;
 }
 
-// Pads Field to the width of Spec; zero padding goes after a sign.
-std::string Pad(std::string Field, const TSpec& Spec, bool Numeric) {
+// Pads Field to the width of Place; zero padding goes after a sign.
+std::string Pad(std::string Field, const TPlaceholder& Place, bool Numeric) {
   const std::size_t length = CharCount(Field);
-  if (Spec.Width <= 0 || length >= static_cast<std::size_t>(Spec.Width)) return Field;
-  const std::size_t fill = Spec.Width - length;
-  if (Spec.LeftAlign) return Field + std::string(fill, ' ');
-  if (Spec.ZeroPad && Numeric) {
+  if (Place.Width <= 0 || length >= static_cast<std::size_t>(Place.Width)) return Field;
+  const std::size_t fill = Place.Width - length;
+  if (Place.LeftAlign) return Field + std::string(fill, ' ');
+  if (Place.ZeroPad && Numeric) {
     const std::size_t sign = (!Field.empty() && (Field[0] == '-' || Field[0] == '+')) ? 1 : 0;
     return Field.insert(sign, fill, '0');
   }
   return std::string(fill, ' ') + Field;
 }
 
-std::string FormatInteger(long long Value, const TSpec& Spec) {
+std::string FormatInteger(long long Value, const TPlaceholder& Place) {
   // Magnitude as unsigned, so that the smallest value has one too.
   const unsigned long long magnitude =
       Value < 0 ? 0ULL - static_cast<unsigned long long>(Value) : static_cast<unsigned long long>(Value);
   std::string digits = std::to_string(magnitude);
-  if (Spec.Precision > 0 && digits.size() < static_cast<std::size_t>(Spec.Precision))
-    digits.insert(0, Spec.Precision - digits.size(), '0');
+  if (Place.Precision > 0 && digits.size() < static_cast<std::size_t>(Place.Precision))
+    digits.insert(0, Place.Precision - digits.size(), '0');
   return Value < 0 ? "-" + digits : digits;
 }
 
-std::string FormatFloat(double Value, const TSpec& Spec, std::string_view DecimalSeparator) {
-  const int precision = Spec.Precision < 0 ? 6 : Spec.Precision;
+std::string FormatFloat(double Value, const TPlaceholder& Place, std::string_view DecimalSeparator) {
+  const int precision = Place.Precision < 0 ? 6 : Place.Precision;
   // Room for the 309 integer digits of the largest double, sign and point.
   std::vector<char> buffer(330 + precision);
   const auto [end, ec] =
@@ -114,13 +114,13 @@ std::string FormatWith(std::string_view Format, std::span<const TkvLangArg> Args
       continue;
     }
 
-    TSpec spec;
+    TPlaceholder place;
     for (; i < Format.size() && (Format[i] == '-' || Format[i] == '0'); ++i)
-      (Format[i] == '-' ? spec.LeftAlign : spec.ZeroPad) = true;
-    spec.Width = ReadNumber(Format, i);
+      (Format[i] == '-' ? place.LeftAlign : place.ZeroPad) = true;
+    place.Width = ReadNumber(Format, i);
     if (i < Format.size() && Format[i] == '.') {
       ++i;
-      spec.Precision = std::max(ReadNumber(Format, i), 0);
+      place.Precision = std::max(ReadNumber(Format, i), 0);
     }
     if (i >= Format.size() || next >= Args.size()) Invalid(Format);
     const char conversion = static_cast<char>(std::tolower(static_cast<unsigned char>(Format[i++])));
@@ -129,7 +129,7 @@ std::string FormatWith(std::string_view Format, std::span<const TkvLangArg> Args
     switch (conversion) {
       case 'd':
         if (!std::holds_alternative<long long>(value)) Invalid(Format);
-        out += Pad(FormatInteger(std::get<long long>(value), spec), spec, true);
+        out += Pad(FormatInteger(std::get<long long>(value), place), place, true);
         break;
       case 'f': {
         double number = 0;
@@ -139,14 +139,14 @@ std::string FormatWith(std::string_view Format, std::span<const TkvLangArg> Args
           number = static_cast<double>(*n);
         else
           Invalid(Format);
-        out += Pad(FormatFloat(number, spec, DecimalSeparator), spec, true);
+        out += Pad(FormatFloat(number, place, DecimalSeparator), place, true);
         break;
       }
       case 's': {
         if (!std::holds_alternative<std::string>(value)) Invalid(Format);
         std::string_view text = std::get<std::string>(value);
-        if (spec.Precision >= 0) text = FirstChars(text, spec.Precision);
-        out += Pad(std::string(text), spec, false);
+        if (place.Precision >= 0) text = FirstChars(text, place.Precision);
+        out += Pad(std::string(text), place, false);
         break;
       }
       default:
