@@ -246,7 +246,9 @@ class TkvKelvora : public TkvCustomHTTP {
   std::string currentTarget_;
   TDateTime serverFileTime_ = 0;
   int fileIndex_ = 0;
-  THandle doneSignal_ = -1;
+  // The wait handle of DoneSignal. Shared, so that a wait still running when
+  // a handler frees the component has somewhere to write its end.
+  std::shared_ptr<THandle> doneSignal_ = std::make_shared<THandle>(-1);
   TkvUpgradeUI* ui_ = nullptr;
   std::function<bool()> onlineProbe_;
   // Lets callbacks held elsewhere (the wizard's hooks) notice that this

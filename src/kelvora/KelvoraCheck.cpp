@@ -49,7 +49,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     if (OnNoUpdateAvailable) OnNoUpdateAvailable(this);
     if (!autoCheckRunning_ && Wants(mNoUpdateAvailable)) ShowUpgraderMessage(GetLangText(ltNoUpdate), mbIconInformation);
   }
-  SignalWait(doneSignal_);
+  SignalWait(*doneSignal_);
 }
 
 void TkvKelvora::ShowUpgraderMessage(const std::string& Text, unsigned Flags) {

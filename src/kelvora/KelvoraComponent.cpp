@@ -154,23 +154,30 @@ void TkvKelvora::SetInfoMode(bool On) {
 
 bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   if (CheckOnly) checkOnly_ = true;
-  struct ClearCheckOnly {
-    bool& flag;
-    ~ClearCheckOnly() { flag = false; }
-  } clear{checkOnly_};
   aborted_ = false;
   autoCheckRunning_ = false;
   updateFound_ = false;
-  bool started = false;
-  if (!Busy()) {
-    SetInfoMode(true);
-    SetURL(infoFileURL_);
-    SetOutputFileName("");
-    started = Read(false);
+  std::weak_ptr<bool> alive = engineAlive_;
+  try {
+    bool started = false;
+    if (!Busy()) {
+      SetInfoMode(true);
+      SetURL(infoFileURL_);
+      SetOutputFileName("");
+      started = Read(false);
+    }
+    // Only a check this call started can be waited for: a transfer that was
+    // already running may be a download whose end signals nothing.
+    if (CheckOnly && started) {
+      std::shared_ptr<THandle> done = doneSignal_;
+      WaitForSignal(*done, 0, true);
+    }
+  } catch (...) {
+    if (!alive.expired()) checkOnly_ = false;
+    throw;
   }
-  // Only a check this call started can be waited for: a transfer that was
-  // already running may be a download whose end signals nothing.
-  if (CheckOnly && started) WaitForSignal(doneSignal_, 0, true);
+  if (alive.expired()) return false;  // a handler freed the component during the wait
+  checkOnly_ = false;
   return updateFound_;
 }
 

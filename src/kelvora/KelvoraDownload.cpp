@@ -30,9 +30,8 @@ void TkvKelvora::ShowWizard() {
   options.PicturePath = wizard_.Pic118x218();
   options.AppTitle = Application().Title();
   std::weak_ptr<bool> alive = engineAlive_;
-  UI().ShowWizard(options, {[this, alive] {
-                              if (!alive.expired()) SignalWait(doneSignal_);
-                            },
+  std::shared_ptr<THandle> done = doneSignal_;
+  UI().ShowWizard(options, {[done] { SignalWait(*done); },
                             [this, alive] {
                               if (!alive.expired()) AbortUpgrade();
                             }});
@@ -56,7 +55,10 @@ void TkvKelvora::StartNextFile(bool First) {
     if (target.empty()) {
       currentTarget_ = CurrentFolder() + UrlToFileName(address);
     } else {
-      std::string result = ExpandFolderMacros(target, true);
+      // Info files written for other systems separate folders with "\\".
+      std::string result = target;
+      std::replace(result.begin(), result.end(), '\\', '/');
+      result = ExpandFolderMacros(result, true);
       if (result.find('/') == std::string::npos) result = CurrentFolder() + result;
       fileList_.SetValue(fileIndex_, result);
       ForceFolders(result);
@@ -72,8 +74,10 @@ void TkvKelvora::StartNextFile(bool First) {
   // Every file handled.
   if (UI().HasWizard()) {
     UI().ShowWizardCompleted();
-    WaitForSignal(doneSignal_, 0, true);
-    if (aborted_) return;
+    std::shared_ptr<THandle> done = doneSignal_;
+    std::weak_ptr<bool> alive = engineAlive_;
+    WaitForSignal(*done, 0, true);
+    if (alive.expired() || aborted_) return;
   }
   finished_ = true;
   bool restartNow = true;
@@ -131,7 +135,7 @@ void TkvKelvora::HandleDownloadStopped() { StartNextFile(false); }
 
 void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
   if (infoMode_) {
-    SignalWait(doneSignal_);
+    SignalWait(*doneSignal_);
     if (OnNoInfoFile) OnNoInfoFile(this);
     if (Wants(mNoInfoFile)) ShowUpgraderMessage(GetLangText(ltNoInfoFile), mbIconError);
     return;
@@ -189,7 +193,7 @@ void TkvKelvora::EndRunWithoutData() {
 }
 
 void TkvKelvora::StopUpgrade() {
-  SignalWait(doneSignal_);
+  SignalWait(*doneSignal_);
   Abort(false, false);
   if (UI().HasWizard()) UI().DestroyWizard();
 }

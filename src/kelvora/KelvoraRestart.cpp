@@ -38,11 +38,10 @@ void TkvKelvora::LaunchUpdater(const std::string& Params) {
     fileList_.SaveValuesToFile(QueueFilePath());
   } catch (const Exception&) {
   }
-  // 3. Started as a process of its own that outlives the application; its
-  // command line is split where the blanks are.
-  std::vector<std::string> argv{UpdaterPath()};
-  for (auto& a : platform::SplitArguments(CurrentExeName() + " +" + Params)) argv.push_back(a);
-  platform::SpawnDetached(argv);
+  // 3. Started as a process of its own that outlives the application. The
+  // program's name and " +" with the parameters are its two arguments, so a
+  // blank in the program's path or in the restart parameters survives.
+  platform::SpawnDetached({UpdaterPath(), CurrentExeName(), "+" + Params});
   // 4. The application closes, in the host's own way when it wants one.
   if (OnDoOwnCloseAppMethod)
     OnDoOwnCloseAppMethod(this);

@@ -188,7 +188,7 @@ TEST_F(EngineTest, TwoFileUpgradeRunsEveryEventInOrderUpToTheUpdater) {
   ASSERT_EQ(::stat(UpdaterPath().c_str(), &st), 0);
   EXPECT_TRUE(st.st_mode & S_IXUSR);
   ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
-  EXPECT_EQ(ReadWholeFile(record), CurrentExeName() + "\n+/afterupgrade0\n");
+  EXPECT_EQ(ReadWholeFile(record), CurrentExeName() + "\n+/afterupgrade0\n") << "two arguments";
   platform::UnregisterResource("KVLOR", "KVLOR");
 }
 
@@ -330,7 +330,7 @@ TEST_F(EngineTest, TargetsWithMacrosAndAddressOnlyEntriesLandWhereTheySay) {
   server->AddPatternFile("x.dll", 10);
   server->AddPatternFile("tool.bin", 20);
   const std::string tempFolder = GetTempFolder();
-  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/x.dll") + "=%TEMP%deep/er/x.dll\n#url2=" +
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/x.dll") + "=%TEMP%deep\\er\\x.dll\n#url2=" +
               server->Url("/tool.bin") + "\n");
   ASSERT_TRUE(RunCheckUntil("OwnClose"));
   EXPECT_TRUE(FileHoldsPattern(tempFolder + "deep/er/x.dll.uTMP", 10)) << "macro expanded, folders made";
