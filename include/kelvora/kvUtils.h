@@ -228,9 +228,10 @@ std::int64_t FileSizeOf(const std::string& FileName);
 // Sets the modification and access times of an existing file that can be
 // opened for writing; an argument of -1 keeps that time. A date-time goes
 // through the FAT packed form (two-second steps, years 1980 to 2107) and is
-// taken as UTC, without any conversion from local time; a time that does not
-// convert keeps its old value. Created has no counterpart here and is
-// ignored. Returns whether the times were written.
+// read as local time, like every date-time here (taking it as UTC would shift
+// file times by the zone offset); a time that does not convert keeps its old
+// value. Created has no counterpart here and is ignored. Returns whether the
+// times were written.
 bool SetFileTimes(const std::string& FileName, TDateTime Created, TDateTime Modified, TDateTime Accessed);
 // Sets the file's attributes to exactly Attrs: read-only clears the write
 // permission bits (its absence gives the owner write permission back), and

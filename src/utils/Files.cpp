@@ -22,14 +22,25 @@ constexpr std::uint32_t kAttributeBits[6] = {0x20, 0x02, 0x01, 0x04, 0x100, 0x10
 constexpr const char* kDosAttribXattr = "user.DOSATTRIB";
 
 // A date-time through the FAT packed form (DateTimeToFileDate, then
-// DosDateTimeToFileTime): years 1980 to 2107, seconds in two-second steps,
-// the fields taken as UTC. False when it does not convert.
+// DosDateTimeToFileTime): years 1980 to 2107, seconds in two-second steps.
+// Date-times here are local (the HTTP dates are converted to local time when
+// they are parsed), so the fields are read as local time: taking them as UTC
+// would shift every file time by the zone's offset.
 bool DateTimeToFatTime(TDateTime T, struct timespec& Out) {
   utils::TDateTimeParts p{};
   if (!utils::TryDecodeDateTime(T, p)) return false;
   if (p.Year < 1980 || p.Year > 2107) return false;
-  const int64_t days = utils::DaysFromCivil(p.Year, static_cast<unsigned>(p.Month), static_cast<unsigned>(p.Day));
-  Out.tv_sec = static_cast<time_t>(days * 86400 + p.Hour * 3600 + p.Min * 60 + (p.Sec & ~1));
+  struct tm fields {};
+  fields.tm_year = p.Year - 1900;
+  fields.tm_mon = p.Month - 1;
+  fields.tm_mday = p.Day;
+  fields.tm_hour = p.Hour;
+  fields.tm_min = p.Min;
+  fields.tm_sec = p.Sec & ~1;
+  fields.tm_isdst = -1;
+  const time_t t = ::mktime(&fields);
+  if (t == static_cast<time_t>(-1)) return false;
+  Out.tv_sec = t;
   Out.tv_nsec = 0;
   return true;
 }
