@@ -6,9 +6,9 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcurl4-openssl-dev
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
   clang libclang-rt-14-dev
-  nginx openssl curl python3
+  nginx openssl curl python3 iproute2 util-linux
 )
 
 missing=()
