@@ -421,3 +421,20 @@ TEST_F(EngineTest, OversizedInfoFileCountsAsMissing) {
   ASSERT_TRUE(RunCheckUntil("NoInfoFile"));
   EXPECT_FALSE(Has("BeginUpgrade"));
 }
+
+TEST_F(EngineTest, ConstructionDeletesALeftOverUpdaterProgram) {
+  WriteTextFile(UpdaterPath(), "old updater");
+  TkvKelvora fresh(nullptr);
+  EXPECT_FALSE(FileExists(UpdaterPath()));
+}
+
+TEST_F(EngineTest, WizardLanguageSwitchesEveryTextAndAutoDetectsAgain) {
+  ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+  k->Wizard().SetLanguage(wlFrench);
+  EXPECT_EQ(LanguageBaseId(), LanguageBlockId(wlFrench));
+  EXPECT_EQ(GetLangText(ltNoUpdate), GetResourceText(LangTextId(wlFrench, ltNoUpdate)));
+  k->Wizard().SetLanguage(wlAuto);
+  EXPECT_EQ(LanguageBaseId(), LanguageBlockId(wlGerman)) << "detected from the locale";
+  ::unsetenv("LC_ALL");
+  SelectLanguage(wlEnglish);
+}
