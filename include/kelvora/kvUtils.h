@@ -240,6 +240,10 @@ bool SetFileTimes(const std::string& FileName, TDateTime Created, TDateTime Modi
 // permissions cannot be changed, or the extended attribute cannot be written
 // on a file system that supports it.
 bool ApplyFileAttributes(const std::string& FileName, TkvFileAttributes Attrs);
+// The attribute set of a file: read-only from the owner's write permission,
+// the rest from the user.DOSATTRIB extended attribute. False when the file
+// does not exist.
+bool ReadFileAttributes(const std::string& FileName, TkvFileAttributes& Attrs);
 // Writes the bytes of the embedded resource Name of type Type (registered in
 // the resource registry, names compared ignoring case) to Stream at its
 // position. False when Stream is null, the resource is missing or empty, or

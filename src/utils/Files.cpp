@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 
@@ -98,6 +99,22 @@ bool SetFileTimes(const std::string& FileName, TDateTime Created, TDateTime Modi
   const bool ok = ::futimens(fd, times) == 0;
   ::close(fd);
   return ok;
+}
+
+bool ReadFileAttributes(const std::string& FileName, TkvFileAttributes& Attrs) {
+  struct stat st {};
+  if (FileName.empty() || ::stat(FileName.c_str(), &st) != 0) return false;
+  std::uint32_t bits = 0;
+  char text[32] = {};
+  const ssize_t n = ::getxattr(FileName.c_str(), kDosAttribXattr, text, sizeof text - 1);
+  if (n > 0) bits = static_cast<std::uint32_t>(std::strtoul(text, nullptr, 0));
+  TkvFileAttributes a = FileAttributesFromBits(bits);
+  if (!(st.st_mode & S_IWUSR))
+    a.Include(atrReadOnly);
+  else
+    a.Exclude(atrReadOnly);
+  Attrs = a;
+  return true;
 }
 
 bool ApplyFileAttributes(const std::string& FileName, TkvFileAttributes Attrs) {

@@ -210,6 +210,12 @@ TEST(ApplyFileAttributes, TheWholeSetIsKeptInDosAttrib) {
   EXPECT_EQ(DosAttrib(f), "");
   EXPECT_NE(StatOf(f).st_mode & S_IWUSR, 0u);
   EXPECT_TRUE(ApplyFileAttributes(f, {}));  // nothing to remove: still fine
+  // Read back as applied.
+  TkvFileAttributes read;
+  EXPECT_TRUE(ApplyFileAttributes(f, {atrHidden, atrTemporary, atrReadOnly}));
+  ASSERT_TRUE(ReadFileAttributes(f, read));
+  EXPECT_EQ(read, (TkvFileAttributes{atrHidden, atrTemporary, atrReadOnly}));
+  EXPECT_FALSE(ReadFileAttributes(dir / "missing", read));
 }
 
 TEST(ApplyFileAttributes, FalseForAMissingFile) {
