@@ -1,0 +1,243 @@
+// Download benchmark: a 256 MiB file from nginx on loopback to disk with
+// TkvCustomHTTP (plain loop on the UI thread, one progress event per block)
+// at TransferBufferSize 4096 and 65536, and with the curl tool; then 100
+// small files in a row against one curl command fetching the same 100
+// addresses; then how long a forced and a gentle abort take while the
+// server stalls. Each measured download runs in a child process of its own,
+// so its peak RSS is its own.
+//
+//   http_bench [--size-mib N] [--runs N] [--small N]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kelvora/Application.h"
+#include "kelvora/kvHTTP.h"
+#include "support/FaultServer.h"
+#include "support/Nginx.h"
+
+using namespace kelvora;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Figures {
+  double Seconds = 0;
+  long PeakRssKiB = 0;
+  double CpuSeconds = 0;  // user + system time of the process
+  long Events = 0;
+  bool Ok = false;
+};
+
+// "f1000.bin" and so on.
+std::string SmallName(int I) {
+  char name[32];
+  std::snprintf(name, sizeof name, "f%d.bin", 1000 + I);
+  return name;
+}
+
+double Since(Clock::time_point T) { return std::chrono::duration<double>(Clock::now() - T).count(); }
+
+// --- in the child: the component's downloads ---
+
+// Downloads each URL in turn to its file; the next starts from OnDone.
+int ChildDownload(const std::vector<std::string>& Urls, const std::vector<std::string>& Files, int Block) {
+  Application();
+  TkvCustomHTTP http(nullptr);
+  http.SetTransferBufferSize(Block);
+  long events = 0;
+  size_t next = 0;
+  bool ok = true;
+  http.OnReadProgress = [&](TObject*, const std::string&, int64_t, int64_t, int32_t, int32_t, uint8_t, float, TStream*) {
+    ++events;
+  };
+  auto startNext = [&] {
+    if (next == Urls.size()) {
+      Application().Terminate();
+      return;
+    }
+    http.SetURL(Urls[next]);
+    http.SetOutputFileName(Files[next]);
+    ++next;
+    if (!http.Read(false)) ok = false;
+  };
+  http.OnDone = [&](TObject*, const std::string&, int64_t, TStream*) { startNext(); };
+  http.OnRequestFailed = [&](TObject*) {
+    ok = false;
+    Application().Terminate();
+  };
+  const auto t0 = Clock::now();
+  startNext();
+  Application().Run();
+  const double s = Since(t0);
+  std::printf("%.6f %ld %d\n", s, events, ok ? 1 : 0);
+  return ok ? 0 : 1;
+}
+
+// --- in the parent ---
+
+// Runs Argv (the bench itself or curl) and reports wall time, peak RSS and,
+// for the bench, the figures the child printed.
+Figures RunChild(const std::vector<std::string>& Argv, bool ReadsFigures) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const auto t0 = Clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> argv;
+    for (const auto& a : Argv) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[256];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  Figures f;
+  f.Seconds = Since(t0);
+  f.PeakRssKiB = ru.ru_maxrss;
+  f.CpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                 static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  f.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (ReadsFigures) {
+    int ok = 0;
+    if (std::sscanf(out.c_str(), "%lf %ld %d", &f.Seconds, &f.Events, &ok) != 3) f.Ok = false;
+  }
+  return f;
+}
+
+Figures Best(const std::vector<Figures>& Runs) {
+  Figures best = Runs.front();
+  for (const auto& r : Runs)
+    if (r.Ok && (!best.Ok || r.Seconds < best.Seconds)) best = r;
+  return best;
+}
+
+void PrintRow(const char* Name, const Figures& F, double Bytes, const Figures* Curl) {
+  std::printf("  %-30s %8.3f s %9.1f MiB/s %9ld KiB %7.3f s CPU", Name, F.Seconds, Bytes / F.Seconds / 1048576.0,
+              F.PeakRssKiB, F.CpuSeconds);
+  if (F.Events > 0) std::printf(" %7ld events", F.Events);
+  if (Curl != nullptr)
+    std::printf("  speed ratio %.2f  RSS ratio %.2f", Curl->Seconds / F.Seconds,
+                static_cast<double>(F.PeakRssKiB) / static_cast<double>(Curl->PeakRssKiB));
+  if (!F.Ok) std::printf("  FAILED");
+  std::printf("\n");
+}
+
+void AbortLatency() {
+  kvtest::FaultServer server;
+  for (bool force : {true, false}) {
+    TkvCustomHTTP http(nullptr);
+    bool progress = false, aborted = false;
+    Clock::time_point abortedAt;
+    http.OnReadProgress = [&](TObject*, const std::string&, int64_t, int64_t, int32_t, int32_t, uint8_t, float,
+                              TStream*) { progress = true; };
+    http.OnTransferAborted = [&](TObject*) {
+      aborted = true;
+      abortedAt = Clock::now();
+    };
+    http.SetURL(server.Url("/stall?n=1000000&after=8000"));
+    http.Read(false);
+    const auto until = Clock::now() + std::chrono::seconds(10);
+    while (!progress && Clock::now() < until) {
+      LoopBackend().WaitFor(nullptr, 10, TWakeMask::AnyInput);
+      Application().ProcessMessages();
+    }
+    const auto t0 = Clock::now();
+    http.Abort(false, force);
+    const double returned = Since(t0);
+    while (!aborted && Clock::now() < until) {
+      LoopBackend().WaitFor(nullptr, 10, TWakeMask::AnyInput);
+      Application().ProcessMessages();
+    }
+    const double event = aborted ? std::chrono::duration<double>(abortedAt - t0).count() : -1;
+    std::printf("  %-30s Abort returned after %.3f ms, OnTransferAborted after %.3f ms\n",
+                force ? "forced abort, server stalled" : "gentle abort, server stalled", returned * 1000,
+                event * 1000);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--child") == 0) {
+    // --child <block> <url> <file> [<url> <file> ...]
+    std::vector<std::string> urls, files;
+    for (int i = 3; i + 1 < argc; i += 2) {
+      urls.push_back(argv[i]);
+      files.push_back(argv[i + 1]);
+    }
+    return ChildDownload(urls, files, std::atoi(argv[2]));
+  }
+  long sizeMiB = 256;
+  int runs = 3, small = 100;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--size-mib") == 0) sizeMiB = std::atol(argv[i + 1]);
+    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--small") == 0) small = std::max(1, std::atoi(argv[i + 1]));
+  }
+  Application();
+  const std::string self = "/proc/self/exe";
+  char exe[4096] = {};
+  if (readlink(self.c_str(), exe, sizeof exe - 1) <= 0) return 1;
+
+  kvtest::TempDir dir;
+  kvtest::Nginx nginx;
+  const double bytes = static_cast<double>(sizeMiB) * 1048576.0;
+  nginx.AddPatternFile("big.bin", static_cast<uint64_t>(bytes));
+  for (int i = 0; i < small; ++i) nginx.AddPatternFile(std::string("small/").append(SmallName(i)), 16384);
+  const std::string bigUrl = nginx.Url("/big.bin"), out = dir.File("big.out");
+
+  std::printf("Download of %ld MiB from nginx on 127.0.0.1 to disk, best of %d runs\n", sizeMiB, runs);
+  std::printf("  %-30s %10s %15s %13s %11s\n", "", "wall", "throughput", "peak RSS", "CPU");
+  std::vector<Figures> curlRuns, k4Runs, k64Runs;
+  for (int r = 0; r < runs; ++r) {
+    curlRuns.push_back(RunChild({"curl", "-s", "-o", out, bigUrl}, false));
+    k4Runs.push_back(RunChild({exe, "--child", "4096", bigUrl, out}, true));
+    k64Runs.push_back(RunChild({exe, "--child", "65536", bigUrl, out}, true));
+  }
+  const Figures curl = Best(curlRuns), k4 = Best(k4Runs), k64 = Best(k64Runs);
+  PrintRow("curl command-line tool", curl, bytes, nullptr);
+  PrintRow("TkvCustomHTTP, block 4096", k4, bytes, &curl);
+  PrintRow("TkvCustomHTTP, block 65536", k64, bytes, &curl);
+
+  std::printf("\n%d files of 16 KiB from the same host in a row, best of %d runs\n", small, runs);
+  std::vector<std::string> curlArgs = {"curl", "-s"};
+  std::vector<std::string> childArgs = {exe, "--child", "4096"};
+  for (int i = 0; i < small; ++i) {
+    const std::string name = SmallName(i);
+    const std::string url = nginx.Url(std::string("/small/").append(name));
+    curlArgs.insert(curlArgs.end(), {url, "-o", dir.File(name)});
+    childArgs.insert(childArgs.end(), {url, dir.File(name)});
+  }
+  std::vector<Figures> curlSmall, kSmall;
+  for (int r = 0; r < runs; ++r) {
+    curlSmall.push_back(RunChild(curlArgs, false));
+    kSmall.push_back(RunChild(childArgs, true));
+  }
+  const double smallBytes = 16384.0 * small;
+  const Figures cs = Best(curlSmall), ks = Best(kSmall);
+  PrintRow("curl, one command", cs, smallBytes, nullptr);
+  PrintRow("TkvCustomHTTP, one per OnDone", ks, smallBytes, &cs);
+
+  std::printf("\nAbort while the fault server stalls mid-body\n");
+  AbortLatency();
+  return 0;
+}

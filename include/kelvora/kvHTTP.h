@@ -1,0 +1,444 @@
+// Unit kvHTTP: one transfer per Read from an http, https or file address to
+// memory or to a file, on a worker thread, with its settings objects, events
+// and progress figures; the URL helpers, the status texts and the stored
+// login of TkvLoginComponent.
+//
+// Threads: everything here is called on the UI thread, except the handlers
+// of OnBeforeSendRequest, OnStatusChange and OnRedirect, which run on the
+// transfer's worker thread and must not touch the user interface.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include "kelvora/Component.h"
+#include "kelvora/Persistent.h"
+#include "kelvora/Streams.h"
+#include "kelvora/StringList.h"
+#include "kelvora/kvThread.h"
+#include "kelvora/kvUtils.h"
+
+namespace kelvora {
+
+namespace net {
+class TNetClient;
+class TNetRequest;
+}  // namespace net
+namespace httpimpl {
+struct TTransfer;
+struct THub;
+class TRequestWorker;
+}  // namespace httpimpl
+
+// ---------------------------------------------------------------------------
+// Enumerations and sets
+// ---------------------------------------------------------------------------
+
+enum TkvHTTPAccessType { atPreconfig, atDirect, atUseProxy };
+
+enum TkvInternetOption {
+  ioIgnoreCertificateInvalid,
+  ioIgnoreCertificateDateInvalid,
+  ioIgnoreUnknownCertificateAuthority,
+  ioIgnoreRedirectToHTTP,
+  ioIgnoreRedirectToHTTPS,
+  ioKeepConnection,
+  ioNoAuthentication,
+  ioNoAutoRedirect,
+  ioNoCookies
+};
+
+enum TkvCacheOption {
+  coAlwaysReload,
+  coReloadIfNoExpireInformation,
+  coReloadUpdatedObjects,
+  coPragmaNoCache,
+  coNoCacheWrite,
+  coCreateTempFilesIfCantCache,
+  coUseCacheIfNetFail
+};
+
+enum TkvHTTPRequestMethod { rmAuto, rmGet, rmPost };
+
+// A set of enumeration values, bit n for the n-th value.
+template <class E, class Bits>
+class TkvSet {
+ public:
+  constexpr TkvSet() = default;
+  constexpr TkvSet(std::initializer_list<E> Items) {
+    for (E e : Items) Include(e);
+  }
+  static constexpr TkvSet FromBits(Bits B) {
+    TkvSet s;
+    s.bits_ = B;
+    return s;
+  }
+  constexpr Bits ToBits() const { return bits_; }
+  constexpr bool Contains(E V) const { return (bits_ >> static_cast<unsigned>(V)) & 1u; }
+  constexpr bool Empty() const { return bits_ == 0; }
+  constexpr void Include(E V) { bits_ = static_cast<Bits>(bits_ | (Bits{1} << static_cast<unsigned>(V))); }
+  constexpr void Exclude(E V) { bits_ = static_cast<Bits>(bits_ & ~(Bits{1} << static_cast<unsigned>(V))); }
+  friend constexpr bool operator==(TkvSet A, TkvSet B) { return A.bits_ == B.bits_; }
+  friend constexpr TkvSet operator+(TkvSet A, TkvSet B) { return FromBits(static_cast<Bits>(A.bits_ | B.bits_)); }
+  friend constexpr TkvSet operator-(TkvSet A, TkvSet B) { return FromBits(static_cast<Bits>(A.bits_ & ~B.bits_)); }
+
+ private:
+  Bits bits_ = 0;
+};
+
+using TkvInternetOptions = TkvSet<TkvInternetOption, uint16_t>;
+using TkvCacheOptions = TkvSet<TkvCacheOption, uint8_t>;
+
+// TransferBufferSize range.
+inline constexpr int32_t kvMinBufferSize = 255;
+inline constexpr int32_t kvMaxBufferSize = 2147483647;
+
+// ---------------------------------------------------------------------------
+// Settings objects. Assign(nullptr) restores the defaults; Assign from an
+// object of the same class copies it; anything else goes to TPersistent.
+// ---------------------------------------------------------------------------
+
+class TkvHTTPProxy : public TPersistent {
+ public:
+  TkvHTTPProxy();
+  void Assign(const TPersistent* Source) override;
+  void DefineProperties(TPropertyList& List) override;
+
+  TkvHTTPAccessType AccessType() const { return accessType_; }
+  void SetAccessType(TkvHTTPAccessType V) { accessType_ = V; }
+  int32_t ProxyPort() const { return proxyPort_; }
+  void SetProxyPort(int32_t V) { proxyPort_ = V; }
+  const std::string& ProxyServer() const { return proxyServer_; }
+  void SetProxyServer(const std::string& V) { proxyServer_ = V; }
+  const std::string& ProxyBypass() const { return proxyBypass_; }
+  void SetProxyBypass(const std::string& V) { proxyBypass_ = V; }
+  const std::string& ProxyUsername() const { return proxyUsername_; }
+  void SetProxyUsername(const std::string& V) { proxyUsername_ = V; }
+  const std::string& ProxyPassword() const { return proxyPassword_; }
+  void SetProxyPassword(const std::string& V) { proxyPassword_ = V; }
+
+ private:
+  friend class TkvCustomHTTP;
+  TkvHTTPAccessType accessType_ = atPreconfig;
+  int32_t proxyPort_ = 8080;
+  std::string proxyServer_;
+  std::string proxyBypass_ = "127.0.0.1;";
+  std::string proxyUsername_, proxyPassword_;
+};
+
+class TkvHTTPRange : public TPersistent {
+ public:
+  void Assign(const TPersistent* Source) override;
+  void DefineProperties(TPropertyList& List) override;
+  // EndRange 0 means to the end of the resource.
+  uint32_t StartRange() const { return startRange_; }
+  void SetStartRange(uint32_t V) { startRange_ = V; }
+  uint32_t EndRange() const { return endRange_; }
+  void SetEndRange(uint32_t V) { endRange_ = V; }
+
+ private:
+  uint32_t startRange_ = 0, endRange_ = 0;
+};
+
+// Milliseconds; 0 leaves no limit of ours in force.
+class TkvHTTPTimeouts : public TPersistent {
+ public:
+  void Assign(const TPersistent* Source) override;
+  void DefineProperties(TPropertyList& List) override;
+  uint32_t ConnectTimeout() const { return connectTimeout_; }
+  void SetConnectTimeout(uint32_t V) { connectTimeout_ = V; }
+  uint32_t ReceiveTimeout() const { return receiveTimeout_; }
+  void SetReceiveTimeout(uint32_t V) { receiveTimeout_ = V; }
+  uint32_t SendTimeout() const { return sendTimeout_; }
+  void SetSendTimeout(uint32_t V) { sendTimeout_ = V; }
+
+ private:
+  uint32_t connectTimeout_ = 0, receiveTimeout_ = 0, sendTimeout_ = 0;
+};
+
+// Attributes put on the output file: Incomplete while it is written and
+// whenever a transfer leaves it unfinished ([atrArchive] means "leave the
+// attributes alone"), Complete after a successful transfer.
+class TkvOutputFileAttributes : public TPersistent {
+ public:
+  static constexpr TkvFileAttributes DefaultComplete() { return {atrArchive}; }
+  static constexpr TkvFileAttributes DefaultIncomplete() { return {atrArchive, atrTemporary}; }
+
+  void Assign(const TPersistent* Source) override;
+  void DefineProperties(TPropertyList& List) override;
+  TkvFileAttributes Complete() const { return complete_; }
+  void SetComplete(TkvFileAttributes V) {
+    if (!(V == complete_)) complete_ = V;
+  }
+  TkvFileAttributes Incomplete() const { return incomplete_; }
+  void SetIncomplete(TkvFileAttributes V) {
+    if (!(V == incomplete_)) incomplete_ = V;
+  }
+
+ private:
+  TkvFileAttributes complete_ = DefaultComplete();
+  TkvFileAttributes incomplete_ = DefaultIncomplete();
+};
+
+// ---------------------------------------------------------------------------
+// The output file stream
+// ---------------------------------------------------------------------------
+
+// A handle stream over a file opened for reading and writing: created anew
+// (truncated) with CreateNew, else opened or created. With ClearProtection a
+// hidden or read-only file is made writable for the open and gets its
+// attributes back afterwards. Raises EFCreateError "Cannot create file %s".
+class TkvFileStream : public THandleStream {
+ public:
+  TkvFileStream(const std::string& FileName, bool CreateNew, bool ClearProtection);
+  ~TkvFileStream() override;
+  const std::string& FileName() const { return fileName_; }
+
+ private:
+  std::string fileName_;
+};
+
+// ---------------------------------------------------------------------------
+// The component with a stored login
+// ---------------------------------------------------------------------------
+
+// HTTPUsername and HTTPPassword are stored together as the byte-stream
+// property "LInfo": a length byte L, then L bytes (user-name length, user
+// name, password), each XOR (L XOR kvLoginKey). A login that does not fit
+// one length byte (user name and password longer than 254 bytes together)
+// cannot be stored: writing the layout raises EWriteError instead of
+// storing it wrong.
+inline constexpr uint8_t kvLoginKey = 0xA7;
+
+class TkvLoginComponent : public TComponent {
+ public:
+  explicit TkvLoginComponent(TComponent* AOwner);
+  void DefineProperties(TPropertyList& List) override;
+
+  const std::string& HTTPUsername() const { return httpUsername_; }
+  void SetHTTPUsername(const std::string& V) { httpUsername_ = V; }
+  const std::string& HTTPPassword() const { return httpPassword_; }
+  void SetHTTPPassword(const std::string& V) { httpPassword_ = V; }
+
+  // The "LInfo" reader and writer.
+  void ReadLogin(TStream& Stream);
+  void WriteLogin(TStream& Stream) const;
+
+ private:
+  std::string httpUsername_, httpPassword_;
+};
+
+// ---------------------------------------------------------------------------
+// Events
+// ---------------------------------------------------------------------------
+
+// The request handle given to OnBeforeSendRequest.
+using TkvRequestHandle = net::TNetRequest*;
+
+using TkvHTTPBeforeSendRequestEvent = std::function<void(TObject* Sender, TkvRequestHandle Request)>;
+using TkvHTTPHeaderInfoEvent = std::function<void(
+    TObject* Sender, int StatusCode, const std::string& RawHeaders, const std::string& ContentType,
+    const std::string& ContentLanguage, const std::string& ContentEncoding, int64_t ContentLength,
+    const std::string& Location, TDateTime Date, TDateTime LastModified, TDateTime Expires, const std::string& ETag,
+    bool& ContinueDownload)>;
+using TkvHTTPReadProgressEvent =
+    std::function<void(TObject* Sender, const std::string& ContentType, int64_t FileSize, int64_t BytesRead,
+                       int32_t ElapsedTime, int32_t EstimatedTimeLeft, uint8_t PercentsDone, float TransferRate,
+                       TStream* Data)>;
+using TkvHTTPUploadProgressEvent =
+    std::function<void(TObject* Sender, int64_t FileSize, int64_t BytesSent, int32_t ElapsedTime,
+                       int32_t EstimatedTimeLeft, uint8_t PercentsDone, float TransferRate)>;
+using TkvHTTPStatusChangeEvent = std::function<void(TObject* Sender, int32_t InternetStatus, const std::string& StatusText)>;
+using TkvHTTPRedirectEvent = std::function<void(TObject* Sender, const std::string& NewURL)>;
+using TkvHTTPPasswordRequestEvent = std::function<void(TObject* Sender, const std::string& Realm, bool& TryAgain)>;
+using TkvHTTPProxyAuthenticationEvent =
+    std::function<void(TObject* Sender, std::string& ProxyUsername, std::string& ProxyPassword, bool& TryAgain)>;
+using TkvHTTPDoneEvent =
+    std::function<void(TObject* Sender, const std::string& ContentType, int64_t FileSize, TStream* Data)>;
+using TkvHTTPConnectionLostEvent = std::function<void(TObject* Sender, const std::string& ContentType,
+                                                      int64_t FileSize, int64_t BytesRead, TStream* Data)>;
+using TkvHTTPErrorEvent = std::function<void(TObject* Sender, int32_t StatusCode, TStream* Data)>;
+using TkvHTTPWaitTimeoutEvent = std::function<void(TObject* Sender, bool& StopJob)>;
+
+// ---------------------------------------------------------------------------
+// The transfer component
+// ---------------------------------------------------------------------------
+
+// One transfer at a time. Sizes and counts are 64-bit: a Content-Length of
+// several GiB is reported as it is, not wrapped.
+class TkvCustomHTTP : public TkvLoginComponent {
+ public:
+  explicit TkvCustomHTTP(TComponent* AOwner);
+  ~TkvCustomHTTP() override;
+
+  // --- operations ---
+  bool Read(bool WaitForFinish = false) { return ReadRange(0, 0, WaitForFinish); }
+  // False at once, changing nothing, while a transfer is active.
+  bool ReadRange(int64_t StartPos, int64_t EndPos, bool WaitForFinish = false);
+  // Sends the memory stream Source (taken over) as the body of a POST with
+  // UploadHeaders; the answer is read like any other. False while active.
+  bool StartUpload(std::unique_ptr<TMemoryStream> Source, const std::string& Headers, bool WaitForFinish = false);
+  // Does nothing unless Busy. Force ends the transfer at once (its pending
+  // events are dropped) and runs the abort step here; otherwise the worker
+  // stops at its next check.
+  void Abort(bool DeleteOutputFile = false, bool Force = false);
+  void ReleaseOutput();
+  bool Busy() const;
+  std::string HostName() const;
+  std::string FileName() const;
+
+  // --- settings ---
+  TStrings& RequestHeaders() { return requestHeaders_; }
+  const std::string& AcceptTypes() const { return acceptTypes_; }
+  void SetAcceptTypes(const std::string& V) { acceptTypes_ = V; }
+  const std::string& Agent() const { return agent_; }
+  void SetAgent(const std::string& V) { agent_ = V; }
+  const std::string& OutputFileName() const { return outputFileName_; }
+  void SetOutputFileName(const std::string& V) { outputFileName_ = V; }
+  TkvOutputFileAttributes& OutputFileAttributes() { return *outputFileAttributes_; }
+  const std::string& URL() const { return url_; }
+  void SetURL(const std::string& V) { url_ = V; }
+  const std::string& PostData() const { return postData_; }
+  void SetPostData(const std::string& V) { postData_ = V; }
+  const std::string& Referer() const { return referer_; }
+  void SetReferer(const std::string& V) { referer_ = V; }
+  TkvCacheOptions RequestCacheOptions() const { return requestCacheOptions_; }
+  void SetRequestCacheOptions(TkvCacheOptions V) { requestCacheOptions_ = V; }
+  TkvInternetOptions InternetOptions() const { return internetOptions_; }
+  void SetInternetOptions(TkvInternetOptions V) { internetOptions_ = V; }
+  TkvHTTPRange& Range() { return *range_; }
+  TkvHTTPTimeouts& Timeouts() { return *timeouts_; }
+  int32_t TransferBufferSize() const { return transferBufferSize_; }
+  // Raises EInvalidOperation outside 255..2147483647.
+  void SetTransferBufferSize(int32_t V);
+  bool UploadFromStream() const { return uploadFromStream_; }
+  void SetUploadFromStream(bool V) { uploadFromStream_ = V; }
+  TkvHTTPRequestMethod RequestMethod() const { return requestMethod_; }
+  void SetRequestMethod(TkvHTTPRequestMethod V) { requestMethod_ = V; }
+  TkvHTTPProxy& Proxy() { return *proxy_; }
+  bool AutoGoOnline() const { return autoGoOnline_; }
+  void SetAutoGoOnline(bool V) { autoGoOnline_ = V; }
+  bool WorkOffline() const { return workOffline_; }
+  void SetWorkOffline(bool V) { workOffline_ = V; }
+  const std::string& UploadHeaders() const { return uploadHeaders_; }
+  void SetUploadHeaders(const std::string& V) { uploadHeaders_ = V; }
+  TThreadPriority ThreadPriority() const;
+  void SetThreadPriority(TThreadPriority V);
+  bool WaitThread() const;
+  void SetWaitThread(bool V);
+  TkvCustomThread& ThreadComponent() { return *thread_; }
+
+  // --- state of the current (or last) transfer, as seen at its last event ---
+  int32_t StatusCode() const { return statusCode_; }
+  int64_t ContentLength() const { return contentLength_; }
+  int64_t BytesTransferred() const { return bytesTransferred_; }
+  int64_t ResumePosition() const { return resumePosition_; }
+  int64_t ResumeEnd() const { return resumeEnd_; }
+  uint8_t PercentsDone() const { return percentsDone_; }
+  int32_t ElapsedTime() const { return elapsedTime_; }
+  int32_t EstimatedTimeLeft() const { return estimatedTimeLeft_; }
+  float TransferRate() const { return transferRate_; }
+  const std::string& RawHeaders() const { return rawHeaders_; }
+  const std::string& ContentType() const { return contentType_; }
+  const std::string& ContentLanguage() const { return contentLanguage_; }
+  const std::string& ContentEncoding() const { return contentEncoding_; }
+  const std::string& Location() const { return location_; }
+  const std::string& ETag() const { return eTag_; }
+  TDateTime Date() const { return date_; }
+  TDateTime LastModified() const { return lastModified_; }
+  TDateTime Expires() const { return expires_; }
+
+  // --- events ---
+  TkvHTTPBeforeSendRequestEvent OnBeforeSendRequest;  // worker thread
+  TkvHTTPHeaderInfoEvent OnHeaderInfo;
+  TkvHTTPReadProgressEvent OnReadProgress;
+  TkvHTTPUploadProgressEvent OnUploadProgress;
+  TkvHTTPStatusChangeEvent OnStatusChange;  // worker thread
+  TkvHTTPRedirectEvent OnRedirect;          // worker thread
+  TkvHTTPPasswordRequestEvent OnHTTPPasswordRequest;
+  TkvHTTPProxyAuthenticationEvent OnProxyAuthenticationRequest;
+  TkvHTTPDoneEvent OnDone;
+  TNotifyEvent OnDoneWithoutData;
+  TkvHTTPConnectionLostEvent OnConnectionLost;
+  TNotifyEvent OnNoConnection;
+  TkvHTTPErrorEvent OnHTTPError;
+  TNotifyEvent OnRequestFailed;
+  TNotifyEvent OnDownloadStopped;
+  TNotifyEvent OnTransferAborted;
+  TkvHTTPWaitTimeoutEvent OnWaitTimeoutExpired;
+
+ private:
+  friend class httpimpl::TRequestWorker;
+  using TransferPtr = std::shared_ptr<httpimpl::TTransfer>;
+
+  std::shared_ptr<httpimpl::TTransfer> NewTransfer();
+  bool Start(const TransferPtr& T, bool WaitForFinish);
+  void CompletionStep();
+  void AbortStep(httpimpl::TTransfer& T, bool Forced);
+  void WaitStep(bool& StopJob);
+  void CloseHandles(httpimpl::TTransfer& T, bool Forced);
+  static void ReleaseTransferOutput(httpimpl::TTransfer& T);
+  void KillTransfer(httpimpl::TTransfer& T);
+  // Copies what the worker found into the fields above (UI thread, while the
+  // worker waits or after it ended).
+  void Publish(const httpimpl::TTransfer& T, bool Headers);
+  void ComputeProgress(const httpimpl::TTransfer& T, int64_t Size);
+
+  // Owned objects.
+  std::unique_ptr<TkvOutputFileAttributes> outputFileAttributes_;
+  TkvCustomThread* thread_ = nullptr;
+  TStringList requestHeaders_;
+  std::unique_ptr<TkvHTTPProxy> proxy_;
+  std::unique_ptr<TkvHTTPRange> range_;
+  std::unique_ptr<TkvHTTPTimeouts> timeouts_;
+
+  // Settings.
+  std::string acceptTypes_ = "text/html, */*";
+  std::string agent_ = "ztHTTP component (Corvanta)";
+  std::string outputFileName_, url_, postData_, referer_, uploadHeaders_;
+  TkvCacheOptions requestCacheOptions_{coReloadIfNoExpireInformation, coReloadUpdatedObjects,
+                                       coCreateTempFilesIfCantCache};
+  TkvInternetOptions internetOptions_{ioKeepConnection};
+  int32_t transferBufferSize_ = 4096;
+  bool uploadFromStream_ = false;
+  TkvHTTPRequestMethod requestMethod_ = rmAuto;
+  bool autoGoOnline_ = false, workOffline_ = false;
+
+  // Run-time state.
+  std::shared_ptr<net::TNetClient> client_;  // connection cache shared by the transfers
+  std::shared_ptr<httpimpl::THub> hub_;
+  TransferPtr current_;
+  std::unique_ptr<TMemoryStream> uploadSource_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  int32_t statusCode_ = -1;
+  int64_t contentLength_ = 0, bytesTransferred_ = 0, resumePosition_ = 0, resumeEnd_ = 0;
+  uint8_t percentsDone_ = 0;
+  int32_t elapsedTime_ = 0, estimatedTimeLeft_ = 0;
+  float transferRate_ = -1;
+  std::string rawHeaders_, contentType_, contentLanguage_, contentEncoding_, location_, eTag_;
+  TDateTime date_ = 0, lastModified_ = 0, expires_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// URL helpers, status texts, request flags
+// ---------------------------------------------------------------------------
+
+// Splits URL ("http://" is put in front when it has no "://") into its parts,
+// escape sequences decoded. ExtraInfo is the part from "?" on. Port is the
+// scheme's default when the URL names none. On failure (a part longer than
+// its buffer: scheme 32, host 256, user name and password 128, path and
+// extra information 2048 characters) the outputs are left untouched.
+bool SplitURL(const std::string& URL, std::string& Scheme, std::string& HostName, std::string& UserName,
+              std::string& Password, std::string& Path, std::string& ExtraInfo, uint16_t& Port);
+// Each byte below 0x20 or from 0x80, blank, "#", "%", "*", "+", "<" and ">"
+// becomes "%" and two upper-case hex digits; everything else is kept.
+std::string EncodeURLPart(const std::string& S);
+// The text of an internet status code ("Unknown status" for others).
+std::string InternetStatusText(int32_t Status);
+// The request flags of a request to a URL of Scheme with these options.
+uint32_t RequestFlags(const std::string& Scheme, TkvCacheOptions CacheOptions, TkvInternetOptions Options);
+
+}  // namespace kelvora

@@ -1,0 +1,360 @@
+// TkvCustomHTTP: starting, stopping and finishing transfers.
+#include <unistd.h>
+
+#include "http/Progress.h"
+#include "http/RequestWorker.h"
+#include "http/Transfer.h"
+#include "http/UrlParts.h"
+#include "http/net/NetClient.h"
+#include "kelvora/Application.h"
+
+namespace kelvora {
+
+using httpimpl::TTransfer;
+
+TkvCustomHTTP::TkvCustomHTTP(TComponent* AOwner) : TkvLoginComponent(AOwner) {
+  outputFileAttributes_ = std::make_unique<TkvOutputFileAttributes>();
+  thread_ = new TkvCustomThread(this);
+  hub_ = std::make_shared<httpimpl::THub>();
+  client_ = std::make_shared<net::TNetClient>();
+  // The body holds the hub, not the component: a job stopped at once may
+  // outlive the component.
+  thread_->SetOnExecute([hub = hub_](TObject*) { httpimpl::TRequestWorker::RunJob(hub); });
+  thread_->SetOnException([this](TObject*) {
+    if (OnRequestFailed) OnRequestFailed(this);
+  });
+  thread_->SetOnFinish([this](TObject*) { CompletionStep(); });
+  thread_->OnWaitTimeout = [this](TObject*, bool& StopJob) { WaitStep(StopJob); };
+  proxy_ = std::make_unique<TkvHTTPProxy>();
+  range_ = std::make_unique<TkvHTTPRange>();
+  timeouts_ = std::make_unique<TkvHTTPTimeouts>();
+}
+
+TkvCustomHTTP::~TkvCustomHTTP() {
+  Destroying();
+  *alive_ = false;
+  if (thread_ != nullptr) {
+    thread_->Suspend();
+    if (current_) KillTransfer(*current_);
+    delete thread_;  // stops a running job at once
+    thread_ = nullptr;
+  }
+  if (current_) {
+    CloseHandles(*current_, true);
+    ReleaseTransferOutput(*current_);
+  }
+}
+
+// --- settings that live in the thread component ---
+
+TThreadPriority TkvCustomHTTP::ThreadPriority() const { return thread_->Priority(); }
+void TkvCustomHTTP::SetThreadPriority(TThreadPriority V) { thread_->SetPriority(V); }
+bool TkvCustomHTTP::WaitThread() const { return thread_->WaitThread(); }
+void TkvCustomHTTP::SetWaitThread(bool V) { thread_->SetWaitThread(V); }
+
+void TkvCustomHTTP::SetTransferBufferSize(int32_t V) {
+  if (V < kvMinBufferSize) throw EInvalidOperation("TransferBufferSize must be between 255 and 2147483647");
+  transferBufferSize_ = V;
+}
+
+bool TkvCustomHTTP::Busy() const { return thread_ != nullptr && thread_->Running(); }
+
+std::string TkvCustomHTTP::HostName() const {
+  std::string scheme, host, user, pass, path, extra;
+  uint16_t port = 0;
+  return SplitURL(url_, scheme, host, user, pass, path, extra, port) ? host : std::string();
+}
+
+std::string TkvCustomHTTP::FileName() const {
+  std::string scheme, host, user, pass, path, extra;
+  uint16_t port = 0;
+  if (!SplitURL(url_, scheme, host, user, pass, path, extra, port)) return {};
+  const size_t cut = path.find_last_of("/\\:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// --- starting ---
+
+std::shared_ptr<TTransfer> TkvCustomHTTP::NewTransfer() {
+  auto t = std::make_shared<TTransfer>();
+  t->Owner = this;
+  t->Client = client_;
+  httpimpl::TTransferSettings& s = t->S;
+  s.URL = url_;
+  s.PostData = postData_;
+  s.Referer = referer_;
+  s.AcceptTypes = acceptTypes_;
+  s.Agent = agent_;
+  s.OutputFileName = outputFileName_;
+  s.UploadHeaders = uploadHeaders_;
+  s.Username = HTTPUsername();
+  s.Password = HTTPPassword();
+  for (const auto& line : requestHeaders_) s.RequestHeaders.push_back(line);
+  s.CacheOptions = requestCacheOptions_;
+  s.InternetOptions = internetOptions_;
+  s.RangeStart = range_->StartRange();
+  s.RangeEnd = range_->EndRange();
+  s.ConnectTimeout = timeouts_->ConnectTimeout();
+  s.ReceiveTimeout = timeouts_->ReceiveTimeout();
+  s.SendTimeout = timeouts_->SendTimeout();
+  s.BlockSize = transferBufferSize_;
+  s.UploadFromStream = uploadFromStream_;
+  s.RequestMethod = requestMethod_;
+  s.AccessType = proxy_->AccessType();
+  s.ProxyServer = proxy_->ProxyServer();
+  s.ProxyPort = proxy_->ProxyPort();
+  s.ProxyBypass = proxy_->ProxyBypass();
+  s.ProxyUsername = proxy_->ProxyUsername();
+  s.ProxyPassword = proxy_->ProxyPassword();
+  s.AutoGoOnline = autoGoOnline_;
+  s.WorkOffline = workOffline_;
+  s.Complete = outputFileAttributes_->Complete();
+  s.Incomplete = outputFileAttributes_->Incomplete();
+  s.HasHeaderInfo = static_cast<bool>(OnHeaderInfo);
+  s.HasPasswordRequest = static_cast<bool>(OnHTTPPasswordRequest);
+  s.HasProxyRequest = static_cast<bool>(OnProxyAuthenticationRequest);
+  s.OnBeforeSendRequest = OnBeforeSendRequest;
+  s.OnStatusChange = OnStatusChange;
+  s.OnRedirect = OnRedirect;
+  return t;
+}
+
+bool TkvCustomHTTP::ReadRange(int64_t StartPos, int64_t EndPos, bool WaitForFinish) {
+  if (!Application().IsMainThread() || IsDestroying()) return false;
+  if (current_ && current_->Active) return false;
+  uploadFromStream_ = false;
+  auto t = NewTransfer();
+  t->ResumePosition = StartPos;
+  t->ResumeEnd = EndPos;
+  resumePosition_ = StartPos;
+  resumeEnd_ = EndPos;
+  return Start(t, WaitForFinish);
+}
+
+bool TkvCustomHTTP::StartUpload(std::unique_ptr<TMemoryStream> Source, const std::string& Headers, bool WaitForFinish) {
+  if (!Application().IsMainThread() || IsDestroying() || !Source) return false;
+  if (current_ && current_->Active) return false;
+  uploadHeaders_ = Headers;
+  uploadFromStream_ = true;
+  auto t = NewTransfer();
+  t->Stream = std::shared_ptr<TStream>(Source.release());
+  resumePosition_ = resumeEnd_ = 0;
+  return Start(t, WaitForFinish);
+}
+
+bool TkvCustomHTTP::Start(const TransferPtr& T, bool WaitForFinish) {
+  // A job of the previous transfer may still run (its output was released
+  // early) or be finishing (a handler of its completion started this one).
+  if (current_) KillTransfer(*current_);
+  // Stop that job before the new transfer is put in the hub, so only the
+  // new job can take it.
+  thread_->Terminate(true);
+  {
+    std::lock_guard lk(hub_->M);
+    hub_->Starting = T;
+  }
+  current_ = T;
+  transferRate_ = -1;
+  statusCode_ = -1;
+  contentLength_ = bytesTransferred_ = 0;
+  percentsDone_ = 0;
+  elapsedTime_ = estimatedTimeLeft_ = 0;
+  std::weak_ptr<bool> alive = alive_;
+  const bool previous = thread_->WaitThread();
+  if (WaitForFinish) thread_->SetWaitThread(true);
+  const bool result = thread_->Execute();
+  if (alive.expired()) return result;  // a handler freed us while we waited
+  if (WaitForFinish) thread_->SetWaitThread(previous);
+  return result;
+}
+
+// --- stopping ---
+
+void TkvCustomHTTP::KillTransfer(TTransfer& T) {
+  T.Killed.store(true);
+  // Taking the zone waits for the worker to leave what it is doing to the
+  // output; cancelling the session wakes a blocking network wait.
+  std::lock_guard lk(T.Zone);
+  if (T.Session) T.Session->Cancel();
+}
+
+void TkvCustomHTTP::Abort(bool DeleteOutputFile, bool Force) {
+  if (!Busy()) return;
+  if (!Application().IsMainThread()) {
+    // From a handler on the worker itself: the worker stops at its next
+    // check, which comes right after the handler.
+    TTransfer* t = httpimpl::WorkerTransfer();
+    if (t != nullptr && t->Owner == this) {
+      t->DeleteOnAbort.store(DeleteOutputFile);
+      thread_->Terminate(false);
+    }
+    return;
+  }
+  TransferPtr t = current_;
+  if (!t) return;
+  t->DeleteOnAbort.store(DeleteOutputFile);
+  if (!Force) {
+    // The worker stops at its next check; a network wait it may be blocked
+    // in is woken, so that check comes at once.
+    thread_->Terminate(false);
+    std::lock_guard lk(t->Zone);
+    if (t->Session) t->Session->Cancel();
+    return;
+  }
+  KillTransfer(*t);
+  thread_->Terminate(true);
+  AbortStep(*t, true);
+}
+
+void TkvCustomHTTP::AbortStep(TTransfer& T, bool Forced) {
+  CloseHandles(T, Forced);
+  const bool wasOpen = T.OutputFileOpen;
+  ReleaseTransferOutput(T);
+  if (wasOpen && T.DeleteOnAbort.load()) ::unlink(T.S.OutputFileName.c_str());
+  if (!Forced) Publish(T, true);
+  if (!IsDestroying() && OnTransferAborted) OnTransferAborted(this);
+}
+
+void TkvCustomHTTP::WaitStep(bool& StopJob) {
+  if (OnWaitTimeoutExpired) OnWaitTimeoutExpired(this, StopJob);
+  if (StopJob && current_) {
+    KillTransfer(*current_);
+    CloseHandles(*current_, true);
+    ReleaseTransferOutput(*current_);
+  }
+}
+
+void TkvCustomHTTP::CloseHandles(TTransfer& T, bool Forced) {
+  {
+    std::lock_guard lk(T.Zone);
+    if (T.LocalFile >= 0) ::close(T.LocalFile);
+    T.LocalFile = -1;
+    // Stopped at once: the worker may still be inside a call of these; the
+    // cancelled session makes it return, and they close when it lets go.
+    if (Forced) {
+      if (T.Session) T.Session->Cancel();
+      return;
+    }
+  }
+  // Request, connection, session: notifications of closing handles may come,
+  // so the zone is not held here.
+  std::unique_ptr<net::TNetRequest> request;
+  std::shared_ptr<net::TNetConnection> connection;
+  std::shared_ptr<net::TNetSession> session;
+  {
+    std::lock_guard lk(T.Zone);
+    request = std::move(T.Request);
+    connection = std::move(T.Connection);
+    session = std::move(T.Session);
+  }
+  request.reset();
+  connection.reset();
+  session.reset();
+}
+
+void TkvCustomHTTP::ReleaseOutput() {
+  if (!Application().IsMainThread()) return;
+  if (current_) ReleaseTransferOutput(*current_);
+}
+
+void TkvCustomHTTP::ReleaseTransferOutput(TTransfer& T) {
+  std::lock_guard lk(T.Zone);
+  T.Buffer.reset();
+  if (T.Stream) {
+    T.Stream.reset();
+    if (T.OutputFileOpen && !(T.S.Incomplete == TkvFileAttributes{atrArchive}))
+      ApplyFileAttributes(T.S.OutputFileName, T.S.Incomplete);
+    T.OutputFileOpen = false;
+  }
+  T.Active = false;
+}
+
+// --- finishing ---
+
+void TkvCustomHTTP::CompletionStep() {
+  TransferPtr keep;
+  {
+    std::lock_guard lk(hub_->M);
+    keep = std::move(hub_->Finishing);
+    hub_->Finishing.reset();
+  }
+  if (!keep) return;
+  TTransfer& t = *keep;
+  // A handler may free this component; then the step ends with it.
+  std::weak_ptr<bool> alive = alive_;
+  auto gone = [&alive] { return alive.expired() || !*alive.lock(); };
+  CloseHandles(t, false);
+  Publish(t, true);
+  if (t.Stream) t.Stream->SetPosition(0);
+  if (t.Continue) {
+    if (t.Success && !t.Stream) {
+      if (OnRequestFailed) OnRequestFailed(this);
+      if (gone()) return;
+      if (OnDoneWithoutData) OnDoneWithoutData(this);
+      if (gone()) return;
+      std::lock_guard lk(t.Zone);
+      t.Active = false;
+      return;
+    }
+    if (t.Success) {
+      TStream* data = t.Stream.get();
+      if (t.OutputFileOpen) {
+        // Closed, attributes set and the transfer no longer active while
+        // OnDone runs, so a handler can start the next one.
+        ReleaseTransferOutput(t);
+        if (!(t.S.Incomplete == t.S.Complete)) ApplyFileAttributes(t.S.OutputFileName, t.S.Complete);
+        data = nullptr;
+      }
+      if (OnDone) OnDone(this, t.ContentType, t.BytesTransferred + t.ResumePosition, data);
+    } else {
+      TStream* data = t.Stream.get();
+      if (t.StatusCode == 200 || t.StatusCode == 206) {
+        if (OnConnectionLost) OnConnectionLost(this, t.ContentType, t.ContentLength, t.BytesTransferred, data);
+      } else if (t.StatusCode == -1) {
+        if (OnNoConnection) OnNoConnection(this);
+      } else {
+        if (t.OutputFileOpen) t.DeleteMarked = true;
+        if (OnHTTPError) OnHTTPError(this, t.StatusCode, data);
+      }
+      if (!gone() && OnRequestFailed) OnRequestFailed(this);
+    }
+  }
+  // Only this transfer's output: a handler may have started the next one.
+  ReleaseTransferOutput(t);
+  if (t.DeleteMarked) ::unlink(t.S.OutputFileName.c_str());
+  if (gone()) return;
+  if (!t.Continue && OnDownloadStopped) OnDownloadStopped(this);
+}
+
+// --- figures ---
+
+void TkvCustomHTTP::Publish(const TTransfer& T, bool Headers) {
+  if (current_.get() != &T) return;  // a newer transfer owns the figures now
+  statusCode_ = T.StatusCode;
+  contentLength_ = T.ContentLength;
+  bytesTransferred_ = T.BytesTransferred;
+  resumePosition_ = T.ResumePosition;
+  resumeEnd_ = T.ResumeEnd;
+  if (contentType_ != T.ContentType) contentType_ = T.ContentType;
+  if (Headers) {
+    rawHeaders_ = T.RawHeaders;
+    contentLanguage_ = T.ContentLanguage;
+    contentEncoding_ = T.ContentEncoding;
+    location_ = T.Location;
+    eTag_ = T.ETag;
+    date_ = T.Date;
+    lastModified_ = T.LastModified;
+    expires_ = T.Expires;
+  }
+}
+
+void TkvCustomHTTP::ComputeProgress(const TTransfer& T, int64_t Size) {
+  const auto f = httpimpl::ComputeProgressFigures(Size, T.BytesTransferred, T.ResumePosition,
+                                                  httpimpl::TickCount() - T.StartTick);
+  percentsDone_ = f.PercentsDone;
+  elapsedTime_ = f.ElapsedTime;
+  estimatedTimeLeft_ = f.EstimatedTimeLeft;
+  transferRate_ = f.TransferRate;
+}
+
+}  // namespace kelvora

@@ -1,0 +1,39 @@
+// TkvFileStream: the output file of a transfer.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "kelvora/kvHTTP.h"
+
+namespace kelvora {
+
+namespace {
+
+int OpenOutput(const std::string& FileName, bool CreateNew, bool ClearProtection) {
+  TkvFileAttributes before;
+  bool restore = false;
+  if (ClearProtection && ReadFileAttributes(FileName, before) &&
+      (before.Contains(atrHidden) || before.Contains(atrReadOnly))) {
+    ApplyFileAttributes(FileName, {atrArchive});
+    restore = true;
+  }
+  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (CreateNew ? O_TRUNC : 0);
+  const int fd = FileName.empty() ? -1 : ::open(FileName.c_str(), flags, 0666);
+  if (fd < 0) {
+    if (restore) ApplyFileAttributes(FileName, before);
+    throw EFCreateError("Cannot create file " + FileName);
+  }
+  // The open handle stays valid whatever the attributes become.
+  if (restore) ApplyFileAttributes(FileName, before);
+  return fd;
+}
+
+}  // namespace
+
+TkvFileStream::TkvFileStream(const std::string& FileName, bool CreateNew, bool ClearProtection)
+    : THandleStream(OpenOutput(FileName, CreateNew, ClearProtection)), fileName_(FileName) {}
+
+TkvFileStream::~TkvFileStream() {
+  if (handle_ >= 0) ::close(handle_);
+}
+
+}  // namespace kelvora

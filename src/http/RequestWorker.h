@@ -1,0 +1,75 @@
+// The request worker: the body of one transfer's job. It works on its own
+// transfer object only; everything it hands to the UI thread goes through
+// the job's hand-off, and everything it does to files happens under the
+// transfer's zone lock after checking that the transfer was not stopped.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "http/Transfer.h"
+#include "kelvora/kvThread.h"
+#include "http/UrlParts.h"
+
+namespace kelvora::httpimpl {
+
+class TRequestWorker {
+ public:
+  explicit TRequestWorker(std::shared_ptr<TTransfer> T);
+  void Run();
+
+  // The body of the component's jobs: takes the transfer its start left in
+  // the hub and runs it.
+  static void RunJob(const std::shared_ptr<THub>& Hub);
+
+ private:
+  enum class Next { End, Restart, Output };
+
+  // Abort check: a stopped transfer unwinds; a terminate request runs the
+  // abort step and ends the job.
+  void Check();
+  // Runs Fn on the UI thread while the worker waits.
+  void Sync(const std::function<void()>& Fn);
+  // Runs Fn under the zone lock unless the transfer was stopped or released.
+  template <class F>
+  void Guarded(F&& Fn) {
+    std::lock_guard lk(t_.Zone);
+    if (t_.Killed.load() || !t_.Active) throw EThreadStop{};
+    Fn();
+  }
+  // A worker-thread event: under the zone lock, skipped once stopped.
+  void WorkerEvent(const std::function<void()>& Fn);
+  static void OnStatus(TTransfer& T, void* Context, uint32_t Status, const void* Info, uint32_t Length);
+
+  bool OpenSession();
+  Next Request();
+  bool Send(int MethodIndex, bool& SkipToRetryDecision);
+  bool Upload(bool& SkipToRetryDecision);
+  int64_t SizeProbe();
+  bool AddRangeHeaders(uint32_t Modifiers, int64_t From, int64_t To, bool Forced);
+  void AskPassword();
+  void AskProxyLogin();
+  void ReadResponseHeaders();
+  Next LocalFile();
+  Next Output();
+  Next AbandonResume();
+  void ReadProgress();
+  void UploadProgress();
+  void FreeStream();
+  void DropRequest();
+  bool QueryText(uint32_t Level, std::string& Value);
+
+  std::shared_ptr<TTransfer> keep_;
+  TTransfer& t_;
+  TTransferSettings& s_;
+  TUrlParts url_;
+  std::string object_;
+  std::string scheme_;
+  size_t block_ = 4096;
+  bool local_ = false;
+  int64_t localLeft_ = 0;
+  int methodIndex_ = 0;
+};
+
+}  // namespace kelvora::httpimpl
