@@ -37,7 +37,7 @@ stage release build_and_test "$out/release"
 stage asan build_and_test "$out/asan" -DKELVORA_SANITIZE=address -DKELVORA_BUILD_BENCH=OFF
 stage tsan build_and_test "$out/tsan" -DKELVORA_SANITIZE=thread -DKELVORA_BUILD_BENCH=OFF
 if [ -x "$root/scripts/run-fuzz.sh" ]; then
-  stage fuzz "$root/scripts/run-fuzz.sh" "$out/fuzz"
+  FUZZ_SECONDS=${FUZZ_SECONDS:-20} stage fuzz "$root/scripts/run-fuzz.sh" "$out/fuzz"
 fi
 stage bench "$root/scripts/bench.sh" "$out/release"
 
@@ -56,7 +56,7 @@ done
 if [ $failed -ne 0 ] && [ $fails -eq 0 ]; then fails=1; fi  # a stage failed before its tests ran
 if [ -f "$out/bench.log" ]; then
   echo "== benchmark figures"
-  grep -E '^(bench|  )' "$out/bench.log" || true
+  cat "$out/bench.log"
 fi
 echo "total: $passed passed, $fails failed"
 exit $failed

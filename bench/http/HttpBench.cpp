@@ -6,7 +6,7 @@
 // server stalls. Each measured download runs in a child process of its own,
 // so its peak RSS is its own.
 //
-//   http_bench [--size-mib N] [--runs N] [--small N]
+//   kv_bench_http [--size-mib N] [--runs N] [--small N]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
