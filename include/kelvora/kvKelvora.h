@@ -219,6 +219,8 @@ class TkvKelvora : public TkvCustomHTTP {
   void HandleNoConnection();
   void HandleHTTPError(int32_t StatusCode);
   void HandlePasswordRequest(const std::string& Realm, bool& TryAgain);
+  void HandleTransferAborted();
+  void RejectOversizedInfoFile();
 
   bool autoCheck_ = false;
   int32_t autoCheckDelay_ = 10000;
@@ -241,6 +243,7 @@ class TkvKelvora : public TkvCustomHTTP {
   bool autoCheckRunning_ = false;
   bool infoMode_ = false;
   bool finished_ = false;
+  bool infoOversized_ = false;
   uint8_t foundMethod_ = 0;
   TkvStringList fileList_;
   std::string currentTarget_;

@@ -36,6 +36,7 @@ TkvKelvora::TkvKelvora(TComponent* AOwner) : TkvCustomHTTP(AOwner) {
   // A transfer that completed without data is neither an info file nor a
   // download: the run must end rather than wait for one.
   OnDoneWithoutData = [this](TObject*) { EndRunWithoutData(); };
+  OnTransferAborted = [this](TObject*) { HandleTransferAborted(); };
 
   ::unlink(UpdaterPath().c_str());  // a left-over updater program; failures do not matter
   versionDate_ = FormatEngineDate(TodayDate());
@@ -157,6 +158,7 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   aborted_ = false;
   autoCheckRunning_ = false;
   updateFound_ = false;
+  infoOversized_ = false;
   std::weak_ptr<bool> alive = engineAlive_;
   try {
     bool started = false;

@@ -86,7 +86,15 @@ void TkvKelvora::StartNextFile(bool First) {
 }
 
 void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload) {
-  if (infoMode_) return;
+  if (infoMode_) {
+    // An info file is a few lines of text: a body announced as megabytes is
+    // refused before it is read into memory.
+    if (ContentLength > kMaxInfoFileSize) {
+      infoOversized_ = true;
+      ContinueDownload = false;
+    }
+    return;
+  }
   serverFileTime_ = LastModified;
   if (UI().HasWizard()) UI().WizardFileSize(FormatLangText(ltFileSize, {static_cast<double>(ContentLength) / 1024.0}));
   if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileList_.Count() > 1) {
@@ -105,7 +113,14 @@ uint8_t TkvKelvora::TotalPercents(int FileIndex, int Count, int PercentsDone) {
 
 void TkvKelvora::HandleReadProgress(int64_t FileSize, int64_t BytesRead, int32_t ElapsedTime,
                                     int32_t EstimatedTimeLeft, uint8_t PercentsDone, float TransferRate) {
-  if (infoMode_) return;
+  if (infoMode_) {
+    // The same bound for a body that announced no length.
+    if (BytesRead > kMaxInfoFileSize && !infoOversized_) {
+      infoOversized_ = true;
+      Abort(false, false);
+    }
+    return;
+  }
   const uint8_t total = TotalPercents(fileIndex_, fileList_.Count(), PercentsDone);
   if (OnProgress)
     OnProgress(this, URL(), FileSize, BytesRead, ElapsedTime, EstimatedTimeLeft, PercentsDone, total, TransferRate);
@@ -119,8 +134,7 @@ void TkvKelvora::HandleReadProgress(int64_t FileSize, int64_t BytesRead, int32_t
 void TkvKelvora::HandleDone(TStream* Data) {
   if (infoMode_) {
     if (Data == nullptr || Data->Size() > kMaxInfoFileSize) {
-      // Not an info file this engine can read: ends as a missing one.
-      HandleHTTPError(200);
+      RejectOversizedInfoFile();
       return;
     }
     ParseInfoFile(*Data);
@@ -131,7 +145,23 @@ void TkvKelvora::HandleDone(TStream* Data) {
   StartNextFile(false);
 }
 
-void TkvKelvora::HandleDownloadStopped() { StartNextFile(false); }
+void TkvKelvora::HandleDownloadStopped() {
+  if (infoMode_) {
+    RejectOversizedInfoFile();
+    return;
+  }
+  StartNextFile(false);
+}
+
+void TkvKelvora::HandleTransferAborted() {
+  if (infoMode_ && infoOversized_) RejectOversizedInfoFile();
+}
+
+void TkvKelvora::RejectOversizedInfoFile() {
+  // Whatever it is, it is not an info file this engine reads.
+  infoOversized_ = false;
+  HandleHTTPError(0);
+}
 
 void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
   if (infoMode_) {

@@ -420,6 +420,15 @@ TEST_F(EngineTest, OversizedInfoFileCountsAsMissing) {
   PublishInfo(huge);
   ASSERT_TRUE(RunCheckUntil("NoInfoFile"));
   EXPECT_FALSE(Has("BeginUpgrade"));
+
+  // The same without a Content-Length: the body is cut off once it is too
+  // large, and a waiting check returns.
+  FaultServer faults;
+  events.clear();
+  k->SetInfoFileURL(faults.Url("/nolength?n=" + std::to_string(TkvKelvora::kMaxInfoFileSize + 100000)));
+  EXPECT_FALSE(k->CheckUpdates(true));
+  EXPECT_EQ(Events(), "NoInfoFile");
+  ASSERT_TRUE(PumpUntil([&] { return !k->Busy(); }));
 }
 
 TEST_F(EngineTest, ConstructionDeletesALeftOverUpdaterProgram) {
