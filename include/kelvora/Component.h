@@ -54,8 +54,10 @@ class TComponent : public TPersistent {
   // Told when a component is added to or removed from this owner.
   virtual void Notification(TComponent* AComponent, TOperation Operation);
 
-  // Used by the stored-layout reader.
+  // Used by the stored-layout reader: BeginLoading before the values are
+  // applied; AbandonLoading when reading failed (Loaded is then not called).
   void BeginLoading();
+  void AbandonLoading();
 
  protected:
   void SetStateFlag(TComponentStateFlag Flag, bool On);

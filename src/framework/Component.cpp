@@ -47,6 +47,8 @@ void TComponent::Destroying() {
 
 void TComponent::BeginLoading() { SetStateFlag(csLoading, true); }
 
+void TComponent::AbandonLoading() { SetStateFlag(csLoading, false); }
+
 void TComponent::Loaded() { SetStateFlag(csLoading, false); }
 
 void TComponent::Notification(TComponent*, TOperation) {}

@@ -80,7 +80,13 @@ void ReadComponentText(TComponent& Root, const std::string& Text) {
     throw EReadError(std::string("Malformed stored layout: ") + ex.what());
   }
   std::vector<TComponent*> loaded;
-  ReadComponent(Root, stored, loaded);
+  try {
+    ReadComponent(Root, stored, loaded);
+  } catch (...) {
+    // A failed read leaves nothing in the loading state.
+    for (TComponent* c : loaded) c->AbandonLoading();
+    throw;
+  }
   // Owned components first, the root last, as a form finishes loading.
   for (auto it = loaded.rbegin(); it != loaded.rend(); ++it) (*it)->Loaded();
 }

@@ -136,6 +136,8 @@ TEST(StoredLayout, MalformedTextAndBadValuesRaiseReadErrors) {
   EXPECT_THROW(ReadComponentText(w, R"({"Properties":{"Delay":"soon"}})"), EReadError);
   EXPECT_THROW(ReadComponentText(w, R"({"Properties":{"LInfo":"abc"}})"), EReadError);
   EXPECT_THROW(ReadComponentText(w, R"({"Components":[{"Name":"Ghost"}]})"), EReadError);
+  EXPECT_FALSE(w.IsLoading()) << "a failed read leaves nothing loading";
+  EXPECT_EQ(w.loadedCalls, 0);
 }
 
 TEST(Component, OwnerDestroysOwnedAndMarksThemDestroyingFirst) {
