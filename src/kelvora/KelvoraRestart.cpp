@@ -4,6 +4,7 @@
 
 #include "kelvora/Application.h"
 #include "kelvora/Streams.h"
+#include "kelvora/UpdaterProgram.h"
 #include "kelvora/kvKelvora.h"
 #include "platform/Process.h"
 
@@ -28,6 +29,7 @@ void TkvKelvora::LaunchUpdater(const std::string& Params) {
     TFileStream out(UpdaterPath(), fmCreate | fmShareDenyNone, 0700);
     ::fchmod(out.Handle(), 0700);  // also when an older file was replaced
     TMemoryStream program;
+    detail::RegisterUpdaterProgram();
     SaveResourceToStream(HInstance, "KVLOR", "KVLOR", &program);
     program.SaveToStream(out);
   } catch (const Exception&) {

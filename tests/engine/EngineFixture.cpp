@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "kelvora/Application.h"
+#include "platform/Resources.h"
 
 using namespace kelvora;
 
@@ -17,6 +18,10 @@ void EngineTest::SetUpTestSuite() {
 }
 
 void EngineTest::SetUp() {
+  // No updater program unless a case registers one: the real one would wait
+  // for this test program to end, then replace files beside it and start it
+  // again.
+  kelvora::platform::RegisterResource("KVLOR", "KVLOR", "", 0);
   server = std::make_unique<Nginx>();
   k = std::make_unique<TkvKelvora>(nullptr);
   k->SetUI(&ui);
@@ -48,6 +53,7 @@ void EngineTest::SetUp() {
 
 void EngineTest::TearDown() {
   k.reset();
+  kelvora::platform::UnregisterResource("KVLOR", "KVLOR");
   Application().ClearTerminated();
 }
 

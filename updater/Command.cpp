@@ -1,0 +1,43 @@
+#include "Command.h"
+
+namespace kelvora::updater {
+
+namespace {
+
+std::string Join(const std::vector<std::string>& Args, size_t From, size_t To) {
+  std::string out;
+  for (size_t i = From; i < To; ++i) {
+    if (i > From) out += ' ';
+    out += Args[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+TCommand ParseCommand(const std::vector<std::string>& Args) {
+  size_t plus = 0;
+  while (plus < Args.size() && (Args[plus].empty() || Args[plus][0] != '+')) ++plus;
+  TCommand cmd;
+  cmd.AppPath = Join(Args, 0, plus);
+  if (plus == Args.size()) return cmd;
+  // "+", the restart parameters, the digit.
+  const std::string tail = Join(Args, plus, Args.size());
+  if (tail.size() >= 2) {
+    cmd.RestartParams = tail.substr(1, tail.size() - 2);
+    cmd.SetupMode = tail.back() == '1';
+  }
+  return cmd;
+}
+
+std::string FolderOf(const std::string& Path) {
+  const size_t slash = Path.rfind('/');
+  return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& Path) {
+  const size_t slash = Path.rfind('/');
+  return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
+}  // namespace kelvora::updater

@@ -1,0 +1,30 @@
+// The updater's command line: the application's path, then "+" with the
+// restart parameters and the method digit ("0" self-upgrade, "1" external
+// setup).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kelvora::updater {
+
+struct TCommand {
+  std::string AppPath;        // the program to wait for and to start again
+  std::string RestartParams;  // passed to the program when it is started again
+  bool SetupMode = false;     // the digit was "1"
+};
+
+// Args are the parameters without the program's own name. They are joined
+// with single blanks, so a command line split at the blanks of the
+// application's path reads the same as one that kept the path whole. The
+// restart part starts with the first parameter that begins with "+" (a "+"
+// inside the path does not count); without one, everything is the path and
+// there is no restart parameter and no digit.
+TCommand ParseCommand(const std::vector<std::string>& Args);
+
+// The folder of Path up to and including its last "/" ("" when it has
+// none), and the part after it.
+std::string FolderOf(const std::string& Path);
+std::string NameOf(const std::string& Path);
+
+}  // namespace kelvora::updater

@@ -1,0 +1,23 @@
+// Starting a program as a process of its own that outlives the updater.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace kelvora::updater {
+
+// Splits a parameter text into arguments: blanks separate, double quotes
+// group (and are removed).
+std::vector<std::string> SplitArguments(const std::string& Text);
+
+// Starts Program with the arguments of Params, in a new session, standard
+// input from /dev/null, default signal handling. Returns the process id, or
+// -1 (with errno) when it could not be started.
+pid_t StartProgram(const std::string& Program, const std::string& Params);
+
+// Waits for a process started by StartProgram to end.
+void WaitForExit(pid_t Pid);
+
+}  // namespace kelvora::updater

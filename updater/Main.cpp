@@ -1,0 +1,20 @@
+// AppUpdate: finishes an upgrade after the application has closed. Started
+// by the application as: AppUpdate <application path> +<restart parameters><digit>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Updater.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  // KELVORA_UPDATER_WAIT_MS shortens (or lengthens) the wait for the
+  // application to end.
+  auto limit = kelvora::updater::kDefaultWaitLimit;
+  if (const char* ms = std::getenv("KELVORA_UPDATER_WAIT_MS"); ms != nullptr && *ms != '\0') {
+    char* end = nullptr;
+    const long long value = std::strtoll(ms, &end, 10);
+    if (*end == '\0' && value >= 0) limit = std::chrono::milliseconds(value);
+  }
+  return kelvora::updater::RunUpdater(args, limit);
+}
