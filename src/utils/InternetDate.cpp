@@ -50,7 +50,7 @@ bool ParseDatePart(std::string& Rest, TDateTime& Result) {
   std::string delim = " ";
   const size_t dash = utils::Pos("-", Rest);
   const size_t space = utils::Pos(" ", Rest);
-  if (dash >= 2 && (space == 0 || dash < space)) delim = "-";
+  if (dash >= 2 && (space == 0 || dash < space)) delim.assign(1, '-');
   // 4. Month first or day first.
   int day = 1, month = 0;
   auto readDay = [&] {

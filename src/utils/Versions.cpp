@@ -12,7 +12,7 @@ std::array<std::string, 4> SplitVersion(const std::string& S) {
   for (auto& part : parts) {
     const size_t dot = rest.find('.');
     if (dot == std::string::npos) {
-      part = "0";
+      part.assign(1, '0');
       continue;
     }
     part = rest.substr(0, dot);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -23,11 +23,29 @@ std::string Where(int Language, int Slot) {
 }
 
 // The placeholders of a text in order, "%%" included.
+// A placeholder is "%%" or "%", flags "-"/"0", a width, an optional
+// ".precision" and a letter; a "%" followed by anything else is not one.
 std::vector<std::string> Placeholders(const std::string& S) {
-  static const std::regex placeholder(R"(%(%|[-0]*[0-9]*(\.[0-9]*)?[A-Za-z]))");
   std::vector<std::string> found;
-  for (auto it = std::sregex_iterator(S.begin(), S.end(), placeholder); it != std::sregex_iterator(); ++it)
-    found.push_back(it->str());
+  for (size_t i = 0; i < S.size(); ++i) {
+    if (S[i] != '%') continue;
+    size_t j = i + 1;
+    if (j < S.size() && S[j] == '%') {
+      found.push_back("%%");
+      i = j;
+      continue;
+    }
+    while (j < S.size() && (S[j] == '-' || S[j] == '0')) ++j;
+    while (j < S.size() && std::isdigit(static_cast<unsigned char>(S[j]))) ++j;
+    if (j < S.size() && S[j] == '.') {
+      ++j;
+      while (j < S.size() && std::isdigit(static_cast<unsigned char>(S[j]))) ++j;
+    }
+    if (j < S.size() && std::isalpha(static_cast<unsigned char>(S[j]))) {
+      found.push_back(S.substr(i, j - i + 1));
+      i = j;
+    }
+  }
   return found;
 }
 
