@@ -1,4 +1,112 @@
 #!/usr/bin/env bash
-# Runs the demo application against a local update server.
-echo "The demo application is not built yet: it arrives with the user-interface and demo work."
-echo "Run ./scripts/test.sh for the test suite."
+# Builds the demo, serves an info file and a newer build of the demo from a
+# local server on 127.0.0.1, and runs the demo against it.
+#
+#   scripts/demo.sh           the window on $DISPLAY (under xvfb-run without one)
+#   scripts/demo.sh --smoke   unattended and offscreen: the demo presses its
+#                             button, answers Yes and OK, and the script checks
+#                             the upgrade; exits non-zero on failure
+#
+# KELVORA_DEMO_BUILD_DIR chooses the build tree (default build-demo);
+# KELVORA_DEMO_KEEP=1 keeps the run's scratch folder.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KELVORA_DEMO_BUILD_DIR:-$root/build-demo}
+smoke=0
+case "${1:-}" in
+  --smoke) smoke=1 ;;
+  "") ;;
+  *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
+esac
+
+fail() { echo "demo: FAILED: $*" >&2; exit 1; }
+
+"$root/scripts/deps.sh"
+
+echo "== building kelvora-demo in $build"
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" >/dev/null  # an existing tree keeps its settings
+else
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_BUILD_TESTS=OFF -DKELVORA_BUILD_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" -j2 --target kelvora-demo >/dev/null
+demo_bin=$build/demo/kelvora-demo
+[ -x "$demo_bin" ] || fail "no $demo_bin (is qt6-base-dev installed?)"
+
+work=$(mktemp -d /tmp/kelvora-demo.XXXXXX)
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  if [ -z "${KELVORA_DEMO_KEEP:-}" ]; then rm -rf "$work"; fi
+}
+trap cleanup EXIT
+trap "exit 143" INT TERM
+
+# The installed program, and the newer build on the server: the same program
+# with a marker appended, so the replacement can be recognised.
+mkdir -p "$work/app" "$work/www" "$work/tmp"
+chmod 700 "$work/tmp"
+cp "$demo_bin" "$work/app/kelvora-demo"
+cp "$demo_bin" "$work/www/kelvora-demo"
+marker="KELVORA-DEMO-NEWER-BUILD"
+printf '\n%s\n' "$marker" >>"$work/www/kelvora-demo"
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+base="http://127.0.0.1:$port"
+cat >"$work/www/kelvora-demo-info.txt" <<INFO
+#date=12/31/2030
+#message={A newer build of the demo, served from this machine.}
+#url1=$base/kelvora-demo=kelvora-demo
+INFO
+
+python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$port" >"$work/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do
+  python3 - "$base/kelvora-demo-info.txt" <<'PY' 2>/dev/null && break
+import sys, urllib.request
+urllib.request.urlopen(sys.argv[1], timeout=1).read()
+PY
+  sleep 0.1
+done
+echo "== update server on $base (files in $work/www)"
+
+export KELVORA_DEMO_INFO_URL="$base/kelvora-demo-info.txt"
+export KELVORA_DEMO_EXE_URL="$base/kelvora-demo"
+# The updater program and the queue file go to a private folder of this run.
+export XDG_RUNTIME_DIR="$work/tmp"
+
+if [ "$smoke" = 0 ]; then
+  echo "== running $work/app/kelvora-demo"
+  if [ -n "${DISPLAY:-}" ]; then
+    "$work/app/kelvora-demo"
+  else
+    xvfb-run -a "$work/app/kelvora-demo"
+  fi
+  exit 0
+fi
+
+export QT_QPA_PLATFORM=offscreen KELVORA_DEMO_AUTOPILOT=1 KELVORA_DEMO_REPORT="$work/report.txt"
+echo "== smoke run"
+timeout 180 "$work/app/kelvora-demo" || fail "the demo ended with status $? ($(cat "$work/report.txt" 2>/dev/null))"
+grep -q "starting the updater" "$work/report.txt" || fail "no upgrade: $(cat "$work/report.txt")"
+
+# The updater replaces the program and starts it again with /afterupgrade;
+# that run reports and ends by itself.
+for _ in $(seq 300); do
+  grep -q "restarted after upgrade" "$work/report.txt" && break
+  sleep 0.1
+done
+if grep -q "restarted after upgrade" "$work/report.txt"; then
+  tail -c 100 "$work/app/kelvora-demo" | grep -q "$marker" || fail "restarted, but the program was not replaced"
+  [ ! -e "$work/app/kelvora-demo.uTMP" ] || fail "the download was left next to the program"
+  echo "demo: OK: downloaded, replaced by the updater, restarted with /afterupgrade"
+elif [ ! -s "$work/tmp/AppUpdate.exe" ]; then
+  # A build without an embedded updater: the download and the queue are all
+  # there is to check.
+  tail -c 100 "$work/app/kelvora-demo.uTMP" | grep -q "$marker" || fail "the newer build was not downloaded"
+  grep -q "$work/app/kelvora-demo" "$work/tmp/UpgraderQueue.txt" || fail "no queue file naming the program"
+  echo "demo: OK: downloaded and queued (no updater program embedded in this build)"
+else
+  fail "the updater did not restart the demo: $(cat "$work/report.txt")"
+fi

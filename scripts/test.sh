@@ -40,6 +40,8 @@ if [ -x "$root/scripts/run-fuzz.sh" ]; then
   FUZZ_SECONDS=${FUZZ_SECONDS:-20} stage fuzz "$root/scripts/run-fuzz.sh" "$out/fuzz"
 fi
 stage bench "$root/scripts/bench.sh" "$out/release"
+# The README's demo command, unattended: check, download, updater, restart.
+stage demo env KELVORA_DEMO_BUILD_DIR="$out/release" "$root/scripts/demo.sh" --smoke
 
 echo
 echo "== summary"

@@ -1,0 +1,34 @@
+// Unattended runs of the demo (scripts and CI): presses the button once the
+// window is up, answers Yes to the upgrade question and OK on the wizard's
+// completion page, and counts anything else the component says as failure.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <string>
+
+#include "DemoOptions.h"
+
+namespace demo {
+
+class TForm1;
+
+class TAutopilot : public QObject {
+ public:
+  TAutopilot(TForm1& Form, const TDemoOptions& Options);
+  // 0 when the run went as a willing user's would, else 1.
+  int ExitCode() const { return failed_ ? 1 : 0; }
+
+ private:
+  void Step();
+  void Fail(const std::string& Why);
+
+  TForm1& form_;
+  TDemoOptions options_;
+  QTimer timer_;
+  std::chrono::steady_clock::time_point deadline_;
+  bool failed_ = false;
+};
+
+}  // namespace demo

@@ -1,0 +1,27 @@
+// What the demo takes from its command line and environment, so that a
+// script can point it at a local server and run it unattended.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace demo {
+
+struct TDemoOptions {
+  // --info-url=URL or KELVORA_DEMO_INFO_URL: the info file to check.
+  std::string InfoURL;
+  // --exe-url=URL or KELVORA_DEMO_EXE_URL: the address of the newer build shown.
+  std::string ExeURL = "http://www.example.com/kelvora/demo/kelvora-demo";
+  // --autopilot or KELVORA_DEMO_AUTOPILOT=1: press the button at start and
+  // answer every question as a willing user would.
+  bool Autopilot = false;
+  // KELVORA_DEMO_REPORT: a file the demo appends what happened to.
+  std::string ReportFile;
+};
+
+// Options from Args (argv without the program) over the environment.
+TDemoOptions ReadDemoOptions(const std::vector<std::string>& Args);
+// Appends Line to the report file, when there is one.
+void Report(const TDemoOptions& Options, const std::string& Line);
+
+}  // namespace demo

@@ -1,0 +1,30 @@
+// The ask-upgrade dialog: install the new version now, or later.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace kelvora::qtdetail {
+
+class TkvKelvoraUpgradeMessageForm : public QDialog {
+ public:
+  TkvKelvoraUpgradeMessageForm();
+
+  // Fills the dialog with the question Text and grows it to fit.
+  void Fill(const std::string& Text);
+  // Fill, then shows it modally: true when the answer is Yes.
+  bool Ask(const std::string& Text);
+
+ private:
+  QWidget* BottomPanel = nullptr;
+  QPushButton* YesBtn = nullptr;
+  QPushButton* LaterBtn = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Icon = nullptr;
+};
+
+}  // namespace kelvora::qtdetail
