@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
-  qt6-base-dev xvfb xauth
+  qt6-base-dev
 )
 
 missing=()
