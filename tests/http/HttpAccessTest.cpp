@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "http/HttpFixture.h"
 #include "http/HttpTestUtil.h"
 #include "support/FaultServer.h"
 #include "support/Nginx.h"
@@ -14,10 +15,10 @@ using namespace kvtest;
 
 namespace {
 
-class HttpAccess : public ::testing::Test {
+class HttpAccess : public FaultServerHttpTest {
  protected:
   static void SetUpTestSuite() {
-    server_ = new FaultServer();
+    FaultServerHttpTest::SetUpTestSuite();
     Nginx::Options o;
     o.Tls = true;
     o.ExtraTlsServer = "location = /to-http { return 302 http://127.0.0.1:$arg_port/file.bin; }";
@@ -25,17 +26,6 @@ class HttpAccess : public ::testing::Test {
     nginx_->AddPatternFile("file.bin", 70000);
     nginx_->AddPatternFile("private/secret.bin", 5000);
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    delete nginx_;
-    server_ = nullptr;
-    nginx_ = nullptr;
-  }
-  void SetUp() override {
-    http_ = std::make_unique<TkvCustomHTTP>(nullptr);
-    ev_.Attach(*http_);
-  }
-  void TearDown() override { http_.reset(); }
 
   void Fetch(const std::string& Url) {
     ev_.Reset();
@@ -54,13 +44,7 @@ class HttpAccess : public ::testing::Test {
     return body;
   }
 
-  static FaultServer* server_;
-  static Nginx* nginx_;
-  std::unique_ptr<TkvCustomHTTP> http_;
-  HttpEvents ev_;
 };
-FaultServer* HttpAccess::server_ = nullptr;
-Nginx* HttpAccess::nginx_ = nullptr;
 
 TEST_F(HttpAccess, PasswordRequestRetriesWithTheChallengedScheme) {
   for (const char* scheme : {"basic", "digest"}) {

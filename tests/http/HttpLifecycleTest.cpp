@@ -4,6 +4,7 @@
 // previous one.
 #include <gtest/gtest.h>
 
+#include "http/HttpFixture.h"
 #include "http/HttpTestUtil.h"
 #include "kelvora/Application.h"
 #include "support/FaultServer.h"
@@ -13,18 +14,8 @@ using namespace kvtest;
 
 namespace {
 
-class HttpLifecycle : public ::testing::Test {
+class HttpLifecycle : public FaultServerHttpTest {
  protected:
-  static void SetUpTestSuite() { server_ = new FaultServer(); }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-  void SetUp() override {
-    http_ = std::make_unique<TkvCustomHTTP>(nullptr);
-    ev_.Attach(*http_);
-  }
-  void TearDown() override { http_.reset(); }
   // Starts a transfer that stalls after 8000 of 100000 bytes and waits for
   // the bytes that come.
   void StartStalled(const std::string& Out) {
@@ -34,12 +25,8 @@ class HttpLifecycle : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([this] { return ev_.ProgressCount >= 1; })) << ev_.Joined();
   }
 
-  static FaultServer* server_;
   TempDir dir_;
-  std::unique_ptr<TkvCustomHTTP> http_;
-  HttpEvents ev_;
 };
-FaultServer* HttpLifecycle::server_ = nullptr;
 
 TEST_F(HttpLifecycle, ForcedAbortWhileTheServerStalls) {
   const std::string out = dir_.File("stalled.bin");

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "http/HttpFixture.h"
 #include "http/HttpTestUtil.h"
 #include "kelvora/Application.h"
 #include "support/FaultServer.h"
@@ -15,18 +16,8 @@ using namespace kvtest;
 
 namespace {
 
-class HttpOutcome : public ::testing::Test {
+class HttpOutcome : public FaultServerHttpTest {
  protected:
-  static void SetUpTestSuite() { server_ = new FaultServer(); }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
-  void SetUp() override {
-    http_ = std::make_unique<TkvCustomHTTP>(nullptr);
-    ev_.Attach(*http_);
-  }
-  void TearDown() override { http_.reset(); }
 
   static std::string Url(const std::string& Path) { return server_->Url(Path); }
   // Starts a transfer of Path and waits until it has ended.
@@ -37,12 +28,8 @@ class HttpOutcome : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([this] { return ev_.Finished() && !http_->Busy(); })) << ev_.Joined();
   }
 
-  static FaultServer* server_;
   TempDir dir_;
-  std::unique_ptr<TkvCustomHTTP> http_;
-  HttpEvents ev_;
 };
-FaultServer* HttpOutcome::server_ = nullptr;
 
 TEST_F(HttpOutcome, CompleteBodyToMemory) {
   bool activeInDone = false;

@@ -3,6 +3,7 @@
 // the fault server, nginx and local files.
 #include <gtest/gtest.h>
 
+#include "http/HttpFixture.h"
 #include "http/HttpTestUtil.h"
 #include "support/FaultServer.h"
 #include "support/Nginx.h"
@@ -12,26 +13,18 @@ using namespace kvtest;
 
 namespace {
 
-class HttpResume : public ::testing::Test {
+class HttpResume : public FaultServerHttpTest {
  protected:
   static void SetUpTestSuite() {
-    server_ = new FaultServer();
+    FaultServerHttpTest::SetUpTestSuite();
     nginx_ = new Nginx();
     nginx_->AddPatternFile("big.bin", 300000);
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    delete nginx_;
-    server_ = nullptr;
-    nginx_ = nullptr;
-  }
   void SetUp() override {
-    http_ = std::make_unique<TkvCustomHTTP>(nullptr);
-    ev_.Attach(*http_);
+    FaultServerHttpTest::SetUp();
     out_ = dir_.File("out.bin");
     http_->SetOutputFileName(out_);
   }
-  void TearDown() override { http_.reset(); }
 
   void FetchRange(const std::string& Url, int64_t From, int64_t To = 0) {
     ev_.Reset();
@@ -54,15 +47,9 @@ class HttpResume : public ::testing::Test {
     return out;
   }
 
-  static FaultServer* server_;
-  static Nginx* nginx_;
   TempDir dir_;
   std::string out_;
-  std::unique_ptr<TkvCustomHTTP> http_;
-  HttpEvents ev_;
 };
-FaultServer* HttpResume::server_ = nullptr;
-Nginx* HttpResume::nginx_ = nullptr;
 
 TEST_F(HttpResume, ResumeComparesTheFirstBlockAndAppendsTheRest) {
   // The partial file holds the first 6000 bytes; resuming at 1000 overlaps
