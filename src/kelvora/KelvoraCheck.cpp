@@ -1,5 +1,6 @@
 // The info file and the version decision.
 #include "kelvora/Application.h"
+#include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/VersionDecision.h"
@@ -34,7 +35,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   // (and replace the file list) while this one is decided.
   std::weak_ptr<bool> alive = engineAlive_;
   std::shared_ptr<THandle> done = doneSignal_;
-  ++engaged_;
+  TEngagement engaged(engaged_, alive);
   ReadFileList(text, fileList_);
   foundRelease_ = ReleaseKey(text);
   const bool update = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
@@ -58,7 +59,6 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       ShowUpgraderMessage(GetLangText(ltNoUpdate), mbIconInformation);
   }
   SignalWait(*done);
-  if (!alive.expired()) --engaged_;
 }
 
 std::string TkvKelvora::ReleaseKey(const std::string& Text) const {

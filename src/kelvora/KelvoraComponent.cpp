@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "kelvora/Application.h"
+#include "kelvora/Engagement.h"
 #include "kelvora/Properties.h"
 #include "kelvora/VersionDecision.h"
 #include "kelvora/kvKelvora.h"
@@ -175,21 +176,18 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   }
   std::weak_ptr<bool> alive = engineAlive_;
   std::shared_ptr<THandle> done = doneSignal_;
-  ++engaged_;
-  auto release = [&] {
-    if (alive.expired()) return;
-    --engaged_;
-    checkOnly_ = false;
-  };
-  try {
-    WaitForSignal(*done, 0, true);
-    if (!alive.expired()) WaitForTransferEnd();
-  } catch (...) {
-    release();
-    throw;
+  {
+    TEngagement engaged(engaged_, alive);
+    try {
+      WaitForSignal(*done, 0, true);
+      if (!alive.expired()) WaitForTransferEnd();
+    } catch (...) {
+      if (!alive.expired()) checkOnly_ = false;
+      throw;
+    }
   }
   if (alive.expired()) return false;  // a handler freed the component during the wait
-  release();
+  checkOnly_ = false;
   return updateFound_;
 }
 
@@ -211,11 +209,11 @@ bool TkvKelvora::WaitForCompletionPage() {
   UI().ShowWizardCompleted();
   std::shared_ptr<THandle> done = doneSignal_;
   std::weak_ptr<bool> alive = engineAlive_;
-  ++engaged_;
-  WaitForSignal(*done, 0, true);
-  if (alive.expired()) return false;
-  --engaged_;
-  if (aborted_) return false;
+  {
+    TEngagement engaged(engaged_, alive);
+    WaitForSignal(*done, 0, true);
+  }
+  if (alive.expired() || aborted_) return false;
   // The application quit while the page was open: nobody confirmed the
   // restart, so this is a cancel, not an upgrade.
   if (Application().Terminated()) {
