@@ -19,8 +19,8 @@ constexpr auto kLimit = std::chrono::seconds(120);
 QPushButton* Button(QWidget* W, const char* Name) { return W->findChild<QPushButton*>(QString::fromLatin1(Name)); }
 }  // namespace
 
-TAutopilot::TAutopilot(TForm1& Form, const TDemoOptions& Options)
-    : form_(Form), options_(Options), deadline_(std::chrono::steady_clock::now() + kLimit) {
+TAutopilot::TAutopilot(TForm1& Form, const TDemoOptions& Options, TGoal Goal)
+    : form_(Form), options_(Options), goal_(Goal), deadline_(std::chrono::steady_clock::now() + kLimit) {
   // Whatever the component reports besides an upgrade is a failure here.
   TkvKelvora* k = form_.Kelvora();
   auto aborted = k->OnAborted;
@@ -31,7 +31,18 @@ TAutopilot::TAutopilot(TForm1& Form, const TDemoOptions& Options)
   auto noUpdate = k->OnNoUpdateAvailable;
   k->OnNoUpdateAvailable = [this, noUpdate](TObject* s) {
     if (noUpdate) noUpdate(s);
-    Fail("no update available");
+    if (goal_ == glUpgrade) {
+      Fail("no update available");
+    } else {
+      noUpdateSeen_ = true;
+      Report(options_, "no update available (release " + form_.Kelvora()->VersionDate() + ")");
+    }
+  };
+  k->OnBeginUpgrade = [this](TObject*, const std::string&, TztUpgradeMethod, TkvStringList&, bool& CanUpgrade) {
+    if (goal_ == glNoUpdate) {
+      Fail("the release just installed is offered again");
+      CanUpgrade = false;
+    }
   };
   k->OnNoInfoFile = [this](TObject*) { Fail("info file not found"); };
   k->OnConnLost = [this](TObject*) { Fail("connection lost"); };
@@ -66,7 +77,11 @@ void TAutopilot::Step() {
   }
   if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal->isVisible()) {
     const QString name = modal->objectName();
-    if (name == "KelvoraUpgradeMessageForm") {
+    if (noUpdateSeen_ && qobject_cast<QMessageBox*>(modal) != nullptr) {
+      // The component's answer to the second check: confirmed, and the run ends.
+      static_cast<QMessageBox*>(modal)->done(QMessageBox::Ok);
+      QTimer::singleShot(0, &form_, [this] { form_.close(); });
+    } else if (name == "KelvoraUpgradeMessageForm") {
       Button(modal, "YesBtn")->click();
     } else if (name == "KelvoraPasswordForm") {
       Fail("the server asked for a password");

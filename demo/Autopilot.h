@@ -1,6 +1,8 @@
 // Unattended runs of the demo (scripts and CI): presses the button once the
-// window is up, answers Yes to the upgrade question and OK on the wizard's
-// completion page, and counts anything else the component says as failure.
+// window is up and answers as a willing user would. Before an upgrade it
+// answers Yes to the upgrade question and OK on the wizard's completion page;
+// after the restart it expects the check to find no update and confirms that
+// message. Anything else the component says counts as failure.
 #pragma once
 
 #include <QObject>
@@ -16,7 +18,8 @@ class TForm1;
 
 class TAutopilot : public QObject {
  public:
-  TAutopilot(TForm1& Form, const TDemoOptions& Options);
+  enum TGoal { glUpgrade, glNoUpdate };
+  TAutopilot(TForm1& Form, const TDemoOptions& Options, TGoal Goal);
   // 0 when the run went as a willing user's would, else 1.
   int ExitCode() const { return failed_ ? 1 : 0; }
 
@@ -26,6 +29,8 @@ class TAutopilot : public QObject {
 
   TForm1& form_;
   TDemoOptions options_;
+  TGoal goal_;
+  bool noUpdateSeen_ = false;
   QTimer timer_;
   std::chrono::steady_clock::time_point deadline_;
   bool failed_ = false;

@@ -1,7 +1,6 @@
 // The demo's entry: the application titled "Kelvora demo", the Qt loop and
 // windows for the component, and the main window until it closes.
 #include <QApplication>
-#include <QTimer>
 
 #include <memory>
 
@@ -32,11 +31,12 @@ int main(int argc, char** argv) {
     form.show();
     std::unique_ptr<demo::TAutopilot> pilot;
     if (form.RestartedAfterUpgrade()) {
-      // Back after an upgrade: an unattended run ends here.
-      demo::Report(options, "restarted after upgrade");
-      if (options.Autopilot) QTimer::singleShot(0, &form, [&form] { form.close(); });
+      // Back after an upgrade: an unattended run checks once more and
+      // expects to be up to date.
+      demo::Report(options, "restarted after upgrade (release " + form.Kelvora()->VersionDate() + ")");
+      if (options.Autopilot) pilot = std::make_unique<demo::TAutopilot>(form, options, demo::TAutopilot::glNoUpdate);
     } else if (options.Autopilot) {
-      pilot = std::make_unique<demo::TAutopilot>(form, options);
+      pilot = std::make_unique<demo::TAutopilot>(form, options, demo::TAutopilot::glUpgrade);
     }
     Application().Run();
     rc = pilot ? pilot->ExitCode() : 0;

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the demo, serves an info file and a newer build of the demo from a
-# local server on 127.0.0.1, and runs the demo against it.
+# local server on 127.0.0.1, and runs the demo against it. The server stays up
+# until the last demo process this script started has exited: the demo, the
+# updater it starts, and the demo the updater starts again after the upgrade.
 #
 #   scripts/demo.sh           the window on $DISPLAY; without a display the
 #                             unattended run below, since nobody could click
 #   scripts/demo.sh --smoke   unattended and offscreen: the demo presses its
-#                             button, answers Yes and OK, and the script checks
-#                             the upgrade; exits non-zero on failure
+#                             button, answers Yes and OK; the restarted demo
+#                             checks again and must find no update; the script
+#                             checks every step and exits non-zero on failure
 #
 # KELVORA_DEMO_BUILD_DIR chooses the build tree (default build-demo);
 # KELVORA_DEMO_KEEP=1 keeps the run's scratch folder.
@@ -35,9 +38,10 @@ if [ -f "$build/CMakeCache.txt" ]; then
 else
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_BUILD_TESTS=OFF -DKELVORA_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build "$build" -j2 --target kelvora-demo >/dev/null
+cmake --build "$build" -j2 --target kelvora-demo kelvora-demo-next >/dev/null
 demo_bin=$build/demo/kelvora-demo
-[ -x "$demo_bin" ] || fail "no $demo_bin (is qt6-base-dev installed?)"
+next_bin=$build/demo/kelvora-demo-next
+[ -x "$demo_bin" ] && [ -x "$next_bin" ] || fail "no $demo_bin (is qt6-base-dev installed?)"
 
 work=$(mktemp -d /tmp/kelvora-demo.XXXXXX)
 server_pid=""
@@ -49,18 +53,18 @@ trap cleanup EXIT
 trap "exit 143" INT TERM
 
 # The installed program, and the newer build on the server: the same program
-# with a marker appended, so the replacement can be recognised.
+# released later (its stored release date is the one the info file announces,
+# so after the upgrade it is up to date).
 mkdir -p "$work/app" "$work/www" "$work/tmp"
 chmod 700 "$work/tmp"
 cp "$demo_bin" "$work/app/kelvora-demo"
-cp "$demo_bin" "$work/www/kelvora-demo"
-marker="KELVORA-DEMO-NEWER-BUILD"
-printf '\n%s\n' "$marker" >>"$work/www/kelvora-demo"
+cp "$next_bin" "$work/www/kelvora-demo"
+next_date="12/31/2030"  # KELVORA_DEMO_NEXT_DATE in demo/CMakeLists.txt
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 base="http://127.0.0.1:$port"
 cat >"$work/www/kelvora-demo-info.txt" <<INFO
-#date=12/31/2030
+#date=$next_date
 #message={A newer build of the demo, served from this machine.}
 #url1=$base/kelvora-demo=kelvora-demo
 INFO
@@ -81,33 +85,36 @@ export KELVORA_DEMO_EXE_URL="$base/kelvora-demo"
 # The updater program and the queue file go to a private folder of this run.
 export XDG_RUNTIME_DIR="$work/tmp"
 
+# Runs the demo and waits for every process it leads to (run-tree.py).
+run_demo() { python3 "$root/scripts/run-tree.py" "$@" "$work/app/kelvora-demo"; }
+
 if [ "$smoke" = 0 ]; then
-  echo "== running $work/app/kelvora-demo"
-  "$work/app/kelvora-demo"
+  echo "== running $work/app/kelvora-demo (the server stays up until the last demo window is closed)"
+  run_demo
   exit 0
 fi
 
 export QT_QPA_PLATFORM=offscreen KELVORA_DEMO_AUTOPILOT=1 KELVORA_DEMO_REPORT="$work/report.txt"
 echo "== smoke run"
-timeout 180 "$work/app/kelvora-demo" || fail "the demo ended with status $? ($(cat "$work/report.txt" 2>/dev/null))"
-grep -q "starting the updater" "$work/report.txt" || fail "no upgrade: $(cat "$work/report.txt")"
+run_demo --limit 180 || fail "the demo ended with status $? ($(cat "$work/report.txt" 2>/dev/null))"
+report=$(cat "$work/report.txt")
+grep -q "starting the updater" <<<"$report" || fail "no upgrade: $report"
+! grep -q "failed" <<<"$report" || fail "$report"
 
-# The updater replaces the program and starts it again with /afterupgrade;
-# that run reports and ends by itself.
-for _ in $(seq 300); do
-  grep -q "restarted after upgrade" "$work/report.txt" && break
-  sleep 0.1
-done
-if grep -q "restarted after upgrade" "$work/report.txt"; then
-  tail -c 100 "$work/app/kelvora-demo" | grep -q "$marker" || fail "restarted, but the program was not replaced"
+# The updater replaced the program and started it again with /afterupgrade;
+# that run checked once more against the same server.
+if grep -q "restarted after upgrade" <<<"$report"; then
+  cmp -s "$work/app/kelvora-demo" "$next_bin" || fail "restarted, but the program was not replaced"
   [ ! -e "$work/app/kelvora-demo.uTMP" ] || fail "the download was left next to the program"
-  echo "demo: OK: downloaded, replaced by the updater, restarted with /afterupgrade"
+  grep -qF "restarted after upgrade (release $next_date)" <<<"$report" || fail "the restarted demo is not the newer build: $report"
+  grep -qF "no update available (release $next_date)" <<<"$report" || fail "the second check did not answer: $report"
+  echo "demo: OK: downloaded, replaced by the updater, restarted with /afterupgrade, up to date on the second check"
 elif [ ! -s "$work/tmp/AppUpdate.exe" ]; then
   # A build without an embedded updater: the download and the queue are all
   # there is to check.
-  tail -c 100 "$work/app/kelvora-demo.uTMP" | grep -q "$marker" || fail "the newer build was not downloaded"
+  cmp -s "$work/app/kelvora-demo.uTMP" "$next_bin" || fail "the newer build was not downloaded"
   grep -q "$work/app/kelvora-demo" "$work/tmp/UpgraderQueue.txt" || fail "no queue file naming the program"
   echo "demo: OK: downloaded and queued (no updater program embedded in this build)"
 else
-  fail "the updater did not restart the demo: $(cat "$work/report.txt")"
+  fail "the updater did not restart the demo: $report"
 fi

@@ -208,6 +208,22 @@ class TkvKelvora : public TkvCustomHTTP {
   std::string AskUpgradeText(const std::string& Message) const;
   void ShowWizard();
   void EndRunWithoutData();
+  // The completion page's wait; false when the run ended there without a
+  // restart (cancelled, the application quit, or the component freed).
+  bool WaitForCompletionPage();
+  // Serves the loop until the current transfer has ended.
+  void WaitForTransferEnd();
+  // True while a check or an upgrade run of this component is under way.
+  bool InUse() const { return Busy() || engaged_ > 0; }
+  // The release the info file announces, as a key that names it.
+  std::string ReleaseKey(const std::string& Text) const;
+  // Whether Release is the one the last hand-over installed (see
+  // ReleaseRecord.h), so that a restarted program does not install it again.
+  bool ReleaseAlreadyInstalled(const std::string& Release);
+  // Notes the release being handed over to the updater.
+  void RecordHandOver();
+  // The process was started with RestartParams as its first parameter.
+  bool StartedAfterUpgrade() const;
 
   // Handlers of the HTTP component's events.
   void HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload);
@@ -244,7 +260,12 @@ class TkvKelvora : public TkvCustomHTTP {
   bool infoMode_ = false;
   bool finished_ = false;
   bool infoOversized_ = false;
+  // How many of the engine's own steps that serve the loop (the check-only
+  // wait, the handling of an info file with its question, the completion
+  // page) are running: a CheckUpdates from inside them starts nothing.
+  int engaged_ = 0;
   uint8_t foundMethod_ = 0;
+  std::string foundRelease_;
   TkvStringList fileList_;
   std::string currentTarget_;
   TDateTime serverFileTime_ = 0;

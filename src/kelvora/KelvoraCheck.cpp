@@ -1,6 +1,8 @@
 // The info file and the version decision.
 #include "kelvora/Application.h"
+#include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseRecord.h"
 #include "kelvora/VersionDecision.h"
 #include "kelvora/kvKelvora.h"
 
@@ -29,27 +31,55 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     text.resize(static_cast<size_t>(size));
     Data.ReadBuffer(text.data(), size);
   }
+  // The question and the handlers serve the loop: no other check may start
+  // (and replace the file list) while this one is decided.
+  std::weak_ptr<bool> alive = engineAlive_;
+  std::shared_ptr<THandle> done = doneSignal_;
+  TEngagement engaged(engaged_, alive);
   ReadFileList(text, fileList_);
-  const bool update = IsNewerVersion(text) && fileList_.Count() > 0;
+  foundRelease_ = ReleaseKey(text);
+  const bool update = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
   if (update) {
     updateFound_ = true;
     const std::string msg = ReadInfoValue(text, "#message", true);
     foundMethod_ = static_cast<uint8_t>(ReadUpgradeMethod(text));
     if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), fileList_, updateFound_);
-    if (!checkOnly_) {
+    if (!alive.expired() && !checkOnly_) {
       if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
-        if (OnLaterUpgrade) OnLaterUpgrade(this);
+        if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
         if (fileList_.Count() > 0) OpenURL(fileList_[0], true);
-      } else {
+      } else if (!alive.expired()) {
         StartNextFile(true);
       }
     }
   } else {
     if (OnNoUpdateAvailable) OnNoUpdateAvailable(this);
-    if (!autoCheckRunning_ && Wants(mNoUpdateAvailable)) ShowUpgraderMessage(GetLangText(ltNoUpdate), mbIconInformation);
+    if (!alive.expired() && !autoCheckRunning_ && Wants(mNoUpdateAvailable))
+      ShowUpgraderMessage(GetLangText(ltNoUpdate), mbIconInformation);
   }
-  SignalWait(*doneSignal_);
+  SignalWait(*done);
+}
+
+std::string TkvKelvora::ReleaseKey(const std::string& Text) const {
+  return versionControl_ == byNumber ? "#version=" + ReadInfoValue(Text, "#version")
+                                     : "#date=" + ReadInfoValue(Text, "#date");
+}
+
+bool TkvKelvora::ReleaseAlreadyInstalled(const std::string& Release) {
+  const std::optional<TReleaseRecord> record = ReadReleaseRecord(ReleaseRecordPath());
+  if (!record || record->InfoURL != infoFileURL_ || record->Release != Release) return false;
+  if (record->Confirmed) return true;
+  // Handed over but not yet seen in place: a run the updater started after
+  // installing it is the proof; any other run installs it (again).
+  if (!StartedAfterUpgrade()) return false;
+  WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, true});
+  return true;
+}
+
+void TkvKelvora::RecordHandOver() {
+  // Failing to write it costs only the protection it gives.
+  WriteReleaseRecord(ReleaseRecordPath(), {infoFileURL_, foundRelease_, false});
 }
 
 void TkvKelvora::ShowUpgraderMessage(const std::string& Text, unsigned Flags) {

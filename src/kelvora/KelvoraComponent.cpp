@@ -2,9 +2,11 @@
 // automatic-check timer and CheckUpdates.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "kelvora/Application.h"
+#include "kelvora/Engagement.h"
 #include "kelvora/Properties.h"
 #include "kelvora/VersionDecision.h"
 #include "kelvora/kvKelvora.h"
@@ -53,8 +55,7 @@ TkvKelvora::~TkvKelvora() {
 
 void TkvKelvora::Loaded() {
   TkvCustomHTTP::Loaded();
-  if (OnAfterRestart && Application().ParamCount() >= 1 && Application().ParamStr(1) == restartParams_)
-    OnAfterRestart(this);
+  if (OnAfterRestart && StartedAfterUpgrade()) OnAfterRestart(this);
 }
 
 void TkvKelvora::DefineProperties(TPropertyList& L) {
@@ -133,6 +134,9 @@ void TkvKelvora::RearmAutoCheckTimer() {
 }
 
 void TkvKelvora::AutoCheckTimer() {
+  // A check or an upgrade is under way: the timer keeps its one check for
+  // a later period instead of spending it on a call that starts nothing.
+  if (InUse()) return;
   try {
     if ((onlineProbe_ ? onlineProbe_() : IsOnline()) && autoCheck_) {
       autoCheckFired_ = true;
@@ -154,33 +158,73 @@ void TkvKelvora::SetInfoMode(bool On) {
 }
 
 bool TkvKelvora::CheckUpdates(bool CheckOnly) {
-  if (CheckOnly) checkOnly_ = true;
+  // One check or upgrade run at a time. A call while one is under way (the
+  // timer or a button during a check-only wait, a button during a download
+  // or on the completion page) starts nothing and leaves that run alone.
+  if (InUse()) return false;
   aborted_ = false;
   autoCheckRunning_ = false;
   updateFound_ = false;
   infoOversized_ = false;
+  checkOnly_ = CheckOnly;
+  SetInfoMode(true);
+  SetURL(infoFileURL_);
+  SetOutputFileName("");
+  if (!Read(false) || !CheckOnly) {
+    checkOnly_ = false;
+    return false;
+  }
   std::weak_ptr<bool> alive = engineAlive_;
-  try {
-    bool started = false;
-    if (!Busy()) {
-      SetInfoMode(true);
-      SetURL(infoFileURL_);
-      SetOutputFileName("");
-      started = Read(false);
-    }
-    // Only a check this call started can be waited for: a transfer that was
-    // already running may be a download whose end signals nothing.
-    if (CheckOnly && started) {
-      std::shared_ptr<THandle> done = doneSignal_;
+  std::shared_ptr<THandle> done = doneSignal_;
+  {
+    TEngagement engaged(engaged_, alive);
+    try {
       WaitForSignal(*done, 0, true);
+      if (!alive.expired()) WaitForTransferEnd();
+    } catch (...) {
+      if (!alive.expired()) checkOnly_ = false;
+      throw;
     }
-  } catch (...) {
-    if (!alive.expired()) checkOnly_ = false;
-    throw;
   }
   if (alive.expired()) return false;  // a handler freed the component during the wait
   checkOnly_ = false;
   return updateFound_;
+}
+
+void TkvKelvora::WaitForTransferEnd() {
+  // The info file has been handled; its transfer ends right after. A check
+  // that has returned leaves the component idle, so the next call really
+  // checks. A worker that does not end in time is stopped.
+  std::weak_ptr<bool> alive = engineAlive_;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (Busy() && !Application().Terminated() && std::chrono::steady_clock::now() < limit) {
+    LoopBackend().WaitFor(nullptr, 10, TWakeMask::AnyInput);
+    Application().ProcessMessages();
+    if (alive.expired()) return;
+  }
+  if (Busy()) Abort(false, true);
+}
+
+bool TkvKelvora::WaitForCompletionPage() {
+  UI().ShowWizardCompleted();
+  std::shared_ptr<THandle> done = doneSignal_;
+  std::weak_ptr<bool> alive = engineAlive_;
+  {
+    TEngagement engaged(engaged_, alive);
+    WaitForSignal(*done, 0, true);
+  }
+  if (alive.expired() || aborted_) return false;
+  // The application quit while the page was open: nobody confirmed the
+  // restart, so this is a cancel, not an upgrade.
+  if (Application().Terminated()) {
+    AbortUpgrade();
+    return false;
+  }
+  return true;
+}
+
+bool TkvKelvora::StartedAfterUpgrade() const {
+  return Application().ParamCount() >= 1 && Application().ParamStr(1) == restartParams_;
 }
 
 }  // namespace kelvora

@@ -72,17 +72,14 @@ void TkvKelvora::StartNextFile(bool First) {
   }
 
   // Every file handled.
-  if (UI().HasWizard()) {
-    UI().ShowWizardCompleted();
-    std::shared_ptr<THandle> done = doneSignal_;
-    std::weak_ptr<bool> alive = engineAlive_;
-    WaitForSignal(*done, 0, true);
-    if (alive.expired() || aborted_) return;
-  }
+  if (UI().HasWizard() && !WaitForCompletionPage()) return;
   finished_ = true;
   bool restartNow = true;
   if (OnEndUpgrade) OnEndUpgrade(this, restartNow);
-  if (restartNow) RestartApplication();
+  if (restartNow) {
+    RecordHandOver();
+    RestartApplication();
+  }
 }
 
 void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload) {

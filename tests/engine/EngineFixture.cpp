@@ -1,8 +1,11 @@
 #include "engine/EngineFixture.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "kelvora/Application.h"
+#include "kelvora/ReleaseRecord.h"
 #include "platform/Resources.h"
 
 using namespace kelvora;
@@ -23,6 +26,7 @@ void EngineTest::SetUp() {
   // again.
   kelvora::platform::RegisterResource("KVLOR", "KVLOR", "", 0);
   server = std::make_unique<Nginx>();
+  ::unlink(ReleaseRecordPath().c_str());  // no release handed over by an earlier case
   k = std::make_unique<TkvKelvora>(nullptr);
   k->SetUI(&ui);
   k->SetVersionDate("01/01/2001");
@@ -53,6 +57,7 @@ void EngineTest::SetUp() {
 
 void EngineTest::TearDown() {
   k.reset();
+  ::unlink(ReleaseRecordPath().c_str());
   kelvora::platform::UnregisterResource("KVLOR", "KVLOR");
   Application().ClearTerminated();
 }

@@ -156,6 +156,37 @@ TEST_F(EngineTest, DecliningInBeginUpgradeOrInTheQuestionMeansLater) {
   EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
 }
 
+TEST_F(EngineTest, CheckOnlyCallStaysCheckOnlyWhateverCallsComeDuringItsWait) {
+  server->AddPatternFile("a.bin", 1000);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  // The auto-check timer comes due and the user presses the check button
+  // while the check-only call waits for the info file.
+  k->SetOnlineProbe([] { return true; });
+  k->SetAutoCheckDelay(1);
+  k->SetAutoCheck(true);
+  int buttonResult = -1;
+  LoopBackend().Post([&] { buttonResult = k->CheckUpdates(false); });
+  EXPECT_TRUE(k->CheckUpdates(true));
+  k->SetAutoCheck(false);
+  EXPECT_EQ(buttonResult, 0) << "the button's call started nothing";
+  EXPECT_EQ(Events(), "BeginUpgrade:0:1:") << "one check, not three";
+  EXPECT_EQ(ui.Count("AskUpgrade"), 0);
+  EXPECT_EQ(ui.Count("ShowWizard"), 0);
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
+  EXPECT_FALSE(k->AutoCheckFired()) << "the timer keeps its check for later";
+}
+
+TEST_F(EngineTest, ReturnedCheckOnlyCallHasEndedItsTransfer) {
+  PublishInfo("#version=2.0\n#url1=" + server->Url("/a.bin") + "\n");
+  k->SetVersionControl(byNumber);
+  k->SetVersionNumber("1.0");
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_TRUE(k->CheckUpdates(true)) << "call " << i;
+    EXPECT_FALSE(k->Busy()) << "call " << i;
+  }
+  EXPECT_EQ(Events(), "BeginUpgrade:0:1:;BeginUpgrade:0:1:;BeginUpgrade:0:1:;BeginUpgrade:0:1:;BeginUpgrade:0:1:");
+}
+
 // --- the download sequence ---
 
 TEST_F(EngineTest, TwoFileUpgradeRunsEveryEventInOrderUpToTheUpdater) {
@@ -378,6 +409,57 @@ TEST_F(EngineTest, ConfirmedCancelOnTheCompletionPageAbortsWithoutRestart) {
   ASSERT_TRUE(RunCheckUntil("Aborted"));
   EXPECT_FALSE(Has("EndUpgrade"));
   EXPECT_FALSE(Has("OwnClose"));
+}
+
+TEST_F(EngineTest, QuittingOnTheCompletionPageIsACancel) {
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ui.PressFinishOnCompletion = false;
+  k->OnFileDone = [this](TObject*, const std::string&) {
+    Record("FileDone");
+    LoopBackend().Post([] { Application().Terminate(); });  // the user quits the application
+  };
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_EQ(ui.Count("ShowWizardCompleted"), 1);
+  EXPECT_FALSE(Has("EndUpgrade"));
+  EXPECT_FALSE(Has("OwnClose"));
+  EXPECT_FALSE(FileExists(UpdaterPath()));
+  EXPECT_FALSE(ui.HasWizard());
+}
+
+TEST_F(EngineTest, RestartedProgramDoesNotInstallTheReleaseItJustInstalledAgain) {
+  // A host whose new build still says 1.4.0 while the info file announces 1.5.0.
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#version=1.5.0\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  k->SetVersionControl(byNumber);
+  k->SetVersionNumber("1.4.0");
+  k->Wizard().SetEnabled(false);
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  const std::string program = Application().ParamStr(0);
+
+  // A hand-over whose updater never ran: a plain start still installs 1.5.0.
+  events.clear();
+  EXPECT_TRUE(k->CheckUpdates(true));
+  // The program the updater started again: 1.5.0 is in place; from then on
+  // every start knows it, with or without the restart parameter.
+  for (auto args : {std::vector<std::string>{program, "/afterupgrade"}, std::vector<std::string>{program}}) {
+    Application().SetArguments(args);
+    TkvKelvora restarted(nullptr);
+    restarted.SetUI(&ui);
+    restarted.SetVersionControl(byNumber);
+    restarted.SetVersionNumber("1.4.0");
+    restarted.SetInfoFileURL(k->InfoFileURL());
+    restarted.OnBeginUpgrade = k->OnBeginUpgrade;
+    restarted.OnNoUpdateAvailable = k->OnNoUpdateAvailable;
+    EXPECT_FALSE(restarted.CheckUpdates(true)) << args.size();
+    // Another channel, or a later release, is a new upgrade.
+    PublishInfo("#version=1.5.1\n#url1=" + server->Url("/a.bin") + "\n");
+    restarted.SetInfoFileURL(k->InfoFileURL());
+    EXPECT_TRUE(restarted.CheckUpdates(true)) << args.size();
+    PublishInfo("#version=1.5.0\n#url1=" + server->Url("/a.bin") + "\n");
+  }
+  Application().SetArguments({program});
+  EXPECT_EQ(Events(), "BeginUpgrade:0:1:;NoUpdate;BeginUpgrade:0:1:;NoUpdate;BeginUpgrade:0:1:");
 }
 
 TEST_F(EngineTest, RedirectOpensTheFirstEntryInTheBrowserAndDownloadsNothing) {
