@@ -29,8 +29,9 @@ std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool 
   return ValueAt(Text, at + pattern.size(), Braced);
 }
 
-void ReadFileList(const std::string& Text, TkvStringList& List) {
+void ReadFileList(const std::string& Text, TkvStringList& List, std::vector<std::string>* Suffixes) {
   List.Clear();
+  if (Suffixes != nullptr) Suffixes->clear();
   // One pass finds the first "#url<digits>=" of every number, so that a text
   // with thousands of entries costs no more than reading it once.
   const std::string lower = utils::LowerCase(Text);
@@ -46,13 +47,16 @@ void ReadFileList(const std::string& Text, TkvStringList& List) {
   };
   for (const char* number : {"", "0"}) {
     std::string v = value(number);
-    if (!v.empty()) List.Add(v);
+    if (v.empty()) continue;
+    List.Add(v);
+    if (Suffixes != nullptr) Suffixes->push_back(number);
   }
   // Numbering goes on from the entries read so far; a gap ends the list.
   for (int n = List.Count() + 1;; ++n) {
     std::string v = value(std::to_string(n));
     if (v.empty()) break;
     List.Add(v);
+    if (Suffixes != nullptr) Suffixes->push_back(std::to_string(n));
   }
 }
 

@@ -29,7 +29,14 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     text.resize(static_cast<size_t>(size));
     Data.ReadBuffer(text.data(), size);
   }
-  ReadFileList(text, fileList_);
+  // Signature, expiry and hash keys, before anything is acted on; this also
+  // reads the file list.
+  const std::string refusal = TrustInfoFile(text);
+  if (!refusal.empty()) {
+    VerificationFailed(refusal);
+    SignalWait(*doneSignal_);
+    return;
+  }
   const bool update = IsNewerVersion(text) && fileList_.Count() > 0;
   if (update) {
     updateFound_ = true;
@@ -40,7 +47,12 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
-        if (fileList_.Count() > 0) OpenURL(fileList_[0], true);
+        if (fileList_.Count() > 0) {
+          if (MayRedirectTo(fileList_[0]))
+            OpenURL(fileList_[0], true);
+          else
+            VerificationFailed("a signed redirect opens only http and https addresses: " + fileList_[0]);
+        }
       } else {
         StartNextFile(true);
       }
