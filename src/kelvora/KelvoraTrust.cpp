@@ -28,10 +28,12 @@ std::string TkvKelvora::TrustInfoFile(std::string& Text) {
   }
   std::vector<std::string> suffixes;
   ReadFileList(Text, fileList_, &suffixes);
+  // A signed file must list a hash for every file it has downloaded; a
+  // redirect's entry is a web page, not a file.
   std::vector<std::optional<trust::TFileHash>> hashes;
   std::string reason;
   if (static_cast<int>(suffixes.size()) != fileList_.Count() ||
-      !trust::ReadFileHashes(Text, suffixes, keyed, hashes, reason)) {
+      !trust::ReadFileHashes(Text, suffixes, keyed && ReadUpgradeMethod(Text) != umRedirectToURL, hashes, reason)) {
     fileList_.Clear();
     return reason.empty() ? "the file list cannot be matched with its hashes" : reason;
   }
