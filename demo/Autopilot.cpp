@@ -35,6 +35,7 @@ TAutopilot::TAutopilot(TForm1& Form, const TDemoOptions& Options)
   };
   k->OnNoInfoFile = [this](TObject*) { Fail("info file not found"); };
   k->OnConnLost = [this](TObject*) { Fail("connection lost"); };
+  k->OnVerificationFailed = [this](TObject*, const std::string& Reason) { Fail("refused: " + Reason); };
   k->OnHostUnreachable = [this](TObject*, const std::string&, const std::string& Host) {
     Fail("host unreachable: " + Host);
   };

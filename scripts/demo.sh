@@ -35,7 +35,7 @@ if [ -f "$build/CMakeCache.txt" ]; then
 else
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_BUILD_TESTS=OFF -DKELVORA_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build "$build" -j2 --target kelvora-demo >/dev/null
+cmake --build "$build" -j2 --target kelvora-demo kelvora-publish >/dev/null
 demo_bin=$build/demo/kelvora-demo
 [ -x "$demo_bin" ] || fail "no $demo_bin (is qt6-base-dev installed?)"
 
@@ -59,11 +59,15 @@ printf '\n%s\n' "$marker" >>"$work/www/kelvora-demo"
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 base="http://127.0.0.1:$port"
-cat >"$work/www/kelvora-demo-info.txt" <<INFO
-#date=12/31/2030
-#message={A newer build of the demo, served from this machine.}
-#url1=$base/kelvora-demo=kelvora-demo
-INFO
+# The release is signed, as a publisher would: the demo accepts only an info
+# file signed with this key, and checks the download's size and SHA-256.
+publish=$build/tools/publish/kelvora-publish
+public_key=$("$publish" keygen "$work/release-key.pem")
+cat >"$work/release.json" <<JSON
+{"date": "12/31/2030", "message": "A newer build of the demo, served from this machine.",
+ "files": [{"path": "www/kelvora-demo", "url": "$base/kelvora-demo", "target": "kelvora-demo"}]}
+JSON
+"$publish" make "$work/release.json" -o "$work/www/kelvora-demo-info.txt" --key "$work/release-key.pem"
 
 python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$port" >"$work/server.log" 2>&1 &
 server_pid=$!
@@ -78,6 +82,7 @@ echo "== update server on $base (files in $work/www)"
 
 export KELVORA_DEMO_INFO_URL="$base/kelvora-demo-info.txt"
 export KELVORA_DEMO_EXE_URL="$base/kelvora-demo"
+export KELVORA_DEMO_PUBLIC_KEY="$public_key"
 # The updater program and the queue file go to a private folder of this run.
 export XDG_RUNTIME_DIR="$work/tmp"
 
