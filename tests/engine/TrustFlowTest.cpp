@@ -1,5 +1,6 @@
 // Signed info files and checked downloads, against nginx and the fault server.
 #include "engine/EngineFixture.h"
+#include "kelvora/StoredLayout.h"
 #include "kelvora/trust/Crypto.h"
 #include "support/FaultServer.h"
 
@@ -53,7 +54,9 @@ class TrustFlowTest : public EngineTest {
 TEST_F(TrustFlowTest, SignedReleaseUpgradesWhenEitherOfTwoKeysSigned) {
   Publisher retired;
   server->AddPatternFile("prog.bin", 70000);
+  EXPECT_FALSE(WriteProperties(*k).contains("PublicKey")) << "empty by default, not stored";
   k->SetPublicKey(retired.Public() + "  " + publisher.Public());
+  EXPECT_EQ(WriteProperties(*k)["PublicKey"], k->PublicKey());
   PublishInfo(publisher.Sign(Release(server->Url("/prog.bin"), 70000)));
   ASSERT_TRUE(RunCheckUntil("OwnClose")) << Events();
   EXPECT_EQ(Events(), "BeginUpgrade:0:1:Fixes.;FileStart:prog.bin:70000;Progress;FileDone:prog.bin.uTMP;"

@@ -92,7 +92,8 @@ kelvora::trust::TFileHash HashFile(const std::string& Path) {
     ::close(fd);
     throw Failure(Path + ": not a regular file");
   }
-  const bool progress = st.st_size >= kProgressFrom;
+  // A progress line only where someone watches it.
+  const bool progress = st.st_size >= kProgressFrom && ::isatty(2);
   kelvora::trust::TSha256 hash;
   int64_t total = 0;
   int shown = -1;
