@@ -11,7 +11,7 @@ TEST(TrustFormat, TheSignatureLineIsTheLastLineAndCoversEveryByteBefore) {
   const std::string pub = Base64Encode(key.PublicKeyDer);
   const std::string body = "#version=2.0\r\n#url1=http://h/a\r\n#hash1=sha256:" + std::string(64, 'a') + " 1\r\n";
   const std::string sig = "#SIGNATURE=" + Base64Encode(SignMessage(key.PrivateKeyPem, body));
-  for (const std::string& end : {"", "\n", "\r\n"}) {
+  for (const std::string end : {"", "\n", "\r\n"}) {
     const std::string file = body + sig + end;
     const auto parts = SplitSignature(file);
     ASSERT_TRUE(parts) << "ending " << end.size();
