@@ -45,18 +45,21 @@ void ReadFileList(const std::string& Text, TkvStringList& List, std::vector<std:
     auto it = firstValue.find(number);
     return it == firstValue.end() ? std::string() : ValueAt(Text, it->second, false);
   };
+  // The list may refuse a duplicate; only entries it took get a suffix.
+  auto add = [&](const std::string& v, const std::string& number) {
+    const int before = List.Count();
+    List.Add(v);
+    if (Suffixes != nullptr && List.Count() > before) Suffixes->push_back(number);
+  };
   for (const char* number : {"", "0"}) {
     std::string v = value(number);
-    if (v.empty()) continue;
-    List.Add(v);
-    if (Suffixes != nullptr) Suffixes->push_back(number);
+    if (!v.empty()) add(v, number);
   }
   // Numbering goes on from the entries read so far; a gap ends the list.
   for (int n = List.Count() + 1;; ++n) {
     std::string v = value(std::to_string(n));
     if (v.empty()) break;
-    List.Add(v);
-    if (Suffixes != nullptr) Suffixes->push_back(std::to_string(n));
+    add(v, std::to_string(n));
   }
 }
 

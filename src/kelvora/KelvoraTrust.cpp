@@ -32,10 +32,15 @@ std::string TkvKelvora::TrustInfoFile(std::string& Text) {
   // redirect's entry is a web page, not a file.
   std::vector<std::optional<trust::TFileHash>> hashes;
   std::string reason;
-  if (static_cast<int>(suffixes.size()) != fileList_.Count() ||
-      !trust::ReadFileHashes(Text, suffixes, keyed && ReadUpgradeMethod(Text) != umRedirectToURL, hashes, reason)) {
+  if (static_cast<int>(suffixes.size()) != fileList_.Count()) {
+    // Cannot happen with the list's defaults; without hashes it does not matter.
+    if (!keyed && utils::LowerCase(Text).find("#hash") == std::string::npos) return {};
     fileList_.Clear();
-    return reason.empty() ? "the file list cannot be matched with its hashes" : reason;
+    return "the file list cannot be matched with its hashes";
+  }
+  if (!trust::ReadFileHashes(Text, suffixes, keyed && ReadUpgradeMethod(Text) != umRedirectToURL, hashes, reason)) {
+    fileList_.Clear();
+    return reason;
   }
   for (int i = 0; i < fileList_.Count(); ++i) {
     if (!hashes[i]) continue;

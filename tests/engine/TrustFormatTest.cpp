@@ -1,6 +1,7 @@
 // The byte rules of the trust keys, and the verdict on an info file.
 #include <gtest/gtest.h>
 
+#include "kelvora/InfoFile.h"
 #include "kelvora/trust/Crypto.h"
 #include "kelvora/trust/InfoTrust.h"
 
@@ -55,4 +56,12 @@ TEST(TrustFormat, HashAndExpiryValuesAreReadExactly) {
   const std::string file = body + "#signature=" + Base64Encode(SignMessage(key.PrivateKeyPem, body));
   EXPECT_TRUE(VerifyInfoFile(file, Base64Encode(key.PublicKeyDer), 86409).Ok);
   EXPECT_FALSE(VerifyInfoFile(file, Base64Encode(key.PublicKeyDer), 86410).Ok);
+
+  // Each entry's hash key has the suffix of the key the entry came from, also
+  // when the list leaves out a duplicate.
+  kelvora::TkvStringList list;
+  std::vector<std::string> suffixes;
+  kelvora::ReadFileList("#url0=a\n#url2=a\n#url3=b\n", list, &suffixes);
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(suffixes, (std::vector<std::string>{"0", "3"}));
 }
