@@ -46,6 +46,7 @@ TAutopilot::TAutopilot(TForm1& Form, const TDemoOptions& Options, TGoal Goal)
   };
   k->OnNoInfoFile = [this](TObject*) { Fail("info file not found"); };
   k->OnConnLost = [this](TObject*) { Fail("connection lost"); };
+  k->OnVerificationFailed = [this](TObject*, const std::string& Reason) { Fail("refused: " + Reason); };
   k->OnHostUnreachable = [this](TObject*, const std::string&, const std::string& Host) {
     Fail("host unreachable: " + Host);
   };

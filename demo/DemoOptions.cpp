@@ -17,11 +17,13 @@ TDemoOptions ReadDemoOptions(const std::vector<std::string>& Args) {
   TDemoOptions o;
   o.InfoURL = Env("KELVORA_DEMO_INFO_URL");
   if (std::string e = Env("KELVORA_DEMO_EXE_URL"); !e.empty()) o.ExeURL = e;
+  o.PublicKey = Env("KELVORA_DEMO_PUBLIC_KEY");
   o.Autopilot = Env("KELVORA_DEMO_AUTOPILOT") == "1";
   o.ReportFile = Env("KELVORA_DEMO_REPORT");
   for (const auto& a : Args) {
     if (StartsWith(a, "--info-url=")) o.InfoURL = a.substr(11);
     else if (StartsWith(a, "--exe-url=")) o.ExeURL = a.substr(10);
+    else if (StartsWith(a, "--public-key=")) o.PublicKey = a.substr(13);
     else if (a == "--autopilot") o.Autopilot = true;
   }
   return o;

@@ -12,6 +12,9 @@ struct TDemoOptions {
   std::string InfoURL;
   // --exe-url=URL or KELVORA_DEMO_EXE_URL: the address of the newer build shown.
   std::string ExeURL = "http://www.example.com/kelvora/demo/kelvora-demo";
+  // --public-key=KEY or KELVORA_DEMO_PUBLIC_KEY: accept only info files signed
+  // with this key (the component's PublicKey).
+  std::string PublicKey;
   // --autopilot or KELVORA_DEMO_AUTOPILOT=1: press the button at start and
   // answer every question as a willing user would.
   bool Autopilot = false;

@@ -93,6 +93,7 @@ TForm1::TForm1(const TDemoOptions& Options)
   KelvoraPro1->OnAfterRestart = [this](TObject*) { restarted_ = true; };
   ReadComponentText(*form_, kMainLayout);
   if (!Options.InfoURL.empty()) KelvoraPro1->SetInfoFileURL(Options.InfoURL);
+  if (!Options.PublicKey.empty()) KelvoraPro1->SetPublicKey(Options.PublicKey);
 
   Button1 = new QPushButton("Check program updates...", this);
   Button1->setObjectName("Button1");

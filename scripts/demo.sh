@@ -38,7 +38,7 @@ if [ -f "$build/CMakeCache.txt" ]; then
 else
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_BUILD_TESTS=OFF -DKELVORA_BUILD_BENCH=OFF >/dev/null
 fi
-cmake --build "$build" -j2 --target kelvora-demo kelvora-demo-next >/dev/null
+cmake --build "$build" -j2 --target kelvora-demo kelvora-demo-next kelvora-publish >/dev/null
 demo_bin=$build/demo/kelvora-demo
 next_bin=$build/demo/kelvora-demo-next
 [ -x "$demo_bin" ] && [ -x "$next_bin" ] || fail "no $demo_bin (is qt6-base-dev installed?)"
@@ -63,11 +63,15 @@ next_date="12/31/2030"  # KELVORA_DEMO_NEXT_DATE in demo/CMakeLists.txt
 
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 base="http://127.0.0.1:$port"
-cat >"$work/www/kelvora-demo-info.txt" <<INFO
-#date=$next_date
-#message={A newer build of the demo, served from this machine.}
-#url1=$base/kelvora-demo=kelvora-demo
-INFO
+# The release is signed, as a publisher would: the demo accepts only an info
+# file signed with this key, and checks the download's size and SHA-256.
+publish=$build/tools/publish/kelvora-publish
+public_key=$("$publish" keygen "$work/release-key.pem")
+cat >"$work/release.json" <<JSON
+{"date": "$next_date", "message": "A newer build of the demo, served from this machine.",
+ "files": [{"path": "www/kelvora-demo", "url": "$base/kelvora-demo", "target": "kelvora-demo"}]}
+JSON
+"$publish" make "$work/release.json" -o "$work/www/kelvora-demo-info.txt" --key "$work/release-key.pem"
 
 python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$port" >"$work/server.log" 2>&1 &
 server_pid=$!
@@ -82,6 +86,7 @@ echo "== update server on $base (files in $work/www)"
 
 export KELVORA_DEMO_INFO_URL="$base/kelvora-demo-info.txt"
 export KELVORA_DEMO_EXE_URL="$base/kelvora-demo"
+export KELVORA_DEMO_PUBLIC_KEY="$public_key"
 # The updater program and the queue file go to a private folder of this run.
 export XDG_RUNTIME_DIR="$work/tmp"
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,7 @@ using TKVHostUnreachableEvent =
     std::function<void(TObject* Sender, const std::string& URL, const std::string& Hostname)>;
 using TKVLostFileEvent =
     std::function<void(TObject* Sender, const std::string& FileURL, int32_t ErrorCode, bool& ContinueUpgrade)>;
+using TKVVerificationFailedEvent = std::function<void(TObject* Sender, const std::string& Reason)>;
 
 // What the developer keeps of the info file to be published; the check never
 // reads it.
@@ -141,6 +143,11 @@ class TkvKelvora : public TkvCustomHTTP {
   TkvKelvoraShowMessages ShowMessages() const { return showMessages_; }
   void SetShowMessages(TkvKelvoraShowMessages Value) { showMessages_ = Value; }
   TkvKelvoraWizard& Wizard() { return wizard_; }
+  // The publisher's public keys (base64 of the DER SubjectPublicKeyInfo of a
+  // P-256 key), separated by blanks; a signature by any one is accepted.
+  // Empty: info files are not required to be signed.
+  const std::string& PublicKey() const { return publicKey_; }
+  void SetPublicKey(const std::string& Value) { publicKey_ = Value; }
 
   TKVBeginUpgradeEvent OnBeginUpgrade;
   TKVEndUpgradeEvent OnEndUpgrade;
@@ -157,6 +164,9 @@ class TkvKelvora : public TkvCustomHTTP {
   TNotifyEvent OnNoInfoFile;
   TKVLostFileEvent OnLostFile;
   TkvHTTPPasswordRequestEvent OnPasswordRequest;
+  // An info file or a download was refused: unsigned, badly signed, expired,
+  // or a file whose size or SHA-256 differs from what the info file lists.
+  TKVVerificationFailedEvent OnVerificationFailed;
 
   // --- the engine's steps, public for hosts and tests ---
   std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced = false) const;
@@ -238,6 +248,20 @@ class TkvKelvora : public TkvCustomHTTP {
   void HandleTransferAborted();
   void RejectOversizedInfoFile();
 
+  // The trust layer's hooks (KelvoraTrust.cpp).
+  struct TExpectedFile {
+    std::string Sha256;
+    int64_t Size = 0;
+  };
+  std::string TrustInfoFile(std::string& Text);
+  bool MayRedirectTo(const std::string& Address) const;
+  const TExpectedFile* CurrentExpectation() const;
+  bool AnnouncedSizeFits(int64_t ContentLength);
+  bool ReceivedSizeFits(int64_t BytesRead);
+  bool DownloadVerified();
+  void RefuseDownload();
+  void VerificationFailed(const std::string& Reason);
+
   bool autoCheck_ = false;
   int32_t autoCheckDelay_ = 10000;
   TkvCacheOptions cacheOptions_{coReloadIfNoExpireInformation, coReloadUpdatedObjects, coCreateTempFilesIfCantCache};
@@ -251,6 +275,7 @@ class TkvKelvora : public TkvCustomHTTP {
   std::string versionNumber_;
   TkvKelvoraShowMessages showMessages_ = kDefaultShowMessages;
   TkvKelvoraWizard wizard_;
+  std::string publicKey_;
 
   bool aborted_ = false;
   bool updateFound_ = false;
@@ -273,6 +298,10 @@ class TkvKelvora : public TkvCustomHTTP {
   // The wait handle of DoneSignal. Shared, so that a wait still running when
   // a handler frees the component has somewhere to write its end.
   std::shared_ptr<THandle> doneSignal_ = std::make_shared<THandle>(-1);
+  // Size and SHA-256 of each listed address, from the info file.
+  std::map<std::string, TExpectedFile> expectedFiles_;
+  // Why the current download is refused, while its transfer winds down.
+  std::string pendingRefusal_;
   TkvUpgradeUI* ui_ = nullptr;
   std::function<bool()> onlineProbe_;
   // Lets callbacks held elsewhere (the wizard's hooks) notice that this

@@ -85,10 +85,11 @@ enum TkvLangSlot {
   ltAbortQuestion,
   ltLostFile,          // %s  file name
   ltPasswordRequest,   // %s  file name
-  ltConnLost
+  ltConnLost,
+  ltVerificationFailed
 };
 
-inline constexpr int kLangSlotCount = 31;
+inline constexpr int kLangSlotCount = 32;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

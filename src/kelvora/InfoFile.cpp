@@ -29,8 +29,9 @@ std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool 
   return ValueAt(Text, at + pattern.size(), Braced);
 }
 
-void ReadFileList(const std::string& Text, TkvStringList& List) {
+void ReadFileList(const std::string& Text, TkvStringList& List, std::vector<std::string>* Suffixes) {
   List.Clear();
+  if (Suffixes != nullptr) Suffixes->clear();
   // One pass finds the first "#url<digits>=" of every number, so that a text
   // with thousands of entries costs no more than reading it once.
   const std::string lower = utils::LowerCase(Text);
@@ -44,15 +45,21 @@ void ReadFileList(const std::string& Text, TkvStringList& List) {
     auto it = firstValue.find(number);
     return it == firstValue.end() ? std::string() : ValueAt(Text, it->second, false);
   };
+  // The list may refuse a duplicate; only entries it took get a suffix.
+  auto add = [&](const std::string& v, const std::string& number) {
+    const int before = List.Count();
+    List.Add(v);
+    if (Suffixes != nullptr && List.Count() > before) Suffixes->push_back(number);
+  };
   for (const char* number : {"", "0"}) {
     std::string v = value(number);
-    if (!v.empty()) List.Add(v);
+    if (!v.empty()) add(v, number);
   }
   // Numbering goes on from the entries read so far; a gap ends the list.
   for (int n = List.Count() + 1;; ++n) {
     std::string v = value(std::to_string(n));
     if (v.empty()) break;
-    List.Add(v);
+    add(v, std::to_string(n));
   }
 }
 

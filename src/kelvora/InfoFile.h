@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "kelvora/kvUtils.h"
 
@@ -13,8 +14,9 @@ namespace kelvora {
 std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced = false);
 
 // Fills List with the file entries: "#url", "#url0", then "#url<N>" numbered
-// on from the count already read, until the first missing number.
-void ReadFileList(const std::string& Text, TkvStringList& List);
+// on from the count already read, until the first missing number. Suffixes,
+// when given, receives the key suffix of each item ("", "0", "2", ...).
+void ReadFileList(const std::string& Text, TkvStringList& List, std::vector<std::string>* Suffixes = nullptr);
 
 // 0 self-upgrade, 1 external setup, 2 redirect to URL, from "#method".
 int ReadUpgradeMethod(const std::string& Text);

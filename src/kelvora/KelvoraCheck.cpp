@@ -36,7 +36,14 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   std::weak_ptr<bool> alive = engineAlive_;
   std::shared_ptr<THandle> done = doneSignal_;
   TEngagement engaged(engaged_, alive);
-  ReadFileList(text, fileList_);
+  // Signature, expiry and hash keys, before anything is acted on; this also
+  // reads the file list.
+  const std::string refusal = TrustInfoFile(text);
+  if (!refusal.empty()) {
+    VerificationFailed(refusal);
+    SignalWait(*done);
+    return;
+  }
   foundRelease_ = ReleaseKey(text);
   const bool update = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
   if (update) {
@@ -48,7 +55,12 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
-        if (fileList_.Count() > 0) OpenURL(fileList_[0], true);
+        if (fileList_.Count() > 0) {
+          if (MayRedirectTo(fileList_[0]))
+            OpenURL(fileList_[0], true);
+          else
+            VerificationFailed("a signed redirect opens only http and https addresses: " + fileList_[0]);
+        }
       } else if (!alive.expired()) {
         StartNextFile(true);
       }

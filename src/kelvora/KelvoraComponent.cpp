@@ -105,6 +105,8 @@ void TkvKelvora::DefineProperties(TPropertyList& L) {
         [this] { return static_cast<uint32_t>(showMessages_); },
         [this](uint32_t v) { showMessages_ = static_cast<TkvKelvoraShowMessages>(v); }, kDefaultShowMessages);
   L.Object("Wizard", wizard_);
+  L.String("PublicKey", [this] { return publicKey_; }, [this](const std::string& v) { publicKey_ = v; },
+           std::string());
 }
 
 void TkvKelvora::SetAutoCheck(bool Value) {

@@ -101,6 +101,8 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
       ContinueDownload = ContentLength != FileSizeOf(final);
   }
   if (OnFileStart) OnFileStart(this, URL(), ContentLength, serverFileTime_, ContinueDownload);
+  // A length other than the listed one is refused before anything is written.
+  if (ContinueDownload && !AnnouncedSizeFits(ContentLength)) ContinueDownload = false;
 }
 
 uint8_t TkvKelvora::TotalPercents(int FileIndex, int Count, int PercentsDone) {
@@ -118,6 +120,7 @@ void TkvKelvora::HandleReadProgress(int64_t FileSize, int64_t BytesRead, int32_t
     }
     return;
   }
+  if (!ReceivedSizeFits(BytesRead)) return;  // more than listed: stopped at once
   const uint8_t total = TotalPercents(fileIndex_, fileList_.Count(), PercentsDone);
   if (OnProgress)
     OnProgress(this, URL(), FileSize, BytesRead, ElapsedTime, EstimatedTimeLeft, PercentsDone, total, TransferRate);
@@ -137,6 +140,7 @@ void TkvKelvora::HandleDone(TStream* Data) {
     ParseInfoFile(*Data);
     return;
   }
+  if (!DownloadVerified()) return;  // size or SHA-256 differs: deleted, the upgrade aborted
   if (serverFileTime_ != 0) SetFileTimes(currentTarget_, serverFileTime_, serverFileTime_, -1);
   if (OnFileDone) OnFileDone(this, currentTarget_);
   StartNextFile(false);
@@ -147,11 +151,16 @@ void TkvKelvora::HandleDownloadStopped() {
     RejectOversizedInfoFile();
     return;
   }
+  if (!pendingRefusal_.empty()) {
+    RefuseDownload();
+    return;
+  }
   StartNextFile(false);
 }
 
 void TkvKelvora::HandleTransferAborted() {
   if (infoMode_ && infoOversized_) RejectOversizedInfoFile();
+  if (!infoMode_ && !pendingRefusal_.empty()) RefuseDownload();
 }
 
 void TkvKelvora::RejectOversizedInfoFile() {
@@ -181,6 +190,10 @@ void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
 }
 
 void TkvKelvora::HandleConnectionLost() {
+  if (!infoMode_ && !pendingRefusal_.empty()) {  // cut off by the size cap, not by the server
+    RefuseDownload();
+    return;
+  }
   if (OnConnLost) OnConnLost(this);
   if (Wants(mConnLost)) ShowUpgraderMessage(GetLangText(ltConnLost), mbIconError);
   StopUpgrade();

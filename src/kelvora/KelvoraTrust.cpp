@@ -1,0 +1,112 @@
+// The trust layer's part of the engine: the info file's signature and expiry
+// before anything is acted on, and each download's size and SHA-256 before
+// it counts as done.
+#include <unistd.h>
+
+#include <ctime>
+
+#include "kelvora/InfoFile.h"
+#include "kelvora/kvKelvora.h"
+#include "kelvora/trust/DownloadCheck.h"
+#include "kelvora/trust/InfoTrust.h"
+#include "utils/TextUtils.h"
+
+namespace kelvora {
+
+std::string TkvKelvora::TrustInfoFile(std::string& Text) {
+  expectedFiles_.clear();
+  pendingRefusal_.clear();
+  const bool keyed = !utils::Trim(publicKey_).empty();
+  if (keyed) {
+    trust::TInfoVerdict verdict = trust::VerifyInfoFile(Text, publicKey_, static_cast<int64_t>(std::time(nullptr)));
+    if (!verdict.Ok) {
+      fileList_.Clear();
+      return verdict.Reason;
+    }
+    // Only what the signature covers is read.
+    Text = std::move(verdict.Text);
+  }
+  std::vector<std::string> suffixes;
+  ReadFileList(Text, fileList_, &suffixes);
+  // A signed file must list a hash for every file it has downloaded; a
+  // redirect's entry is a web page, not a file.
+  std::vector<std::optional<trust::TFileHash>> hashes;
+  std::string reason;
+  if (static_cast<int>(suffixes.size()) != fileList_.Count()) {
+    // Cannot happen with the list's defaults; without hashes it does not matter.
+    if (!keyed && utils::LowerCase(Text).find("#hash") == std::string::npos) return {};
+    fileList_.Clear();
+    return "the file list cannot be matched with its hashes";
+  }
+  if (!trust::ReadFileHashes(Text, suffixes, keyed && ReadUpgradeMethod(Text) != umRedirectToURL, hashes, reason)) {
+    fileList_.Clear();
+    return reason;
+  }
+  for (int i = 0; i < fileList_.Count(); ++i) {
+    if (!hashes[i]) continue;
+    const TExpectedFile expected{hashes[i]->Sha256, hashes[i]->Size};
+    const auto [it, added] = expectedFiles_.emplace(fileList_.GetName(i), expected);
+    if (!added && (it->second.Sha256 != expected.Sha256 || it->second.Size != expected.Size)) {
+      fileList_.Clear();
+      return "two different hashes for " + it->first;
+    }
+  }
+  return {};
+}
+
+bool TkvKelvora::MayRedirectTo(const std::string& Address) const {
+  if (utils::Trim(publicKey_).empty()) return true;
+  const std::string lower = utils::LowerCase(Address);
+  return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
+}
+
+const TkvKelvora::TExpectedFile* TkvKelvora::CurrentExpectation() const {
+  if (infoMode_ || fileIndex_ < 0 || fileIndex_ >= fileList_.Count()) return nullptr;
+  const auto it = expectedFiles_.find(fileList_.GetName(fileIndex_));
+  return it == expectedFiles_.end() ? nullptr : &it->second;
+}
+
+bool TkvKelvora::AnnouncedSizeFits(int64_t ContentLength) {
+  const TExpectedFile* expected = CurrentExpectation();
+  // 0: the server announced no length; the transfer itself is watched.
+  if (expected == nullptr || ContentLength == 0 || ContentLength == expected->Size) return true;
+  pendingRefusal_ = URL() + ": the server announces " + std::to_string(ContentLength) + " bytes instead of " +
+                    std::to_string(expected->Size);
+  return false;
+}
+
+bool TkvKelvora::ReceivedSizeFits(int64_t BytesRead) {
+  const TExpectedFile* expected = CurrentExpectation();
+  if (expected == nullptr || BytesRead <= expected->Size) return true;
+  if (pendingRefusal_.empty()) {
+    pendingRefusal_ = URL() + ": the server sends more than the " + std::to_string(expected->Size) + " bytes listed";
+    Abort(true, false);  // the refusal follows when the transfer has stopped
+  }
+  return false;
+}
+
+bool TkvKelvora::DownloadVerified() {
+  if (pendingRefusal_.empty()) {
+    const TExpectedFile* expected = CurrentExpectation();
+    if (expected == nullptr) return true;
+    pendingRefusal_ = trust::CheckDownload(currentTarget_, trust::TFileHash{expected->Sha256, expected->Size});
+    if (pendingRefusal_.empty()) return true;
+  }
+  RefuseDownload();
+  return false;
+}
+
+void TkvKelvora::RefuseDownload() {
+  const std::string reason = std::move(pendingRefusal_);
+  pendingRefusal_.clear();
+  ::unlink(currentTarget_.c_str());
+  VerificationFailed(reason);
+  AbortUpgrade();
+}
+
+void TkvKelvora::VerificationFailed(const std::string& Reason) {
+  if (OnVerificationFailed) OnVerificationFailed(this, Reason);
+  if (Wants(mLostFile)) ShowUpgraderMessage(GetLangText(ltVerificationFailed), mbIconError);
+}
+
+}  // namespace kelvora

@@ -1,0 +1,33 @@
+// Whether an info file may be acted on: its signature and expiry against the
+// published keys, and the hashes it lists for its files.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kelvora/trust/TrustFormat.h"
+
+namespace kelvora::trust {
+
+// The blank-separated base64 keys of PublicKey, decoded. A key that is not
+// a P-256 SubjectPublicKeyInfo is reported in Reason (and left out).
+std::vector<std::string> DecodePublicKeys(const std::string& Keys, std::string* Reason = nullptr);
+
+struct TInfoVerdict {
+  bool Ok = false;
+  std::string Reason;  // why not, when not Ok
+  std::string Text;    // what may be read: the signed part of the file
+};
+// With Keys empty nothing is required and Text is handed back whole.
+// Otherwise the file must end in a signature line made by one of the keys
+// and must not be past its "#expires" date at Now (seconds since 1970, UTC).
+TInfoVerdict VerifyInfoFile(const std::string& Text, const std::string& Keys, int64_t Now);
+
+// The "#hash<suffix>" of each file entry, in list order. Reason when a hash
+// key is malformed, or, with Required, when an entry has none.
+bool ReadFileHashes(const std::string& Text, const std::vector<std::string>& Suffixes, bool Required,
+                    std::vector<std::optional<TFileHash>>& Hashes, std::string& Reason);
+
+}  // namespace kelvora::trust

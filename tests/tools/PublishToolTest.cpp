@@ -1,0 +1,133 @@
+// kelvora-publish: the publisher's round, a signature made with plain openssl
+// commands, and the command-line conventions.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "kelvora/trust/InfoTrust.h"
+#include "support/TestFiles.h"
+#include "support/TestProcess.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct Outcome {
+  int Code;
+  std::string Output;  // stdout and stderr
+};
+
+class PublishTool : public ::testing::Test {
+ protected:
+  Outcome Tool(std::vector<std::string> Args) {
+    Args.insert(Args.begin(), KV_PUBLISH_TOOL);
+    return Command(Args);
+  }
+  Outcome Command(const std::vector<std::string>& Argv) {
+    const std::string log = dir.File("log" + std::to_string(++runs));
+    const int code = RunCommand(Argv, log);
+    return {code, FileExists(log) ? ReadWholeFile(log) : ""};
+  }
+  static std::string Trimmed(std::string S) {
+    while (!S.empty() && (S.back() == '\n' || S.back() == ' ')) S.pop_back();
+    return S;
+  }
+  bool Accepted(const std::string& Info, const std::string& Key) {
+    return kelvora::trust::VerifyInfoFile(ReadWholeFile(Info), Key, std::time(nullptr)).Ok;
+  }
+  TempDir dir;
+  int runs = 0;
+};
+
+}  // namespace
+
+TEST_F(PublishTool, KeygenMakeVerifyAndResignRound) {
+  const std::string key = dir.File("release.pem");
+  const Outcome keygen = Tool({"keygen", key});
+  ASSERT_EQ(keygen.Code, 0) << keygen.Output;
+  const std::string pub = Trimmed(keygen.Output);
+  struct stat st {};
+  ASSERT_EQ(::stat(key.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const std::string pem = ReadWholeFile(key);
+  const Outcome again = Tool({"keygen", key});
+  EXPECT_EQ(again.Code, 1);
+  EXPECT_NE(again.Output.find(key), std::string::npos) << again.Output;
+  EXPECT_EQ(ReadWholeFile(key), pem) << "never over an existing key";
+
+  WritePatternFile(dir.File("build/app"), 20000);
+  WriteTextFile(dir.File("release.json"),
+                R"({"version": "2.1.0", "message": "Faster.\nFixed printing.", "expires": "2099-01-01",
+  "files": [{"path": "build/app", "url": "https://example.org/app/app", "target": "%current%app"}]})");
+  const std::string info = dir.File("info.txt");
+  ASSERT_EQ(Tool({"make", dir.File("release.json"), "-o", info, "--key", key}).Code, 0);
+  const std::string text = ReadWholeFile(info);
+  EXPECT_EQ(text.rfind("#version=2.1.0\n#expires=2099-01-01\n#message={Faster.\nFixed printing.}\n#method=0\n"
+                       "#url1=https://example.org/app/app=%current%app\n#hash1=sha256:",
+                       0),
+            0u)
+      << text;
+  EXPECT_TRUE(Accepted(info, pub)) << "the engine accepts what the tool signed";
+  EXPECT_EQ(Tool({"verify", info, "--public-key", pub, "--files", dir.File("build")}).Code, 0);
+
+  // The file changed after make: verify names the info file's line.
+  WritePatternFile(dir.File("build/app"), 20001);
+  const Outcome changed = Tool({"verify", info, "--public-key", pub, "--files", dir.File("build")});
+  EXPECT_EQ(changed.Code, 1);
+  EXPECT_NE(changed.Output.find(info + ":7:"), std::string::npos) << changed.Output;
+
+  // An edited info file is refused until it is signed again.
+  WriteTextFile(info, "#note=edited\n" + text);
+  const Outcome edited = Tool({"verify", info, "--public-key", pub});
+  EXPECT_EQ(edited.Code, 1);
+  EXPECT_NE(edited.Output.find("does not match"), std::string::npos) << edited.Output;
+  ASSERT_EQ(Tool({"sign", info, "--key", key}).Code, 0);
+  EXPECT_TRUE(Accepted(info, pub));
+  EXPECT_EQ(ReadWholeFile(info).find("#signature="), ReadWholeFile(info).rfind("#signature=")) << "one signature";
+}
+
+TEST_F(PublishTool, SignatureMadeWithPlainOpensslIsAccepted) {
+  const std::string key = dir.File("k.pem"), body = dir.File("body.txt"), sig = dir.File("sig.der");
+  ASSERT_EQ(Command({"openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key})
+                .Code,
+            0);
+  WriteTextFile(body, "#date=12/31/2099\r\n#url1=https://example.org/a=a\r\n#hash1=sha256:" + std::string(64, '0') +
+                          " 1\r\n");
+  ASSERT_EQ(Command({"openssl", "dgst", "-sha256", "-sign", key, "-out", sig, body}).Code, 0);
+  const Outcome pub = Command({"sh", "-c", "openssl pkey -in '" + key + "' -pubout -outform DER | base64 -w0"});
+  ASSERT_EQ(pub.Code, 0);
+  const Outcome b64 = Command({"base64", "-w0", sig});
+  const std::string info = dir.File("info.txt");
+  WriteTextFile(info, ReadWholeFile(body) + "#signature=" + Trimmed(b64.Output) + "\r\n");
+  EXPECT_TRUE(Accepted(info, Trimmed(pub.Output)));
+  EXPECT_EQ(Tool({"verify", info, "--public-key", Trimmed(pub.Output)}).Code, 0);
+}
+
+TEST_F(PublishTool, HelpUsageErrorsAndBadInputsFollowTheConventions) {
+  for (const char* verb : {"keygen", "make", "sign", "verify"}) {
+    const Outcome help = Tool({verb, "--help"});
+    EXPECT_EQ(help.Code, 0) << verb;
+    EXPECT_NE(help.Output.find(std::string("usage: kelvora-publish ") + verb), std::string::npos) << help.Output;
+  }
+  EXPECT_EQ(Tool({"--help"}).Code, 0);
+  EXPECT_EQ(Tool({}).Code, 2);
+  EXPECT_EQ(Tool({"publish"}).Code, 2);
+  EXPECT_EQ(Tool({"make", "x.json", "--colour", "red"}).Code, 2);
+  EXPECT_EQ(Tool({"verify", "info.txt"}).Code, 2) << "no key given";
+
+  const std::string desc = dir.File("release.json");
+  WriteTextFile(desc, "{\n  \"version\": \"1.0\",\n  \"files\": [\n    {\"url\": \"x\" \"path\": \"y\"}]}\n");
+  const Outcome syntax = Tool({"make", desc, "-o", dir.File("info.txt")});
+  EXPECT_EQ(syntax.Code, 1);
+  EXPECT_NE(syntax.Output.find(desc + ":4:"), std::string::npos) << syntax.Output;
+  WriteTextFile(desc, R"({"version": "1.0", "message": "see #url1=http://evil/x", "files": [{"url": "u", "path": "y"}]})");
+  const Outcome injected = Tool({"make", desc, "-o", dir.File("info.txt")});
+  EXPECT_EQ(injected.Code, 1);
+  EXPECT_NE(injected.Output.find("/message"), std::string::npos) << injected.Output;
+  WriteTextFile(desc, R"({"version": "1.0", "files": [{"url": "u", "path": "missing.bin"}]})");
+  const Outcome missing = Tool({"make", desc, "-o", dir.File("info.txt")});
+  EXPECT_EQ(missing.Code, 1);
+  EXPECT_NE(missing.Output.find("missing.bin"), std::string::npos) << missing.Output;
+  EXPECT_FALSE(FileExists(dir.File("info.txt"))) << "nothing written on failure";
+}

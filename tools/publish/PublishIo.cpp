@@ -1,0 +1,119 @@
+#include "PublishIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "kelvora/trust/Crypto.h"
+
+namespace publish {
+
+namespace {
+
+std::string Why(const std::string& Path) { return Path + ": " + std::strerror(errno); }
+
+void WriteAll(int Fd, const std::string& Path, const std::string& Data) {
+  size_t done = 0;
+  while (done < Data.size()) {
+    const ssize_t n = ::write(Fd, Data.data() + done, Data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw Failure(Why(Path));
+    done += static_cast<size_t>(n);
+  }
+}
+
+constexpr int64_t kProgressFrom = 16 * 1024 * 1024;
+
+}  // namespace
+
+std::string ReadFile(const std::string& Path) {
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Failure(Why(Path));
+  std::string out;
+  char buf[64 * 1024];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  if (n < 0) throw Failure(Why(Path));
+  return out;
+}
+
+void WriteFileAtomically(const std::string& Path, const std::string& Data) {
+  const std::string temp = Path + ".tmp-" + std::to_string(::getpid());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) throw Failure(Why(temp));
+  try {
+    WriteAll(fd, temp, Data);
+    if (::fsync(fd) != 0) throw Failure(Why(temp));
+  } catch (...) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
+  }
+  ::close(fd);
+  if (::rename(temp.c_str(), Path.c_str()) != 0) {
+    const Failure f(Why(Path));
+    ::unlink(temp.c_str());
+    throw f;
+  }
+}
+
+void WriteNewPrivateFile(const std::string& Path, const std::string& Data) {
+  const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) throw Failure(errno == EEXIST ? Path + ": exists already; a key is never overwritten" : Why(Path));
+  try {
+    WriteAll(fd, Path, Data);
+    if (::fsync(fd) != 0) throw Failure(Why(Path));
+  } catch (...) {
+    ::close(fd);
+    ::unlink(Path.c_str());
+    throw;
+  }
+  ::close(fd);
+}
+
+int LineOf(std::string_view Text, size_t Offset) {
+  int line = 1;
+  for (size_t i = 0; i < Offset && i < Text.size(); ++i) line += Text[i] == '\n';
+  return line;
+}
+
+kelvora::trust::TFileHash HashFile(const std::string& Path) {
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Failure(Why(Path));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw Failure(Path + ": not a regular file");
+  }
+  // A progress line only where someone watches it.
+  const bool progress = st.st_size >= kProgressFrom && ::isatty(2);
+  kelvora::trust::TSha256 hash;
+  int64_t total = 0;
+  int shown = -1;
+  static char buf[1024 * 1024];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) {
+    hash.Update(buf, static_cast<size_t>(n));
+    total += n;
+    const int percent = static_cast<int>(total * 100 / (st.st_size > 0 ? st.st_size : 1));
+    if (progress && percent != shown) {
+      std::fprintf(stderr, "\rhashing %s: %3d%%", Path.c_str(), percent);
+      shown = percent;
+    }
+  }
+  const int err = errno;
+  ::close(fd);
+  if (progress) std::fprintf(stderr, "\n");
+  errno = err;
+  if (n < 0) throw Failure(Why(Path));
+  return {hash.HexDigest(), total};
+}
+
+}  // namespace publish

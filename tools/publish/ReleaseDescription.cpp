@@ -1,0 +1,140 @@
+#include "ReleaseDescription.h"
+
+#include <nlohmann/json.hpp>
+
+#include "PublishIo.h"
+#include "kelvora/trust/Crypto.h"
+#include "kelvora/trust/TrustFormat.h"
+
+namespace publish {
+
+namespace {
+
+using nlohmann::json;
+
+struct Reader {
+  const std::string& File;
+  [[noreturn]] void Fail(const std::string& Where, const std::string& What) const {
+    throw Failure(File + ": " + Where + ": " + What);
+  }
+  // A string member that becomes one info-file value: no control character
+  // (a value ends at the first one), and none of Forbidden.
+  std::string Text(const json& Object, const char* Name, const std::string& Where, bool Required,
+                   const std::string& Forbidden = "") const {
+    const auto it = Object.find(Name);
+    if (it == Object.end()) {
+      if (Required) Fail(Where, std::string("\"") + Name + "\" is missing");
+      return {};
+    }
+    if (!it->is_string()) Fail(Where + "/" + Name, "not a string");
+    const std::string value = it->get<std::string>();
+    if (Required && value.empty()) Fail(Where + "/" + Name, "empty");
+    for (char c : value) {
+      if (static_cast<unsigned char>(c) < 32 && !(Forbidden == "}" && (c == '\n' || c == '\r' || c == '\t')))
+        Fail(Where + "/" + Name, "holds a control character");
+      if (Forbidden.find(c) != std::string::npos)
+        Fail(Where + "/" + Name, std::string("may not hold \"") + c + "\"");
+    }
+    if (HoldsKey(value)) Fail(Where + "/" + Name, "holds an info-file key, which readers would take for the real one");
+    return value;
+  }
+  // "#url3=" and the like inside a value: the first occurrence of a key in
+  // the file wins, so such a value would override the real key after it.
+  static bool HoldsKey(const std::string& Value) {
+    std::string lower;
+    for (char c : Value) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    for (const char* key : {"#version", "#date", "#message", "#method", "#url", "#hash", "#expires", "#signature"}) {
+      for (size_t at = lower.find(key); at != std::string::npos; at = lower.find(key, at + 1)) {
+        size_t end = at + std::char_traits<char>::length(key);
+        while (end < lower.size() && lower[end] >= '0' && lower[end] <= '9') ++end;
+        if (end < lower.size() && lower[end] == '=') return true;
+      }
+    }
+    return false;
+  }
+  void OnlyMembers(const json& Object, const std::string& Where, std::initializer_list<const char*> Names) const {
+    for (const auto& [key, value] : Object.items()) {
+      bool known = false;
+      for (const char* n : Names) known = known || key == n;
+      if (!known) Fail(Where, "unknown member \"" + key + "\"");
+    }
+  }
+};
+
+std::string FolderOf(const std::string& File) {
+  const size_t slash = File.rfind('/');
+  return slash == std::string::npos ? std::string() : File.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string InfoFileFromDescription(const std::string& File, const std::string& Json) {
+  json doc;
+  try {
+    doc = json::parse(Json);
+  } catch (const json::parse_error& e) {
+    // e.byte is the 1-based offset of the fault.
+    throw Failure(File + ":" + std::to_string(LineOf(Json, e.byte > 0 ? e.byte - 1 : 0)) + ": " + e.what());
+  }
+  const Reader r{File};
+  if (!doc.is_object()) r.Fail("/", "not a JSON object");
+  r.OnlyMembers(doc, "/", {"version", "date", "message", "method", "expires", "files"});
+
+  std::string out;
+  const std::string version = r.Text(doc, "version", "/", false);
+  const std::string date = r.Text(doc, "date", "/", false);
+  if (version.empty() && date.empty()) r.Fail("/", "give \"version\" or \"date\"");
+  if (!version.empty()) out += "#version=" + version + "\n";
+  if (!date.empty()) out += "#date=" + date + "\n";
+  const std::string expires = r.Text(doc, "expires", "/", false);
+  if (!expires.empty()) {
+    if (!kelvora::trust::ParseExpires(expires)) r.Fail("/expires", "not YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ");
+    out += "#expires=" + expires + "\n";
+  }
+  const std::string message = r.Text(doc, "message", "/", false, "}");
+  if (!message.empty()) out += "#message={" + message + "}\n";
+  int method = 0;
+  if (doc.contains("method")) {
+    const json& m = doc["method"];
+    if (!m.is_number_integer() || m.get<int>() < 0 || m.get<int>() > 2) r.Fail("/method", "not 0, 1 or 2");
+    method = m.get<int>();
+  }
+  out += "#method=" + std::to_string(method) + "\n";
+
+  const auto files = doc.find("files");
+  if (files == doc.end() || !files->is_array() || files->empty()) r.Fail("/files", "a non-empty array is needed");
+  for (size_t i = 0; i < files->size(); ++i) {
+    const json& f = (*files)[i];
+    const std::string where = "/files/" + std::to_string(i);
+    if (!f.is_object()) r.Fail(where, "not an object");
+    r.OnlyMembers(f, where, {"path", "url", "target"});
+    const std::string n = std::to_string(i + 1);
+    // The first "=" of an entry separates the address from the target.
+    const std::string url = r.Text(f, "url", where, true, "=");
+    const std::string target = r.Text(f, "target", where, false);
+    out += "#url" + n + "=" + url + (target.empty() ? "" : "=" + target) + "\n";
+    if (method == 2) {
+      if (f.contains("path")) r.Fail(where + "/path", "a redirect's entry is a web page, not a file");
+      continue;
+    }
+    std::string path = r.Text(f, "path", where, true);
+    if (path[0] != '/') path = FolderOf(File) + path;
+    out += "#hash" + n + "=" + kelvora::trust::FormatHashValue(HashFile(path)) + "\n";
+  }
+  return out;
+}
+
+std::string SignInfoText(const std::string& Text, const std::string& PrivateKeyPem) {
+  std::string body = Text;
+  if (const auto parts = kelvora::trust::SplitSignature(Text)) body.assign(parts->Covered);
+  if (!body.empty() && body.back() != '\n') body += '\n';
+  std::string signature;
+  try {
+    signature = kelvora::trust::SignMessage(PrivateKeyPem, body);
+  } catch (const std::exception& e) {
+    throw Failure(std::string("the private key: ") + e.what());
+  }
+  return body + std::string(kelvora::trust::kSignatureKey) + kelvora::trust::Base64Encode(signature) + "\n";
+}
+
+}  // namespace publish

@@ -1,0 +1,90 @@
+// verify: what the component will check, checked before the upload.
+#include <cstdio>
+#include <ctime>
+
+#include "PublishCommands.h"
+#include "PublishIo.h"
+#include "kelvora/InfoFile.h"
+#include "kelvora/kvUtils.h"
+#include "kelvora/trust/DownloadCheck.h"
+#include "kelvora/trust/InfoTrust.h"
+#include "utils/TextUtils.h"
+
+namespace publish {
+
+namespace {
+
+// "file:line" of the first occurrence of Key= in Text (the last line when
+// the key is absent).
+std::string At(const std::string& File, const std::string& Text, const std::string& Key) {
+  const size_t at = kelvora::utils::LowerCase(Text).find(kelvora::utils::LowerCase(Key) + "=");
+  const size_t offset = at != std::string::npos ? at : (Text.empty() ? 0 : Text.size() - 1);
+  return File + ":" + std::to_string(LineOf(Text, offset));
+}
+
+std::string LastSegment(const std::string& Address) {
+  std::string a = Address.substr(0, Address.find_first_of("?#"));
+  return a.substr(a.rfind('/') + 1);
+}
+
+}  // namespace
+
+int Verify(const Args& A) {
+  const Options o = ParseOptions(A, {"--public-key", "--public-key-file", "--files"});
+  if (o.Help) {
+    std::puts(
+        "usage: kelvora-publish verify <info file> (--public-key <key> | --public-key-file <file>)\n"
+        "                              [--files <folder>]\n"
+        "\n"
+        "Checks what the component checks before it downloads: the signature by\n"
+        "one of the public keys (blank-separated, as in PublicKey), the expiry, and\n"
+        "a well-formed hash for every listed file. With --files, also checks each\n"
+        "listed file, found in the folder under the last part of its address,\n"
+        "against its size and SHA-256.");
+    return 0;
+  }
+  std::string keys;
+  if (const std::string* k = o.Get("--public-key")) keys = *k;
+  if (const std::string* f = o.Get("--public-key-file")) keys += " " + ReadFile(*f);
+  if (o.Operands.size() != 1 || kelvora::utils::Trim(keys).empty())
+    throw Failure("give an info file and a public key (try --help)", kExitUsage);
+  const std::string& file = o.Operands[0];
+  const std::string text = ReadFile(file);
+
+  const kelvora::trust::TInfoVerdict verdict =
+      kelvora::trust::VerifyInfoFile(text, keys, static_cast<int64_t>(std::time(nullptr)));
+  if (!verdict.Ok) {
+    const bool expiry = verdict.Reason.find("expir") != std::string::npos;
+    throw Failure(At(file, text, expiry ? "#expires" : std::string(kelvora::trust::kSignatureKey, 0, 10)) + ": " +
+                  verdict.Reason);
+  }
+  kelvora::TkvStringList list;
+  std::vector<std::string> suffixes;
+  kelvora::ReadFileList(verdict.Text, list, &suffixes);
+  if (list.Count() == 0) throw Failure(file + ": lists no file");
+  const bool redirect = kelvora::ReadUpgradeMethod(verdict.Text) == 2;
+  std::vector<std::optional<kelvora::trust::TFileHash>> hashes;
+  std::string reason;
+  if (!kelvora::trust::ReadFileHashes(verdict.Text, suffixes, !redirect, hashes, reason)) {
+    const size_t key = reason.find("#hash");
+    const std::string name = key == std::string::npos ? "#hash" : reason.substr(key, reason.find_first_of(": ", key) - key);
+    throw Failure(At(file, text, name) + ": " + reason);
+  }
+  if (const std::string* folder = o.Get("--files")) {
+    int bad = 0;
+    for (int i = 0; i < list.Count(); ++i) {
+      if (!hashes[i]) continue;
+      const std::string local = *folder + "/" + LastSegment(list.GetName(i));
+      const std::string problem = kelvora::trust::CheckDownload(local, *hashes[i]);
+      if (problem.empty()) continue;
+      std::fprintf(stderr, "%s: %s\n", At(file, text, "#hash" + suffixes[i]).c_str(), problem.c_str());
+      ++bad;
+    }
+    if (bad > 0) throw Failure(std::to_string(bad) + " listed file(s) differ from the info file");
+  }
+  std::printf("%s: signature valid, %d file(s) listed%s\n", file.c_str(), list.Count(),
+              o.Get("--files") != nullptr ? " and matching" : "");
+  return 0;
+}
+
+}  // namespace publish
