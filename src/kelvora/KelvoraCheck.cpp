@@ -40,7 +40,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
-        if (fileList_.Count() > 0) OpenURL(fileList_[0], true);
+        if (fileList_.Count() > 0) OpenWebURL(fileList_[0], true);
       } else {
         StartNextFile(true);
       }
