@@ -51,6 +51,7 @@ class TRequestWorker {
   void AskPassword();
   void AskProxyLogin();
   void ReadResponseHeaders();
+  bool RangeAnswerFits();
   Next LocalFile();
   Next Output();
   Next AbandonResume();
@@ -70,6 +71,7 @@ class TRequestWorker {
   bool local_ = false;
   int64_t localLeft_ = 0;
   int methodIndex_ = 0;
+  bool rangeRetried_ = false;
 };
 
 }  // namespace kelvora::httpimpl
