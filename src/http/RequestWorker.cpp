@@ -150,7 +150,7 @@ void TRequestWorker::Sync(const std::function<void()>& Fn) {
 }
 
 void TRequestWorker::WorkerEvent(const std::function<void()>& Fn) {
-  std::lock_guard lk(t_.Zone);
+  std::lock_guard gate(t_.EventGate);
   if (t_.Killed.load()) return;
   Fn();
 }
@@ -163,11 +163,17 @@ void TRequestWorker::OnStatus(TTransfer& T, void* Context, uint32_t Status, cons
   std::string newUrl;
   if (Status == stRedirect && Info != nullptr && Length > 0)
     newUrl.assign(static_cast<const char*>(Info), Length - 1);
-  std::lock_guard lk(T.Zone);
+  std::lock_guard gate(T.EventGate);
   if (T.Killed.load()) return;
-  if (T.S.OnStatusChange)
-    T.S.OnStatusChange(T.Owner, static_cast<int32_t>(Status), InternetStatusText(static_cast<int32_t>(Status)));
-  if (Status == stRedirect && T.S.OnRedirect) T.S.OnRedirect(T.Owner, newUrl);
+  // Often called from inside libcurl, which nothing may unwind through: a
+  // handler's error (a hand-off of a stopped job) ends here, and the worker
+  // stops at its next check.
+  try {
+    if (T.S.OnStatusChange)
+      T.S.OnStatusChange(T.Owner, static_cast<int32_t>(Status), InternetStatusText(static_cast<int32_t>(Status)));
+    if (Status == stRedirect && T.S.OnRedirect) T.S.OnRedirect(T.Owner, newUrl);
+  } catch (...) {
+  }
 }
 
 bool TRequestWorker::QueryText(uint32_t Level, std::string& Value) {

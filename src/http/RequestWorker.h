@@ -38,7 +38,7 @@ class TRequestWorker {
     if (t_.Killed.load() || !t_.Active) throw EThreadStop{};
     Fn();
   }
-  // A worker-thread event: under the zone lock, skipped once stopped.
+  // A worker-thread event: outside the zone lock, skipped once stopped.
   void WorkerEvent(const std::function<void()>& Fn);
   static void OnStatus(TTransfer& T, void* Context, uint32_t Status, const void* Info, uint32_t Length);
 
