@@ -155,20 +155,30 @@ TEST_F(HttpLifecycle, StoppingWhileAWorkerEventHandsOffToTheUI) {
   Watchdog watchdog("stopping during a worker event", std::chrono::seconds(60));
   for (int action = 0; action < 4; ++action) {
     SCOPED_TRACE(action);
-    std::atomic<bool> entered{false}, acting{false};
-    std::atomic<int> handedOff{0};
+    // Shared with the handler, which may still be unwinding on the worker.
+    struct Flags {
+      std::atomic<bool> entered{false}, acting{false}, left{false};
+      std::atomic<int> handedOff{0};
+    };
+    auto f = std::make_shared<Flags>();
+    std::atomic<bool>& entered = f->entered;
+    std::atomic<int>& handedOff = f->handedOff;
     ev_.Reset();
-    http_->OnStatusChange = [&](TObject*, int32_t, const std::string&) {
-      if (entered.exchange(true)) return;
-      for (int i = 0; i < 500 && !acting; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    http_->OnStatusChange = [f](TObject*, int32_t, const std::string&) {
+      if (f->entered.exchange(true)) return;
+      struct Left {
+        Flags& F;
+        ~Left() { F.left = true; }
+      } left{*f};
+      for (int i = 0; i < 500 && !f->acting; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the UI thread is inside the stop now
-      SynchronizeCurrentJob([&] { ++handedOff; });
+      SynchronizeCurrentJob([f] { ++f->handedOff; });
     };
     http_->SetURL(server_->Url("/stall?n=100000&after=8000"));
     http_->SetOutputFileName("");
     ASSERT_TRUE(http_->Read(false));
     ASSERT_TRUE(PumpUntil([&] { return entered.load(); }));
-    acting = true;
+    f->acting = true;
     switch (action) {
       case 0: http_->Abort(false, false); break;
       case 1: http_->Abort(false, true); break;
@@ -176,6 +186,7 @@ TEST_F(HttpLifecycle, StoppingWhileAWorkerEventHandsOffToTheUI) {
       case 3: http_.reset(); break;
     }
     if (action == 3) {
+      EXPECT_TRUE(f->left) << "the handler ended before the component went";
       PumpFor(200);
       EXPECT_EQ(handedOff, 0);
       http_ = std::make_unique<TkvCustomHTTP>(nullptr);
@@ -188,6 +199,7 @@ TEST_F(HttpLifecycle, StoppingWhileAWorkerEventHandsOffToTheUI) {
     }
     EXPECT_FALSE(http_->Busy());
     EXPECT_EQ(ev_.Outcome().back(), "TransferAborted");
+    EXPECT_TRUE(PumpUntil([&] { return f->left.load(); }));
   }
 }
 
