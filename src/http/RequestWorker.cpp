@@ -408,26 +408,23 @@ void TRequestWorker::ReadResponseHeaders() {
 
 // A 206 must hold exactly the range asked for: the resume range, else the
 // Range setting. Its Content-Range must start there, end where asked (or at
-// the last byte when asked to the end) and agree with Content-Length; a 206
-// to a request without a range fits nothing.
+// the last byte when asked to the end) and agree with Content-Length. To a
+// request without a range only the whole resource fits.
 bool TRequestWorker::RangeAnswerFits() {
   if (t_.StatusCode != 206) return true;
   int64_t from = 0, to = 0;
+  const bool asked = t_.ResumePosition != 0 || t_.ResumeEnd != 0 || s_.RangeStart != 0 || s_.RangeEnd != 0;
   if (t_.ResumePosition != 0 || t_.ResumeEnd != 0) {
     from = t_.ResumePosition;
     to = t_.ResumeEnd;
   } else if (s_.RangeStart != 0 || s_.RangeEnd != 0) {
     from = s_.RangeStart;
     to = s_.RangeEnd;
-  } else {
-    // Nothing asked. (A 416 restart keeps its resume range: the position
-    // was reset, so a range was asked for only when one of these is set.)
-    return false;
   }
   std::string v;
   int64_t first = 0, last = 0, total = 0;
   if (!QueryText(qiContentRange, v) || !ParseContentRange(v, first, last, total)) return false;
-  if (first != from) return false;
+  if (first != from || (!asked && total < 0)) return false;
   const bool toEnd = to == 0 || (total >= 0 && to >= total);
   if (toEnd ? (total >= 0 && last != total - 1) : last != to) return false;
   std::string length;
