@@ -3,8 +3,9 @@
 // cookies, certificates and the https-to-http refusal.
 #include <gtest/gtest.h>
 
+#include <curl/curl.h>
+
 #include <algorithm>
-#include <cctype>
 
 #include "http/HttpFixture.h"
 #include "http/HttpTestUtil.h"
@@ -100,17 +101,9 @@ TEST_F(HttpAccess, PasswordRequestRetriesWithTheChallengedScheme) {
 TEST_F(HttpAccess, LoginGoesOnlyToTheSchemeHostAndPortItWasGivenFor) {
   FaultServer other;  // another port: another origin
   auto escaped = [](const std::string& S) {
-    std::string out;
-    for (unsigned char c : S) {
-      static const char hex[] = "0123456789ABCDEF";
-      if (std::isalnum(c)) {
-        out += static_cast<char>(c);
-      } else {
-        out += '%';
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      }
-    }
+    char* e = curl_easy_escape(nullptr, S.c_str(), static_cast<int>(S.size()));
+    std::string out = e;
+    curl_free(e);
     return out;
   };
   const std::string protectedPath = "/auth/basic?user=bob&pass=pw1&n=10";
