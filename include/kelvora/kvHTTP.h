@@ -143,7 +143,9 @@ class TkvHTTPRange : public TPersistent {
   uint32_t startRange_ = 0, endRange_ = 0;
 };
 
-// Milliseconds; 0 leaves no limit of ours in force.
+// Milliseconds; 0 stands for the default of 60 s each (never "no limit").
+// The receive time-out also spans the low-speed limit: a transfer averaging
+// under 100 bytes a second over that long is ended.
 class TkvHTTPTimeouts : public TPersistent {
  public:
   void Assign(const TPersistent* Source) override;

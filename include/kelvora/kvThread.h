@@ -61,8 +61,9 @@ class TkvEventThread : public TObject {
   uint32_t WaitFor();
   TThreadPriority Priority() const;
   void SetPriority(TThreadPriority Value);
-  // Runs Method on the UI thread and returns after it ran. Raises EThreadStop
-  // in a body whose job was stopped at once.
+  // Runs Method on the UI thread and returns after it ran (called on the UI
+  // thread, it runs Method at once). Raises EThreadStop in a body whose job
+  // was stopped at once.
   void Synchronize(const std::function<void()>& Method);
   // A new suspended thread object for the same owner with this one's
   // priority and handlers.
@@ -87,6 +88,7 @@ class TkvEventThread : public TObject {
   void SetHandleExceptions(bool Value);
 
  private:
+  friend class TkvCustomThread;
   void Start();
 
   TkvCustomThread* owner_;
@@ -111,7 +113,7 @@ class TkvCustomThread : public TComponent {
   // own body, it ends the body on the spot (the finish step does not run).
   void Terminate(bool Immediately);
   // From the job's body: runs Method on the UI thread. Skipped while the
-  // owner is being destroyed.
+  // owner is being destroyed. On the UI thread it runs Method at once.
   void Synchronize(const std::function<void()>& Method);
 
   bool Running() const;
@@ -149,6 +151,9 @@ class TkvCustomThread : public TComponent {
   bool freeOwnerOnFinish_ = false;
   bool waitThread_ = false;
   uint32_t waitTimeout_ = 0;
+  // Jobs started so far: lets a wait tell a job started by a handler from a
+  // fresh thread object put in place by a stop at once.
+  uint64_t executions_ = 0;
   // Lets a wait that runs handlers notice that one of them freed us.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -70,7 +70,9 @@ std::string ExpandFolderMacros(const std::string& Path, bool PrefixRelative);
 // The string list of the utilities: lines of the form name, Separator, value.
 class TkvStringList : public TStringList {
  public:
-  TkvStringList() = default;
+  // Case-sensitive: its lines are addresses and file names, where "A.zip"
+  // and "a.zip" are two files.
+  TkvStringList() { SetCaseSensitive(true); }
 
   const std::string& Separator() const { return separator_; }
   void SetSeparator(const std::string& Value) { separator_ = Value; }
@@ -134,10 +136,10 @@ int MonthNameIndex(const std::string& S);
 // A "+hhmm" / "-hhmm" offset as a signed fraction of a day; 0 for anything
 // else.
 TDateTime ParseGmtOffset(const std::string& S);
-// UTC minus local time, now, as a fraction of a day (the state of today
-// decides, whatever date is converted).
+// UTC minus local time, now, as a fraction of a day.
 TDateTime TimeZoneBias();
-// T - TimeZoneBias().
+// The local time of the UTC date-time T, with the zone's offset in force at
+// T (summer time of that date, not of today).
 TDateTime UtcToLocal(TDateTime T);
 // The local date-time of an HTTP date (RFC 1123, RFC 850 and asctime forms,
 // numeric offsets). Never raises: "" gives 0, unreadable text gives
@@ -209,6 +211,11 @@ bool HasLocalAddress();
 // process is started detached, in a new session; nothing is waited for and
 // nothing is reported.
 void OpenURL(const std::string& URL, bool UseBrowser);
+// OpenURL for an address that came from a server (an info file): only http
+// and https addresses are opened (scheme in any case; none means http), so a
+// server cannot make the desktop open a local file or start a handler of
+// another scheme. Returns whether the address was handed on.
+bool OpenWebURL(const std::string& URL, bool UseBrowser);
 // The program the desktop opens files of extension Ext (with its dot) with:
 // the default application of its MIME type (XDG mimeapps.list, as xdg-mime
 // answers), the Exec line of its desktop entry with field codes removed,

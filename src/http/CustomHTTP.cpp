@@ -40,6 +40,9 @@ TkvCustomHTTP::~TkvCustomHTTP() {
     thread_ = nullptr;
   }
   if (current_) {
+    // A worker-side event still running (its hand-offs are dropped now, so
+    // it cannot be waiting for us) ends before the component goes.
+    { std::lock_guard gate(current_->EventGate); }
     CloseHandles(*current_, true);
     ReleaseTransferOutput(*current_);
   }

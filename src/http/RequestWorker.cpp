@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "http/DefaultTimeouts.h"
 #include "kelvora/kvThread.h"
 #include "kelvora/kvUtils.h"
 
@@ -26,6 +27,9 @@ const char kFormHeader[] = "Content-Type: application/x-www-form-urlencoded";
 // bound, so a wrong or hostile Content-Length cannot make us allocate
 // gigabytes before any byte arrived; past it the stream grows as data comes.
 constexpr int64_t kPresizeLimit = 16 * 1024 * 1024;
+// Rounds of asking for a login (401 or 407) before the last answer is
+// reported: a handler that keeps saying "try again" cannot loop for ever.
+constexpr int kMaxLoginRounds = 10;
 
 // Decimal number of a header value; anything that is not one gives 0.
 int64_t ToNumber(const std::string& Text) {
@@ -58,6 +62,30 @@ std::string RangeLine(int64_t From, int64_t To) {
   std::string line = "RANGE: bytes=" + std::to_string(From) + "-";
   if (To != 0) line += std::to_string(To);
   return line + "\r\n";
+}
+
+// "bytes first-last/total" of a Content-Range; Total is -1 for "*".
+bool ParseContentRange(const std::string& Value, int64_t& First, int64_t& Last, int64_t& Total) {
+  const size_t b = Value.find_first_not_of(" \t");
+  if (b == std::string::npos || strncasecmp(Value.c_str() + b, "bytes ", 6) != 0) return false;
+  const char* p = Value.c_str() + b + 6;
+  const char* end = Value.c_str() + Value.size();
+  while (p < end && *p == ' ') ++p;
+  auto number = [&](int64_t& Out) {
+    auto [q, ec] = std::from_chars(p, end, Out);
+    if (ec != std::errc() || q == p || Out < 0) return false;
+    p = q;
+    return true;
+  };
+  if (!number(First) || p >= end || *p++ != '-' || !number(Last) || p >= end || *p++ != '/') return false;
+  if (p < end && *p == '*') {
+    Total = -1;
+    ++p;
+  } else if (!number(Total)) {
+    return false;
+  }
+  while (p < end && (*p == ' ' || *p == '\t')) ++p;
+  return p == end && First <= Last && (Total < 0 || Last < Total);
 }
 
 std::string Lower(std::string S) {
@@ -122,7 +150,7 @@ void TRequestWorker::Sync(const std::function<void()>& Fn) {
 }
 
 void TRequestWorker::WorkerEvent(const std::function<void()>& Fn) {
-  std::lock_guard lk(t_.Zone);
+  std::lock_guard gate(t_.EventGate);
   if (t_.Killed.load()) return;
   Fn();
 }
@@ -135,11 +163,17 @@ void TRequestWorker::OnStatus(TTransfer& T, void* Context, uint32_t Status, cons
   std::string newUrl;
   if (Status == stRedirect && Info != nullptr && Length > 0)
     newUrl.assign(static_cast<const char*>(Info), Length - 1);
-  std::lock_guard lk(T.Zone);
+  std::lock_guard gate(T.EventGate);
   if (T.Killed.load()) return;
-  if (T.S.OnStatusChange)
-    T.S.OnStatusChange(T.Owner, static_cast<int32_t>(Status), InternetStatusText(static_cast<int32_t>(Status)));
-  if (Status == stRedirect && T.S.OnRedirect) T.S.OnRedirect(T.Owner, newUrl);
+  // Often called from inside libcurl, which nothing may unwind through: a
+  // handler's error (a hand-off of a stopped job) ends here, and the worker
+  // stops at its next check.
+  try {
+    if (T.S.OnStatusChange)
+      T.S.OnStatusChange(T.Owner, static_cast<int32_t>(Status), InternetStatusText(static_cast<int32_t>(Status)));
+    if (Status == stRedirect && T.S.OnRedirect) T.S.OnRedirect(T.Owner, newUrl);
+  } catch (...) {
+  }
 }
 
 bool TRequestWorker::QueryText(uint32_t Level, std::string& Value) {
@@ -177,8 +211,9 @@ void TRequestWorker::Run() {
   CrackUrl(s_.URL, url_);  // a URL that cannot be split leaves every part empty
   scheme_ = Lower(url_.Scheme);
   // The request target as written, with what may not appear in it escaped
-  // (escapes already in the URL are kept).
-  object_ = EncodeKeepingEscapes(url_.RawPath.empty() ? "/" : url_.RawPath) + EncodeKeepingEscapes(url_.RawExtraInfo);
+  // (escapes already in the URL are kept). A fragment stays on the client.
+  const std::string query = url_.RawExtraInfo.substr(0, url_.RawExtraInfo.find('#'));
+  object_ = EncodeKeepingEscapes(url_.RawPath.empty() ? "/" : url_.RawPath) + EncodeKeepingEscapes(query);
   if (url_.UserName.empty()) url_.UserName = s_.Username;
   if (url_.Password.empty()) url_.Password = s_.Password;
   Check();
@@ -248,9 +283,10 @@ TRequestWorker::Next TRequestWorker::Request() {
   Check();
 
   TNetRequest& req = *t_.Request;
-  if (s_.ConnectTimeout != 0) req.SetOption(optConnectTimeout, s_.ConnectTimeout);
-  if (s_.ReceiveTimeout != 0) req.SetOption(optReceiveTimeout, s_.ReceiveTimeout);
-  if (s_.SendTimeout != 0) req.SetOption(optSendTimeout, s_.SendTimeout);
+  const TDefaultTimeouts& defaults = DefaultTimeouts();
+  req.SetOption(optConnectTimeout, EffectiveTimeout(s_.ConnectTimeout, defaults.Connect));
+  req.SetOption(optReceiveTimeout, EffectiveTimeout(s_.ReceiveTimeout, defaults.Receive));
+  req.SetOption(optSendTimeout, EffectiveTimeout(s_.SendTimeout, defaults.Send));
   if (s_.InternetOptions.Contains(ioIgnoreUnknownCertificateAuthority)) req.SetOption(optSecurityFlags, secIgnoreUnknownCA);
   if (s_.AccessType != atDirect && !s_.ProxyUsername.empty() && !s_.ProxyPassword.empty()) {
     req.SetOption(optProxyUsername, s_.ProxyUsername);
@@ -272,6 +308,7 @@ TRequestWorker::Next TRequestWorker::Request() {
   }
 
   // Send step, repeated while a login is to be tried.
+  int loginRounds = 0;
   for (;;) {
     Check();
     t_.Retry = false;
@@ -295,8 +332,15 @@ TRequestWorker::Next TRequestWorker::Request() {
         DropRequest();
         return Next::Restart;
       }
-      if (t_.StatusCode == 401 && s_.HasPasswordRequest) AskPassword();
-      if (t_.StatusCode == 407 && s_.HasProxyRequest) AskProxyLogin();
+      const bool mayAsk = loginRounds < kMaxLoginRounds;
+      if (t_.StatusCode == 401 && s_.HasPasswordRequest && mayAsk) {
+        ++loginRounds;
+        AskPassword();
+      }
+      if (t_.StatusCode == 407 && s_.HasProxyRequest && mayAsk) {
+        ++loginRounds;
+        AskProxyLogin();
+      }
     }
     if (!t_.Retry) break;
   }
@@ -304,6 +348,21 @@ TRequestWorker::Next TRequestWorker::Request() {
   FreeStream();  // an upload source is no longer needed
   Check();
   ReadResponseHeaders();
+  if (!RangeAnswerFits()) {
+    // Not the bytes asked for. A resume to the end starts again from the
+    // beginning, once; anything else fails before a byte is kept.
+    const bool resumeToEnd = t_.ResumePosition != 0 && t_.ResumeEnd == 0 && s_.RangeStart == 0 && s_.RangeEnd == 0;
+    if (resumeToEnd && !rangeRetried_) {
+      rangeRetried_ = true;
+      t_.StatusCode = -1;
+      t_.ResumePosition = 0;
+      DropRequest();
+      return Next::Restart;
+    }
+    t_.Success = false;
+    t_.ReadFailed = true;
+    return Next::End;
+  }
   if (s_.HasHeaderInfo) {
     std::string raw;
     QueryText(qiRawHeadersCRLF, raw);
@@ -343,7 +402,34 @@ void TRequestWorker::ReadResponseHeaders() {
   if (QueryText(qiContentType, v)) t_.ContentType = v;
   t_.Success = QueryText(qiContentLength, v);
   t_.ContentLength = t_.Success ? std::max<int64_t>(0, ToNumber(v)) : 0;
-  if (!QueryText(qiContentRange, v)) t_.ResumePosition = 0;
+  // A 200 is the whole resource, whatever range was asked for.
+  if (t_.StatusCode == 200 || !QueryText(qiContentRange, v)) t_.ResumePosition = 0;
+}
+
+// A 206 must hold exactly the range asked for: the resume range, else the
+// Range setting. Its Content-Range must start there, end where asked (or at
+// the last byte when asked to the end) and agree with Content-Length. To a
+// request without a range only the whole resource fits.
+bool TRequestWorker::RangeAnswerFits() {
+  if (t_.StatusCode != 206) return true;
+  int64_t from = 0, to = 0;
+  const bool asked = t_.ResumePosition != 0 || t_.ResumeEnd != 0 || s_.RangeStart != 0 || s_.RangeEnd != 0;
+  if (t_.ResumePosition != 0 || t_.ResumeEnd != 0) {
+    from = t_.ResumePosition;
+    to = t_.ResumeEnd;
+  } else if (s_.RangeStart != 0 || s_.RangeEnd != 0) {
+    from = s_.RangeStart;
+    to = s_.RangeEnd;
+  }
+  std::string v;
+  int64_t first = 0, last = 0, total = 0;
+  if (!QueryText(qiContentRange, v) || !ParseContentRange(v, first, last, total)) return false;
+  if (first != from || (!asked && total < 0)) return false;
+  const bool toEnd = to == 0 || (total >= 0 && to >= total);
+  if (toEnd ? (total >= 0 && last != total - 1) : last != to) return false;
+  std::string length;
+  if (QueryText(qiContentLength, length) && ToNumber(length) != last - first + 1) return false;
+  return true;
 }
 
 bool TRequestWorker::Send(int MethodIndex, bool& SkipToRetryDecision) {
@@ -603,6 +689,14 @@ TRequestWorker::Next TRequestWorker::Output() {
   // announced (a cut chunked body); a clean end without a length is not.
   if (t_.Success && t_.ReadFailed) t_.Success = false;
   if (t_.Success && t_.ContentLength != 0) t_.Success = t_.ContentLength == t_.BytesTransferred;
+  if (t_.Success && t_.StreamIsFile && t_.ResumeEnd == 0 && s_.RangeEnd == 0) {
+    // Read to the end of the resource: a partial file that was longer keeps
+    // no stale bytes past that end.
+    const int64_t end = t_.ResumePosition + t_.BytesTransferred;
+    Guarded([&] {
+      if (t_.Stream->Size() > end) t_.Stream->SetSize(end);
+    });
+  }
   return Next::End;
 }
 

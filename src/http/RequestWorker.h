@@ -38,7 +38,7 @@ class TRequestWorker {
     if (t_.Killed.load() || !t_.Active) throw EThreadStop{};
     Fn();
   }
-  // A worker-thread event: under the zone lock, skipped once stopped.
+  // A worker-thread event: outside the zone lock, skipped once stopped.
   void WorkerEvent(const std::function<void()>& Fn);
   static void OnStatus(TTransfer& T, void* Context, uint32_t Status, const void* Info, uint32_t Length);
 
@@ -51,6 +51,7 @@ class TRequestWorker {
   void AskPassword();
   void AskProxyLogin();
   void ReadResponseHeaders();
+  bool RangeAnswerFits();
   Next LocalFile();
   Next Output();
   Next AbandonResume();
@@ -70,6 +71,7 @@ class TRequestWorker {
   bool local_ = false;
   int64_t localLeft_ = 0;
   int methodIndex_ = 0;
+  bool rangeRetried_ = false;
 };
 
 }  // namespace kelvora::httpimpl

@@ -1,4 +1,5 @@
 // The settings objects of TkvCustomHTTP.
+#include "http/DefaultTimeouts.h"
 #include "kelvora/Properties.h"
 #include "kelvora/kvHTTP.h"
 
@@ -130,3 +131,12 @@ void TkvOutputFileAttributes::DefineProperties(TPropertyList& L) {
 }
 
 }  // namespace kelvora
+
+namespace kelvora::httpimpl {
+
+TDefaultTimeouts& DefaultTimeouts() {
+  static TDefaultTimeouts defaults;
+  return defaults;
+}
+
+}  // namespace kelvora::httpimpl

@@ -11,6 +11,11 @@
 // - Stream, Buffer and LocalFile are used by the worker under Zone, after
 //   checking Killed; a forced stop sets Killed and then takes Zone, so once
 //   it holds Zone the worker can no longer touch them.
+// - Worker-side events (OnStatusChange, OnRedirect, OnBeforeSendRequest) run
+//   under EventGate only, never under Zone: a handler may hand work to the
+//   UI thread, which must be free to take Zone meanwhile. The UI thread takes
+//   EventGate only after the job was stopped at once (its hand-offs are then
+//   dropped), to let a running handler end before the component goes.
 // - The handles are used by the worker without a lock (their calls block);
 //   a forced stop only cancels the session, which wakes the worker, and the
 //   handles go when the last owner lets go of the transfer.
@@ -59,6 +64,7 @@ struct TTransfer {
 
   std::atomic<bool> Killed{false};
   std::mutex Zone;
+  std::mutex EventGate;
 
   // Handles.
   std::shared_ptr<net::TNetSession> Session;

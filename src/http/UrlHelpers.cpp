@@ -28,7 +28,7 @@ bool Get(CURLU* U, CURLUPart Part, unsigned Flags, std::string& Out) {
 bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
 bool NeedsEscape(unsigned char c) {
-  return c < 0x20 || c >= 0x80 || c == ' ' || c == '#' || c == '%' || c == '*' || c == '+' || c == '<' || c == '>';
+  return c < 0x20 || c >= 0x80 || c == ' ' || c == '#' || c == '%' || c == '*' || c == '<' || c == '>';
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       } else if (foundMethod_ == umRedirectToURL) {
         if (fileList_.Count() > 0) {
           if (MayRedirectTo(fileList_[0]))
-            OpenURL(fileList_[0], true);
+            OpenWebURL(fileList_[0], true);
           else
             VerificationFailed("a signed redirect opens only http and https addresses: " + fileList_[0]);
         }

@@ -25,6 +25,7 @@ void TkvCustomThread::Loaded() {
 
 bool TkvCustomThread::Execute() {
   Terminate(true);
+  ++executions_;
   TkvEventThread* job = thread_;
   if (freeOwnerOnFinish_) job->SetFreeOnTerminate(true);
   job->SetHandleExceptions(handleExceptions_);
@@ -32,25 +33,36 @@ bool TkvCustomThread::Execute() {
   if (!waitThread_) return true;
 
   // Keep what the wait needs: handlers that run inside it may replace the
-  // thread object or free this component.
+  // thread object or free this component. The job's state is held, not the
+  // object, so it cannot be mistaken for a new object at a freed address.
   std::weak_ptr<bool> alive = alive_;
-  const TSignal* finished = &job->Finished();
+  std::shared_ptr<detail::ThreadState> state = job->state_;
+  uint64_t started = executions_;
   TLoopBackend& loop = LoopBackend();
   for (;;) {
-    TWaitResult r = loop.WaitFor(finished, waitTimeout_, TWakeMask::AnyInput);
+    TWaitResult r = loop.WaitFor(&state->Finished, waitTimeout_, TWakeMask::AnyInput);
     if (r == TWaitResult::Timeout) {
       bool stopJob = true;
       if (OnWaitTimeout) OnWaitTimeout(this, stopJob);
-      if (stopJob && !alive.expired() && thread_ == job) Terminate(true);
+      if (stopJob && !alive.expired() && thread_ != nullptr && thread_->state_ == state) Terminate(true);
       return !stopJob;
     }
     Application().ProcessMessages();
     if (alive.expired()) return true;
     if (r != TWaitResult::Input || IsDestroying() || Application().Terminated()) return true;
-    // A handler may have started another job: wait for the one now current.
-    if (thread_ != job) {
-      job = thread_;
-      finished = &job->Finished();
+    if (thread_ == nullptr) return true;
+    if (thread_->state_ != state) {
+      // A handler started another job: wait for that one. Stopped at once
+      // with no job running since: nothing is left to wait for.
+      std::shared_ptr<detail::ThreadState> next = thread_->state_;
+      bool nextStarted;
+      {
+        std::lock_guard lk(next->Mutex);
+        nextStarted = next->Started;
+      }
+      if (executions_ == started || !nextStarted) return true;
+      started = executions_;
+      state = std::move(next);
     }
   }
 }

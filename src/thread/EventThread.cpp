@@ -21,8 +21,13 @@ void ApplyPriority(ThreadState& s) {
 }  // namespace
 
 // Hands Method to the UI thread for the job of State. The call is dropped when
-// the job is stopped at once; a body whose job was stopped unwinds.
+// the job is stopped at once; a body whose job was stopped unwinds. On the UI
+// thread itself there is nothing to hand over to: Method runs at once.
 void detail::Marshal(ThreadState& s, const std::function<void()>& Method) {
+  if (Application().IsMainThread()) {
+    Method();
+    return;
+  }
   if (s.Killed.load()) throw EThreadStop{};
   s.WaitWhileSuspended();
   if (s.Killed.load()) throw EThreadStop{};

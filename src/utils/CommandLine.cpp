@@ -128,4 +128,14 @@ void OpenURL(const std::string& URL, bool UseBrowser) {
   }
 }
 
+bool OpenWebURL(const std::string& URL, bool UseBrowser) {
+  const size_t sep = URL.find("://");
+  if (sep != std::string::npos) {
+    const std::string scheme = utils::LowerCase(URL.substr(0, sep));
+    if (scheme != "http" && scheme != "https") return false;
+  }
+  OpenURL(URL, UseBrowser);
+  return true;
+}
+
 }  // namespace kelvora

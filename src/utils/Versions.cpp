@@ -25,8 +25,9 @@ std::int8_t CompareVersions(const std::string& A, const std::string& B) {
   const auto a = SplitVersion(A);
   const auto b = SplitVersion(B);
   for (size_t i = 0; i < 4; ++i) {
-    const int32_t x = utils::StrToIntDef(a[i], -1);
-    const int32_t y = utils::StrToIntDef(b[i], -1);
+    // Blanks around a part ("1.10 ") do not make it text.
+    const int32_t x = utils::StrToIntDef(utils::Trim(a[i]), -1);
+    const int32_t y = utils::StrToIntDef(utils::Trim(b[i]), -1);
     if (x == -1 || y == -1) {
       // The whole texts, byte by byte, as C strings.
       const int c = std::strcmp(A.c_str(), B.c_str());

@@ -4,10 +4,15 @@
 // previous one.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "http/HttpFixture.h"
 #include "http/HttpTestUtil.h"
 #include "kelvora/Application.h"
 #include "support/FaultServer.h"
+#include "support/Watchdog.h"
 
 using namespace kelvora;
 using namespace kvtest;
@@ -105,6 +110,97 @@ TEST_F(HttpLifecycle, WaitingReadThatTimesOut) {
   ASSERT_TRUE(PumpUntil([this] { return ev_.Finished() && !http_->Busy(); }));
   EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
   EXPECT_EQ(ev_.Data, PatternBytes(0, 3000));
+}
+
+TEST_F(HttpLifecycle, WaitingReadReturnsAfterAForcedAbort) {
+  Watchdog watchdog("a waiting read stopped at once", std::chrono::seconds(30));
+  // From the progress handler, and from a timer as a Cancel button would.
+  for (bool fromTimer : {false, true}) {
+    SCOPED_TRACE(fromTimer);
+    ev_.Reset();
+    if (fromTimer) {
+      int owner = 0;
+      LoopBackend().SetTimer(&owner, 1, 200, [&] {
+        LoopBackend().KillTimer(&owner, 1);
+        http_->Abort(false, true);
+      });
+    } else {
+      ev_.OnProgress = [this] { http_->Abort(false, true); };
+    }
+    http_->SetURL(server_->Url("/stall?n=100000&after=8000"));
+    EXPECT_TRUE(http_->ReadRange(0, 0, true));
+    EXPECT_FALSE(http_->Busy());
+    EXPECT_EQ(ev_.Joined(), "HeaderInfo,TransferAborted");
+  }
+  // A waiting read started again from a handler of the first is waited for.
+  ev_.Reset();
+  bool again = false;
+  ev_.OnFinished = [&] {
+    if (again) return;
+    again = true;
+    http_->ReleaseOutput();
+    http_->SetURL(server_->Url("/bytes?n=500"));
+    EXPECT_TRUE(http_->Read(false));
+  };
+  http_->SetURL(server_->Url("/bytes?n=100"));
+  EXPECT_TRUE(http_->ReadRange(0, 0, true));
+  EXPECT_FALSE(http_->Busy());
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done,HeaderInfo,Done");
+}
+
+TEST_F(HttpLifecycle, StoppingWhileAWorkerEventHandsOffToTheUI) {
+  // The status handler hands its text to the UI thread while the UI thread
+  // stops the transfer: gently, at once, by releasing its output, or by
+  // freeing the component. None of them may wait for the other.
+  Watchdog watchdog("stopping during a worker event", std::chrono::seconds(60));
+  for (int action = 0; action < 4; ++action) {
+    SCOPED_TRACE(action);
+    // Shared with the handler, which may still be unwinding on the worker.
+    struct Flags {
+      std::atomic<bool> entered{false}, acting{false}, left{false};
+      std::atomic<int> handedOff{0};
+    };
+    auto f = std::make_shared<Flags>();
+    std::atomic<bool>& entered = f->entered;
+    std::atomic<int>& handedOff = f->handedOff;
+    ev_.Reset();
+    http_->OnStatusChange = [f](TObject*, int32_t, const std::string&) {
+      if (f->entered.exchange(true)) return;
+      struct Left {
+        Flags& F;
+        ~Left() { F.left = true; }
+      } left{*f};
+      for (int i = 0; i < 500 && !f->acting; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the UI thread is inside the stop now
+      SynchronizeCurrentJob([f] { ++f->handedOff; });
+    };
+    http_->SetURL(server_->Url("/stall?n=100000&after=8000"));
+    http_->SetOutputFileName("");
+    ASSERT_TRUE(http_->Read(false));
+    ASSERT_TRUE(PumpUntil([&] { return entered.load(); }));
+    f->acting = true;
+    switch (action) {
+      case 0: http_->Abort(false, false); break;
+      case 1: http_->Abort(false, true); break;
+      case 2: http_->ReleaseOutput(); break;
+      case 3: http_.reset(); break;
+    }
+    if (action == 3) {
+      EXPECT_TRUE(f->left) << "the handler ended before the component went";
+      PumpFor(200);
+      EXPECT_EQ(handedOff, 0);
+      http_ = std::make_unique<TkvCustomHTTP>(nullptr);
+      ev_.Attach(*http_);
+      continue;
+    }
+    if (action != 1) {
+      ASSERT_TRUE(PumpUntil([&] { return handedOff == 1; }));
+      http_->Abort(false, true);
+    }
+    EXPECT_FALSE(http_->Busy());
+    EXPECT_EQ(ev_.Outcome().back(), "TransferAborted");
+    EXPECT_TRUE(PumpUntil([&] { return f->left.load(); }));
+  }
 }
 
 TEST_F(HttpLifecycle, DestroyedWhileTheServerStalls) {

@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+
+#include "http/DefaultTimeouts.h"
 #include "http/HttpFixture.h"
 #include "http/HttpTestUtil.h"
 #include "kelvora/Application.h"
@@ -155,6 +159,33 @@ TEST_F(HttpOutcome, NoResponseIsNoConnectionAndOpensNoFile) {
   http_->Timeouts().SetReceiveTimeout(300);
   Fetch("/never");
   EXPECT_EQ(ev_.Joined(), "NoConnection,RequestFailed");
+}
+
+TEST_F(HttpOutcome, SilentAndDrippingServersEndWithDefaultTimeOuts) {
+  // Time-outs of 0 stand for finite defaults (60 s; lowered here to keep the
+  // test short, with the component's settings left at 0).
+  auto& defaults = httpimpl::DefaultTimeouts();
+  const uint32_t saved = defaults.Receive.load();
+  defaults.Receive.store(1500);
+  struct Restore {
+    std::atomic<uint32_t>& Value;
+    uint32_t Saved;
+    ~Restore() { Value.store(Saved); }
+  } restore{defaults.Receive, saved};
+  ASSERT_EQ(http_->Timeouts().ReceiveTimeout(), 0u);
+  // Accepts and says nothing: no response.
+  Fetch("/never");
+  EXPECT_EQ(ev_.Joined(), "NoConnection,RequestFailed");
+  // Falls silent halfway, or drips a byte every 100 ms (which keeps an idle
+  // limit from ever running out): a lost connection, in a few seconds.
+  for (const char* path : {"/stall?n=100000&after=1000", "/slow?n=100000&chunk=1&delay=100"}) {
+    SCOPED_TRACE(path);
+    ev_.Reset();
+    const auto start = std::chrono::steady_clock::now();
+    Fetch(path, dir_.File("part.bin"));
+    EXPECT_EQ(ev_.Joined(), "HeaderInfo,ConnectionLost,RequestFailed");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
 }
 
 TEST_F(HttpOutcome, OtherStatusIsAnHTTPErrorWithTheBodyInMemory) {

@@ -102,6 +102,43 @@ TEST_F(HttpResume, AServerThatIgnoresTheRangeSendsEverythingAgain) {
   EXPECT_TRUE(FileHoldsPattern(out_, 9000));  // truncated and written anew
 }
 
+TEST_F(HttpResume, ARangeOtherThanAskedIsNeverKept) {
+  // Resume at 1000 answered from byte 0: fetched again from the start.
+  WritePatternFile(out_, 1000);
+  FetchRange(server_->Url("/badrange?n=5000&first=0&last=4999"), 1000);
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
+  EXPECT_EQ(ev_.HeaderStatus, 200);
+  EXPECT_TRUE(FileHoldsPattern(out_, 5000));
+  // A server that answers every request with the wrong range: the transfer
+  // fails and the partial file is left as it was.
+  WritePatternFile(out_, 1000);
+  FetchRange(server_->Url("/badrange?n=5000&first=1500&last=4999&always=1"), 1000);
+  EXPECT_EQ(ev_.Joined(), "ConnectionLost,RequestFailed");
+  EXPECT_TRUE(FileHoldsPattern(out_, 1000));
+  // An explicit range answered with another one, and a plain request
+  // answered with a fragment, to memory.
+  http_->SetOutputFileName("");
+  FetchRange(server_->Url("/badrange?n=5000&first=2000&last=2999"), 2000, 2499);
+  EXPECT_EQ(ev_.Joined(), "ConnectionLost,RequestFailed");
+  FetchRange(server_->Url("/badrange?n=5000&first=2000&last=2999&always=1"), 0);
+  EXPECT_EQ(ev_.Joined(), "ConnectionLost,RequestFailed");
+  EXPECT_EQ(ev_.Data, "");
+  // A 206 holding the whole resource is what a plain request asked for.
+  FetchRange(server_->Url("/badrange?n=5000&first=0&last=4999&always=1"), 0);
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
+  EXPECT_EQ(ev_.Data, PatternBytes(0, 5000));
+  // The range asked for still works.
+  FetchRange(server_->Url("/bytes?n=5000"), 2000, 2999);
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
+  EXPECT_EQ(ev_.Data, PatternBytes(2000, 1000));
+  // A partial file longer than the resource ends at the resource's end.
+  http_->SetOutputFileName(out_);
+  WritePatternFile(out_, 6000);
+  FetchRange(server_->Url("/bytes?n=5000"), 1000);
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
+  EXPECT_TRUE(FileHoldsPattern(out_, 5000));
+}
+
 TEST_F(HttpResume, Answer416ProbesTheSize) {
   // Complete already: nothing to do.
   WritePatternFile(out_, 8000);

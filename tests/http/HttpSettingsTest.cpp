@@ -203,7 +203,7 @@ TEST(HttpUrl, SplitURL) {
 }
 
 TEST(HttpUrl, EncodeHostNameFileNameAndStatusTexts) {
-  EXPECT_EQ(EncodeURLPart("a b+c"), "a%20b%2Bc");
+  EXPECT_EQ(EncodeURLPart("a b+c"), "a%20b+c");  // "+" kept as written
   EXPECT_EQ(EncodeURLPart("?x=a b&y=%"), "?x=a%20b&y=%25");
   EXPECT_EQ(EncodeURLPart("~/:=&?#*<>\x01\xC3\xA9"), "~/:=&?%23%2A%3C%3E%01%C3%A9");
 

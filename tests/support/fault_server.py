@@ -20,6 +20,8 @@ pattern (see pattern_byte), so clients can check any range of them.
   /garbage                    answers with a line that is not a status line
   /status/C                   status C with a small HTML error page
   /416?size=S                 always 416 with Content-Range: bytes */S
+  /badrange?n=N&first=F&last=L[&always=1]  a request with Range (or any, with always=1) gets 206 with
+                              Content-Range: bytes F-L/N and pattern bytes F..L, whatever was asked; else 200
   /redirect?to=URL&code=C     redirect (default 302) to URL
   /loop                       302 to itself
   /auth/basic?user=U&pass=P&n=N   401 with Basic realm="Area 51" until the login matches
@@ -334,6 +336,15 @@ class Handler(BaseHTTPRequestHandler):
         size = self.num("size", 0)
         self.send_body_headers(416, 0, extra=[("Content-Range", "bytes */%d" % size)])
 
+    def r_badrange(self, _):
+        n, first, last = self.num("n", 5000), self.num("first", 0), self.num("last", 0)
+        if not self.headers.get("Range") and self.q.get("always") != "1":
+            self.send_body_headers(200, n)
+            self.write_pattern(0, n)
+            return
+        self.send_body_headers(206, last - first + 1, extra=[("Content-Range", "bytes %d-%d/%d" % (first, last, n))])
+        self.write_pattern(first, last + 1)
+
     def r_redirect(self, _):
         code, to = self.num("code", 302), self.q.get("to", "/bytes?n=100")
         if self.command == "POST":
@@ -454,6 +465,7 @@ ROUTES = {
     "/close-before-status": Handler.r_close_before_status,
     "/garbage": Handler.r_garbage,
     "/416": Handler.r_416,
+    "/badrange": Handler.r_badrange,
     "/redirect": Handler.r_redirect,
     "/loop": Handler.r_loop,
     "/auth/basic": Handler.r_auth_basic,

@@ -10,6 +10,7 @@
 
 #include "kelvora/Application.h"
 #include "kelvora/kvThread.h"
+#include "support/Watchdog.h"
 
 using namespace kelvora;
 using namespace std::chrono_literals;
@@ -142,6 +143,55 @@ TEST(Execute, ReplacesARunningJobCarryingHandlersAndPriority) {
   EXPECT_EQ(niceSeen[0], -5);
   EXPECT_EQ(niceSeen[1], -5);
   EXPECT_EQ(OSValueToPriority(NiceToOSValue(-5)), tpHigher);
+}
+
+TEST(Priority, WithoutTheRightToRaiseItAJobRunsAtNormal) {
+  // Root may raise it, so the check runs as an ordinary user in a child.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(2);
+        TkvCustomThread c(nullptr);
+        std::atomic<int> nice{99};
+        std::atomic<bool> started{false};
+        Gate release;
+        c.SetOnExecute([&](TObject*) {
+          nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+          started = true;
+          release.Wait();
+        });
+        int failed = 0;
+        for (TThreadPriority asked : {tpHigher, tpLowest}) {
+          c.SetPriority(asked);
+          started = false;
+          c.Execute();
+          if (!PumpUntil([&] { return started.load(); })) std::_Exit(4);
+          const TThreadPriority seen = c.Priority();
+          release.Open();
+          if (!PumpUntil([&] { return !c.Running(); })) std::_Exit(5);
+          release.open = false;
+          // Raising is refused and reads back as tpNormal; lowering works.
+          if (asked == tpHigher && (nice != 0 || seen != tpNormal)) failed |= 8;
+          if (asked == tpLowest && (nice != 10 || seen != tpLowest)) failed |= 16;
+        }
+        std::_Exit(failed);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(Synchronize, OnTheUIThreadWithoutAJobRunsTheMethod) {
+  kvtest::Watchdog watchdog("Synchronize on the UI thread", 20s);
+  TkvCustomThread c(nullptr);
+  int ran = 0;
+  c.Synchronize([&] { ++ran; });
+  c.Thread()->Synchronize([&] { ++ran; });
+  EXPECT_EQ(ran, 2);
+  // Also after a job has come and gone.
+  c.SetOnExecute([](TObject*) {});
+  c.Execute();
+  ASSERT_TRUE(PumpUntil([&] { return !c.Running(); }));
+  c.Synchronize([&] { ++ran; });
+  EXPECT_EQ(ran, 3);
 }
 
 TEST(Priority, ValuesOutsideTheTableReadAsNormal) {

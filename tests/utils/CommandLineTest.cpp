@@ -240,6 +240,18 @@ TEST_F(AssociationTest, OpenURLKeepsAnyScheme) {
   EXPECT_NE(line.find(" ftp://files.example.com/a b.zip"), std::string::npos) << line;
 }
 
+TEST_F(AssociationTest, OpenWebURLOpensOnlyHttpAndHttps) {
+  MakeRecorder("xdg-open", dir / "bin");
+  for (const char* refused : {"file:///etc/passwd", "smb://host/share", "javascript://x", "FILE:///tmp"})
+    EXPECT_FALSE(OpenWebURL(refused, false)) << refused;
+  EXPECT_TRUE(Recorded("xdg-open", 300).empty()) << "nothing may be opened";
+  EXPECT_TRUE(OpenWebURL("HTTPS://example.com/notes", false));
+  EXPECT_NE(Recorded("xdg-open").find(" HTTPS://example.com/notes"), std::string::npos);
+  ::unlink((dir / "out/xdg-open").c_str());
+  EXPECT_TRUE(OpenWebURL("example.com/notes", false));  // no scheme: http
+  EXPECT_NE(Recorded("xdg-open").find(" http://example.com/notes"), std::string::npos);
+}
+
 TEST_F(AssociationTest, OpenURLWithoutBrowserGoesToTheDesktopOpener) {
   const std::string browser = MakeRecorder("browser", dir / "bin");
   Desktop("rec.desktop", "Exec=" + browser + " %u\n");

@@ -52,10 +52,16 @@ TEST(TimeZoneBias, IsUtcMinusLocalTime) {
   }
 }
 
-TEST(TimeZoneBias, TodaysDaylightStateDecides) {
-  // Daylight time all year round: its bias holds for any date converted.
-  ScopedTZ tz("AST-1ADT-3,J1/0,J365/25");
-  EXPECT_NEAR(TimeZoneBias(), -3 * kHour, kEps);
+TEST(UtcToLocal, TheOffsetInForceAtThatDateDecides) {
+  // Central European rules: +1 in winter, +2 from the last Sunday of March
+  // to the last Sunday of October, whatever today is.
+  ScopedTZ tz("CET-1CEST,M3.5.0,M10.5.0/3");
+  EXPECT_NEAR(UtcToLocal(DateTimeOf(2026, 7, 15, 12)), DateTimeOf(2026, 7, 15, 14), kEps);
+  EXPECT_NEAR(UtcToLocal(DateTimeOf(2026, 12, 7, 12)), DateTimeOf(2026, 12, 7, 13), kEps);
+  EXPECT_NEAR(ParseInternetDate("Wed, 15 Jul 2026 12:00:00 GMT"), DateTimeOf(2026, 7, 15, 14), kEps);
+  EXPECT_NEAR(ParseInternetDate("Sun, 06 Nov 1994 08:49:37 GMT"), k1994 + kHour, kEps);
+  // Daylight time all year round holds for every date.
+  ScopedTZ always("AST-1ADT-3,J1/0,J365/25");
   EXPECT_NEAR(UtcToLocal(DateTimeOf(1994, 1, 15)), DateTimeOf(1994, 1, 15) + 3 * kHour, kEps);
 }
 

@@ -103,11 +103,13 @@ TEST(TkvStringList, IndexOutOfRangeRaisesTheListError) {
   EXPECT_THROW(l.SeparatorPos(1), EStringListError);
 }
 
-TEST(TkvStringListAdd, UnsortedListMayRefuseALineEqualIgnoringCase) {
+TEST(TkvStringListAdd, LinesDifferingOnlyInCaseAreDifferentAddresses) {
+  // Paths are case-sensitive: both files are kept; a true duplicate is not.
   TkvStringList l;
-  l.Add("http://h/A.zip");
-  EXPECT_EQ(l.Add("HTTP://H/a.ZIP"), 0);
-  EXPECT_EQ(l.Count(), 1);
+  l.Add("http://h/A.zip=%current%A.zip");
+  EXPECT_EQ(l.Add("http://h/a.zip=%current%a.zip"), 1);
+  EXPECT_EQ(l.Add("http://h/A.zip=%current%A.zip"), 0);
+  EXPECT_EQ(l.Count(), 2);
 }
 
 TEST(TkvStringListAdd, UnsortedListSearchMayMissAnEqualLine) {
@@ -125,13 +127,13 @@ TEST(TkvStringListAdd, DuplicatesPolicies) {
   l.Add("x");
   l.SetDuplicates(TDuplicates::dupError);
   try {
-    l.Add("X");
+    l.Add("x");
     FAIL() << "no error";
   } catch (const EStringListError& e) {
     EXPECT_STREQ(e.what(), "String list does not allow duplicates");
   }
   l.SetDuplicates(TDuplicates::dupAccept);
-  EXPECT_EQ(l.Add("X"), 1);
+  EXPECT_EQ(l.Add("x"), 1);
   EXPECT_EQ(l.Count(), 2);
 }
 
@@ -143,7 +145,7 @@ TEST(TkvStringListAdd, SortedListInsertsInOrder) {
   EXPECT_EQ(l.Add("x"), 2);
   EXPECT_EQ(l[0], "c");
   EXPECT_EQ(l[1], "m");
-  EXPECT_EQ(l.Add("M"), 1);  // ignored duplicate
+  EXPECT_EQ(l.Add("m"), 1);  // ignored duplicate
   EXPECT_EQ(l.Count(), 3);
 }
 

@@ -26,6 +26,10 @@ TEST(CompareVersions, NumericPartsCompareAsNumbers) {
   EXPECT_EQ(CompareVersions("10.0", "9.99.99.99"), 1);
   EXPECT_EQ(CompareVersions("01.002", "1.2"), 0);
   EXPECT_EQ(CompareVersions("2147483647", "2147483646"), 1);
+  // Blanks around a part are not part of the number.
+  EXPECT_EQ(CompareVersions("1.10 ", "1.9"), 1);
+  EXPECT_EQ(CompareVersions(" 1. 10\t", "1.10"), 0);
+  EXPECT_EQ(CompareVersions("1.9", " 1.10"), -1);
 }
 
 TEST(CompareVersions, ANonNumericPartComparesTheWholeTexts) {

@@ -80,6 +80,27 @@ bool ResolveUrl(const std::string& Base, const std::string& Ref, std::string& Ou
   return ok;
 }
 
+// "scheme://host:port" of an absolute URL, lower case and with the scheme's
+// default port filled in; "" when it cannot be read.
+std::string OriginOf(const std::string& Url) {
+  CURLU* u = curl_url();
+  if (u == nullptr) return {};
+  std::string origin;
+  if (curl_url_set(u, CURLUPART_URL, Url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    char *scheme = nullptr, *host = nullptr, *port = nullptr;
+    if (curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK)
+      origin = std::string(scheme) + "://" + host + ":" + port;
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+  }
+  curl_url_cleanup(u);
+  for (auto& c : origin) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return origin;
+}
+
 bool ContainsWord(const std::string& Text, const char* Word) {
   return strcasestr(Text.c_str(), Word) != nullptr;
 }
@@ -106,6 +127,7 @@ TNetRequest::TNetRequest(std::shared_ptr<TNetConnection> Connection, std::string
   url_ += object_;
   username_ = connection_->Username();
   password_ = connection_->Password();
+  loginOrigin_ = OriginOf(url_);
   if (method_.empty()) method_ = "GET";
   session_.Notify(context_, stHandleCreated, nullptr, 0);
 }
@@ -141,8 +163,10 @@ bool TNetRequest::SetOption(uint32_t Option, uint32_t Value) {
 
 bool TNetRequest::SetOption(uint32_t Option, const std::string& Value) {
   switch (Option) {
-    case optUsername: username_ = Value; return true;
-    case optPassword: password_ = Value; return true;
+    // A login set now belongs to where the request is at now (after any
+    // redirect): that is the server that asked for it.
+    case optUsername: username_ = Value; loginOrigin_ = OriginOf(url_); return true;
+    case optPassword: password_ = Value; loginOrigin_ = OriginOf(url_); return true;
     case optProxyUsername: proxyUsername_ = Value; return true;
     case optProxyPassword: proxyPassword_ = Value; return true;
     default: return false;
@@ -290,7 +314,11 @@ long TNetRequest::AuthMask(const std::string& Challenge) const {
   return CURLAUTH_BASIC | CURLAUTH_DIGEST;
 }
 
-bool TNetRequest::HostLogin() const { return !username_.empty() || !password_.empty(); }
+// The login goes only to the scheme, host and port it was given for: a
+// redirect elsewhere is followed without it.
+bool TNetRequest::HostLogin() const {
+  return (!username_.empty() || !password_.empty()) && !loginOrigin_.empty() && OriginOf(url_) == loginOrigin_;
+}
 
 void TNetRequest::Configure() {
   CURL* e = easy_;
@@ -314,6 +342,12 @@ void TNetRequest::Configure() {
   curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &TNetRequest::OnPrereq);
   curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout_));
+  // A body that drips (a byte now and then keeps the idle limit of the wait
+  // from running out) is ended by libcurl's low-speed limit: under
+  // kLowSpeedLimit bytes a second over a whole receive time-out.
+  const long lowSpeedSeconds = receiveTimeout_ == 0 ? 0L : static_cast<long>((receiveTimeout_ + 999) / 1000);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, lowSpeedSeconds != 0 ? kLowSpeedLimit : 0L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, lowSpeedSeconds);
 
   // Proxy: the preconfigured one comes from the usual *_proxy variables,
   // which libcurl reads when no proxy is set.

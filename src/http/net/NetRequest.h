@@ -40,8 +40,10 @@ class TNetRequest {
   TNetRequest(const TNetRequest&) = delete;
   TNetRequest& operator=(const TNetRequest&) = delete;
 
-  // Options (NetTypes.h): time-outs in milliseconds (0 = no limit of ours),
-  // server and proxy login, security flags.
+  // Options (NetTypes.h): time-outs in milliseconds (0 = no limit of ours;
+  // a receive time-out also sets the low-speed limit, see kLowSpeedLimit),
+  // server and proxy login, security flags. The server login is offered only
+  // while the request is at the scheme, host and port it was given for.
   bool SetOption(uint32_t Option, uint32_t Value);
   bool SetOption(uint32_t Option, const std::string& Value);
 
@@ -82,6 +84,8 @@ class TNetRequest {
   int Status() const { return resp_.Status(); }
 
   static constexpr size_t kQueryBufferSize = 4096;
+  // Bytes a second a transfer must average over a receive time-out.
+  static constexpr long kLowSpeedLimit = 100;
   static constexpr int kMaxRedirects = 10;
   static constexpr size_t kHoldBack = 256 * 1024;
   // Most bytes of a redirect's body read and dropped to keep its connection.
@@ -122,6 +126,7 @@ class TNetRequest {
   // Options.
   uint32_t connectTimeout_ = 0, sendTimeout_ = 0, receiveTimeout_ = 0, security_ = 0;
   std::string username_, password_, proxyUsername_, proxyPassword_;
+  std::string loginOrigin_;  // "scheme://host:port" the server login is for
 
   std::vector<std::string> headers_;      // kept across sends
   std::vector<std::string> sendHeaders_;  // this send only
