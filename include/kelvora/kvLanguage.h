@@ -85,10 +85,14 @@ enum TkvLangSlot {
   ltAbortQuestion,
   ltLostFile,          // %s  file name
   ltPasswordRequest,   // %s  file name
-  ltConnLost
+  ltConnLost,
+  ltCannotWrite,       // %s  the folder or file that cannot be written
+  ltUpdaterFailed,
+  ltUpgradeBusy,
+  ltUpgradeCompleted
 };
 
-inline constexpr int kLangSlotCount = 31;
+inline constexpr int kLangSlotCount = 35;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

@@ -25,7 +25,8 @@ const char* const kLangSlotNames[kLangSlotCount] = {
     "ltOK",              "ltCancel",           "ltNext",           "ltLater",
     "ltWarning",         "ltError",            "ltPreparing",      "ltAskUpgrade",
     "ltNoUpdate",        "ltNoInfoFile",       "ltHostUnreachable", "ltAbortQuestion",
-    "ltLostFile",        "ltPasswordRequest",  "ltConnLost"};
+    "ltLostFile",        "ltPasswordRequest",  "ltConnLost",
+    "ltCannotWrite",     "ltUpdaterFailed",    "ltUpgradeBusy",    "ltUpgradeCompleted"};
 
 namespace {
 

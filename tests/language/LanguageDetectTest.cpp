@@ -118,8 +118,8 @@ TEST(LanguageBase, ChosenAtStartAndTextsFollowIt) {
   EXPECT_EQ(GetLangText(ltWizardCaption), "");
   SetLanguageBaseId(41000);
   EXPECT_EQ(GetLangText(ltWizardCaption), "Application update wizard");
-  // Slots outside 0..30 reach no other block and no fixed text.
-  EXPECT_EQ(GetLangText(31), "");
+  // Slots outside the table reach no other block and no fixed text.
+  EXPECT_EQ(GetLangText(kLangSlotCount), "");
   EXPECT_EQ(GetLangText(-1), "");
   SetLanguageBaseId(41050);
   EXPECT_EQ(GetLangText(-20), "");
