@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kelvora/kvHTTP.h"
 #include "kelvora/kvLanguage.h"
@@ -14,6 +15,10 @@
 #include "kelvora/kvUtils.h"
 
 namespace kelvora {
+
+namespace detail {
+class TUpgradeRun;
+}
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -209,6 +214,14 @@ class TkvKelvora : public TkvCustomHTTP {
   void ShowWizard();
   void EndRunWithoutData();
 
+  // The run as a transaction (KelvoraTransaction.cpp).
+  bool BeginRun();
+  bool CommitRun();
+  void FailRun(const std::string& Text);
+  void HandleWriteError(const std::string& FileName, int32_t ErrorCode);
+  void RecoverInterruptedUpgrade();
+  void ReportRecoveredUpgrade();
+
   // Handlers of the HTTP component's events.
   void HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload);
   void HandleDone(TStream* Data);
@@ -246,6 +259,11 @@ class TkvKelvora : public TkvCustomHTTP {
   bool infoOversized_ = false;
   uint8_t foundMethod_ = 0;
   TkvStringList fileList_;
+  // The final local name of every listed file, resolved when the run begins.
+  std::vector<std::string> targets_;
+  std::shared_ptr<detail::TUpgradeRun> run_;
+  std::string updaterFolder_;
+  bool recoveredAtStart_ = false;
   std::string currentTarget_;
   TDateTime serverFileTime_ = 0;
   int fileIndex_ = 0;
@@ -259,9 +277,11 @@ class TkvKelvora : public TkvCustomHTTP {
   std::shared_ptr<bool> engineAlive_ = std::make_shared<bool>(true);
 };
 
-// The updater program's path: the temporary folder followed by "AppUpdate.exe".
+// The updater program's usual path: the temporary folder followed by
+// "AppUpdate.exe". Where that folder cannot run programs, the updater is
+// written to the program's state folder instead.
 const std::string& UpdaterPath();
-// The queue file's name in the temporary folder.
+// The queue file of the running program, in its state folder.
 std::string QueueFilePath();
 
 }  // namespace kelvora
