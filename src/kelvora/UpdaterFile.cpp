@@ -83,12 +83,20 @@ bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUp
 }
 
 int StartUpdater(const TUpdaterFile& File, const std::vector<std::string>& Args, int LockFd) {
+  // Started by its path (a script must be able to open itself), once the
+  // path is seen to lead to the very file written in the folder checked.
+  struct stat written {}, byPath {}, dir {}, dirByPath {};
+  const std::string folder = File.Path.substr(0, File.Path.rfind('/') + 1);
+  if (File.Dir < 0 || ::fstatat(File.Dir, kUpdaterFileName, &written, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::lstat(File.Path.c_str(), &byPath) != 0 || ::fstat(File.Dir, &dir) != 0 ||
+      ::lstat(folder.c_str(), &dirByPath) != 0 || written.st_ino != byPath.st_ino ||
+      written.st_dev != byPath.st_dev || dir.st_ino != dirByPath.st_ino || dir.st_dev != dirByPath.st_dev ||
+      !S_ISREG(byPath.st_mode) || !S_ISDIR(dirByPath.st_mode)) {
+    errno = EPERM;
+    return -1;
+  }
   const std::vector<std::string> env = {"KELVORA_APP_PID=" + std::to_string(::getpid())};
-  // Through the folder's descriptor: the file started is the one written,
-  // even when the folder's path was swapped meanwhile.
-  const std::string viaFd =
-      "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(File.Dir) + "/" + kUpdaterFileName;
-  return platform::SpawnProgram(viaFd, Args, LockFd, env);
+  return platform::SpawnProgram(File.Path, Args, LockFd, env);
 }
 
 }  // namespace kelvora::detail

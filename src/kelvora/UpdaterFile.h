@@ -22,7 +22,7 @@ std::string ChooseUpdaterFolder(const std::string& StateFolder, std::size_t Size
 // The updater written into Folder: a new file (an older one is removed
 // first), never a link or a file somebody else left, in a folder checked
 // through the descriptor the file is created in. Folder stays open in Dir so
-// that the file started is the one written.
+// that the path can be checked again right before the start.
 struct TUpdaterFile {
   int Dir = -1;
   std::string Path;

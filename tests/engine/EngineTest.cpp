@@ -179,8 +179,10 @@ TEST_F(EngineTest, TwoFileUpgradeRunsEveryEventInOrderUpToTheUpdater) {
   EXPECT_EQ(ui.Count("WizardFile:"), 2);
   EXPECT_EQ(ui.LastPercentsDone, 100);
 
-  // The queue: both targets, absolute, in list order, CR LF after each.
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), dir.File("prog.bin") + "\r\n" + dir.File("sub/help.chm") + "\r\n");
+  // The committed queue: every download with its target, in list order.
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + dir.File("prog.bin.uTMP") + "\t" +
+                                                dir.File("prog.bin") + "\n" + dir.File("sub/help.chm.uTMP") + "\t" +
+                                                dir.File("sub/help.chm") + "\nend\n");
   // The updater: the resource byte for byte, executable, started with the
   // program, " +", the restart parameters and the method digit.
   EXPECT_EQ(ReadWholeFile(UpdaterPath()), std::string(kStub, sizeof kStub - 1));
@@ -204,7 +206,8 @@ TEST_F(EngineTest, DecliningTheRestartLeavesTheDownloadsAndStartsNoUpdater) {
   PumpUntil([] { return false; }, std::chrono::seconds(0));
   EXPECT_FALSE(Has("OwnClose"));
   EXPECT_TRUE(FileExists(dir.File("a.bin.uTMP")));
-  EXPECT_FALSE(FileExists(QueueFilePath()));
+  EXPECT_NE(ReadWholeFile(QueueFilePath()).find(dir.File("a.bin")), std::string::npos)
+      << "committed: the next start installs it";
 }
 
 TEST_F(EngineTest, SameSizeFilesAreSkippedOnlyWhenTheListHasMoreThanOne) {
@@ -240,8 +243,9 @@ TEST_F(EngineTest, MissingFileIsSkippedOnYesAndAbortsOnNo) {
   EXPECT_TRUE(Has("LostFile:404"));
   EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltError) + " #404|4148|"), 1);
   EXPECT_TRUE(FileExists(dir.File("c.bin.uTMP")));
-  // The skipped file keeps its line in the queue.
-  EXPECT_NE(ReadWholeFile(QueueFilePath()).find(dir.File("gone.bin") + "\r\n"), std::string::npos);
+  // Only what was downloaded is queued.
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()).find(dir.File("gone.bin")), std::string::npos);
+  EXPECT_NE(ReadWholeFile(QueueFilePath()).find(dir.File("c.bin")), std::string::npos);
 
   events.clear();
   ui.MessageBoxAnswers.push_back(idNo);
@@ -273,12 +277,13 @@ TEST_F(EngineTest, PasswordFromTheDialogRetriesTheRequest) {
   EXPECT_EQ(k->HTTPUsername(), server->Opts().User);
 }
 
-TEST_F(EngineTest, LostConnectionStopsAndKeepsThePartialFile) {
+TEST_F(EngineTest, LostConnectionStopsAndRemovesThePartialFile) {
   FaultServer faults;
   PublishInfo("#date=12/31/2099\n#url1=" + faults.Url("/truncated") + "=" +
               dir.File("big.bin") + "\n");
   ASSERT_TRUE(RunCheckUntil("ConnLost"));
-  EXPECT_TRUE(FileExists(dir.File("big.bin.uTMP"))) << Events();
+  EXPECT_FALSE(FileExists(dir.File("big.bin.uTMP"))) << Events();
+  EXPECT_FALSE(FileExists(dir.File("big.bin.uPART"))) << "a partial is never resumed: it goes";
   EXPECT_FALSE(k->Aborted());
   EXPECT_FALSE(Has("Aborted"));
   EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" + GetLangText(ltConnLost)), 1);
@@ -336,21 +341,22 @@ TEST_F(EngineTest, TargetsWithMacrosAndAddressOnlyEntriesLandWhereTheySay) {
   EXPECT_TRUE(FileHoldsPattern(tempFolder + "deep/er/x.dll.uTMP", 10)) << "macro expanded, folders made";
   EXPECT_TRUE(FileHoldsPattern(CurrentFolder() + "tool.bin.uTMP", 20)) << "no target: the program's folder";
   EXPECT_EQ(k->FileList().GetValue(0), tempFolder + "deep/er/x.dll") << "the list holds the absolute name";
-  // Only the entry with a target is queued.
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), tempFolder + "deep/er/x.dll\r\n");
-  k->DeleteTempFiles();
-  EXPECT_FALSE(FileExists(CurrentFolder() + "tool.bin.uTMP"));
-  EXPECT_TRUE(FileExists(tempFolder + "deep/er/x.dll.uTMP")) << "other folders are not swept";
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + tempFolder + "deep/er/x.dll.uTMP\t" + tempFolder +
+                                                "deep/er/x.dll\n" + CurrentFolder() + "tool.bin.uTMP\t" +
+                                                CurrentFolder() + "tool.bin\nend\n");
 }
 
-TEST_F(EngineTest, NoTargetsMeansNoQueueFileButTheUpdaterStillStarts) {
-  server->AddPatternFile("tool.bin", 20);
-  WriteTextFile(QueueFilePath(), "left over\r\n");
-  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/tool.bin") + "\n");
+TEST_F(EngineTest, AProgramFileWithoutTargetIsTheNewBuildUnlessTheProgramItselfIsListed) {
+  const std::string self = CurrentExeName();
+  server->AddPatternFile("b.exe", 20);
+  server->AddPatternFile("a.exe", 20);
+  WriteTextFile(QueueFilePath(), "left over\r\n");  // never committed: not an install
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/b.exe") + "\n#url2=" + server->Url("/a.exe") + "\n");
   ASSERT_TRUE(RunCheckUntil("OwnClose"));
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "left over\r\n") << "an older queue file stays as it was";
+  // The first program file by name replaces the program; the next keeps its name.
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + CurrentFolder() + "a.exe.uTMP\t" + self + "\n" +
+                                                CurrentFolder() + "b.exe.uTMP\t" + CurrentFolder() + "b.exe\nend\n");
   EXPECT_TRUE(FileExists(UpdaterPath()));
-  k->DeleteTempFiles();
 }
 
 TEST_F(EngineTest, TheRunningProgramIsAlwaysDownloaded) {
@@ -404,13 +410,17 @@ TEST_F(EngineTest, RedirectOpensTheFirstEntryInTheBrowserAndDownloadsNothing) {
   ::unsetenv("XDG_DATA_HOME");
 }
 
-TEST_F(EngineTest, UnwritableTargetEndsAsALostFileInsteadOfHanging) {
+TEST_F(EngineTest, UnwritableTargetFolderIsReportedBeforeAnythingDownloads) {
   server->AddPatternFile("a.bin", 100);
-  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=/proc/kelvora-cannot/a.bin\n");
-  ui.MessageBoxAnswers.push_back(idNo);
+  server->AddPatternFile("b.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
+              server->Url("/b.bin") + "=/proc/kelvora-cannot/b.bin\n");
   ASSERT_TRUE(RunCheckUntil("Aborted"));
-  EXPECT_TRUE(Has("LostFile:"));
-  EXPECT_FALSE(Has("EndUpgrade"));
+  EXPECT_EQ(Events(), "BeginUpgrade:0:2:;Aborted");
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
+                     FormatLangText(ltCannotWrite, {"/proc/kelvora-cannot/"})), 1);
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uPART")));
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
 }
 
 TEST_F(EngineTest, OversizedInfoFileCountsAsMissing) {
