@@ -1,3 +1,4 @@
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -456,4 +457,80 @@ TEST_F(EngineTest, WizardLanguageSwitchesEveryTextAndAutoDetectsAgain) {
   EXPECT_EQ(LanguageBaseId(), LanguageBlockId(wlGerman)) << "detected from the locale";
   ::unsetenv("LC_ALL");
   SelectLanguage(wlEnglish);
+}
+
+// --- failures that must never look like success ---
+
+TEST_F(EngineTest, AFullDiskIsAWriteErrorThatRemovesTheRunsFiles) {
+  const std::string small = dir.File("small");
+  ::mkdir(small.c_str(), 0755);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "needs root to mount a small tmpfs";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{small};
+  server->AddPatternFile("a.bin", 100);
+  server->AddPatternFile("big.bin", 1000000);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
+              server->Url("/big.bin") + "=" + small + "/big.bin\n");
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_FALSE(Has("ConnLost")) << Events();
+  EXPECT_FALSE(Has("EndUpgrade"));
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
+                     FormatLangText(ltCannotWrite, {small + "/big.bin"})), 1);
+  for (const std::string& f : {dir.File("a.bin.uTMP"), small + "/big.bin.uPART", QueueFilePath()})
+    EXPECT_FALSE(FileExists(f)) << f;
+}
+
+TEST_F(EngineTest, AnUpdaterThatCannotStartLeavesTheApplicationRunningWithNothingStaged) {
+  static const char kNotAProgram[] = "neither ELF nor script";
+  platform::RegisterResource("KVLOR", "KVLOR", kNotAProgram, sizeof kNotAProgram - 1);
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_EQ(Events(), "BeginUpgrade:0:1:;FileStart:a.bin:100;Progress;FileDone:a.bin.uTMP;EndUpgrade;Aborted");
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" + GetLangText(ltUpdaterFailed)), 1);
+  EXPECT_FALSE(Application().Terminated());
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
+  EXPECT_FALSE(FileExists(QueueFilePath()));
+  EXPECT_FALSE(FileExists(UpdaterPath())) << "a file that cannot run is not left behind";
+}
+
+TEST_F(EngineTest, TheUpdaterIsANewFileInAFolderOfItsOwn) {
+  static const char kStub[] = "#!/bin/sh\necho \"$0\" > \"$KV_UPDATER_RECORD\"\n";
+  platform::RegisterResource("KVLOR", "KVLOR", kStub, sizeof kStub - 1);
+  const std::string record = dir.File("ran.txt");
+  ::setenv("KV_UPDATER_RECORD", record.c_str(), 1);
+  // A link where the updater goes must not lead the write elsewhere.
+  const std::string victim = dir.File("victim.txt");
+  WriteTextFile(victim, "untouched");
+  ::unlink(UpdaterPath().c_str());
+  ASSERT_EQ(::symlink(victim.c_str(), UpdaterPath().c_str()), 0);
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
+  EXPECT_EQ(ReadWholeFile(victim), "untouched");
+  EXPECT_EQ(ReadWholeFile(record), UpdaterPath() + "\n");
+
+  // A temporary folder somebody else could have put there (not private):
+  // its read-only "AppUpdate.exe" is never run; the updater goes elsewhere.
+  ClearState();
+  const std::string saved = std::getenv("TMPDIR");
+  const std::string planted = dir.File("planted");
+  ::mkdir(planted.c_str(), 0755);
+  static const char kPlanted[] = "#!/bin/sh\ntouch \"$KV_UPDATER_RECORD.planted\"\n";
+  WriteTextFile(planted + "/AppUpdate.exe", kPlanted);
+  ::chmod((planted + "/AppUpdate.exe").c_str(), 0555);
+  ::setenv("TMPDIR", planted.c_str(), 1);
+  ::unlink(record.c_str());
+  events.clear();
+  const bool done = RunCheckUntil("OwnClose");
+  ::setenv("TMPDIR", saved.c_str(), 1);
+  ASSERT_TRUE(done);
+  ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
+  EXPECT_EQ(ReadWholeFile(record).find(planted), std::string::npos) << ReadWholeFile(record);
+  EXPECT_FALSE(FileExists(record + ".planted"));
+  platform::UnregisterResource("KVLOR", "KVLOR");
 }
