@@ -228,7 +228,9 @@ void TkvKelvora::EndRunWithoutData() {
 
 void TkvKelvora::StopUpgrade() {
   SignalWait(*doneSignal_);
-  Abort(false, false);
+  // A transfer still running may yet create its part file: it goes with the
+  // abort.
+  Abort(!infoMode_, false);
   if (UI().HasWizard()) UI().DestroyWizard();
 }
 
