@@ -19,5 +19,6 @@ int main(int argc, char** argv) {
   // KELVORA_APP_PID names the application to wait for (default: the parent).
   int pid = 0;
   if (const char* p = std::getenv("KELVORA_APP_PID"); p != nullptr) pid = std::atoi(p);
+  ::unsetenv("KELVORA_APP_PID");  // not passed on to the programs it starts
   return kelvora::updater::RunUpdater(args, limit, pid);
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 extern char** environ;
@@ -52,7 +53,16 @@ int SpawnProgram(const std::string& Program, const std::vector<std::string>& Arg
   for (const auto& a : Argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   std::vector<char*> envp;
-  for (char** e = environ; e != nullptr && *e != nullptr; ++e) envp.push_back(*e);
+  // A variable given in Env replaces the inherited one of that name.
+  auto replaced = [&Env](const char* Entry) {
+    for (const auto& e : Env) {
+      const size_t eq = e.find('=');
+      if (eq != std::string::npos && std::strncmp(Entry, e.c_str(), eq + 1) == 0) return true;
+    }
+    return false;
+  };
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+    if (!replaced(*e)) envp.push_back(*e);
   for (const auto& e : Env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 
