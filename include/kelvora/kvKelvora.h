@@ -170,6 +170,8 @@ class TkvKelvora : public TkvCustomHTTP {
   void StartNextFile(bool First);
   void StopUpgrade();
   void AbortUpgrade();
+  // Removes what the current run wrote (only while it holds the upgrade
+  // lock: never another instance's files).
   void DeleteTempFiles();
   void RestartApplication();
   void LaunchUpdater(const std::string& Params);

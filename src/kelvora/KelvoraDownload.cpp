@@ -47,6 +47,10 @@ void TkvKelvora::StartNextFile(bool First) {
     ++fileIndex_;
   }
   const int count = fileList_.Count();
+  if (fileIndex_ < count && (!run_ || static_cast<size_t>(fileIndex_) >= targets_.size())) {
+    AbortUpgrade();  // not a run this component began (or its list changed under it)
+    return;
+  }
   if (fileIndex_ < count) {
     const std::string address = fileList_.GetName(fileIndex_);
     if (UI().HasWizard())
@@ -134,6 +138,10 @@ void TkvKelvora::HandleDone(TStream* Data) {
       return;
     }
     ParseInfoFile(*Data);
+    return;
+  }
+  if (static_cast<size_t>(fileIndex_) >= targets_.size()) {
+    AbortUpgrade();
     return;
   }
   const std::string final = targets_[static_cast<size_t>(fileIndex_)];
