@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -56,7 +57,11 @@ long long ProcessCpuNs(pid_t Pid) {
     if (e->d_name[0] == '.') continue;
     std::ifstream in(tasks + "/" + e->d_name + "/schedstat");
     long long ns = 0;
-    if (in >> ns) sum += ns;
+    if (!(in >> ns)) {
+      sum = -1;  // no scheduler statistics here
+      break;
+    }
+    sum += ns;
   }
   ::closedir(d);
   return sum;
@@ -103,7 +108,7 @@ std::pair<long long, long long> PollUntilFree(const std::string& App, long long 
 }
 
 struct Round {
-  long long restartNs = -1, pollNoticeNs = -1, updaterWaitCpuNs = -1, pollWaitCpuNs = -1;
+  long long restartNs = -1, pollNoticeNs = -1, updaterWaitCpuNs = -1, pollWaitCpuNs = -1, updaterRunCpuNs = -1;
 };
 
 // One hand-over: the application runs HoldMs, the updater waits for it.
@@ -140,7 +145,10 @@ Round HandOver(const fs::path& Root, int HoldMs) {
   int status = 0;
   ::waitpid(appPid, &status, 0);
   notice.join();
-  ::waitpid(updater, &status, 0);
+  rusage usage {};
+  if (::wait4(updater, &status, 0, &usage) == updater)
+    r.updaterRunCpuNs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000000LL +
+                        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1000LL;
   if (WaitFor(app + ".start", 10000) && WaitFor(app + ".exit", 1000)) {
     const long long exit = std::stoll(Read(app + ".exit"));
     r.restartNs = std::stoll(Read(app + ".start")) - exit;
@@ -174,7 +182,8 @@ int main() {
               Median(notice));
   const double share = wait.pollWaitCpuNs > 0 ? 100.0 * wait.updaterWaitCpuNs / wait.pollWaitCpuNs : -1;
   std::printf("CPU while waiting 1.8 s for a running application: updater %.3f ms, 1 ms poll %.3f ms "
-              "(updater = %.2f %% of the poll; goal < 2 %%)\n",
-              wait.updaterWaitCpuNs / 1e6, wait.pollWaitCpuNs / 1e6, share);
+              "(updater = %.2f %% of the poll; goal < 2 %%); the updater's whole run (start, wait, install, "
+              "restart) %.3f ms\n",
+              wait.updaterWaitCpuNs / 1e6, wait.pollWaitCpuNs / 1e6, share, wait.updaterRunCpuNs / 1e6);
   return restart.empty() ? 1 : 0;
 }
