@@ -2,10 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
@@ -15,10 +18,15 @@ namespace {
 
 // The nice value of the system's "lowest" thread priority.
 constexpr int kLowestNice = 10;
+constexpr auto kFirstPause = std::chrono::milliseconds(1);
+constexpr auto kLongestPause = std::chrono::milliseconds(100);
+
+bool SameFile(const std::string& A, const std::string& B) {
+  struct stat a {}, b {};
+  return ::stat(A.c_str(), &a) == 0 && ::stat(B.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 bool RunByAnyProcess(const std::string& Path) {
-  struct stat file {};
-  if (::stat(Path.c_str(), &file) != 0) return false;
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return false;
   bool found = false;
@@ -26,9 +34,7 @@ bool RunByAnyProcess(const std::string& Path) {
     const dirent* e = ::readdir(proc);
     if (e == nullptr) break;
     if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-    struct stat exe {};
-    const std::string link = std::string("/proc/") + e->d_name + "/exe";
-    found = ::stat(link.c_str(), &exe) == 0 && exe.st_dev == file.st_dev && exe.st_ino == file.st_ino;
+    found = SameFile(std::string("/proc/") + e->d_name + "/exe", Path);
   }
   ::closedir(proc);
   return found;
@@ -47,24 +53,55 @@ bool InUse(const std::string& Path) {
   return false;  // gone, or not a file that can be run
 }
 
-bool WaitUntilFree(const std::string& Path, std::chrono::milliseconds Limit) {
+int WatchProcess(pid_t Pid, const std::string& Path) {
+#ifdef SYS_pidfd_open
+  if (Pid <= 1) return -1;
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, Pid, 0));
+  if (fd < 0) return -1;
+  // Taken first, checked second: the handle cannot move to a reused pid.
+  if (!SameFile("/proc/" + std::to_string(Pid) + "/exe", Path)) {
+    ::close(fd);
+    return -1;
+  }
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  return fd;
+#else
+  (void)Pid;
+  (void)Path;
+  return -1;
+#endif
+}
+
+bool WaitUntilFree(const std::string& Path, std::chrono::milliseconds Limit, int Watch) {
   bool free = false;
-  std::thread poller([&] {
+  std::thread waiter([&] {
     const int tid = static_cast<int>(::gettid());
     errno = 0;
     const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
     if (errno == 0 && nice < kLowestNice) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kLowestNice);
     const auto end = std::chrono::steady_clock::now() + Limit;
+    if (Watch >= 0) {
+      pollfd p{Watch, POLLIN, 0};
+      for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const int rc = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, std::min<long long>(left.count(), 1 << 30))));
+        if (rc != 0 && !(rc < 0 && errno == EINTR)) break;  // ended (or no longer watchable)
+        if (rc == 0) return;                                 // the limit
+      }
+    }
+    auto pause = kFirstPause;
     for (;;) {
       if (!InUse(Path)) {
         free = true;
         return;
       }
-      if (std::chrono::steady_clock::now() >= end) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= end) return;
+      std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(pause, end - now));
+      pause = std::min<std::chrono::milliseconds>(pause * 2, kLongestPause);
     }
   });
-  poller.join();
+  waiter.join();
   return free;
 }
 

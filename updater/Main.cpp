@@ -16,5 +16,9 @@ int main(int argc, char** argv) {
     const long long value = std::strtoll(ms, &end, 10);
     if (*end == '\0' && value >= 0) limit = std::chrono::milliseconds(value);
   }
-  return kelvora::updater::RunUpdater(args, limit);
+  // KELVORA_APP_PID names the application to wait for (default: the parent).
+  int pid = 0;
+  if (const char* p = std::getenv("KELVORA_APP_PID"); p != nullptr) pid = std::atoi(p);
+  ::unsetenv("KELVORA_APP_PID");  // not passed on to the programs it starts
+  return kelvora::updater::RunUpdater(args, limit, pid);
 }

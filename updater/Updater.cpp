@@ -1,56 +1,25 @@
 #include "Updater.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "Command.h"
 #include "ExitWait.h"
-#include "FileMoves.h"
 #include "Launch.h"
-#include "QueueFile.h"
-#include "TempFolder.h"
+#include "Transaction.h"
 
 namespace kelvora::updater {
 
 namespace {
 
-constexpr const char* kTempSuffix = ".uTMP";
-constexpr size_t kTempSuffixLen = 5;
-
 bool Exists(const std::string& Path) {
   struct stat st {};
   return ::lstat(Path.c_str(), &st) == 0;
-}
-
-bool EndsWith(const std::string& S, const std::string& Tail) {
-  return S.size() >= Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
-}
-
-void Report(const std::string& What, const std::string& Path) {
-  std::fprintf(stderr, "AppUpdate: %s %s: %s\n", What.c_str(), Path.c_str(), std::strerror(errno));
-}
-
-// The regular files of Folder whose names end in ".uTMP", in name order so
-// that the outcome does not depend on the order of the directory.
-std::vector<std::string> Downloads(const std::string& Folder) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(Folder.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    struct stat st {};
-    if (EndsWith(name, kTempSuffix) && ::lstat((Folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-      names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 void ShowInformation() {
@@ -60,9 +29,34 @@ void ShowInformation() {
       "The application starts it after an upgrade has been downloaded; there is nothing to do by hand.\n");
 }
 
+// The lock the application handed over on descriptor 3, when it is the lock
+// of this state folder; otherwise the lock taken here, waiting (bounded) for
+// another holder to let go. -1 when there is no state folder at all (nothing
+// to install) or the lock stayed taken (-2).
+int TakeLock(const std::string& State, std::chrono::milliseconds Limit) {
+  struct stat inherited {}, own {};
+  if (::fstat(kInheritedLockFd, &inherited) == 0 && ::stat(LockPath(State).c_str(), &own) == 0 &&
+      inherited.st_dev == own.st_dev && inherited.st_ino == own.st_ino && StateFolderIsSafe(State)) {
+    if (TryLock(kInheritedLockFd)) return kInheritedLockFd;
+  }
+  const int fd = OpenLock(State, false);
+  if (fd < 0) return -1;
+  const auto end = std::chrono::steady_clock::now() + Limit;
+  auto pause = std::chrono::milliseconds(1);
+  while (!TryLock(fd)) {
+    if (std::chrono::steady_clock::now() >= end) {
+      ::close(fd);
+      return -2;
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(100));
+  }
+  return fd;
+}
+
 }  // namespace
 
-int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit) {
+int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit, int AppPid) {
   if (Args.empty()) {
     ShowInformation();
     return 0;
@@ -75,90 +69,48 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
                  cmd.AppPath.c_str());
     return 2;
   }
-  const std::string folder = FolderOf(cmd.AppPath);
-  const std::string appName = NameOf(cmd.AppPath);
+  // Taken before anything else, while the application most likely still
+  // runs: its end then wakes the wait without polling.
+  const int watch = WatchProcess(AppPid > 0 ? AppPid : ::getppid(), cmd.AppPath);
+  const std::string state = StateFolderFor(cmd.AppPath);
+  const int lock = TakeLock(state, WaitLimit);
+  if (lock == -2) {
+    std::fprintf(stderr, "AppUpdate: another upgrade of %s is running; nothing was changed\n", cmd.AppPath.c_str());
+    return 1;
+  }
 
-  if (Exists(cmd.AppPath) && !WaitUntilFree(cmd.AppPath, WaitLimit)) {
+  const bool waited = !Exists(cmd.AppPath) || WaitUntilFree(cmd.AppPath, WaitLimit, watch);
+  if (watch >= 0) ::close(watch);
+  if (!waited) {
+    // The queue stays committed: the next start of the program installs it.
     std::fprintf(stderr, "AppUpdate: %s is still running; nothing was changed\n", cmd.AppPath.c_str());
     return 1;
   }
 
-  // The application's own download under its own name settles which file
-  // replaces the program; another program file then keeps its name. A
-  // nameless download counts the same way.
-  bool programSettled = Exists(folder + appName + kTempSuffix) || Exists(folder + kTempSuffix);
+  TInstallResult installed;
+  if (lock >= 0) Recover(state, cmd.AppPath, &installed);
+  // Released before anything starts, so that a program started now may
+  // upgrade again.
+  if (lock >= 0) ::close(lock);
+  if (lock != kInheritedLockFd) ::close(kInheritedLockFd);
 
-  // The queue: downloads with an explicit target. Without a private
-  // temporary folder the application keeps the queue in its own folder.
-  std::string queueFolder = PrivateTempFolder();
-  if (queueFolder.empty()) queueFolder = folder.substr(0, folder.size() - 1);
-  const std::string queuePath = queueFolder + "/" + kQueueFileName;
-  for (const std::string& target : QueueLines(ReadQueueText(queuePath))) {
-    if (target.empty()) continue;
-    if (target[0] != '/') {
-      errno = EINVAL;
-      Report("skipped the relative queue entry", target);
-      continue;
-    }
-    const std::string download = target + kTempSuffix;
-    if (!Exists(download)) continue;  // skipped while downloading: the old file stays
-    if (MoveOver(download, target))
-      SetAttributes(target, kAttrArchive);
-    else
-      Report("could not move", download);
-  }
-
-  // The sweep: downloads without a target lie in the application's folder.
-  std::string setupProgram;
-  for (const std::string& name : Downloads(folder)) {
-    std::string base = name.substr(0, name.size() - kTempSuffixLen);
-    if (base.empty()) continue;  // no name to put it under
-    bool isSetup = false;
-    if (!programSettled && EndsWith(base, "exe")) {
-      // The first downloaded program file: the application's new build
-      // whatever its name, or in setup mode the setup program to run.
-      if (cmd.SetupMode)
-        isSetup = true;
-      else
-        base = appName;
-      programSettled = true;
-    }
-    const std::string target = folder + base;
-    // The setup is deleted after it has run: never when it is the
-    // application itself.
-    if (isSetup && target == cmd.AppPath) isSetup = false;
-    if (!MoveOver(folder + name, target)) {
-      Report("could not move", folder + name);
-      continue;
-    }
-    if (isSetup) {
-      SetAttributes(target, kAttrHidden | kAttrArchive);
-      MakeExecutable(target);
-      setupProgram = target;
-    } else {
-      SetAttributes(target, kAttrArchive);
-      if (target == cmd.AppPath) MakeExecutable(target);
-    }
-  }
-
-  // Removed before anything starts, so that a program started now may write
-  // a queue of its own.
-  if (::unlink(queuePath.c_str()) != 0 && errno != ENOENT) Report("could not delete", queuePath);
-
-  const std::string first = setupProgram.empty() ? cmd.AppPath : setupProgram;
+  const std::string setup = cmd.SetupMode && installed.SetupProgram != cmd.AppPath ? installed.SetupProgram : "";
+  const std::string first = setup.empty() ? cmd.AppPath : setup;
   const pid_t pid = StartProgram(first, cmd.RestartParams);
-  if (pid < 0) Report("could not start", first);
-  if (setupProgram.empty()) return 0;
+  if (pid < 0) std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", first.c_str(), std::strerror(errno));
+  if (setup.empty()) return 0;
 
   // External setup: once it has ended it is deleted and the application
   // starts.
   if (pid > 0) WaitForExit(pid);
-  if (WaitUntilFree(setupProgram, WaitLimit)) {
-    if (::unlink(setupProgram.c_str()) != 0) Report("could not delete", setupProgram);
+  if (WaitUntilFree(setup, WaitLimit)) {
+    if (::unlink(setup.c_str()) != 0)
+      std::fprintf(stderr, "AppUpdate: could not delete %s: %s\n", setup.c_str(), std::strerror(errno));
   } else {
-    std::fprintf(stderr, "AppUpdate: %s is still running; it is left in place\n", setupProgram.c_str());
+    std::fprintf(stderr, "AppUpdate: %s is still running; it is left in place\n", setup.c_str());
   }
-  if (StartProgram(cmd.AppPath, cmd.RestartParams) < 0) Report("could not start", cmd.AppPath);
+  if (StartProgram(cmd.AppPath, cmd.RestartParams) < 0)
+    std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", cmd.AppPath.c_str(), std::strerror(errno));
   return 0;
 }
 

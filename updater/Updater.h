@@ -1,6 +1,7 @@
-// The updater's whole run: wait until the application has ended, put every
-// download in place, start the application (or, for an external setup, the
-// downloaded setup program and then the application) again.
+// The updater's whole run: wait until the application has ended, install the
+// committed queue of its state folder, start the application (or, for an
+// external setup, the downloaded setup program and then the application)
+// again.
 #pragma once
 
 #include <chrono>
@@ -13,11 +14,15 @@ namespace kelvora::updater {
 // executable busy before the updater gives up without changing anything.
 inline constexpr std::chrono::milliseconds kDefaultWaitLimit = std::chrono::minutes(5);
 
-// Args are the command-line parameters without the program's own name.
-// Returns the exit code: 0 when done (a download that cannot be moved stays
-// under its temporary name and is reported on stderr), 1 when the
-// application was still running after WaitLimit, 2 when the command line
-// names no full path (nothing changed in either case).
-int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit);
+// The descriptor on which the application hands over its upgrade lock.
+inline constexpr int kInheritedLockFd = 3;
+
+// Args are the command-line parameters without the program's own name;
+// AppPid is the application to wait for (0: the parent process). Returns the
+// exit code: 0 when done (a download that cannot be moved stays under its
+// temporary name and is reported on stderr), 1 when the application was
+// still running after WaitLimit or another upgrade of it holds the lock, 2
+// when the command line names no full path (nothing changed in these cases).
+int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit, int AppPid = 0);
 
 }  // namespace kelvora::updater

@@ -263,6 +263,9 @@ using TkvHTTPDoneEvent =
 using TkvHTTPConnectionLostEvent = std::function<void(TObject* Sender, const std::string& ContentType,
                                                       int64_t FileSize, int64_t BytesRead, TStream* Data)>;
 using TkvHTTPErrorEvent = std::function<void(TObject* Sender, int32_t StatusCode, TStream* Data)>;
+// The output file could not be created or written; ErrorCode is the errno
+// value (ENOSPC, EACCES, EIO...).
+using TkvHTTPWriteErrorEvent = std::function<void(TObject* Sender, const std::string& FileName, int32_t ErrorCode)>;
 using TkvHTTPWaitTimeoutEvent = std::function<void(TObject* Sender, bool& StopJob)>;
 
 // ---------------------------------------------------------------------------
@@ -365,6 +368,9 @@ class TkvCustomHTTP : public TkvLoginComponent {
   TkvHTTPDoneEvent OnDone;
   TNotifyEvent OnDoneWithoutData;
   TkvHTTPConnectionLostEvent OnConnectionLost;
+  // Raised instead of OnDone or OnConnectionLost when the output file could
+  // not be created or written; such a transfer never falls back to memory.
+  TkvHTTPWriteErrorEvent OnWriteError;
   TNotifyEvent OnNoConnection;
   TkvHTTPErrorEvent OnHTTPError;
   TNotifyEvent OnRequestFailed;

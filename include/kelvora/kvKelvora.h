@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kelvora/kvHTTP.h"
 #include "kelvora/kvLanguage.h"
@@ -15,6 +16,10 @@
 #include "kelvora/kvUtils.h"
 
 namespace kelvora {
+
+namespace detail {
+class TUpgradeRun;
+}
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -175,6 +180,8 @@ class TkvKelvora : public TkvCustomHTTP {
   void StartNextFile(bool First);
   void StopUpgrade();
   void AbortUpgrade();
+  // Removes what the current run wrote (only while it holds the upgrade
+  // lock: never another instance's files).
   void DeleteTempFiles();
   void RestartApplication();
   void LaunchUpdater(const std::string& Params);
@@ -235,6 +242,14 @@ class TkvKelvora : public TkvCustomHTTP {
   // The process was started with RestartParams as its first parameter.
   bool StartedAfterUpgrade() const;
 
+  // The run as a transaction (KelvoraTransaction.cpp).
+  bool BeginRun();
+  bool CommitRun();
+  void FailRun(const std::string& Text);
+  void HandleWriteError(const std::string& FileName, int32_t ErrorCode);
+  void RecoverInterruptedUpgrade();
+  void ReportRecoveredUpgrade();
+
   // Handlers of the HTTP component's events.
   void HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload);
   void HandleDone(TStream* Data);
@@ -258,7 +273,7 @@ class TkvKelvora : public TkvCustomHTTP {
   const TExpectedFile* CurrentExpectation() const;
   bool AnnouncedSizeFits(int64_t ContentLength);
   bool ReceivedSizeFits(int64_t BytesRead);
-  bool DownloadVerified();
+  bool DownloadVerified(const std::string& Path);
   void RefuseDownload();
   void VerificationFailed(const std::string& Reason);
 
@@ -292,6 +307,11 @@ class TkvKelvora : public TkvCustomHTTP {
   uint8_t foundMethod_ = 0;
   std::string foundRelease_;
   TkvStringList fileList_;
+  // The final local name of every listed file, resolved when the run begins.
+  std::vector<std::string> targets_;
+  std::shared_ptr<detail::TUpgradeRun> run_;
+  std::string updaterFolder_;
+  bool recoveredAtStart_ = false;
   std::string currentTarget_;
   TDateTime serverFileTime_ = 0;
   int fileIndex_ = 0;
@@ -309,9 +329,11 @@ class TkvKelvora : public TkvCustomHTTP {
   std::shared_ptr<bool> engineAlive_ = std::make_shared<bool>(true);
 };
 
-// The updater program's path: the temporary folder followed by "AppUpdate.exe".
+// The updater program's usual path: the temporary folder followed by
+// "AppUpdate.exe". Where that folder cannot run programs, the updater is
+// written to the program's state folder instead.
 const std::string& UpdaterPath();
-// The queue file's name in the temporary folder.
+// The queue file of the running program, in its state folder.
 std::string QueueFilePath();
 
 }  // namespace kelvora

@@ -86,10 +86,14 @@ enum TkvLangSlot {
   ltLostFile,          // %s  file name
   ltPasswordRequest,   // %s  file name
   ltConnLost,
+  ltCannotWrite,       // %s  the folder or file that cannot be written
+  ltUpdaterFailed,
+  ltUpgradeBusy,
+  ltUpgradeCompleted,
   ltVerificationFailed
 };
 
-inline constexpr int kLangSlotCount = 32;
+inline constexpr int kLangSlotCount = 36;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

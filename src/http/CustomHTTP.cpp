@@ -311,7 +311,9 @@ void TkvCustomHTTP::CompletionStep() {
       if (OnDone) OnDone(this, t.ContentType, t.BytesTransferred + t.ResumePosition, data);
     } else {
       TStream* data = t.Stream.get();
-      if (t.StatusCode == 200 || t.StatusCode == 206) {
+      if (t.WriteError != 0) {
+        if (OnWriteError) OnWriteError(this, t.S.OutputFileName, t.WriteError);
+      } else if (t.StatusCode == 200 || t.StatusCode == 206) {
         if (OnConnectionLost) OnConnectionLost(this, t.ContentType, t.ContentLength, t.BytesTransferred, data);
       } else if (t.StatusCode == -1) {
         if (OnNoConnection) OnNoConnection(this);

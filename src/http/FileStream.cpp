@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "kelvora/kvHTTP.h"
 
 namespace kelvora {
@@ -19,7 +21,9 @@ int OpenOutput(const std::string& FileName, bool CreateNew, bool ClearProtection
   const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (CreateNew ? O_TRUNC : 0);
   const int fd = FileName.empty() ? -1 : ::open(FileName.c_str(), flags, 0666);
   if (fd < 0) {
+    const int err = errno;
     if (restore) ApplyFileAttributes(FileName, before);
+    errno = err;  // the reason, for the caller's report
     throw EFCreateError("Cannot create file " + FileName);
   }
   // The open handle stays valid whatever the attributes become.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
 
 #include "http/DefaultTimeouts.h"
@@ -597,6 +598,7 @@ TRequestWorker::Next TRequestWorker::Output() {
   bool toMemory = true;
   if (ok2xx && !s_.OutputFileName.empty()) {
     bool abandon = false, created = false;
+    int createError = 0;
     Guarded([&] {
       try {
         auto file = std::make_shared<TkvFileStream>(s_.OutputFileName, t_.ResumePosition == 0, true);
@@ -614,15 +616,18 @@ TRequestWorker::Next TRequestWorker::Output() {
           t_.OutputFileOpen = true;
         }
       } catch (const Exception&) {
-        // "Cannot create file": handled below.
+        createError = errno != 0 ? errno : EIO;  // "Cannot create file"
       }
     });
     if (abandon) return AbandonResume();
-    if (created) {
-      toMemory = false;
-    } else if (t_.Success) {
-      return Next::End;  // no stream: reported as done without data
+    if (!created) {
+      // Never into memory instead: the caller asked for a file, and an
+      // endless body would fill the memory.
+      t_.WriteError = createError;
+      t_.Success = false;
+      return Next::End;
     }
+    toMemory = false;
   }
   if (toMemory) {
     auto mem = std::make_shared<TMemoryStream>();
@@ -680,14 +685,14 @@ TRequestWorker::Next TRequestWorker::Output() {
       if (wrote) ReadProgress();
       continue;
     }
-    Guarded([&] { t_.Stream->WriteBuffer(buf, static_cast<int64_t>(n)); });
+    if (!WriteOutput(buf, static_cast<int64_t>(n))) break;
     ReadProgress();
   }
   Guarded([&] { t_.Buffer.reset(); });
   t_.Success = t_.StatusCode == 200 || t_.StatusCode == 206;
   // A read that failed is a lost connection even when no length was
   // announced (a cut chunked body); a clean end without a length is not.
-  if (t_.Success && t_.ReadFailed) t_.Success = false;
+  if (t_.Success && (t_.ReadFailed || t_.WriteError != 0)) t_.Success = false;
   if (t_.Success && t_.ContentLength != 0) t_.Success = t_.ContentLength == t_.BytesTransferred;
   if (t_.Success && t_.StreamIsFile && t_.ResumeEnd == 0 && s_.RangeEnd == 0) {
     // Read to the end of the resource: a partial file that was longer keeps
@@ -698,6 +703,33 @@ TRequestWorker::Next TRequestWorker::Output() {
     });
   }
   return Next::End;
+}
+
+bool TRequestWorker::WriteOutput(const uint8_t* Data, int64_t Count) {
+  bool ok = true;
+  Guarded([&] {
+    if (!t_.StreamIsFile) {
+      t_.Stream->WriteBuffer(Data, Count);
+      return;
+    }
+    // Written directly, so that the reason of a failure (a full disk, an
+    // I/O error) survives to be reported as what it is.
+    const int fd = static_cast<THandleStream*>(t_.Stream.get())->Handle();
+    int64_t done = 0;
+    while (done < Count) {
+      const ssize_t n = ::write(fd, Data + done, static_cast<size_t>(Count - done));
+      if (n > 0) {
+        done += n;
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        t_.WriteError = n == 0 ? ENOSPC : errno;
+        ok = false;
+        return;
+      }
+    }
+  });
+  return ok;
 }
 
 void TRequestWorker::ReadProgress() {

@@ -56,6 +56,7 @@ class TRequestWorker {
   Next Output();
   Next AbandonResume();
   void ReadProgress();
+  bool WriteOutput(const uint8_t* Data, int64_t Count);
   void UploadProgress();
   void FreeStream();
   void DropRequest();

@@ -84,6 +84,7 @@ struct TTransfer {
   // Flags and figures.
   bool Success = false, Retry = false, Continue = true;
   bool ReadFailed = false;
+  int WriteError = 0;  // errno of a failed creation or write of the output file
   int32_t StatusCode = -1;
   int64_t ContentLength = 0, BytesTransferred = 0;
   int64_t ResumePosition = 0, ResumeEnd = 0;

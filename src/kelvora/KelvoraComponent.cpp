@@ -39,8 +39,13 @@ TkvKelvora::TkvKelvora(TComponent* AOwner) : TkvCustomHTTP(AOwner) {
   // download: the run must end rather than wait for one.
   OnDoneWithoutData = [this](TObject*) { EndRunWithoutData(); };
   OnTransferAborted = [this](TObject*) { HandleTransferAborted(); };
+  OnWriteError = [this](TObject*, const std::string& FileName, int32_t ErrorCode) {
+    HandleWriteError(FileName, ErrorCode);
+  };
 
-  ::unlink(UpdaterPath().c_str());  // a left-over updater program; failures do not matter
+  // Before anything else: an install cut short is completed, what an
+  // unfinished run left is removed.
+  RecoverInterruptedUpgrade();
   versionDate_ = FormatEngineDate(TodayDate());
   wizard_.SetLanguage(wlAuto);
 }
@@ -55,6 +60,7 @@ TkvKelvora::~TkvKelvora() {
 
 void TkvKelvora::Loaded() {
   TkvCustomHTTP::Loaded();
+  ReportRecoveredUpgrade();
   if (OnAfterRestart && StartedAfterUpgrade()) OnAfterRestart(this);
 }
 

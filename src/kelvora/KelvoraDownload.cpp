@@ -1,19 +1,19 @@
 // The download sequence: one listed file after another through the single
-// transfer slot, each written next to its target under a ".uTMP" name.
-#include <dirent.h>
+// transfer slot, each written next to its target under a part name and
+// renamed to its ".uTMP" name once complete.
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "kelvora/Application.h"
+#include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
 
 namespace {
-
-constexpr const char* kTempSuffix = ".uTMP";
 
 // The file-name part of a path ("/" separated).
 std::string NamePart(const std::string& Path) {
@@ -41,31 +41,30 @@ void TkvKelvora::StartNextFile(bool First) {
   if (First) {
     SetInfoMode(false);
     fileIndex_ = 0;
+    if (!BeginRun()) return;
     if (wizard_.Enabled()) ShowWizard();
   } else {
     ++fileIndex_;
   }
   const int count = fileList_.Count();
+  if (fileIndex_ < count && (!run_ || static_cast<size_t>(fileIndex_) >= targets_.size())) {
+    AbortUpgrade();  // not a run this component began (or its list changed under it)
+    return;
+  }
   if (fileIndex_ < count) {
     const std::string address = fileList_.GetName(fileIndex_);
     if (UI().HasWizard())
       UI().WizardFile(address, FormatLangText(ltDownloadingCount, {fileIndex_ + 1, count}));
     SetURL(address);
-    const std::string target = fileList_.GetValue(fileIndex_);
-    if (target.empty()) {
-      currentTarget_ = CurrentFolder() + UrlToFileName(address);
-    } else {
-      // Info files written for other systems separate folders with "\\".
-      std::string result = target;
-      std::replace(result.begin(), result.end(), '\\', '/');
-      result = ExpandFolderMacros(result, true);
-      if (result.find('/') == std::string::npos) result = CurrentFolder() + result;
-      fileList_.SetValue(fileIndex_, result);
-      ForceFolders(result);
-      currentTarget_ = result;
+    const std::string& final = targets_[static_cast<size_t>(fileIndex_)];
+    // Written under a part name; it gets the name the updater installs from
+    // only once it is complete.
+    currentTarget_ = detail::DownloadNameOf(final);
+    if (!run_->Stage(final)) {
+      FailRun(FormatLangText(ltCannotWrite, {final}));
+      return;
     }
-    currentTarget_ += kTempSuffix;
-    SetOutputFileName(currentTarget_);
+    SetOutputFileName(detail::PartNameOf(final));
     ReleaseOutput();
     Read(false);
     return;
@@ -73,6 +72,7 @@ void TkvKelvora::StartNextFile(bool First) {
 
   // Every file handled.
   if (UI().HasWizard() && !WaitForCompletionPage()) return;
+  if (!CommitRun()) return;
   finished_ = true;
   bool restartNow = true;
   if (OnEndUpgrade) OnEndUpgrade(this, restartNow);
@@ -140,8 +140,20 @@ void TkvKelvora::HandleDone(TStream* Data) {
     ParseInfoFile(*Data);
     return;
   }
-  if (!DownloadVerified()) return;  // size or SHA-256 differs: deleted, the upgrade aborted
-  if (serverFileTime_ != 0) SetFileTimes(currentTarget_, serverFileTime_, serverFileTime_, -1);
+  if (static_cast<size_t>(fileIndex_) >= targets_.size()) {
+    AbortUpgrade();
+    return;
+  }
+  const std::string final = targets_[static_cast<size_t>(fileIndex_)];
+  const std::string part = detail::PartNameOf(final);
+  // Listed size and SHA-256, checked before the file gets the name the
+  // updater installs from; a mismatch deletes it and aborts the upgrade.
+  if (!DownloadVerified(part)) return;
+  if (serverFileTime_ != 0) SetFileTimes(part, serverFileTime_, serverFileTime_, -1);
+  if (!detail::CompleteDownload(part, currentTarget_)) {
+    HandleWriteError(part, errno);
+    return;
+  }
   if (OnFileDone) OnFileDone(this, currentTarget_);
   StartNextFile(false);
 }
@@ -197,6 +209,8 @@ void TkvKelvora::HandleConnectionLost() {
   if (OnConnLost) OnConnLost(this);
   if (Wants(mConnLost)) ShowUpgraderMessage(GetLangText(ltConnLost), mbIconError);
   StopUpgrade();
+  // A partial download is never resumed: nothing of this run stays.
+  DeleteTempFiles();
 }
 
 void TkvKelvora::HandleNoConnection() {
@@ -225,16 +239,18 @@ void TkvKelvora::HandlePasswordRequest(const std::string& Realm, bool& TryAgain)
 }
 
 void TkvKelvora::EndRunWithoutData() {
-  // A transfer that completed without data (its output file could not be
-  // created, for one): for the info file this is a missing info file; for a
-  // listed file, a file that could not be fetched, which the user may skip.
+  // A transfer that completed without data: for the info file this is a
+  // missing info file; for a listed file, a file that could not be fetched,
+  // which the user may skip.
   // Either way the run ends or goes on, and a waiting check returns.
   HandleHTTPError(0);
 }
 
 void TkvKelvora::StopUpgrade() {
   SignalWait(*doneSignal_);
-  Abort(false, false);
+  // A transfer still running may yet create its part file: it goes with the
+  // abort.
+  Abort(!infoMode_, false);
   if (UI().HasWizard()) UI().DestroyWizard();
 }
 
@@ -243,20 +259,6 @@ void TkvKelvora::AbortUpgrade() {
   StopUpgrade();
   DeleteTempFiles();
   if (OnAborted) OnAborted(this);
-}
-
-void TkvKelvora::DeleteTempFiles() {
-  const std::string folder = CurrentFolder();
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> names;
-  while (dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name.size() >= 5 && name.compare(name.size() - 5, 5, kTempSuffix) == 0) names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  for (const auto& name : names) ::unlink((folder + name).c_str());
 }
 
 }  // namespace kelvora

@@ -1,50 +1,54 @@
-// The end of an upgrade: the updater program and the queue file are written
-// to the temporary folder, the updater is started and the application closes.
-#include <sys/stat.h>
+// The end of an upgrade: the updater program is written to a private folder
+// that can run it and started; the application closes only once it runs.
+#include <unistd.h>
 
 #include "kelvora/Application.h"
-#include "kelvora/Streams.h"
-#include "kelvora/UpdaterProgram.h"
+#include "kelvora/StateFolder.h"
+#include "kelvora/UpdaterFile.h"
+#include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
-#include "platform/Process.h"
 
 namespace kelvora {
 
-const std::string& UpdaterPath() {
-  static const std::string path = GetTempFolder() + "AppUpdate.exe";
-  return path;
+namespace detail {
+std::string UpdaterProgramBytes();
 }
 
-std::string QueueFilePath() { return GetTempFolder() + "UpgraderQueue.txt"; }
+const std::string& UpdaterPath() {
+  static const std::string path = GetTempFolder() + detail::kUpdaterFileName;
+  return path;
+}
 
 void TkvKelvora::RestartApplication() {
   LaunchUpdater(restartParams_ + (foundMethod_ == umUseExternalSetup ? "1" : "0"));
 }
 
 void TkvKelvora::LaunchUpdater(const std::string& Params) {
-  // 1. The updater program, byte for byte from the embedded resource. It is
-  // created executable by its owner only; a file that cannot be created is
-  // left as it is and started all the same.
-  try {
-    TFileStream out(UpdaterPath(), fmCreate | fmShareDenyNone, 0700);
-    ::fchmod(out.Handle(), 0700);  // also when an older file was replaced
-    TMemoryStream program;
-    detail::RegisterUpdaterProgram();
-    SaveResourceToStream(HInstance, "KVLOR", "KVLOR", &program);
-    program.SaveToStream(out);
-  } catch (const Exception&) {
+  // 1. The updater program, byte for byte from the embedded resource, as a
+  // new file in a private folder that can run it.
+  const std::string program = detail::UpdaterProgramBytes();
+  const std::string folder =
+      updaterFolder_.empty() ? detail::ChooseUpdaterFolder(StateFolderOf(CurrentExeName()), program.size())
+                             : updaterFolder_;
+  detail::TUpdaterFile file;
+  int pid = -1;
+  if (!folder.empty() && detail::WriteUpdaterFile(folder, program, file)) {
+    ApplyFileAttributes(file.Path, {atrTemporary});
+    // 2. Started as a process of its own that outlives the application,
+    // holding the upgrade lock from here on. The program's name and " +"
+    // with the parameters are its two arguments, so a blank in the program's
+    // path or in the restart parameters survives.
+    pid = detail::StartUpdater(file, {file.Path, CurrentExeName(), "+" + Params}, run_ ? run_->LockFd() : -1);
+    if (pid < 0) ::unlinkat(file.Dir, detail::kUpdaterFileName, 0);
   }
-  ApplyFileAttributes(UpdaterPath(), {atrTemporary});
-  // 2. The queue of targets (only written when some item has one).
-  try {
-    fileList_.SaveValuesToFile(QueueFilePath());
-  } catch (const Exception&) {
+  if (pid < 0) {
+    // The application stays; nothing of the upgrade is left behind.
+    finished_ = false;
+    FailRun(GetLangText(ltUpdaterFailed));
+    return;
   }
-  // 3. Started as a process of its own that outlives the application. The
-  // program's name and " +" with the parameters are its two arguments, so a
-  // blank in the program's path or in the restart parameters survives.
-  platform::SpawnDetached({UpdaterPath(), CurrentExeName(), "+" + Params});
-  // 4. The application closes, in the host's own way when it wants one.
+  if (run_) run_->Release();
+  // 3. The application closes, in the host's own way when it wants one.
   if (OnDoOwnCloseAppMethod)
     OnDoOwnCloseAppMethod(this);
   else

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "kelvora/InfoFile.h"
+#include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
 #include "kelvora/trust/DownloadCheck.h"
 #include "kelvora/trust/InfoTrust.h"
@@ -85,11 +86,11 @@ bool TkvKelvora::ReceivedSizeFits(int64_t BytesRead) {
   return false;
 }
 
-bool TkvKelvora::DownloadVerified() {
+bool TkvKelvora::DownloadVerified(const std::string& Path) {
   if (pendingRefusal_.empty()) {
     const TExpectedFile* expected = CurrentExpectation();
     if (expected == nullptr) return true;
-    pendingRefusal_ = trust::CheckDownload(currentTarget_, trust::TFileHash{expected->Sha256, expected->Size});
+    pendingRefusal_ = trust::CheckDownload(Path, trust::TFileHash{expected->Sha256, expected->Size});
     if (pendingRefusal_.empty()) return true;
   }
   RefuseDownload();
@@ -99,7 +100,12 @@ bool TkvKelvora::DownloadVerified() {
 void TkvKelvora::RefuseDownload() {
   const std::string reason = std::move(pendingRefusal_);
   pendingRefusal_.clear();
-  ::unlink(currentTarget_.c_str());
+  // Whichever name the download has reached; the abort removes the rest of
+  // the run's files.
+  if (!currentTarget_.empty()) {
+    ::unlink(currentTarget_.c_str());
+    ::unlink(detail::PartNameOf(currentTarget_.substr(0, currentTarget_.size() - 5)).c_str());
+  }
   VerificationFailed(reason);
   AbortUpgrade();
 }

@@ -26,6 +26,7 @@ const char* const kLangSlotNames[kLangSlotCount] = {
     "ltWarning",         "ltError",            "ltPreparing",      "ltAskUpgrade",
     "ltNoUpdate",        "ltNoInfoFile",       "ltHostUnreachable", "ltAbortQuestion",
     "ltLostFile",        "ltPasswordRequest",  "ltConnLost",
+    "ltCannotWrite",     "ltUpdaterFailed",    "ltUpgradeBusy",    "ltUpgradeCompleted",
     "ltVerificationFailed"};
 
 namespace {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 extern char** environ;
@@ -38,18 +39,46 @@ int SpawnDetached(const std::vector<std::string>& Argv) {
     errno = ENOENT;
     return -1;
   }
+  return SpawnProgram(std::string(), Argv, -1, {});
+}
+
+int SpawnProgram(const std::string& Program, const std::vector<std::string>& Argv, int KeepFd,
+                 const std::vector<std::string>& Env) {
+  if (Argv.empty()) {
+    errno = EINVAL;
+    return -1;
+  }
   std::vector<char*> argv;
   argv.reserve(Argv.size() + 1);
   for (const auto& a : Argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  // A variable given in Env replaces the inherited one of that name.
+  auto replaced = [&Env](const char* Entry) {
+    for (const auto& e : Env) {
+      const size_t eq = e.find('=');
+      if (eq != std::string::npos && std::strncmp(Entry, e.c_str(), eq + 1) == 0) return true;
+    }
+    return false;
+  };
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+    if (!replaced(*e)) envp.push_back(*e);
+  for (const auto& e : Env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  // Descriptor 3 is the one handed over: a KeepFd that is 3 already is moved
+  // out of the way first, so that the dup2 below clears its close-on-exec.
+  int keep = KeepFd;
+  if (keep == 3) keep = ::fcntl(KeepFd, F_DUPFD_CLOEXEC, 10);
 
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attr);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (keep >= 0) posix_spawn_file_actions_adddup2(&actions, keep, 3);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawn_file_actions_addclosefrom_np(&actions, keep >= 0 ? 4 : 3);
 #endif
   // A new session, default signal handling and an empty signal mask, so the
   // program does not inherit what the application blocked or ignored.
@@ -61,9 +90,11 @@ int SpawnDetached(const std::vector<std::string>& Argv) {
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   pid_t pid = -1;
-  const int rc = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  const int rc = Program.empty() ? ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data())
+                                 : ::posix_spawn(&pid, Program.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
+  if (keep >= 0 && keep != KeepFd) ::close(keep);
   if (rc != 0) {
     errno = rc;
     return -1;

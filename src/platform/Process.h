@@ -19,4 +19,12 @@ std::vector<std::string> SplitArguments(const std::string& Text);
 // or -1 (with errno) when the program could not be started.
 int SpawnDetached(const std::vector<std::string>& Argv);
 
+// As SpawnDetached, with Program (a path, not searched) run under the
+// arguments Argv, KeepFd (when >= 0) handed to the program as descriptor 3,
+// and Env ("NAME=value") added to the environment. The call returns only
+// once the program runs: a program that cannot be executed (missing, no
+// permission, a noexec mount) is an error here.
+int SpawnProgram(const std::string& Program, const std::vector<std::string>& Argv, int KeepFd,
+                 const std::vector<std::string>& Env);
+
 }  // namespace kelvora::platform

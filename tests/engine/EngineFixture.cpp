@@ -1,11 +1,17 @@
 #include "engine/EngineFixture.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include <cstdlib>
+#include <sstream>
 
 #include "kelvora/Application.h"
 #include "kelvora/ReleaseRecord.h"
+#include "kelvora/StateFolder.h"
 #include "platform/Resources.h"
 
 using namespace kelvora;
@@ -20,11 +26,23 @@ void EngineTest::SetUpTestSuite() {
   ::setenv("TMPDIR", temp.Path().c_str(), 1);
 }
 
+void ClearState() {
+  // What a case's run staged and committed: never installed by the next
+  // case's component (some target this test program itself).
+  const std::string state = kelvora::StateFolder();
+  std::istringstream staged(ReadWholeFile(state + "staging"));
+  for (std::string line; std::getline(staged, line);)
+    if (line.ends_with(".uTMP") || line.ends_with(".uPART")) ::unlink(line.c_str());
+  ::unlink((state + "staging").c_str());
+  ::unlink((state + "queue").c_str());
+}
+
 void EngineTest::SetUp() {
-  // No updater program unless a case registers one: the real one would wait
-  // for this test program to end, then replace files beside it and start it
-  // again.
-  kelvora::platform::RegisterResource("KVLOR", "KVLOR", "", 0);
+  // A stand-in updater that ends at once: the real one would wait for this
+  // test program to end, then replace files beside it and start it again.
+  static const char kNoUpdater[] = "#!/bin/sh\nexit 0\n";
+  kelvora::platform::RegisterResource("KVLOR", "KVLOR", kNoUpdater, sizeof kNoUpdater - 1);
+  ClearState();
   server = std::make_unique<Nginx>();
   ::unlink(ReleaseRecordPath().c_str());  // no release handed over by an earlier case
   k = std::make_unique<TkvKelvora>(nullptr);
@@ -57,6 +75,7 @@ void EngineTest::SetUp() {
 
 void EngineTest::TearDown() {
   k.reset();
+  ClearState();
   ::unlink(ReleaseRecordPath().c_str());
   kelvora::platform::UnregisterResource("KVLOR", "KVLOR");
   Application().ClearTerminated();
@@ -85,6 +104,12 @@ bool EngineTest::Has(const std::string& Prefix) const {
 }
 
 bool EngineTest::RunCheckUntil(const std::string& Final) {
+  // The stand-in updater of an earlier run may still hold the upgrade lock
+  // for a moment.
+  const int fd = ::open((kelvora::StateFolder() + "lock").c_str(), O_RDONLY | O_CLOEXEC);
+  for (int i = 0; fd >= 0 && i < 500 && ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (fd >= 0) ::close(fd);
   k->CheckUpdates(false);
   return PumpUntil([&] { return Has(Final) && !k->Busy(); });
 }

@@ -18,6 +18,9 @@
 
 namespace kvtest {
 
+// Removes what a run staged and committed beside this test program.
+void ClearState();
+
 class EngineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite();

@@ -1,3 +1,4 @@
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,8 +211,10 @@ TEST_F(EngineTest, TwoFileUpgradeRunsEveryEventInOrderUpToTheUpdater) {
   EXPECT_EQ(ui.Count("WizardFile:"), 2);
   EXPECT_EQ(ui.LastPercentsDone, 100);
 
-  // The queue: both targets, absolute, in list order, CR LF after each.
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), dir.File("prog.bin") + "\r\n" + dir.File("sub/help.chm") + "\r\n");
+  // The committed queue: every download with its target, in list order.
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + dir.File("prog.bin.uTMP") + "\t" +
+                                                dir.File("prog.bin") + "\n" + dir.File("sub/help.chm.uTMP") + "\t" +
+                                                dir.File("sub/help.chm") + "\nend\n");
   // The updater: the resource byte for byte, executable, started with the
   // program, " +", the restart parameters and the method digit.
   EXPECT_EQ(ReadWholeFile(UpdaterPath()), std::string(kStub, sizeof kStub - 1));
@@ -235,7 +238,8 @@ TEST_F(EngineTest, DecliningTheRestartLeavesTheDownloadsAndStartsNoUpdater) {
   PumpUntil([] { return false; }, std::chrono::seconds(0));
   EXPECT_FALSE(Has("OwnClose"));
   EXPECT_TRUE(FileExists(dir.File("a.bin.uTMP")));
-  EXPECT_FALSE(FileExists(QueueFilePath()));
+  EXPECT_NE(ReadWholeFile(QueueFilePath()).find(dir.File("a.bin")), std::string::npos)
+      << "committed: the next start installs it";
 }
 
 TEST_F(EngineTest, SameSizeFilesAreSkippedOnlyWhenTheListHasMoreThanOne) {
@@ -271,8 +275,9 @@ TEST_F(EngineTest, MissingFileIsSkippedOnYesAndAbortsOnNo) {
   EXPECT_TRUE(Has("LostFile:404"));
   EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltError) + " #404|4148|"), 1);
   EXPECT_TRUE(FileExists(dir.File("c.bin.uTMP")));
-  // The skipped file keeps its line in the queue.
-  EXPECT_NE(ReadWholeFile(QueueFilePath()).find(dir.File("gone.bin") + "\r\n"), std::string::npos);
+  // Only what was downloaded is queued.
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()).find(dir.File("gone.bin")), std::string::npos);
+  EXPECT_NE(ReadWholeFile(QueueFilePath()).find(dir.File("c.bin")), std::string::npos);
 
   events.clear();
   ui.MessageBoxAnswers.push_back(idNo);
@@ -304,12 +309,13 @@ TEST_F(EngineTest, PasswordFromTheDialogRetriesTheRequest) {
   EXPECT_EQ(k->HTTPUsername(), server->Opts().User);
 }
 
-TEST_F(EngineTest, LostConnectionStopsAndKeepsThePartialFile) {
+TEST_F(EngineTest, LostConnectionStopsAndRemovesThePartialFile) {
   FaultServer faults;
   PublishInfo("#date=12/31/2099\n#url1=" + faults.Url("/truncated") + "=" +
               dir.File("big.bin") + "\n");
   ASSERT_TRUE(RunCheckUntil("ConnLost"));
-  EXPECT_TRUE(FileExists(dir.File("big.bin.uTMP"))) << Events();
+  EXPECT_FALSE(FileExists(dir.File("big.bin.uTMP"))) << Events();
+  EXPECT_FALSE(FileExists(dir.File("big.bin.uPART"))) << "a partial is never resumed: it goes";
   EXPECT_FALSE(k->Aborted());
   EXPECT_FALSE(Has("Aborted"));
   EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" + GetLangText(ltConnLost)), 1);
@@ -367,21 +373,22 @@ TEST_F(EngineTest, TargetsWithMacrosAndAddressOnlyEntriesLandWhereTheySay) {
   EXPECT_TRUE(FileHoldsPattern(tempFolder + "deep/er/x.dll.uTMP", 10)) << "macro expanded, folders made";
   EXPECT_TRUE(FileHoldsPattern(CurrentFolder() + "tool.bin.uTMP", 20)) << "no target: the program's folder";
   EXPECT_EQ(k->FileList().GetValue(0), tempFolder + "deep/er/x.dll") << "the list holds the absolute name";
-  // Only the entry with a target is queued.
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), tempFolder + "deep/er/x.dll\r\n");
-  k->DeleteTempFiles();
-  EXPECT_FALSE(FileExists(CurrentFolder() + "tool.bin.uTMP"));
-  EXPECT_TRUE(FileExists(tempFolder + "deep/er/x.dll.uTMP")) << "other folders are not swept";
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + tempFolder + "deep/er/x.dll.uTMP\t" + tempFolder +
+                                                "deep/er/x.dll\n" + CurrentFolder() + "tool.bin.uTMP\t" +
+                                                CurrentFolder() + "tool.bin\nend\n");
 }
 
-TEST_F(EngineTest, NoTargetsMeansNoQueueFileButTheUpdaterStillStarts) {
-  server->AddPatternFile("tool.bin", 20);
-  WriteTextFile(QueueFilePath(), "left over\r\n");
-  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/tool.bin") + "\n");
+TEST_F(EngineTest, AProgramFileWithoutTargetIsTheNewBuildUnlessTheProgramItselfIsListed) {
+  const std::string self = CurrentExeName();
+  server->AddPatternFile("b.exe", 20);
+  server->AddPatternFile("a.exe", 20);
+  WriteTextFile(QueueFilePath(), "left over\r\n");  // never committed: not an install
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/b.exe") + "\n#url2=" + server->Url("/a.exe") + "\n");
   ASSERT_TRUE(RunCheckUntil("OwnClose"));
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "left over\r\n") << "an older queue file stays as it was";
+  // The first program file by name replaces the program; the next keeps its name.
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + CurrentFolder() + "a.exe.uTMP\t" + self + "\n" +
+                                                CurrentFolder() + "b.exe.uTMP\t" + CurrentFolder() + "b.exe\nend\n");
   EXPECT_TRUE(FileExists(UpdaterPath()));
-  k->DeleteTempFiles();
 }
 
 TEST_F(EngineTest, TheRunningProgramIsAlwaysDownloaded) {
@@ -486,13 +493,17 @@ TEST_F(EngineTest, RedirectOpensTheFirstEntryInTheBrowserAndDownloadsNothing) {
   ::unsetenv("XDG_DATA_HOME");
 }
 
-TEST_F(EngineTest, UnwritableTargetEndsAsALostFileInsteadOfHanging) {
+TEST_F(EngineTest, UnwritableTargetFolderIsReportedBeforeAnythingDownloads) {
   server->AddPatternFile("a.bin", 100);
-  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=/proc/kelvora-cannot/a.bin\n");
-  ui.MessageBoxAnswers.push_back(idNo);
+  server->AddPatternFile("b.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
+              server->Url("/b.bin") + "=/proc/kelvora-cannot/b.bin\n");
   ASSERT_TRUE(RunCheckUntil("Aborted"));
-  EXPECT_TRUE(Has("LostFile:"));
-  EXPECT_FALSE(Has("EndUpgrade"));
+  EXPECT_EQ(Events(), "BeginUpgrade:0:2:;Aborted");
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
+                     FormatLangText(ltCannotWrite, {"/proc/kelvora-cannot/"})), 1);
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uPART")));
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
 }
 
 TEST_F(EngineTest, OversizedInfoFileCountsAsMissing) {
@@ -528,4 +539,80 @@ TEST_F(EngineTest, WizardLanguageSwitchesEveryTextAndAutoDetectsAgain) {
   EXPECT_EQ(LanguageBaseId(), LanguageBlockId(wlGerman)) << "detected from the locale";
   ::unsetenv("LC_ALL");
   SelectLanguage(wlEnglish);
+}
+
+// --- failures that must never look like success ---
+
+TEST_F(EngineTest, AFullDiskIsAWriteErrorThatRemovesTheRunsFiles) {
+  const std::string small = dir.File("small");
+  ::mkdir(small.c_str(), 0755);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "needs root to mount a small tmpfs";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{small};
+  server->AddPatternFile("a.bin", 100);
+  server->AddPatternFile("big.bin", 1000000);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
+              server->Url("/big.bin") + "=" + small + "/big.bin\n");
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_FALSE(Has("ConnLost")) << Events();
+  EXPECT_FALSE(Has("EndUpgrade"));
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
+                     FormatLangText(ltCannotWrite, {small + "/big.bin"})), 1);
+  for (const std::string& f : {dir.File("a.bin.uTMP"), small + "/big.bin.uPART", QueueFilePath()})
+    EXPECT_FALSE(FileExists(f)) << f;
+}
+
+TEST_F(EngineTest, AnUpdaterThatCannotStartLeavesTheApplicationRunningWithNothingStaged) {
+  static const char kNotAProgram[] = "neither ELF nor script";
+  platform::RegisterResource("KVLOR", "KVLOR", kNotAProgram, sizeof kNotAProgram - 1);
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_EQ(Events(), "BeginUpgrade:0:1:;FileStart:a.bin:100;Progress;FileDone:a.bin.uTMP;EndUpgrade;Aborted");
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" + GetLangText(ltUpdaterFailed)), 1);
+  EXPECT_FALSE(Application().Terminated());
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
+  EXPECT_FALSE(FileExists(QueueFilePath()));
+  EXPECT_FALSE(FileExists(UpdaterPath())) << "a file that cannot run is not left behind";
+}
+
+TEST_F(EngineTest, TheUpdaterIsANewFileInAFolderOfItsOwn) {
+  static const char kStub[] = "#!/bin/sh\necho \"$0\" > \"$KV_UPDATER_RECORD\"\n";
+  platform::RegisterResource("KVLOR", "KVLOR", kStub, sizeof kStub - 1);
+  const std::string record = dir.File("ran.txt");
+  ::setenv("KV_UPDATER_RECORD", record.c_str(), 1);
+  // A link where the updater goes must not lead the write elsewhere.
+  const std::string victim = dir.File("victim.txt");
+  WriteTextFile(victim, "untouched");
+  ::unlink(UpdaterPath().c_str());
+  ASSERT_EQ(::symlink(victim.c_str(), UpdaterPath().c_str()), 0);
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose"));
+  ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
+  EXPECT_EQ(ReadWholeFile(victim), "untouched");
+  EXPECT_EQ(ReadWholeFile(record), UpdaterPath() + "\n");
+
+  // A temporary folder somebody else could have put there (not private):
+  // its read-only "AppUpdate.exe" is never run; the updater goes elsewhere.
+  ClearState();
+  const std::string saved = std::getenv("TMPDIR");
+  const std::string planted = dir.File("planted");
+  ::mkdir(planted.c_str(), 0755);
+  static const char kPlanted[] = "#!/bin/sh\ntouch \"$KV_UPDATER_RECORD.planted\"\n";
+  WriteTextFile(planted + "/AppUpdate.exe", kPlanted);
+  ::chmod((planted + "/AppUpdate.exe").c_str(), 0555);
+  ::setenv("TMPDIR", planted.c_str(), 1);
+  ::unlink(record.c_str());
+  events.clear();
+  const bool done = RunCheckUntil("OwnClose");
+  ::setenv("TMPDIR", saved.c_str(), 1);
+  ASSERT_TRUE(done);
+  ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
+  EXPECT_EQ(ReadWholeFile(record).find(planted), std::string::npos) << ReadWholeFile(record);
+  EXPECT_FALSE(FileExists(record + ".planted"));
+  platform::UnregisterResource("KVLOR", "KVLOR");
 }

@@ -220,13 +220,14 @@ TEST_F(HttpOutcome, LocalFiles) {
 }
 
 TEST_F(HttpOutcome, OutputFileThatCannotBeCreated) {
-  // With a known length: done without data; without one: read into memory.
+  // A write error with the reason, with a known length or without one:
+  // never read into memory instead.
   Fetch("/bytes?n=100", dir_.File("no/such/folder/x.bin"));
-  EXPECT_EQ(ev_.Joined(), "HeaderInfo,RequestFailed,DoneWithoutData");
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,WriteError:" + std::to_string(ENOENT) + ",RequestFailed");
   ev_.Reset();
   Fetch("/nolength?n=100", dir_.File("no/such/folder/x.bin"));
-  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
-  EXPECT_EQ(ev_.Data, PatternBytes(0, 100));
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,WriteError:" + std::to_string(ENOENT) + ",RequestFailed");
+  EXPECT_EQ(ev_.Data, "");
 }
 
 TEST_F(HttpOutcome, OutputFileStreamClearsProtectionForTheOpen) {
@@ -270,15 +271,15 @@ TEST_F(HttpOutcome, StoppedByTheHeaderEvent) {
   EXPECT_FALSE(FileExists(out));
 }
 
-TEST_F(HttpOutcome, ExceptionInTheWorker) {
-  // Writing to a full device raises inside the worker: reported first, then
-  // the completion step sees an unfinished body.
+TEST_F(HttpOutcome, WriteErrorOfAFullDevice) {
+  // A full device is reported as a write error with its reason, never as a
+  // lost connection.
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   http_->OutputFileAttributes().SetIncomplete({atrArchive});  // leave the device's attributes alone
   http_->OutputFileAttributes().SetComplete({atrArchive});
   Fetch("/bytes?n=10000", "/dev/full");
   ASSERT_TRUE(PumpUntil([this] { return ev_.Outcome().size() >= 3 && !http_->Busy(); }));
-  EXPECT_EQ(ev_.Joined(), "HeaderInfo,RequestFailed,ConnectionLost,RequestFailed");
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,WriteError:" + std::to_string(ENOSPC) + ",RequestFailed");
 }
 
 TEST_F(HttpOutcome, HeaderValuesLongerThanTheQueryBuffer) {

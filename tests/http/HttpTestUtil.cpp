@@ -76,6 +76,9 @@ void HttpEvents::Attach(TkvCustomHTTP& H) {
     this->Data = StreamText(Data);
   };
   H.OnNoConnection = [this](TObject*) { Names.push_back("NoConnection"); };
+  H.OnWriteError = [this](TObject*, const std::string&, int32_t Code) {
+    Names.push_back("WriteError:" + std::to_string(Code));
+  };
   H.OnHTTPError = [this](TObject*, int32_t Status, TStream* Data) {
     Names.push_back("HTTPError");
     ErrorStatus = Status;

@@ -81,6 +81,15 @@ EnvChanges UpdaterFolders::Env() const {
   return {{"TMPDIR", Tmp()}, {"XDG_RUNTIME_DIR", std::nullopt}, {"KV_PROBE_HOLD", std::nullopt}};
 }
 
+void WriteQueue(const std::string& AppPath, const std::vector<QueueItem>& Items) {
+  const size_t slash = AppPath.rfind('/');
+  const std::string state = AppPath.substr(0, slash + 1) + "." + AppPath.substr(slash + 1) + ".kelvora/";
+  ::mkdir(state.c_str(), 0700);
+  std::string text = "kelvora-queue 1\n";
+  for (const auto& i : Items) text += i.Download + "\t" + i.Target + (i.Setup ? "\tsetup" : "") + "\n";
+  WriteTextFile(state + "queue", text + "end\n");
+}
+
 std::string UpdaterExe() { return KV_UPDATER_EXE; }
 std::string ProbeExe() { return KV_PROBE_EXE; }
 

@@ -42,7 +42,9 @@ class UpdaterFolders {
   std::string App(const std::string& Name = "") const { return root_.Path() + "/app/" + Name; }
   std::string Tmp(const std::string& Name = "") const { return root_.Path() + "/tmp/" + Name; }
   std::string Root(const std::string& Name = "") const { return root_.Path() + "/" + Name; }
-  std::string QueueFile() const { return Tmp("UpgraderQueue.txt"); }
+  // The state folder of the program App(AppName), and its queue.
+  std::string State(const std::string& AppName = "demo") const { return App("." + AppName + ".kelvora/"); }
+  std::string QueueFile(const std::string& AppName = "demo") const { return State(AppName) + "queue"; }
   std::string Log() const { return Root("updater.log"); }
   // The environment the updater runs in: TMPDIR is tmp/, no XDG_RUNTIME_DIR,
   // no hold of the stand-in programs.
@@ -51,6 +53,16 @@ class UpdaterFolders {
  private:
   TempDir root_;
 };
+
+// One install step of a queue: the download, its target, and "setup" for
+// the external setup program.
+struct QueueItem {
+  std::string Download, Target;
+  bool Setup = false;
+};
+// Writes the committed queue of the program at AppPath (its state folder is
+// created, mode 0700).
+void WriteQueue(const std::string& AppPath, const std::vector<QueueItem>& Items);
 
 std::string UpdaterExe();
 std::string ProbeExe();

@@ -4,8 +4,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <filesystem>
-
 #include "updater/UpdaterHarness.h"
 
 namespace kvtest {
@@ -13,16 +11,9 @@ namespace {
 
 std::string OwnNice() { return "nice=" + std::to_string(getpriority(PRIO_PROCESS, 0)) + "\n"; }
 
-std::vector<std::string> Downloads(const std::string& Folder) {
-  std::vector<std::string> out;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(Folder))
-    if (e.path().string().ends_with(".uTMP")) out.push_back(e.path().string());
-  return out;
-}
-
 TEST(UpdaterCommand, WithoutParametersOrAFullPathNothingChanges) {
   UpdaterFolders f;
-  WriteTextFile(f.QueueFile(), f.App("x.dat") + "\r\n");
+  WriteQueue(f.App("demo"), {{f.App("x.dat.uTMP"), f.App("x.dat")}});
   WriteTextFile(f.App("x.dat.uTMP"), "new");
   EXPECT_EQ(RunUpdater(f, {}), 0);
   const std::string out = ReadWholeFile(f.Log());
@@ -41,6 +32,7 @@ TEST(UpdaterCommand, PathsWithBlanksAndPlusSignsInEitherForm) {
   const std::string app = folder + "demo";
   WriteTextFile(app, "old");
   CopyProgram(ProbeExe(), app + ".uTMP", 0644);
+  WriteQueue(app, {{app + ".uTMP", app}});
   // The engine's form: the path whole, then one "+" argument. Quotes group
   // restart parameters; any digit but "1" means self-upgrade.
   ASSERT_EQ(RunUpdater(f, {app, "+\"/after upgrade\" /z2"}), 0) << ReadWholeFile(f.Log());
@@ -52,52 +44,57 @@ TEST(UpdaterCommand, PathsWithBlanksAndPlusSignsInEitherForm) {
   // The same command line split at every blank, as a shell would pass it.
   ::unlink((app + ".started").c_str());
   CopyProgram(ProbeExe(), app + ".uTMP", 0644);
+  WriteQueue(app, {{app + ".uTMP", app}});
   ASSERT_EQ(RunUpdater(f, {f.Root("my"), "app+1/demo", "+/afterupgrade0"}), 0);
   started = WaitForFile(app + ".started");
   ASSERT_TRUE(started);
   EXPECT_EQ(*started, "/afterupgrade\n" + OwnNice());
 }
 
-TEST(UpdaterMoves, QueueAndSweepPutEveryDownloadInPlace) {
+TEST(UpdaterMoves, OnlyTheCommittedQueueIsInstalled) {
   UpdaterFolders f;
   const std::string other = f.Root("other/");
   ::mkdir(other.c_str(), 0755);
   ::mkdir(f.App("doc").c_str(), 0755);
   WriteTextFile(f.App("demo"), "old build");
   ::chmod(f.App("demo").c_str(), 0750);
-  // Downloads without a target, in the application's folder.
-  CopyProgram(ProbeExe(), f.App("newver.exe.uTMP"), 0644);  // the first program file: the new build
-  WriteTextFile(f.App("zzz.exe.uTMP"), "second program");
-  WriteTextFile(f.App("SETUP.EXE.uTMP"), "not a program file: the comparison is exact");
+  CopyProgram(ProbeExe(), f.App("newver.exe.uTMP"), 0644);  // the engine named it the new build
+  CopyProgram(ProbeExe(), f.App("tool.uTMP"), 0644);        // a new program file
   WriteTextFile(f.App("lib.so.uTMP"), "library");
-  // Downloads with a target, listed in the queue. aaa.exe lies in the
-  // application's folder and sorts first: the queue moves it, so the sweep
-  // never takes it for the new build.
-  WriteTextFile(f.App("aaa.exe.uTMP"), "listed program");
   WriteTextFile(f.App("doc/help.txt.uTMP"), "help");
   WriteTextFile(other + "x.dat.uTMP", "x");
   WriteTextFile(other + "missing.dat", "kept: its download is missing");
-  WriteTextFile(other + "last.dat.uTMP", "last");
-  WriteTextFile(other + "rel.dat.uTMP", "relative entries are not resolved against the working folder");
-  WriteTextFile(f.QueueFile(), f.App("aaa.exe") + "\r\n" + f.App("doc/help.txt") + "\r\n\r\n" + other +
-                                   "x.dat\r\n" + other + "missing.dat\r\nrel.dat\r\n" + other + "last.dat");
+  // Not in the queue: a download an earlier run left is never installed.
+  WriteTextFile(f.App("stale.dat.uTMP"), "stale partial");
+  WriteTextFile(f.App("stale.dat"), "old data");
+  // An incomplete queue (no end line) was never committed: nothing moves.
+  ::mkdir(f.State().c_str(), 0700);
+  WriteTextFile(f.QueueFile(), "kelvora-queue 1\n" + f.App("lib.so.uTMP") + "\t" + f.App("lib.so") + "\n");
+  ASSERT_EQ(RunUpdater(f, {f.App("demo"), "+/afterupgrade0"}), 0) << ReadWholeFile(f.Log());
+  EXPECT_FALSE(FileExists(f.App("lib.so")));
+  EXPECT_FALSE(FileExists(f.QueueFile())) << "an uncommitted queue is dropped";
 
+  WriteQueue(f.App("demo"), {{f.App("lib.so.uTMP"), f.App("lib.so")},
+                             {f.App("doc/help.txt.uTMP"), f.App("doc/help.txt")},
+                             {f.App("newver.exe.uTMP"), f.App("demo")},
+                             {other + "x.dat.uTMP", other + "x.dat"},
+                             {other + "missing.dat.uTMP", other + "missing.dat"},
+                             {f.App("tool.uTMP"), f.App("tool")}});
+  WriteTextFile(f.State() + "staging", f.App("lib.so.uTMP") + "\n");
   ASSERT_EQ(RunUpdater(f, {f.App("demo"), "+/afterupgrade0"}), 0) << ReadWholeFile(f.Log());
 
   EXPECT_EQ(ReadWholeFile(f.App("demo")), ReadWholeFile(ProbeExe()));
   EXPECT_EQ(ModeOf(f.App("demo")), 0750u) << "the permission bits of the replaced file";
   EXPECT_FALSE(FileExists(f.App("newver.exe")));
-  EXPECT_EQ(ReadWholeFile(f.App("zzz.exe")), "second program");
-  EXPECT_EQ(ReadWholeFile(f.App("SETUP.EXE")), "not a program file: the comparison is exact");
+  EXPECT_EQ(ModeOf(f.App("tool")), 0755u) << "a new program file can be run";
+  EXPECT_EQ(ModeOf(f.App("lib.so")) & 0111, 0u) << "a new data file is not made executable";
   EXPECT_EQ(ReadWholeFile(f.App("lib.so")), "library");
-  EXPECT_EQ(ReadWholeFile(f.App("aaa.exe")), "listed program");
   EXPECT_EQ(ReadWholeFile(f.App("doc/help.txt")), "help");
   EXPECT_EQ(ReadWholeFile(other + "x.dat"), "x");
   EXPECT_EQ(ReadWholeFile(other + "missing.dat"), "kept: its download is missing");
-  EXPECT_EQ(ReadWholeFile(other + "last.dat"), "last") << "a last line without CR LF counts";
-  EXPECT_TRUE(FileExists(other + "rel.dat.uTMP"));
+  EXPECT_EQ(ReadWholeFile(f.App("stale.dat")), "old data");
   EXPECT_FALSE(FileExists(f.QueueFile()));
-  EXPECT_EQ(Downloads(f.App()), std::vector<std::string>{});
+  EXPECT_FALSE(FileExists(f.State() + "staging"));
   // Archive only: writable, and the attribute set as the application keeps it.
   EXPECT_EQ(DosAttrib(f.App("lib.so")), "0x20");
   EXPECT_EQ(DosAttrib(other + "x.dat"), "0x20");
@@ -107,18 +104,6 @@ TEST(UpdaterMoves, QueueAndSweepPutEveryDownloadInPlace) {
   EXPECT_EQ(*started, "/afterupgrade\n" + OwnNice()) << "restarted at the priority the updater was started with";
 }
 
-TEST(UpdaterMoves, TheApplicationsOwnDownloadKeepsOtherProgramsUnderTheirNames) {
-  UpdaterFolders f;
-  WriteTextFile(f.App("demo"), "old build");
-  ::chmod(f.App("demo").c_str(), 0755);
-  CopyProgram(ProbeExe(), f.App("demo.uTMP"), 0644);
-  WriteTextFile(f.App("a.exe.uTMP"), "a program of its own");
-  ASSERT_EQ(RunUpdater(f, {f.App("demo"), "+/afterupgrade0"}), 0);
-  EXPECT_EQ(ReadWholeFile(f.App("demo")), ReadWholeFile(ProbeExe()));
-  EXPECT_EQ(ReadWholeFile(f.App("a.exe")), "a program of its own");
-  EXPECT_TRUE(WaitForFile(f.App("demo.started")));
-}
-
 TEST(UpdaterMoves, AMoveThatFailsLeavesBothFilesAndTheRestGoesOn) {
   UpdaterFolders f;
   CopyProgram(ProbeExe(), f.App("demo"));
@@ -126,6 +111,7 @@ TEST(UpdaterMoves, AMoveThatFailsLeavesBothFilesAndTheRestGoesOn) {
   WriteTextFile(f.App("data/inside"), "old");
   WriteTextFile(f.App("data.uTMP"), "cannot replace a folder");
   WriteTextFile(f.App("z.dat.uTMP"), "z");
+  WriteQueue(f.App("demo"), {{f.App("data.uTMP"), f.App("data")}, {f.App("z.dat.uTMP"), f.App("z.dat")}});
   ASSERT_EQ(RunUpdater(f, {f.App("demo"), "+/afterupgrade0"}), 0);
   EXPECT_EQ(ReadWholeFile(f.App("data/inside")), "old");
   EXPECT_EQ(ReadWholeFile(f.App("data.uTMP")), "cannot replace a folder");

@@ -62,6 +62,7 @@ TEST(UpdaterWait, WaitsAtLowPriorityUntilTheApplicationHasEnded) {
   RunningApp app(f);
   ASSERT_TRUE(app.started);
   CopyProgram(ProbeExe(), f.App("demo.uTMP"), 0644);
+  WriteQueue(app.path, {{f.App("demo.uTMP"), app.path}});
   Child updater({UpdaterExe(), app.path, "+/afterupgrade0"}, f.Env(), f.Log());
 
   // Polling from a thread of lowest priority; the main thread keeps its own.
@@ -91,7 +92,7 @@ TEST(UpdaterWait, GivesUpAfterItsLimitAndChangesNothing) {
   ASSERT_TRUE(app.started);
   WriteTextFile(f.App("demo.uTMP"), "new build");
   WriteTextFile(f.App("lib.so.uTMP"), "library");
-  WriteTextFile(f.QueueFile(), f.App("lib.so") + "\r\n");
+  WriteQueue(app.path, {{f.App("demo.uTMP"), app.path}, {f.App("lib.so.uTMP"), f.App("lib.so")}});
   EXPECT_EQ(RunUpdater(f, {app.path, "+/afterupgrade0"}, {{"KELVORA_UPDATER_WAIT_MS", "200"}}), 1);
   EXPECT_EQ(ReadWholeFile(app.path), ReadWholeFile(ProbeExe()));
   EXPECT_TRUE(FileExists(f.App("demo.uTMP")));
@@ -109,6 +110,8 @@ TEST(UpdaterSetup, RunsTheSetupUntilItEndsThenDeletesItAndStartsTheApplication) 
   CopyProgram(ProbeExe(), f.App("demo"));
   CopyProgram(ProbeExe(), f.App("install.exe.uTMP"), 0644);
   WriteTextFile(f.App("zz.exe.uTMP"), "a second program file keeps its name");
+  WriteQueue(f.App("demo"), {{f.App("install.exe.uTMP"), f.App("install.exe"), true},
+                             {f.App("zz.exe.uTMP"), f.App("zz.exe")}});
   // Every program the updater starts holds until released.
   Child updater({UpdaterExe(), f.App("demo"), "+/afterupgrade1"}, [&] {
     auto env = f.Env();
@@ -140,6 +143,9 @@ TEST(UpdaterSetup, WithoutASetupTheApplicationStartsAsInASelfUpgrade) {
   CopyProgram(ProbeExe(), f.App("demo.uTMP"), 0644);  // its own download: no setup among the files
   WriteTextFile(f.App("install.exe.uTMP"), "not run");
   WriteTextFile(f.App("lib.so.uTMP"), "library");
+  WriteQueue(f.App("demo"), {{f.App("demo.uTMP"), f.App("demo")},
+                             {f.App("install.exe.uTMP"), f.App("install.exe")},
+                             {f.App("lib.so.uTMP"), f.App("lib.so")}});
   ASSERT_EQ(RunUpdater(f, {f.App("demo"), "+/afterupgrade1"}), 0);
   auto started = WaitForFile(f.App("demo.started"));
   ASSERT_TRUE(started);

@@ -1,0 +1,38 @@
+// Where the updater program is written, how, and how it is started.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kelvora::detail {
+
+inline constexpr const char* kUpdaterFileName = "AppUpdate.exe";
+
+// True when Folder is private to this user (a folder of its own, mode 0700),
+// on a file system that lets programs run and with room for Size bytes.
+bool CanRunProgramsIn(const std::string& Folder, std::size_t Size);
+
+// The folder (ending in "/") the updater is written to: the private
+// temporary folder, or, where that cannot run programs (a noexec mount) or is
+// full, the program's state folder (on the program's own file system). ""
+// when neither will do.
+std::string ChooseUpdaterFolder(const std::string& StateFolder, std::size_t Size);
+
+// The updater written into Folder: a new file (an older one is removed
+// first), never a link or a file somebody else left, in a folder checked
+// through the descriptor the file is created in. Folder stays open in Dir so
+// that the path can be checked again right before the start.
+struct TUpdaterFile {
+  int Dir = -1;
+  std::string Path;
+  ~TUpdaterFile();
+};
+bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUpdaterFile& File);
+
+// Starts the written updater with Args (Args[0] is its path), handing over
+// LockFd and naming this process as the one to wait for. The process id, or
+// -1 (errno) when it does not run.
+int StartUpdater(const TUpdaterFile& File, const std::vector<std::string>& Args, int LockFd);
+
+}  // namespace kelvora::detail

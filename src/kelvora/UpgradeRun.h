@@ -1,0 +1,61 @@
+// One upgrade run of the engine as a transaction: the program's upgrade lock,
+// the record of every file the run writes, the step that makes a download
+// complete, the commit of the queue, and the removal of everything the run
+// wrote when it ends without installing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "updater/Transaction.h"
+
+namespace kelvora::detail {
+
+class TUpgradeRun {
+ public:
+  enum class TBegin { Ok, Busy, Unwritable };
+
+  explicit TUpgradeRun(std::string ProgramPath);
+  ~TUpgradeRun();  // lets go of the lock; the files stay
+  TUpgradeRun(const TUpgradeRun&) = delete;
+  TUpgradeRun& operator=(const TUpgradeRun&) = delete;
+
+  // Takes the lock (Create: making the state folder when missing), then
+  // installs a queue an interrupted hand-over left and removes what an
+  // unfinished run left. Busy: another process holds the lock.
+  TBegin Begin(bool Create);
+  bool Recovered() const { return recovered_; }
+  const std::string& StateFolder() const { return state_; }
+
+  // Records the part and download names of Final before the file is
+  // created; false (with errno) when the record cannot be written.
+  bool Stage(const std::string& Final);
+  // The queue: from now on the upgrade is installed, whoever completes it.
+  bool Commit(const std::vector<updater::TQueueEntry>& Entries);
+  // Removes what this run wrote (downloads, parts, an uncommitted or
+  // committed queue) and lets go of the lock.
+  void Discard();
+  // The lock's descriptor, for handing it over to the updater; -1 without.
+  int LockFd() const { return lock_; }
+  void Release();
+
+ private:
+  std::string program_, state_;
+  int lock_ = -1;
+  bool recovered_ = false;
+};
+
+std::string PartNameOf(const std::string& Final);      // Final + ".uPART"
+std::string DownloadNameOf(const std::string& Final);  // Final + ".uTMP"
+
+// Turns a completely written part file into the download the updater
+// installs: flushed to disk, then renamed. Checks of the content belong here,
+// before the rename. False (with errno) when a step fails; the part file is
+// then deleted.
+bool CompleteDownload(const std::string& Part, const std::string& Download);
+
+// Whether a file can be created in Folder (tried with a file of its own,
+// removed again); errno tells why not.
+bool CanWriteFolder(const std::string& Folder);
+
+}  // namespace kelvora::detail

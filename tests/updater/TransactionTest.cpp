@@ -1,0 +1,211 @@
+// The upgrade as a transaction, with real processes: the test application
+// (E2EApp), the real updater, nginx and the fault server. Nothing of an
+// unfinished run, a second instance or an interrupted install ever reaches
+// the installed program; the next start completes what was committed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "support/FaultServer.h"
+#include "support/Nginx.h"
+#include "updater/UpdaterHarness.h"
+
+namespace kvtest {
+namespace {
+
+const char* const kAppName = "kv_e2e_app";
+
+struct Upgrade {
+  UpdaterFolders f;
+  std::string app = f.App(kAppName);
+  std::string oldBuild, newBuild;
+  Nginx server;
+  Upgrade() {
+    CopyProgram(KV_E2E_APP_EXE, app);
+    oldBuild = ReadWholeFile(app);
+    newBuild = oldBuild + "\nnew build\n";
+    server.AddTextFile(kAppName, newBuild);
+    server.AddTextFile("data.txt", "new data");
+    server.AddTextFile("tool", ReadWholeFile(ProbeExe()));
+    WriteTextFile(f.App("data.txt"), "old data");
+  }
+  // The info file: the program's new build (no target), a data file and a
+  // new program file.
+  std::string Info() const {
+    return "#date=12/31/2099\n#url1=" + server.Url(std::string("/") + kAppName) + "\n#url2=" +
+           server.Url("/data.txt") + "=%current%data.txt\n#url3=" + server.Url("/tool") + "=" + f.App("bin/tool") + "\n";
+  }
+  EnvChanges Env(const std::string& InfoName, EnvChanges Extra = {}) const {
+    auto env = f.Env();
+    env["LANG"] = "C";
+    env["LANGUAGE"] = std::nullopt;
+    env["LC_ALL"] = std::nullopt;
+    env["KV_E2E_MARKER"] = f.Root("marker");
+    env["KV_E2E_EVENTS"] = f.Root("events");
+    env["KV_E2E_INFO_URL"] = server.Url("/" + InfoName);
+    env["KELVORA_UPDATER_WAIT_MS"] = "60000";
+    for (auto& [k, v] : Extra) env[k] = v;
+    return env;
+  }
+  int Run(const EnvChanges& Env, const std::string& Log = "app.log") {
+    Child c({app}, Env, f.Root(Log));
+    return c.Wait(60000);
+  }
+  std::string Events() const { return FileExists(f.Root("events")) ? ReadWholeFile(f.Root("events")) : ""; }
+  // Waits (bounded) until no process holds the program's upgrade lock.
+  bool LockFree() const {
+    const int fd = ::open((f.State(kAppName) + "lock").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    bool free = false;
+    for (int i = 0; i < 3000 && !free; ++i) {
+      free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+      if (!free) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::close(fd);
+    return free;
+  }
+  bool NoStagedFiles() const {
+    for (const auto& e : std::filesystem::recursive_directory_iterator(f.App())) {
+      const std::string p = e.path().string();
+      if (p.ends_with(".uTMP") || p.ends_with(".uPART")) return false;
+    }
+    return true;
+  }
+};
+
+bool Contains(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
+
+TEST(UpgradeTransaction, ASecondInstanceAndAStalePartialNeverReachTheProgram) {
+  Upgrade u;
+  FaultServer faults;
+  // The first instance's download of the new build stalls halfway: it holds
+  // the upgrade.
+  u.server.AddTextFile("stall.txt", "#date=12/31/2099\n#url1=" + faults.Url("/stall") + "=" +
+                                        u.app + "\n");
+  Child first({u.app}, u.Env("stall.txt"), u.f.Root("first.log"));
+  ASSERT_TRUE(WaitForFile(u.app + ".uPART")) << ReadWholeFile(u.f.Root("first.log")) << u.Events();
+
+  // A second instance is told, downloads nothing and touches nothing.
+  EXPECT_EQ(u.Run(u.Env("stall.txt", {{"KV_E2E_EVENTS", u.f.Root("second.events")}}), "second.log"), 5);
+  const std::string second = ReadWholeFile(u.f.Root("second.events"));
+  EXPECT_TRUE(Contains(second, "message:Another instance of this program is being upgraded")) << second;
+  EXPECT_FALSE(Contains(second, "file:"));
+  EXPECT_TRUE(FileExists(u.app + ".uPART"));
+
+  // The first instance dies mid-download; a later, unrelated upgrade lists
+  // other files. The partial is removed, never installed.
+  ::kill(first.Pid(), SIGKILL);
+  first.Wait(20000);
+  u.server.AddTextFile("other.txt", "#date=12/31/2099\n#url1=" + u.server.Url("/data.txt") +
+                                        "=%current%data.txt\n#url2=" + u.server.Url("/tool") + "=" +
+                                        u.f.App("bin/tool") + "\n");
+  ASSERT_EQ(u.Run(u.Env("other.txt"), "third.log"), 0) << ReadWholeFile(u.f.Root("third.log"));
+  ASSERT_TRUE(WaitForFile(u.f.Root("marker"), 60000)) << ReadWholeFile(u.f.Root("updater.log"));
+  EXPECT_EQ(ReadWholeFile(u.app), u.oldBuild) << "the stale partial was not installed";
+  EXPECT_EQ(ReadWholeFile(u.f.App("data.txt")), "new data");
+  EXPECT_EQ(ReadWholeFile(u.f.App("bin/tool")), ReadWholeFile(ProbeExe()));
+  EXPECT_EQ(ModeOf(u.f.App("bin/tool")) & 0111, 0111u) << "a new program file can be run";
+  EXPECT_TRUE(u.LockFree());
+  EXPECT_TRUE(u.NoStagedFiles());
+}
+
+TEST(UpgradeTransaction, AnUpdaterKilledAtAnyPointIsCompletedAtTheNextStart) {
+  // Three moves: the data file, the new tool, the program itself (last).
+  for (const char* killAfter : {"0", "1", "3"}) {
+    SCOPED_TRACE(std::string("killed after ") + killAfter + " moves");
+    Upgrade u;
+    u.server.AddTextFile("info.txt", u.Info());
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KELVORA_UPDATER_KILL_AFTER", killAfter}})), 0)
+        << ReadWholeFile(u.f.Root("app.log"));
+    ASSERT_TRUE(u.LockFree()) << "the updater ended";
+    EXPECT_FALSE(FileExists(u.f.Root("marker"))) << "nothing restarted";
+    // Every file is complete: old or new.
+    const std::string program = ReadWholeFile(u.app), data = ReadWholeFile(u.f.App("data.txt"));
+    EXPECT_TRUE(program == u.oldBuild || program == u.newBuild);
+    EXPECT_TRUE(data == "old data" || data == "new data");
+
+    // The next start completes the install before anything else, and says so.
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
+    EXPECT_EQ(ReadWholeFile(u.app), u.newBuild);
+    EXPECT_EQ(ReadWholeFile(u.f.App("data.txt")), "new data");
+    EXPECT_EQ(ModeOf(u.f.App("bin/tool")) & 0111, 0111u);
+    EXPECT_EQ(ModeOf(u.app), 0755u);
+    EXPECT_TRUE(Contains(u.Events(), "message:An upgrade that could not be finished earlier has now been installed"))
+        << u.Events();
+    EXPECT_FALSE(FileExists(u.f.QueueFile(kAppName)));
+    EXPECT_TRUE(u.NoStagedFiles());
+  }
+}
+
+TEST(UpgradeTransaction, TheUpdaterLeavesARunningInstanceAloneAndTheNextStartInstalls) {
+  Upgrade u;
+  u.server.AddTextFile("info.txt", u.Info());
+  Child other({u.app}, u.Env("info.txt", {{"KV_E2E_CHECK", "0"}, {"KV_E2E_HOLD_MS", "3000"}}), u.f.Root("other.log"));
+  ASSERT_EQ(u.Run(u.Env("info.txt", {{"KELVORA_UPDATER_WAIT_MS", "300"}})), 0) << ReadWholeFile(u.f.Root("app.log"));
+  ASSERT_TRUE(u.LockFree());
+  const std::string log = ReadWholeFile(u.f.Root("app.log"));  // the updater's output too
+  EXPECT_TRUE(Contains(log, "still running; nothing was changed")) << log;
+  EXPECT_EQ(ReadWholeFile(u.app), u.oldBuild);
+  EXPECT_EQ(ReadWholeFile(u.f.App("data.txt")), "old data");
+  EXPECT_FALSE(FileExists(u.f.Root("marker"))) << "nothing restarted over a running instance";
+  EXPECT_EQ(other.Wait(20000), 0);
+
+  ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
+  EXPECT_EQ(ReadWholeFile(u.app), u.newBuild);
+  EXPECT_EQ(ReadWholeFile(u.f.App("data.txt")), "new data");
+  EXPECT_TRUE(Contains(u.Events(), "message:An upgrade that could not be finished earlier")) << u.Events();
+}
+
+// Root only: a folder owned by root that an unprivileged user cannot write,
+// and a temporary folder on a noexec mount.
+bool CanPlayOtherUsers() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
+
+TEST(UpgradeTransaction, AnUnwritableTargetFolderIsReportedAndNothingDownloads) {
+  if (!CanPlayOtherUsers()) GTEST_SKIP() << "needs root and setpriv to run the program as another user";
+  Upgrade u;
+  const uid_t nobody = 65534;
+  ::chmod(u.f.Root().c_str(), 0755);
+  for (const std::string& p : {u.f.App(), u.f.Tmp(), u.app, u.f.App("data.txt")})
+    ASSERT_EQ(::chown(p.c_str(), nobody, nobody), 0);
+  const std::string shared = u.f.Root("shared/");
+  ::mkdir(shared.c_str(), 0755);  // root's
+  WriteTextFile(u.f.Root("events"), "");
+  ::chmod(u.f.Root("events").c_str(), 0666);
+  u.server.AddTextFile("info.txt", u.Info() + "#url4=" + u.server.Url("/data.txt") + "=" + shared + "data.txt\n");
+  auto env = u.Env("info.txt");
+  Child c({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", u.app}, env, u.f.Root("app.log"));
+  EXPECT_EQ(c.Wait(60000), 5) << ReadWholeFile(u.f.Root("app.log"));
+  EXPECT_TRUE(Contains(u.Events(), "message:Cannot write \"" + shared + "\"")) << u.Events();
+  EXPECT_TRUE(Contains(u.Events(), "aborted"));
+  EXPECT_FALSE(Contains(u.Events(), "file:")) << "nothing downloaded";
+  EXPECT_EQ(ReadWholeFile(u.app), u.oldBuild);
+  EXPECT_TRUE(u.NoStagedFiles());
+  EXPECT_FALSE(FileExists(u.f.Root("marker")));
+}
+
+TEST(UpgradeTransaction, ANoexecTemporaryFolderFallsBackToTheStateFolder) {
+  Upgrade u;
+  if (::geteuid() != 0 || ::mount("tmpfs", u.f.Tmp().c_str(), "tmpfs", MS_NOEXEC | MS_NOSUID, "mode=0700") != 0)
+    GTEST_SKIP() << "needs root to mount a noexec tmpfs as the temporary folder";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{u.f.Tmp()};
+  u.server.AddTextFile("info.txt", u.Info());
+  ASSERT_EQ(u.Run(u.Env("info.txt")), 0) << ReadWholeFile(u.f.Root("app.log"));
+  const auto marker = WaitForFile(u.f.Root("marker"), 60000);
+  ASSERT_TRUE(marker) << ReadWholeFile(u.f.Root("app.log"));
+  EXPECT_EQ(*marker, "restarted:/afterupgrade\nupdater:gone\n");
+  EXPECT_EQ(ReadWholeFile(u.app), u.newBuild);
+  EXPECT_FALSE(FileExists(u.f.State(kAppName) + "AppUpdate.exe")) << "the restarted build deletes the updater";
+}
+
+}  // namespace
+}  // namespace kvtest
