@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "kelvora/LoopBackend.h"
 
@@ -43,9 +44,11 @@ void TkvConsoleUpgradeUI::Say(const std::string& Text) {
 }
 
 void TkvConsoleUpgradeUI::EndProgressLine() {
-  if (!progressShown_) return;
-  std::fputc('\n', out_);
+  // The end of a file always shows its last figures.
+  if (progressPending_) DrawProgress();
+  if (progressShown_) std::fputc('\n', out_);
   progressShown_ = false;
+  progressTenths_ = 0;
 }
 
 std::string TkvConsoleUpgradeUI::ReadLine(bool Echo) {
@@ -123,6 +126,8 @@ void TkvConsoleUpgradeUI::ShowWizard(const TkvWizardOptions&, TkvWizardHooks Hoo
   open_ = true;
   hooks_ = std::move(Hooks);
   size_.clear();
+  progressPending_ = false;
+  progressTenths_ = 0;
 }
 
 void TkvConsoleUpgradeUI::WizardFile(const std::string& FileURL, const std::string& AllDownloading) {
@@ -136,25 +141,72 @@ void TkvConsoleUpgradeUI::WizardFileSize(const std::string& Text) { size_ = Text
 
 std::string TkvConsoleUpgradeUI::ProgressLine(int PercentsDone, int TotalPercentsDone, const std::string& Size,
                                               const std::string& Rate, const std::string& TimeLeft, int Width) {
-  std::string tail = " " + std::to_string(PercentsDone) + "% (all " + std::to_string(TotalPercentsDone) + "%)";
-  for (const auto* part : {&Size, &Rate, &TimeLeft})
-    if (!part->empty()) tail += "  " + *part;
-  int bar = std::clamp(Width - static_cast<int>(tail.size()) - 3, 10, 50);
-  int filled = std::clamp(PercentsDone, 0, 100) * bar / 100;
-  std::string line = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(bar - filled), ' ') + "]" + tail;
-  if (static_cast<int>(line.size()) > Width && Width > 0) line.resize(static_cast<size_t>(Width));
+  const std::string percents =
+      std::to_string(PercentsDone) + "% (all " + std::to_string(TotalPercentsDone) + "%)";
+  // Fields in the order they are given up when the line is too long.
+  std::vector<const std::string*> fields{&percents, &TimeLeft, &Rate, &Size};
+  std::erase_if(fields, [](const std::string* f) { return f->empty(); });
+  const size_t given = fields.size();
+  auto joined = [&] {
+    std::string line;
+    for (const std::string* f : {&percents, &Size, &Rate, &TimeLeft})
+      if (std::find(fields.begin(), fields.end(), f) != fields.end()) line += (line.empty() ? "" : "  ") + *f;
+    return line;
+  };
+  auto columns = [](const std::string& Text) {  // UTF-8: count the first byte of each character
+    return static_cast<int>(std::count_if(Text.begin(), Text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  };
+  std::string line = joined();
+  if (Width <= 0) return line;
+  while (fields.size() > 1 && columns(line) > Width) {
+    fields.pop_back();
+    line = joined();
+  }
+  constexpr int kMinBar = 10, kMaxBar = 50;
+  const int room = Width - columns(line) - 3;  // brackets and a blank
+  if (fields.size() == given && room >= kMinBar) {
+    const int bar = std::min(room, kMaxBar);
+    const int filled = std::clamp(PercentsDone, 0, 100) * bar / 100;
+    line = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(bar - filled), ' ') +
+           "] " + line;
+  }
   return line;
 }
 
 void TkvConsoleUpgradeUI::WizardProgress(int PercentsDone, int TotalPercentsDone, const std::string& TransferRate,
                                          const std::string& TimeLeft) {
+  progress_ = {PercentsDone, TotalPercentsDone, TransferRate, TimeLeft};
+  progressPending_ = true;
+  if (::isatty(::fileno(out_)) != 0) {
+    using namespace std::chrono;
+    constexpr auto kRedrawEvery = milliseconds(100);
+    if (progressShown_ && steady_clock::now() - lastDraw_ < kRedrawEvery) return;
+  } else if (PercentsDone / 10 <= progressTenths_) {
+    return;
+  }
+  DrawProgress();
+}
+
+void TkvConsoleUpgradeUI::DrawProgress() {
+  progressPending_ = false;
+  const TProgress& p = progress_;
+  const int fd = ::fileno(out_);
+  if (::isatty(fd) == 0) {
+    // A log: one plain line, no control characters.
+    progressTenths_ = std::max(progressTenths_, p.Percents / 10);
+    std::fprintf(out_, "%s\n", ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, 0).c_str());
+    std::fflush(out_);
+    return;
+  }
   int width = 80;
   winsize ws{};
-  if (::ioctl(::fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) width = ws.ws_col;
-  std::string line = ProgressLine(PercentsDone, TotalPercentsDone, size_, TransferRate, TimeLeft, width - 1);
+  if (::ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) width = ws.ws_col;
+  // One column short of the edge, so that the cursor never wraps.
+  const std::string line = ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, width - 1);
   std::fprintf(out_, "\r%s\033[K", line.c_str());
   std::fflush(out_);
   progressShown_ = true;
+  lastDraw_ = std::chrono::steady_clock::now();
 }
 
 void TkvConsoleUpgradeUI::ShowWizardCompleted() {
