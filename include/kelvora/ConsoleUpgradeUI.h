@@ -35,9 +35,10 @@ class TkvConsoleUpgradeUI : public TkvUpgradeUI {
   void DestroyWizard() override;
 
   // The one-line progress display for a terminal Width columns wide: fields
-  // that do not fit are left out whole (the bar first, then the size, the
-  // rate, the time left), never cut; the percentages always stay. Width 0
-  // gives the plain line written where the output is not a terminal.
+  // that do not fit are left out whole (the size first, then the rate, then
+  // the time left), never cut, and the percentages always stay; a bar takes
+  // the room left over. Width 0 gives the plain line, without a bar, written
+  // where the output is not a terminal.
   static std::string ProgressLine(int PercentsDone, int TotalPercentsDone, const std::string& Size,
                                   const std::string& Rate, const std::string& TimeLeft, int Width);
 
@@ -59,6 +60,7 @@ class TkvConsoleUpgradeUI : public TkvUpgradeUI {
   std::FILE* in_;
   std::FILE* out_;
   std::FILE* tty_ = nullptr;  // opened here, closed by the destructor
+  bool terminal_ = false;  // out_ is a terminal: redraw in place
   bool open_ = false;
   bool progressShown_ = false;     // a redrawn line is open on the terminal
   bool progressPending_ = false;   // the latest report is not on screen yet

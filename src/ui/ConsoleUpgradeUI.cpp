@@ -18,6 +18,7 @@ TkvConsoleUpgradeUI::TkvConsoleUpgradeUI(TMode Mode, std::FILE* In, std::FILE* O
     if (in_ == nullptr) in_ = tty_;
     if (out_ == nullptr) out_ = tty_ != nullptr ? tty_ : stderr;
   }
+  terminal_ = ::isatty(::fileno(out_)) != 0;
 }
 
 TkvConsoleUpgradeUI::~TkvConsoleUpgradeUI() {
@@ -44,8 +45,10 @@ void TkvConsoleUpgradeUI::Say(const std::string& Text) {
 }
 
 void TkvConsoleUpgradeUI::EndProgressLine() {
-  // The end of a file always shows its last figures.
-  if (progressPending_) DrawProgress();
+  // The end of a file always shows its last figures; a log that already
+  // has its line for the whole file needs no second one.
+  if (progressPending_ && (terminal_ || progressTenths_ < 10)) DrawProgress();
+  progressPending_ = false;
   if (progressShown_) std::fputc('\n', out_);
   progressShown_ = false;
   progressTenths_ = 0;
@@ -146,7 +149,6 @@ std::string TkvConsoleUpgradeUI::ProgressLine(int PercentsDone, int TotalPercent
   // Fields in the order they are given up when the line is too long.
   std::vector<const std::string*> fields{&percents, &TimeLeft, &Rate, &Size};
   std::erase_if(fields, [](const std::string* f) { return f->empty(); });
-  const size_t given = fields.size();
   auto joined = [&] {
     std::string line;
     for (const std::string* f : {&percents, &Size, &Rate, &TimeLeft})
@@ -162,9 +164,10 @@ std::string TkvConsoleUpgradeUI::ProgressLine(int PercentsDone, int TotalPercent
     fields.pop_back();
     line = joined();
   }
+  // The bar takes what room is left.
   constexpr int kMinBar = 10, kMaxBar = 50;
   const int room = Width - columns(line) - 3;  // brackets and a blank
-  if (fields.size() == given && room >= kMinBar) {
+  if (room >= kMinBar) {
     const int bar = std::min(room, kMaxBar);
     const int filled = std::clamp(PercentsDone, 0, 100) * bar / 100;
     line = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(bar - filled), ' ') +
@@ -177,7 +180,7 @@ void TkvConsoleUpgradeUI::WizardProgress(int PercentsDone, int TotalPercentsDone
                                          const std::string& TimeLeft) {
   progress_ = {PercentsDone, TotalPercentsDone, TransferRate, TimeLeft};
   progressPending_ = true;
-  if (::isatty(::fileno(out_)) != 0) {
+  if (terminal_) {
     using namespace std::chrono;
     constexpr auto kRedrawEvery = milliseconds(100);
     if (progressShown_ && steady_clock::now() - lastDraw_ < kRedrawEvery) return;
@@ -190,8 +193,7 @@ void TkvConsoleUpgradeUI::WizardProgress(int PercentsDone, int TotalPercentsDone
 void TkvConsoleUpgradeUI::DrawProgress() {
   progressPending_ = false;
   const TProgress& p = progress_;
-  const int fd = ::fileno(out_);
-  if (::isatty(fd) == 0) {
+  if (!terminal_) {
     // A log: one plain line, no control characters.
     progressTenths_ = std::max(progressTenths_, p.Percents / 10);
     std::fprintf(out_, "%s\n", ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, 0).c_str());
@@ -200,7 +202,7 @@ void TkvConsoleUpgradeUI::DrawProgress() {
   }
   int width = 80;
   winsize ws{};
-  if (::ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) width = ws.ws_col;
+  if (::ioctl(::fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) width = ws.ws_col;
   // One column short of the edge, so that the cursor never wraps.
   const std::string line = ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, width - 1);
   std::fprintf(out_, "\r%s\033[K", line.c_str());
