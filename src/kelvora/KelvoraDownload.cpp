@@ -98,7 +98,7 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
     return;
   }
   serverFileTime_ = LastModified;
-  if (UI().HasWizard()) UI().WizardFileSize(FormatLangText(ltFileSize, {static_cast<double>(ContentLength) / 1024.0}));
+  if (UI().HasWizard()) UI().WizardFileSize(ui::FileSizeText(ContentLength));
   if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileList_.Count() > 1) {
     const std::string final = currentTarget_.substr(0, currentTarget_.size() - 5);
     if (utils::LowerCase(NamePart(final)) != utils::LowerCase(NamePart(CurrentExeName())) &&

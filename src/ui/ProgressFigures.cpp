@@ -39,6 +39,10 @@ TShownFigures TProgressMeter::Sample(int64_t FileSize, int64_t BytesRead) {
                       std::chrono::duration<double>(now - start_).count());
 }
 
+std::string FileSizeText(int64_t FileSize) {
+  return FileSize > 0 ? FormatLangText(ltFileSize, {static_cast<double>(FileSize) / 1024.0}) : std::string();
+}
+
 std::string TransferRateText(const TShownFigures& Figures) {
   return Figures.RateKnown ? FormatLangText(ltTransferRate, {Figures.KiBPerSecond}) : std::string();
 }

@@ -35,7 +35,9 @@ class TProgressMeter {
   int64_t startBytes_ = 0;
 };
 
-// The two lines in the current language; "" for a figure not known yet.
+// The lines in the current language; "" for a figure not known yet (a
+// size of 0 is what a response without Content-Length gives).
+std::string FileSizeText(int64_t FileSize);
 std::string TransferRateText(const TShownFigures& Figures);
 std::string TimeLeftText(const TShownFigures& Figures);
 
