@@ -45,10 +45,8 @@ void TkvConsoleUpgradeUI::Say(const std::string& Text) {
 }
 
 void TkvConsoleUpgradeUI::EndProgressLine() {
-  // The end of a file always shows its last figures; a log that already
-  // has its line for the whole file needs no second one.
-  if (progressPending_ && (terminal_ || progressTenths_ < 10)) DrawProgress();
-  progressPending_ = false;
+  // The end of a file always shows its last figures.
+  if (progressPending_) DrawProgress();
   if (progressShown_) std::fputc('\n', out_);
   progressShown_ = false;
   progressTenths_ = 0;
@@ -184,8 +182,8 @@ void TkvConsoleUpgradeUI::WizardProgress(int PercentsDone, int TotalPercentsDone
     using namespace std::chrono;
     constexpr auto kRedrawEvery = milliseconds(100);
     if (progressShown_ && steady_clock::now() - lastDraw_ < kRedrawEvery) return;
-  } else if (PercentsDone / 10 <= progressTenths_) {
-    return;
+  } else if (PercentsDone / 10 <= progressTenths_ || PercentsDone >= 100) {
+    return;  // a log gets its last line when the file ends: 100 % may be rounded up
   }
   DrawProgress();
 }

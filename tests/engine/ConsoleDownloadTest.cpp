@@ -140,6 +140,7 @@ TEST_F(ConsoleDownloadTest, IntoAPipeItWritesAPlainLinePerTenth) {
   }
   EXPECT_EQ(progress, 10u) << text;
   EXPECT_EQ(last.rfind("100% (all 100%)  File size: 262144.0 Kb", 0), 0u) << last;
+  EXPECT_NE(last.find("Estimated time left: 0:00:00"), std::string::npos) << "the end, once: " << last;
   EXPECT_EQ(CountOf(text, "Downloading 1 of 1"), 1u);
 }
 
