@@ -140,6 +140,28 @@ void TkvConsoleUpgradeUI::WizardFile(const std::string& FileURL, const std::stri
 
 void TkvConsoleUpgradeUI::WizardFileSize(const std::string& Text) { size_ = Text; }
 
+namespace {
+
+// The columns a UTF-8 text takes on a terminal: East Asian wide characters
+// (the Chinese texts) take two.
+int TerminalColumns(const std::string& Text) {
+  int columns = 0;
+  for (size_t i = 0; i < Text.size();) {
+    const auto lead = static_cast<unsigned char>(Text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (size_t k = 1; k < length && i + k < Text.size(); ++k) c = (c << 6) | (Text[i + k] & 0x3F);
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+                      (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+    columns += wide ? 2 : 1;
+    i += length;
+  }
+  return columns;
+}
+
+}  // namespace
+
 std::string TkvConsoleUpgradeUI::ProgressLine(int PercentsDone, int TotalPercentsDone, const std::string& Size,
                                               const std::string& Rate, const std::string& TimeLeft, int Width) {
   const std::string percents =
@@ -153,11 +175,9 @@ std::string TkvConsoleUpgradeUI::ProgressLine(int PercentsDone, int TotalPercent
       if (std::find(fields.begin(), fields.end(), f) != fields.end()) line += (line.empty() ? "" : "  ") + *f;
     return line;
   };
-  auto columns = [](const std::string& Text) {  // UTF-8: count the first byte of each character
-    return static_cast<int>(std::count_if(Text.begin(), Text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-  };
   std::string line = joined();
   if (Width <= 0) return line;
+  auto columns = [](const std::string& Text) { return TerminalColumns(Text); };
   while (fields.size() > 1 && columns(line) > Width) {
     fields.pop_back();
     line = joined();

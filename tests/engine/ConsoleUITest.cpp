@@ -96,6 +96,12 @@ TEST(ConsoleUI, ProgressLineDropsWholeFieldsToFitTheWidth) {
             "45% (all 22%)  " + rate + "  " + left) << "the size goes first";
   EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 50), "45% (all 22%)  " + left);
   EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 5), "45% (all 22%)") << "never cut";
+  // Chinese characters take two columns each.
+  const std::string zhRate = "传输速率：3.0 KB/s", zhLeft = "预计剩余时间：0:00:12";  // 18 and 21 columns
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, "", zhRate, zhLeft, 13 + 2 + 18 + 2 + 21),
+            "45% (all 22%)  " + zhRate + "  " + zhLeft);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, "", zhRate, zhLeft, 13 + 2 + 18 + 2 + 20),
+            "[#######         ] 45% (all 22%)  " + zhLeft) << "one column short: the rate goes, a bar fills in";
   EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(100, 100, "", "", "", 40),
             "[" + std::string(22, '#') + "] 100% (all 100%)") << "unknown figures leave no gaps";
 }

@@ -252,6 +252,16 @@ TEST_F(WizardTest, CompletionPageOffersOnlyOKAndEnterClosesWithoutQuestion) {
   EXPECT_EQ(Hooks(), "Closed");
   EXPECT_FALSE(ui->HasWizard());
   EXPECT_TRUE(PumpUntil([&] { return alive.isNull(); })) << "destroyed after closing";
+
+  // A host that set no title: the note names the program by its file.
+  const std::string saved = Application().Title();
+  Application().SetTitle("");
+  ui->ShowWizard({}, {});
+  w = ui->WizardWindow();
+  ui->ShowWizardCompleted();
+  EXPECT_EQ(Text("AfterNote"), Q(FormatLangText(ltCompletedNote, {"qt_tests"})));
+  ui->DestroyWizard();
+  Application().SetTitle(saved);
 }
 
 TEST_F(WizardTest, EnterOrEscDuringTheDownloadAskAndNoKeepsItRunning) {
