@@ -31,12 +31,20 @@ void TkvConsoleUpgradeUI::Say(const std::string& Text) {
   EndProgressLine();
   // Some languages break their lines with a bare CR, which a terminal would
   // take as a return to the start of the same line.
+  // Other control characters (escape sequences in a message or an address
+  // the server sent) are shown as "?", never obeyed by the terminal.
   std::string lines;
   for (size_t i = 0; i < Text.size(); ++i) {
-    if (Text[i] != '\r') {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    if (c == '\r') {
+      if (i + 1 >= Text.size() || Text[i + 1] != '\n') lines += '\n';
+    } else if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+      lines += '?';
+    } else if (c == 0xC2 && i + 1 < Text.size() && (static_cast<unsigned char>(Text[i + 1]) & 0xE0) == 0x80) {
+      lines += '?';  // U+0080..U+009F, the C1 controls
+      ++i;
+    } else {
       lines += Text[i];
-    } else if (i + 1 >= Text.size() || Text[i + 1] != '\n') {
-      lines += '\n';
     }
   }
   std::fputs(lines.c_str(), out_);

@@ -72,11 +72,13 @@ TEST(ConsoleUI, WithoutATerminalItRefusesAndSaysWhy) {
   EXPECT_NE(c.Output().find("no terminal"), std::string::npos);
 }
 
-TEST(ConsoleUI, BareCarriageReturnsBecomeLineBreaks) {
+TEST(ConsoleUI, BareCarriageReturnsBecomeLineBreaksAndControlsAreDefused) {
   Console c("");
   TkvConsoleUpgradeUI ui(TkvConsoleUpgradeUI::cmAssumeYes, c.in, c.out);
   ui.MessageBox("one\rtwo\r\nthree", "Fejl", mbOK);
-  EXPECT_EQ(c.Output(), "[Fejl] one\ntwo\nthree\n");
+  // A message from the server that would retitle the terminal and clear it.
+  ui.AskUpgrade("New:\033]0;owned\a\u009b2J\tok ü");
+  EXPECT_EQ(c.Output(), "[Fejl] one\ntwo\nthree\nNew:?]0;owned??2J\tok ü\nUpgrade now? yes (assumed)\n");
 }
 
 TEST(ConsoleUI, InputAtItsEndAnswersNo) {
