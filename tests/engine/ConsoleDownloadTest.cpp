@@ -40,12 +40,6 @@ class Drain {
   std::thread thread_;
 };
 
-size_t CountOf(const std::string& Text, const std::string& What) {
-  size_t n = 0;
-  for (size_t at = Text.find(What); at != std::string::npos; at = Text.find(What, at + 1)) ++n;
-  return n;
-}
-
 // A progress line made of whole fields only.
 const std::regex kWholeFields(
     R"(^(\[[# ]+\] )?\d+% \(all \d+%\)(  File size: [0-9.]+ Kb)?(  Transfer rate: [0-9.]+ Kb/s)?)"
@@ -83,6 +77,8 @@ TEST_F(ConsoleDownloadTest, OnATerminalTheLineIsRedrawnAtMostTenTimesASecondAndF
   size.ws_col = 72;
   size.ws_row = 24;
   ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &size), 0);
+  ::fcntl(master, F_SETFD, FD_CLOEXEC);
+  ::fcntl(slave, F_SETFD, FD_CLOEXEC);
   std::FILE* out = ::fdopen(slave, "w");
   Drain drain(master);
   const double took = Download(out);
@@ -90,7 +86,6 @@ TEST_F(ConsoleDownloadTest, OnATerminalTheLineIsRedrawnAtMostTenTimesASecondAndF
   std::string text = drain.Finish();
   ::close(master);
 
-  ASSERT_GE(CountOf(text, "\033[K"), 2u) << text;
   // Each redraw returns to the start of the line and clears its rest. (The
   // terminal itself ends every line with "\r\n".)
   std::vector<std::string> redraws;
@@ -99,10 +94,8 @@ TEST_F(ConsoleDownloadTest, OnATerminalTheLineIsRedrawnAtMostTenTimesASecondAndF
     ASSERT_NE(at, std::string::npos);
     redraws.push_back(text.substr(at + 1, end - at - 1));
   }
-  std::printf("%zu redraws in %.2f s, the last two:\n%s\n%s\n", redraws.size(), took,
-              redraws[redraws.size() - 2].c_str(), redraws.back().c_str());
-  RecordProperty("seconds", std::to_string(took));
-  RecordProperty("redraws", std::to_string(redraws.size()));
+  RecordProperty("redraws", std::to_string(redraws.size()) + " in " + std::to_string(took) + " s");
+  ASSERT_GE(redraws.size(), 2u) << text;
   EXPECT_LE(redraws.size(), static_cast<size_t>(took * 10) + 2) << took << " s";
   for (const auto& r : redraws) {
     EXPECT_LE(r.size(), 71u) << r;
@@ -121,8 +114,7 @@ TEST_F(ConsoleDownloadTest, IntoAPipeItWritesAPlainLinePerTenth) {
   ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
   std::FILE* out = ::fdopen(fds[1], "w");
   Drain drain(fds[0]);
-  const double took = Download(out);
-  std::printf("%.2f s\n", took);
+  Download(out);
   std::fclose(out);
   const std::string text = drain.Finish();
   ::close(fds[0]);
@@ -141,7 +133,6 @@ TEST_F(ConsoleDownloadTest, IntoAPipeItWritesAPlainLinePerTenth) {
   EXPECT_EQ(progress, 10u) << text;
   EXPECT_EQ(last.rfind("100% (all 100%)  File size: 262144.0 Kb", 0), 0u) << last;
   EXPECT_NE(last.find("Estimated time left: 0:00:00"), std::string::npos) << "the end, once: " << last;
-  EXPECT_EQ(CountOf(text, "Downloading 1 of 1"), 1u);
 }
 
 }  // namespace
