@@ -10,6 +10,9 @@ packages=(
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
   qt6-base-dev
+  # The faces the windows ask for last (DejaVu Sans; DejaVu Serif bold italic
+  # for the wizard's title), so every machine renders the same.
+  fontconfig fonts-dejavu-core fonts-dejavu-extra
 )
 
 missing=()

@@ -1,7 +1,10 @@
 // An upgrade-UI for headless hosts: questions are answered on the terminal,
-// progress is one line redrawn in place, passwords are read without echo.
+// passwords are read without echo. Progress is one line redrawn in place at
+// most ten times a second on a terminal, and a plain line per further tenth
+// of the file where the output is a pipe or a file.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -31,7 +34,11 @@ class TkvConsoleUpgradeUI : public TkvUpgradeUI {
   void ShowWizardCompleted() override;
   void DestroyWizard() override;
 
-  // The one-line progress display, for a given terminal width.
+  // The one-line progress display for a terminal Width columns wide: fields
+  // that do not fit are left out whole (the size first, then the rate, then
+  // the time left), never cut, and the percentages always stay; a bar takes
+  // the room left over. Width 0 gives the plain line, without a bar, written
+  // where the output is not a terminal.
   static std::string ProgressLine(int PercentsDone, int TotalPercentsDone, const std::string& Size,
                                   const std::string& Rate, const std::string& TimeLeft, int Width);
 
@@ -41,13 +48,25 @@ class TkvConsoleUpgradeUI : public TkvUpgradeUI {
   std::string ReadLine(bool Echo);
   void Say(const std::string& Text);
   void EndProgressLine();
+  void DrawProgress();
+
+  // The latest progress report of the current file.
+  struct TProgress {
+    int Percents = 0, TotalPercents = 0;
+    std::string Rate, TimeLeft;
+  };
 
   TMode mode_;
   std::FILE* in_;
   std::FILE* out_;
   std::FILE* tty_ = nullptr;  // opened here, closed by the destructor
+  bool terminal_ = false;  // out_ is a terminal: redraw in place
   bool open_ = false;
-  bool progressShown_ = false;
+  bool progressShown_ = false;     // a redrawn line is open on the terminal
+  bool progressPending_ = false;   // the latest report is not on screen yet
+  int progressTenths_ = 0;         // tenths of the file written as plain lines
+  std::chrono::steady_clock::time_point lastDraw_{};
+  TProgress progress_;
   std::string size_;
   std::string file_;
   TkvWizardHooks hooks_;

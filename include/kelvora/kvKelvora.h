@@ -20,6 +20,9 @@ namespace kelvora {
 namespace detail {
 class TUpgradeRun;
 }
+namespace ui {
+class TProgressMeter;
+}
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -315,6 +318,8 @@ class TkvKelvora : public TkvCustomHTTP {
   std::string currentTarget_;
   TDateTime serverFileTime_ = 0;
   int fileIndex_ = 0;
+  // Times the current file for the rate and time left the user is shown.
+  std::shared_ptr<ui::TProgressMeter> progressMeter_;
   // The wait handle of DoneSignal. Shared, so that a wait still running when
   // a handler frees the component has somewhere to write its end.
   std::shared_ptr<THandle> doneSignal_ = std::make_shared<THandle>(-1);

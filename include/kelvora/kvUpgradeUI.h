@@ -68,4 +68,8 @@ class TkvUpgradeUI {
 TkvUpgradeUI& UpgradeUI();
 void SetUpgradeUI(TkvUpgradeUI* UI);
 
+// The name texts give the program: the application's title, or the
+// program's own file name when the host set none.
+std::string ProgramTitle();
+
 }  // namespace kelvora

@@ -17,7 +17,7 @@ bool TkvKelvora::IsNewerVersion(const std::string& Text) const {
 }
 
 std::string TkvKelvora::AskUpgradeText(const std::string& Message) const {
-  std::string title = Application().Title();
+  std::string title = ProgramTitle();
   const std::string devEnv = GetResourceText(kDevEnvNameTextId);
   if (!devEnv.empty() && title.find(devEnv) != std::string::npos) title = GetResourceText(kAppTitleStandInTextId);
   const std::string msg = Message.empty() ? Message : "\n" + Message + "\n";

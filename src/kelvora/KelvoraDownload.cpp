@@ -9,6 +9,7 @@
 #include "kelvora/Application.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
+#include "ui/ProgressFigures.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
@@ -28,7 +29,7 @@ void TkvKelvora::ShowWizard() {
   options.HideFileLocation = wizard_.HideFileLocation();
   options.StayOnTop = wizard_.StayOnTop();
   options.PicturePath = wizard_.Pic118x218();
-  options.AppTitle = Application().Title();
+  options.AppTitle = ProgramTitle();
   std::weak_ptr<bool> alive = engineAlive_;
   std::shared_ptr<THandle> done = doneSignal_;
   UI().ShowWizard(options, {[done] { SignalWait(*done); },
@@ -56,6 +57,7 @@ void TkvKelvora::StartNextFile(bool First) {
     if (UI().HasWizard())
       UI().WizardFile(address, FormatLangText(ltDownloadingCount, {fileIndex_ + 1, count}));
     SetURL(address);
+    if (progressMeter_) progressMeter_->Restart();
     const std::string& final = targets_[static_cast<size_t>(fileIndex_)];
     // Written under a part name; it gets the name the updater installs from
     // only once it is complete.
@@ -93,7 +95,7 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
     return;
   }
   serverFileTime_ = LastModified;
-  if (UI().HasWizard()) UI().WizardFileSize(FormatLangText(ltFileSize, {static_cast<double>(ContentLength) / 1024.0}));
+  if (UI().HasWizard()) UI().WizardFileSize(ui::FileSizeText(ContentLength));
   if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileList_.Count() > 1) {
     const std::string final = currentTarget_.substr(0, currentTarget_.size() - 5);
     if (utils::LowerCase(NamePart(final)) != utils::LowerCase(NamePart(CurrentExeName())) &&
@@ -125,9 +127,11 @@ void TkvKelvora::HandleReadProgress(int64_t FileSize, int64_t BytesRead, int32_t
   if (OnProgress)
     OnProgress(this, URL(), FileSize, BytesRead, ElapsedTime, EstimatedTimeLeft, PercentsDone, total, TransferRate);
   if (UI().HasWizard()) {
-    const int t = EstimatedTimeLeft;
-    UI().WizardProgress(PercentsDone, total, FormatLangText(ltTransferRate, {TransferRate}),
-                        FormatLangText(ltTimeLeft, {t / 3600, (t / 60) % 60, t % 60}));
+    // The event keeps its figures; the user sees the rate of the body timed
+    // to the millisecond, and no figure before it means something.
+    if (!progressMeter_) progressMeter_ = std::make_shared<ui::TProgressMeter>();
+    const auto shown = progressMeter_->Sample(FileSize, BytesRead);
+    UI().WizardProgress(PercentsDone, total, ui::TransferRateText(shown), ui::TimeLeftText(shown));
   }
 }
 

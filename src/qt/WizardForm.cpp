@@ -217,6 +217,7 @@ void TkvKelvoraWizardForm::SizeLabel(QLabel* Label, const std::string& Text) {
 
 void TkvKelvoraWizardForm::Open(const TkvWizardOptions& Options, TkvWizardHooks Hooks, std::function<void()> Gone) {
   options_ = Options;
+  if (options_.AppTitle.empty()) options_.AppTitle = ProgramTitle();
   hooks_ = std::move(Hooks);
   gone_ = std::move(Gone);
 

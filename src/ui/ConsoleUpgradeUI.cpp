@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "kelvora/LoopBackend.h"
 
@@ -17,6 +18,7 @@ TkvConsoleUpgradeUI::TkvConsoleUpgradeUI(TMode Mode, std::FILE* In, std::FILE* O
     if (in_ == nullptr) in_ = tty_;
     if (out_ == nullptr) out_ = tty_ != nullptr ? tty_ : stderr;
   }
+  terminal_ = ::isatty(::fileno(out_)) != 0;
 }
 
 TkvConsoleUpgradeUI::~TkvConsoleUpgradeUI() {
@@ -29,12 +31,20 @@ void TkvConsoleUpgradeUI::Say(const std::string& Text) {
   EndProgressLine();
   // Some languages break their lines with a bare CR, which a terminal would
   // take as a return to the start of the same line.
+  // Other control characters (escape sequences in a message or an address
+  // the server sent) are shown as "?", never obeyed by the terminal.
   std::string lines;
   for (size_t i = 0; i < Text.size(); ++i) {
-    if (Text[i] != '\r') {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    if (c == '\r') {
+      if (i + 1 >= Text.size() || Text[i + 1] != '\n') lines += '\n';
+    } else if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+      lines += '?';
+    } else if (c == 0xC2 && i + 1 < Text.size() && (static_cast<unsigned char>(Text[i + 1]) & 0xE0) == 0x80) {
+      lines += '?';  // U+0080..U+009F, the C1 controls
+      ++i;
+    } else {
       lines += Text[i];
-    } else if (i + 1 >= Text.size() || Text[i + 1] != '\n') {
-      lines += '\n';
     }
   }
   std::fputs(lines.c_str(), out_);
@@ -43,9 +53,11 @@ void TkvConsoleUpgradeUI::Say(const std::string& Text) {
 }
 
 void TkvConsoleUpgradeUI::EndProgressLine() {
-  if (!progressShown_) return;
-  std::fputc('\n', out_);
+  // The end of a file always shows its last figures.
+  if (progressPending_) DrawProgress();
+  if (progressShown_) std::fputc('\n', out_);
   progressShown_ = false;
+  progressTenths_ = 0;
 }
 
 std::string TkvConsoleUpgradeUI::ReadLine(bool Echo) {
@@ -123,6 +135,8 @@ void TkvConsoleUpgradeUI::ShowWizard(const TkvWizardOptions&, TkvWizardHooks Hoo
   open_ = true;
   hooks_ = std::move(Hooks);
   size_.clear();
+  progressPending_ = false;
+  progressTenths_ = 0;
 }
 
 void TkvConsoleUpgradeUI::WizardFile(const std::string& FileURL, const std::string& AllDownloading) {
@@ -134,27 +148,93 @@ void TkvConsoleUpgradeUI::WizardFile(const std::string& FileURL, const std::stri
 
 void TkvConsoleUpgradeUI::WizardFileSize(const std::string& Text) { size_ = Text; }
 
+namespace {
+
+// The columns a UTF-8 text takes on a terminal: East Asian wide characters
+// (the Chinese texts) take two.
+int TerminalColumns(const std::string& Text) {
+  int columns = 0;
+  for (size_t i = 0; i < Text.size();) {
+    const auto lead = static_cast<unsigned char>(Text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (size_t k = 1; k < length && i + k < Text.size(); ++k) c = (c << 6) | (Text[i + k] & 0x3F);
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+                      (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+    columns += wide ? 2 : 1;
+    i += length;
+  }
+  return columns;
+}
+
+}  // namespace
+
 std::string TkvConsoleUpgradeUI::ProgressLine(int PercentsDone, int TotalPercentsDone, const std::string& Size,
                                               const std::string& Rate, const std::string& TimeLeft, int Width) {
-  std::string tail = " " + std::to_string(PercentsDone) + "% (all " + std::to_string(TotalPercentsDone) + "%)";
-  for (const auto* part : {&Size, &Rate, &TimeLeft})
-    if (!part->empty()) tail += "  " + *part;
-  int bar = std::clamp(Width - static_cast<int>(tail.size()) - 3, 10, 50);
-  int filled = std::clamp(PercentsDone, 0, 100) * bar / 100;
-  std::string line = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(bar - filled), ' ') + "]" + tail;
-  if (static_cast<int>(line.size()) > Width && Width > 0) line.resize(static_cast<size_t>(Width));
+  const std::string percents =
+      std::to_string(PercentsDone) + "% (all " + std::to_string(TotalPercentsDone) + "%)";
+  // Fields in the order they are given up when the line is too long.
+  std::vector<const std::string*> fields{&percents, &TimeLeft, &Rate, &Size};
+  std::erase_if(fields, [](const std::string* f) { return f->empty(); });
+  auto joined = [&] {
+    std::string line;
+    for (const std::string* f : {&percents, &Size, &Rate, &TimeLeft})
+      if (std::find(fields.begin(), fields.end(), f) != fields.end()) line += (line.empty() ? "" : "  ") + *f;
+    return line;
+  };
+  std::string line = joined();
+  if (Width <= 0) return line;
+  auto columns = [](const std::string& Text) { return TerminalColumns(Text); };
+  while (fields.size() > 1 && columns(line) > Width) {
+    fields.pop_back();
+    line = joined();
+  }
+  // The bar takes what room is left.
+  constexpr int kMinBar = 10, kMaxBar = 50;
+  const int room = Width - columns(line) - 3;  // brackets and a blank
+  if (room >= kMinBar) {
+    const int bar = std::min(room, kMaxBar);
+    const int filled = std::clamp(PercentsDone, 0, 100) * bar / 100;
+    line = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(bar - filled), ' ') +
+           "] " + line;
+  }
   return line;
 }
 
 void TkvConsoleUpgradeUI::WizardProgress(int PercentsDone, int TotalPercentsDone, const std::string& TransferRate,
                                          const std::string& TimeLeft) {
+  progress_ = {PercentsDone, TotalPercentsDone, TransferRate, TimeLeft};
+  progressPending_ = true;
+  if (terminal_) {
+    using namespace std::chrono;
+    constexpr auto kRedrawEvery = milliseconds(100);
+    if (progressShown_ && steady_clock::now() - lastDraw_ < kRedrawEvery) return;
+  } else if (PercentsDone / 10 <= progressTenths_ || PercentsDone >= 100) {
+    return;  // a log gets its last line when the file ends: 100 % may be rounded up
+  }
+  DrawProgress();
+}
+
+void TkvConsoleUpgradeUI::DrawProgress() {
+  progressPending_ = false;
+  const TProgress& p = progress_;
+  if (!terminal_) {
+    // A log: one plain line, no control characters.
+    progressTenths_ = std::max(progressTenths_, p.Percents / 10);
+    std::fprintf(out_, "%s\n", ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, 0).c_str());
+    std::fflush(out_);
+    return;
+  }
   int width = 80;
   winsize ws{};
-  if (::ioctl(::fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) width = ws.ws_col;
-  std::string line = ProgressLine(PercentsDone, TotalPercentsDone, size_, TransferRate, TimeLeft, width - 1);
+  if (::ioctl(::fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) width = ws.ws_col;
+  // One column short of the edge, so that the cursor never wraps.
+  const std::string line = ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, width - 1);
   std::fprintf(out_, "\r%s\033[K", line.c_str());
   std::fflush(out_);
   progressShown_ = true;
+  lastDraw_ = std::chrono::steady_clock::now();
 }
 
 void TkvConsoleUpgradeUI::ShowWizardCompleted() {

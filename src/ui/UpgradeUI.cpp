@@ -1,6 +1,8 @@
 #include <atomic>
 
+#include "kelvora/Application.h"
 #include "kelvora/ConsoleUpgradeUI.h"
+#include "kelvora/kvUtils.h"
 
 namespace kelvora {
 
@@ -15,5 +17,12 @@ TkvUpgradeUI& UpgradeUI() {
 }
 
 void SetUpgradeUI(TkvUpgradeUI* UI) { gUI.store(UI); }
+
+std::string ProgramTitle() {
+  const std::string& title = Application().Title();
+  if (title.find_first_not_of(" \t") != std::string::npos) return title;
+  const std::string& exe = CurrentExeName();
+  return exe.substr(exe.rfind('/') + 1);
+}
 
 }  // namespace kelvora

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "kelvora/Application.h"
 #include "kelvora/ConsoleUpgradeUI.h"
+#include "kelvora/kvUtils.h"
+#include "ui/ProgressFigures.h"
 
 using namespace kelvora;
 
@@ -69,11 +72,13 @@ TEST(ConsoleUI, WithoutATerminalItRefusesAndSaysWhy) {
   EXPECT_NE(c.Output().find("no terminal"), std::string::npos);
 }
 
-TEST(ConsoleUI, BareCarriageReturnsBecomeLineBreaks) {
+TEST(ConsoleUI, BareCarriageReturnsBecomeLineBreaksAndControlsAreDefused) {
   Console c("");
   TkvConsoleUpgradeUI ui(TkvConsoleUpgradeUI::cmAssumeYes, c.in, c.out);
   ui.MessageBox("one\rtwo\r\nthree", "Fejl", mbOK);
-  EXPECT_EQ(c.Output(), "[Fejl] one\ntwo\nthree\n");
+  // A message from the server that would retitle the terminal and clear it.
+  ui.AskUpgrade("New:\033]0;owned\a\u009b2J\tok ü");
+  EXPECT_EQ(c.Output(), "[Fejl] one\ntwo\nthree\nNew:?]0;owned??2J\tok ü\nUpgrade now? yes (assumed)\n");
 }
 
 TEST(ConsoleUI, InputAtItsEndAnswersNo) {
@@ -82,13 +87,76 @@ TEST(ConsoleUI, InputAtItsEndAnswersNo) {
   EXPECT_FALSE(ui.AskUpgrade("New version"));
 }
 
-TEST(ConsoleUI, ProgressLineFitsTheWidthAndShowsTheFigures) {
-  std::string line = TkvConsoleUpgradeUI::ProgressLine(45, 22, "File size: 1.5 Kb", "Transfer rate: 3.0 Kb/s",
-                                                       "Estimated time left: 0:00:12", 120);
-  EXPECT_LE(line.size(), 120u);
-  EXPECT_NE(line.find("45% (all 22%)"), std::string::npos);
-  EXPECT_NE(line.find("0:00:12"), std::string::npos);
-  EXPECT_LE(TkvConsoleUpgradeUI::ProgressLine(100, 100, "", "", "", 40).size(), 40u);
+TEST(ConsoleUI, ProgressLineDropsWholeFieldsToFitTheWidth) {
+  const std::string size = "File size: 1.5 Kb", rate = "Transfer rate: 3.0 Kb/s", left = "Estimated time left: 0:00:12";
+  const std::string full = "45% (all 22%)  " + size + "  " + rate + "  " + left;
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 0), full) << "the plain line: no bar";
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 200),
+            "[" + std::string(22, '#') + std::string(28, ' ') + "] " + full);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, static_cast<int>(full.size())), full);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 79),
+            "45% (all 22%)  " + rate + "  " + left) << "the size goes first";
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 50), "45% (all 22%)  " + left);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 5), "45% (all 22%)") << "never cut";
+  // Chinese characters take two columns each.
+  const std::string zhRate = "传输速率：3.0 KB/s", zhLeft = "预计剩余时间：0:00:12";  // 18 and 21 columns
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, "", zhRate, zhLeft, 13 + 2 + 18 + 2 + 21),
+            "45% (all 22%)  " + zhRate + "  " + zhLeft);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, "", zhRate, zhLeft, 13 + 2 + 18 + 2 + 20),
+            "[#######         ] 45% (all 22%)  " + zhLeft) << "one column short: the rate goes, a bar fills in";
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(100, 100, "", "", "", 40),
+            "[" + std::string(22, '#') + "] 100% (all 100%)") << "unknown figures leave no gaps";
+}
+
+TEST(ConsoleUI, ShownFiguresWaitUntilTheyMeanSomething) {
+  // The first second: no rate from the bytes so far, no time left.
+  auto f = ui::ShownFigures(4000, 1000, 1000, 0.99);
+  EXPECT_FALSE(f.RateKnown);
+  EXPECT_FALSE(f.TimeLeftKnown);
+  EXPECT_EQ(ui::TransferRateText(f), "");
+  EXPECT_EQ(ui::TimeLeftText(f), "");
+  // Sub-second time counts: 1536 KiB in 1.5 s is 1024 KiB/s, not 1536.
+  f = ui::ShownFigures(4 << 20, 1536 << 10, 1536 << 10, 1.5);
+  EXPECT_DOUBLE_EQ(f.KiBPerSecond, 1024.0);
+  EXPECT_EQ(ui::TransferRateText(f), "Transfer rate: 1024.0 Kb/s");
+  EXPECT_EQ(ui::TimeLeftText(f), "Estimated time left: 0:00:03");
+  // A partial second left is rounded up while bytes are still missing.
+  EXPECT_EQ(ui::ShownFigures(4000, 3999, 3999, 2.0).SecondsLeft, 1);
+  // No size announced: a rate, and no time left instead of a negative one.
+  f = ui::ShownFigures(0, 5000, 5000, 5.0);
+  EXPECT_TRUE(f.RateKnown);
+  EXPECT_FALSE(f.TimeLeftKnown);
+  // All in within the first second: nothing left.
+  EXPECT_EQ(ui::TimeLeftText(ui::ShownFigures(4000, 4000, 4000, 0.2)), "Estimated time left: 0:00:00");
+  // A stalled transfer has a rate of 0 and no time left, not an endless one.
+  f = ui::ShownFigures(4000, 0, 0, 30.0);
+  EXPECT_TRUE(f.RateKnown);
+  EXPECT_FALSE(f.TimeLeftKnown);
+}
+
+TEST(ConsoleUI, ProgramWithoutATitleIsNamedByItsFile) {
+  const std::string saved = Application().Title();
+  Application().SetTitle("");
+  const std::string exe = CurrentExeName().substr(CurrentExeName().rfind('/') + 1);
+  EXPECT_EQ(ProgramTitle(), exe);
+  Application().SetTitle("Kelvora Demo");
+  EXPECT_EQ(ProgramTitle(), "Kelvora Demo");
+  Application().SetTitle(saved);
+}
+
+TEST(ConsoleUI, PlainProgressLinesPerTenthWithoutControlCharacters) {
+  Console c("");
+  TkvConsoleUpgradeUI ui(TkvConsoleUpgradeUI::cmAssumeYes, c.in, c.out);
+  ui.ShowWizard({}, {});
+  ui.WizardFile("http://h/a.bin", "Downloading 1 of 1");
+  ui.WizardFileSize("File size: 400.0 Kb");
+  for (int p = 0; p <= 99; ++p) ui.WizardProgress(p, p, "Transfer rate: 1.0 Kb/s", "");
+  ui.DestroyWizard();  // the end shows the last figures once
+  const std::string out = c.Output();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 10) << out;
+  EXPECT_NE(out.find("\n10% (all 10%)  File size: 400.0 Kb  Transfer rate: 1.0 Kb/s\n"), std::string::npos);
+  EXPECT_NE(out.find("\n99% (all 99%)"), std::string::npos);
+  EXPECT_EQ(out.find_first_of("\r\033\b"), std::string::npos);
 }
 
 TEST(ConsoleUI, CompletionPageClosesByItselfAndTellsTheEngine) {

@@ -20,6 +20,7 @@
 #include "kelvora/qt/kvQtUpgradeUI.h"
 #include "platform/Resources.h"
 #include "qt/QtTestSupport.h"
+#include "support/FaultServer.h"
 #include "support/Nginx.h"
 #include "support/TestFiles.h"
 
@@ -144,4 +145,100 @@ TEST_F(QtUpgradeRunTest, TwoFileUpgradeThroughTheQtWindows) {
   k.reset();
   platform::UnregisterResource("KVLOR", "KVLOR");
   ::unsetenv("KV_UPDATER_RECORD");
+}
+
+// The wizard's rate and time left against a server that sends 20 000 bytes
+// a second, once with its size announced and once without.
+TEST_F(QtUpgradeRunTest, WizardFiguresMatchTheTransferAndStayBlankUntilKnown) {
+  // Listed addresses cannot carry "=", so nginx passes plain names on to
+  // the fault server's slow body, as it comes.
+  FaultServer slow;
+  Nginx::Options o;
+  for (const char* name : {"sized", "unsized"})
+    o.ExtraServer += std::string("location = /") + name + ".bin { rewrite ^ /slow?n=50000&chunk=2000&delay=100" +
+                     (name[0] == 'u' ? "&length=0" : "") + " break; proxy_buffering off; proxy_pass " + slow.Url("") +
+                     "; }\n";
+  Nginx web(o);
+  TempDir dir;
+  web.AddTextFile("info.txt", "#date=12/31/2099\n#url1=" + web.Url("/sized.bin") + "=" + dir.File("sized.bin") +
+                                  "\n#url2=" + web.Url("/unsized.bin") + "=" + dir.File("unsized.bin") + "\n");
+  TkvQtUpgradeUI ui;
+  auto k = std::make_unique<TkvKelvora>(nullptr);
+  k->SetUI(&ui);
+  k->SetVersionDate("01/01/2001");
+  k->SetShowMessages(ShowMessagesOf({mConnLost, mLostFile}));  // no question
+  k->SetInfoFileURL(web.Url("/info.txt"));
+
+  // What the wizard showed after each report: the report's time and count.
+  struct Sample {
+    double Seconds;
+    int64_t Bytes;
+    std::string Rate, TimeLeft, Size;
+  };
+  std::vector<std::vector<Sample>> files;
+  k->OnFileStart = [&](TObject*, const std::string&, int64_t, const TDateTime&, bool&) { files.emplace_back(); };
+  // A progress event comes before the wizard's update: each sees the
+  // wizard as the report before it left it.
+  const auto start = std::chrono::steady_clock::now();
+  Sample last{};
+  k->OnProgress = [&](TObject*, const std::string&, int64_t, int64_t Bytes, int32_t, int32_t, uint8_t, uint8_t, float) {
+    QWidget* w = ui.WizardWindow();
+    if (w != nullptr && !files.empty()) {
+      last.Rate = Child<QLabel>(w, "LTransferRate")->text().toStdString();
+      last.TimeLeft = Child<QLabel>(w, "LEstimatedTime")->text().toStdString();
+      last.Size = Child<QLabel>(w, "LFileSize")->text().toStdString();
+      files.back().push_back(last);
+      if (files.size() == 2 && !last.Rate.empty() && files.back().size() == 10) SaveScreenshot(w, "wizard-no-size");
+    }
+    last = {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), Bytes, "", "", ""};
+  };
+  bool done = false;
+  k->OnEndUpgrade = [&](TObject*, bool& RestartNow) {
+    RestartNow = false;
+    done = true;
+  };
+  QTimer user;  // OK on the completion page
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    if (QWidget* w = ui.WizardWindow(); w != nullptr && Child<QPushButton>(w, "FinishBtn")->isEnabled())
+      Child<QPushButton>(w, "FinishBtn")->click();
+  });
+  user.start(5);
+  k->CheckUpdates(false);
+  ASSERT_TRUE(PumpUntil([&] { return done && !k->Busy(); }, std::chrono::seconds(60)));
+  user.stop();
+  k.reset();
+  ASSERT_EQ(files.size(), 2u);
+
+  const QRegularExpression rate("^Transfer rate: ([0-9.]+) Kb/s$"), left("^Estimated time left: (\\d+):(\\d\\d):(\\d\\d)$");
+  for (size_t f = 0; f < 2; ++f) {
+    SCOPED_TRACE(f == 0 ? "size announced" : "no size");
+    // The first report of a file sees the lines of the file before; the
+    // rate is timed from the file's first report on.
+    ASSERT_GT(files[f].size(), 5u);
+    const Sample first = files[f][1];
+    int rated = 0;
+    for (size_t i = 1; i < files[f].size(); ++i) {
+      const Sample& s = files[f][i];
+      EXPECT_EQ(s.Size, f == 0 ? "File size: 48.8 Kb" : "") << "no made-up size";
+      const double timed = s.Seconds - first.Seconds;
+      if (timed < 0.99) {
+        EXPECT_EQ(s.Rate, "") << "no rate in the first second, at " << timed << " s";
+        continue;
+      }
+      const auto r = rate.match(QString::fromStdString(s.Rate));
+      ASSERT_TRUE(r.hasMatch()) << s.Rate << " at " << timed << " s";
+      const double real = (s.Bytes - first.Bytes) / timed;
+      EXPECT_NEAR(r.captured(1).toDouble(), real / 1024, real / 1024 * 0.05) << "at " << timed << " s";
+      ++rated;
+      if (f == 1) {
+        EXPECT_EQ(s.TimeLeft, "") << "unknown without a size, never negative";
+        continue;
+      }
+      const auto t = left.match(QString::fromStdString(s.TimeLeft));
+      ASSERT_TRUE(t.hasMatch()) << s.TimeLeft;
+      const int seconds = t.captured(1).toInt() * 3600 + t.captured(2).toInt() * 60 + t.captured(3).toInt();
+      EXPECT_NEAR(seconds, (50000 - s.Bytes) / real, 1.0) << "at " << timed << " s";
+    }
+    EXPECT_GE(rated, 3);
+  }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -116,6 +117,16 @@ TEST_F(WizardTest, DownloadPageHasTheLayoutAndTexts) {
 
   EXPECT_EQ(Text("WizardTitle"), "Downloading files...");
   EXPECT_EQ(C<QLabel>("WizardTitle")->font().pixelSize(), 19);
+  // Every face is one of the families asked for (scripts/deps.sh installs
+  // them), never whatever stand-in the machine happens to have.
+  for (const char* name : {"WizardTitle", "LDownloadingFileFrom", "AboutLabel"}) {
+    const QFont font = C<QLabel>(name)->font();
+    const QFontInfo face(font);
+    EXPECT_TRUE(font.families().contains(face.family())) << name << ": " << face.family().toStdString();
+    EXPECT_EQ(face.pixelSize(), font.pixelSize()) << name;
+    EXPECT_EQ(face.bold(), font.bold()) << name;
+    EXPECT_EQ(face.italic(), font.italic()) << name;
+  }
   EXPECT_TRUE(C<QLabel>("WizardTitle")->font().bold() && C<QLabel>("WizardTitle")->font().italic());
   EXPECT_EQ(C<QGroupBox>("LCurrentFile")->title(), " Current file ");
   EXPECT_EQ(C<QGroupBox>("LAllFiles")->title(), " All files ");
@@ -206,12 +217,20 @@ TEST_F(WizardTest, UpdatesShowWhatTheEngineWrites) {
 }
 
 TEST_F(WizardTest, CompletionPageOffersOnlyOKAndEnterClosesWithoutQuestion) {
-  Open();
+  // A name long enough that its sentence wraps in any face: the note grows.
+  TkvWizardOptions o;
+  o.AppTitle = "Kelvora Demo Application With A Rather Long Name For Its Window Title";
+  Open(o);
   ui->ShowWizardCompleted();
   EXPECT_EQ(Text("WizardTitle"), "Upgrade completed!");
-  EXPECT_EQ(Text("AfterNote"), Q(FormatLangText(ltCompletedNote, {"Test App"})));
+  EXPECT_EQ(Text("AfterNote"), Q(FormatLangText(ltCompletedNote, {o.AppTitle})));
+  auto* note = C<QLabel>("AfterNote");
+  const QFontMetrics fm(note->font());
   EXPECT_EQ(Geo("AfterNote").width(), 319);
-  EXPECT_GT(Geo("AfterNote").height(), 3 * 13) << "grows with the wrapped lines";
+  EXPECT_GE(Geo("AfterNote").height(), fm.boundingRect(QRect(0, 0, 319, 10000), Qt::TextWordWrap, note->text()).height())
+      << "the whole text shows";
+  EXPECT_GE(Geo("AfterNote").height(), 4 * fm.lineSpacing()) << "grows with the wrapped lines";
+  EXPECT_LE(Geo("AfterNote").bottom(), Geo("Bevel1").top()) << "and stays above the buttons";
   EXPECT_FALSE(C<QWidget>("LCurrentFile")->isVisible());
   EXPECT_FALSE(C<QWidget>("LAllFiles")->isVisible());
   auto* finish = C<QPushButton>("FinishBtn");
@@ -233,6 +252,16 @@ TEST_F(WizardTest, CompletionPageOffersOnlyOKAndEnterClosesWithoutQuestion) {
   EXPECT_EQ(Hooks(), "Closed");
   EXPECT_FALSE(ui->HasWizard());
   EXPECT_TRUE(PumpUntil([&] { return alive.isNull(); })) << "destroyed after closing";
+
+  // A host that set no title: the note names the program by its file.
+  const std::string saved = Application().Title();
+  Application().SetTitle("");
+  ui->ShowWizard({}, {});
+  w = ui->WizardWindow();
+  ui->ShowWizardCompleted();
+  EXPECT_EQ(Text("AfterNote"), Q(FormatLangText(ltCompletedNote, {"qt_tests"})));
+  ui->DestroyWizard();
+  Application().SetTitle(saved);
 }
 
 TEST_F(WizardTest, EnterOrEscDuringTheDownloadAskAndNoKeepsItRunning) {

@@ -13,7 +13,7 @@ pattern (see pattern_byte), so clients can check any range of them.
   /overlong?n=N&extra=E       Content-Length N, N+E bytes sent
   /hugelength?len=L&send=M    Content-Length L, M bytes, then close
   /hugeheader?size=S[&name=H] a header (default X-Huge) of S characters, then a short body
-  /slow?n=N&chunk=K&delay=MS  body in K-byte pieces, MS milliseconds apart
+  /slow?n=N&chunk=K&delay=MS[&length=0]  body in K-byte pieces, MS milliseconds apart; length=0: no Content-Length
   /stall?n=N&after=M          Content-Length N, M bytes, then silence until the client leaves (at most 30 s)
   /never                      reads the request, never answers (until the client leaves, at most 30 s)
   /close-before-status        closes the connection without a status line
@@ -294,7 +294,10 @@ class Handler(BaseHTTPRequestHandler):
 
     def r_slow(self, _):
         n, chunk, delay = self.num("n", 4000), max(1, self.num("chunk", 500)), self.num("delay", 100)
-        self.send_body_headers(200, n)
+        if self.num("length", 1):
+            self.send_body_headers(200, n)
+        else:
+            self.send_body_headers(200, None, close=True)
         pos = 0
         while pos < n:
             self.wfile.write(pattern_slice(pos, min(n, pos + chunk)))
