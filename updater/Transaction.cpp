@@ -123,23 +123,28 @@ void SyncFolder(const std::string& Folder) {
   ::close(fd);
 }
 
+bool WriteAll(int Fd, const char* Data, size_t Size) {
+  size_t done = 0;
+  while (done < Size) {
+    const ssize_t n = ::write(Fd, Data + done, Size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool WriteFileDurably(const std::string& Path, const std::string& Text) {
   const std::string temp = Path + ".new";
   ::unlink(temp.c_str());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < Text.size()) {
-    const ssize_t n = ::write(fd, Text.data() + done, Text.size() - done);
-    if (n > 0)
-      done += static_cast<size_t>(n);
-    else if (n == 0)
-      errno = ENOSPC, ok = false;
-    else if (errno != EINTR)
-      ok = false;
-  }
-  ok = ok && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
   const int saved = errno;
   ok = ::close(fd) == 0 && ok;
   if (ok && ::rename(temp.c_str(), Path.c_str()) == 0) {

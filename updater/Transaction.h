@@ -41,6 +41,9 @@ bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text);
 // Nothing when the file is missing, unreadable or incomplete (no end line):
 // an incomplete queue was never committed.
 std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path);
+// Writes all Size bytes of Data to Fd; false (with errno, ENOSPC for a write
+// that takes nothing) when it cannot.
+bool WriteAll(int Fd, const char* Data, size_t Size);
 // Writes Text to Path through a temporary name with fsync and a synced
 // rename; false (with errno) when any step fails, and nothing is left.
 bool WriteFileDurably(const std::string& Path, const std::string& Text);

@@ -1,15 +1,13 @@
 #include "kelvora/StateFolder.h"
 
 #include "kelvora/kvUtils.h"
+#include "updater/Transaction.h"
 
 namespace kelvora {
 
-std::string StateFolderOf(const std::string& ProgramPath) {
-  const size_t slash = ProgramPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : ProgramPath.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? ProgramPath : ProgramPath.substr(slash + 1);
-  return folder + "." + name + ".kelvora/";
-}
+// One rule for the engine and the updater program: the updater's own source
+// names the folder.
+std::string StateFolderOf(const std::string& ProgramPath) { return updater::StateFolderFor(ProgramPath); }
 
 std::string StateFolder() { return StateFolderOf(CurrentExeName()); }
 

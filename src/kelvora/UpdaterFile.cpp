@@ -9,6 +9,7 @@
 
 #include "kelvora/kvUtils.h"
 #include "platform/Process.h"
+#include "updater/Transaction.h"
 
 namespace kelvora::detail {
 
@@ -62,18 +63,8 @@ bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUp
   ::unlinkat(File.Dir, kUpdaterFileName, 0);
   const int fd = ::openat(File.Dir, kUpdaterFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
   if (fd < 0) return false;
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < Program.size()) {
-    const ssize_t n = ::write(fd, Program.data() + done, Program.size() - done);
-    if (n > 0)
-      done += static_cast<size_t>(n);
-    else if (n == 0)
-      errno = ENOSPC, ok = false;
-    else if (errno != EINTR)
-      ok = false;
-  }
-  ok = ok && ::fchmod(fd, 0700) == 0 && ::fsync(fd) == 0;
+  bool ok = updater::WriteAll(fd, Program.data(), Program.size()) &&
+            ::fchmod(fd, 0700) == 0 && ::fsync(fd) == 0;
   const int err = errno;
   ok = ::close(fd) == 0 && ok;
   if (ok) return true;
