@@ -14,7 +14,7 @@ bool TNetRequest::Read(void* Buffer, size_t Size, size_t& BytesRead) {
   size_t n = 0;
   if (spillPos_ < spillEnd_) {
     n = std::min(Size, spillEnd_ - spillPos_);
-    std::memcpy(out, spill_.data() + spillPos_, n);
+    std::memcpy(out, spill_.get() + spillPos_, n);
     spillPos_ += n;
     if (spillPos_ == spillEnd_) spillPos_ = spillEnd_ = 0;
   }
@@ -49,6 +49,22 @@ bool TNetRequest::Read(void* Buffer, size_t Size, size_t& BytesRead) {
   return true;
 }
 
+// Grows the hold-back buffer to hold Needed bytes from its start, moving what
+// it holds to the front. It starts small and grows by doubling up to
+// kHoldBack, so a short body costs a small allocation, not kHoldBack
+// zeroed bytes.
+void TNetRequest::ReserveSpill(size_t Needed) {
+  if (Needed <= spillCap_) return;
+  size_t cap = std::max(spillCap_ * 2, kSpillStart);
+  cap = std::max(std::min(cap, kHoldBack), Needed);
+  std::unique_ptr<uint8_t[]> grown(new uint8_t[cap]);
+  if (spillEnd_ > spillPos_) std::memcpy(grown.get(), spill_.get() + spillPos_, spillEnd_ - spillPos_);
+  spillEnd_ -= spillPos_;
+  spillPos_ = 0;
+  spill_ = std::move(grown);
+  spillCap_ = cap;
+}
+
 size_t TNetRequest::OnBody(char* Data, size_t Size, size_t Count, void* Self) {
   auto* r = static_cast<TNetRequest*>(Self);
   const size_t len = Size * Count;
@@ -69,24 +85,21 @@ size_t TNetRequest::OnBody(char* Data, size_t Size, size_t Count, void* Self) {
   }
   const size_t rest = len - k;
   if (rest == 0) return len;
-  if (r->spill_.size() < kHoldBack) r->spill_.resize(kHoldBack);
-  if (r->spillEnd_ + rest > r->spill_.size() && r->spillPos_ > 0) {
-    std::memmove(r->spill_.data(), r->spill_.data() + r->spillPos_, r->spillEnd_ - r->spillPos_);
+  if (r->spillEnd_ + rest > kHoldBack && r->spillPos_ > 0) {
+    std::memmove(r->spill_.get(), r->spill_.get() + r->spillPos_, r->spillEnd_ - r->spillPos_);
     r->spillEnd_ -= r->spillPos_;
     r->spillPos_ = 0;
   }
-  if (r->spillEnd_ + rest > r->spill_.size()) {
+  if (r->spillEnd_ + rest > kHoldBack && k == 0) {
     // Nothing of this chunk was taken (the caller's block is full, or the
     // held-back bytes come first): libcurl keeps it until resumed.
-    if (k == 0) {
-      r->recvPaused_ = true;
-      return CURL_WRITEFUNC_PAUSE;
-    }
-    // Cannot happen: with room in the block the buffer is empty, and a chunk
-    // is far smaller than the buffer. Keep every byte all the same.
-    r->spill_.resize(r->spillEnd_ + rest);
+    r->recvPaused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
   }
-  std::memcpy(r->spill_.data() + r->spillEnd_, Data + k, rest);
+  // With room in the block the buffer is empty, so what is left of a chunk
+  // fits; should a chunk ever be larger, every byte is kept all the same.
+  r->ReserveSpill(r->spillEnd_ + rest);
+  std::memcpy(r->spill_.get() + r->spillEnd_, Data + k, rest);
   r->spillEnd_ += rest;
   return len;
 }
