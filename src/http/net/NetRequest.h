@@ -5,7 +5,8 @@
 // pull calls: Send returns when the headers of the final response are in,
 // Read fills the caller's block (and returns 0 bytes at the end of the body),
 // Write hands one block of an upload over. What arrives beyond the caller's
-// block is held back in a buffer of kHoldBack bytes; when that is full the
+// block is held back in a buffer of up to kHoldBack bytes (it grows as a
+// body needs, so a short body costs little); when that is full the
 // transfer is paused and resumed by a later Read, so memory does not grow
 // with the body. (Pausing libcurl is not cheap, hence a buffer of many
 // blocks rather than one.)
