@@ -1,6 +1,6 @@
 // Download benchmark: a 256 MiB file from nginx on loopback to disk with
 // TkvCustomHTTP (plain loop on the UI thread, one progress event per block)
-// at TransferBufferSize 4096 and 65536, and with the curl tool; then 100
+// at TransferBufferSize 4096, 16384 and 65536, and with the curl tool; then 100
 // small files in a row against one curl command fetching the same 100
 // addresses; then how long a forced and a gentle abort take while the
 // server stalls. Each measured download runs in a child process of its own,
@@ -207,16 +207,19 @@ int main(int argc, char** argv) {
 
   std::printf("Download of %ld MiB from nginx on 127.0.0.1 to disk, best of %d runs\n", sizeMiB, runs);
   std::printf("  %-30s %10s %15s %13s %11s\n", "", "wall", "throughput", "peak RSS", "CPU");
-  std::vector<Figures> curlRuns, k4Runs, k64Runs;
+  const char* blocks[] = {"4096", "16384", "65536"};
+  std::vector<Figures> curlRuns, blockRuns[3];
   for (int r = 0; r < runs; ++r) {
     curlRuns.push_back(RunChild({"curl", "-s", "-o", out, bigUrl}, false));
-    k4Runs.push_back(RunChild({exe, "--child", "4096", bigUrl, out}, true));
-    k64Runs.push_back(RunChild({exe, "--child", "65536", bigUrl, out}, true));
+    for (int b = 0; b < 3; ++b) blockRuns[b].push_back(RunChild({exe, "--child", blocks[b], bigUrl, out}, true));
   }
-  const Figures curl = Best(curlRuns), k4 = Best(k4Runs), k64 = Best(k64Runs);
+  const Figures curl = Best(curlRuns);
   PrintRow("curl command-line tool", curl, bytes, nullptr);
-  PrintRow("TkvCustomHTTP, block 4096", k4, bytes, &curl);
-  PrintRow("TkvCustomHTTP, block 65536", k64, bytes, &curl);
+  for (int b = 0; b < 3; ++b) {
+    const std::string name = std::string("TkvCustomHTTP, block ") + blocks[b];
+    const Figures k = Best(blockRuns[b]);
+    PrintRow(name.c_str(), k, bytes, &curl);
+  }
 
   std::printf("\n%d files of 16 KiB from the same host in a row, best of %d runs\n", small, runs);
   std::vector<std::string> curlArgs = {"curl", "-s"};

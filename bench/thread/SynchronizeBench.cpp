@@ -1,6 +1,7 @@
 // Cost of one hand-off from a worker to the UI thread and back, on the plain
-// loop, next to a bare mutex + condition-variable ping-pong between two
-// threads measured in the same run (the floor a naive hand-off pays).
+// loop and (when built with Qt) on the Qt loop back-end, next to a bare
+// mutex + condition-variable ping-pong between two threads measured in the
+// same run (the floor a naive hand-off pays).
 #include <sys/resource.h>
 
 #include <chrono>
@@ -11,6 +12,12 @@
 
 #include "kelvora/Application.h"
 #include "kelvora/kvThread.h"
+
+#ifdef KELVORA_BENCH_QT
+#include <QCoreApplication>
+
+#include "kelvora/qt/kvQtLoop.h"
+#endif
 
 using namespace kelvora;
 using Clock = std::chrono::steady_clock;
@@ -79,11 +86,27 @@ int main(int argc, char** argv) {
   SynchronizeRoundTrips(1000);  // warm-up
   Figures floor = CondVarPingPong(trips);
   Figures sync = SynchronizeRoundTrips(trips);
-  std::printf("bench synchronize: %d round trips worker -> UI thread -> worker on the plain loop\n", trips);
-  std::printf("  Synchronize round trip      %8.2f us  (CPU %6.2f us per trip, both threads)\n", sync.usPerTrip,
+  std::printf("bench synchronize: %d round trips worker -> UI thread -> worker\n", trips);
+  std::printf("  plain loop: Synchronize round trip  %8.2f us  (CPU %6.2f us per trip, both threads)\n", sync.usPerTrip,
               sync.cpuUsPerTrip);
-  std::printf("  mutex+condvar ping-pong     %8.2f us  (CPU %6.2f us per trip, both threads)\n", floor.usPerTrip,
+#ifdef KELVORA_BENCH_QT
+  {
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QCoreApplication app(qtArgc, qtArgv);
+    TQtLoopBackend qtLoop;
+    SetLoopBackend(&qtLoop);
+    SynchronizeRoundTrips(1000);  // warm-up
+    Figures qt = SynchronizeRoundTrips(trips);
+    SetLoopBackend(nullptr);
+    std::printf("  Qt loop:    Synchronize round trip  %8.2f us  (CPU %6.2f us per trip, both threads)  %.2fx the plain loop\n",
+                qt.usPerTrip, qt.cpuUsPerTrip, qt.usPerTrip / sync.usPerTrip);
+  }
+#else
+  std::printf("  Qt loop:    not built (no Qt)\n");
+#endif
+  std::printf("  mutex+condvar ping-pong             %8.2f us  (CPU %6.2f us per trip, both threads)\n", floor.usPerTrip,
               floor.cpuUsPerTrip);
-  std::printf("  ratio floor/Synchronize     %8.2f\n", floor.usPerTrip / sync.usPerTrip);
+  std::printf("  ratio floor/plain Synchronize       %8.2f\n", floor.usPerTrip / sync.usPerTrip);
   return 0;
 }

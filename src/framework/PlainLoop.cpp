@@ -87,6 +87,12 @@ void TPlainLoopBackend::ProcessMessages() {
   auto drain = [&] {
     for (;;) {
       bool any = ServeSentCalls();
+      // Most rounds serve hand-offs only: an empty queue of posted calls is
+      // not swapped out (a deque allocates even when empty).
+      if (postedCount_.load(std::memory_order_seq_cst) == 0) {
+        if (!any) break;
+        continue;
+      }
       std::deque<std::function<void()>> batch;
       {
         std::lock_guard lk(mutex_);

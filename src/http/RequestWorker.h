@@ -2,6 +2,9 @@
 // transfer object only; everything it hands to the UI thread goes through
 // the job's hand-off, and everything it does to files happens under the
 // transfer's zone lock after checking that the transfer was not stopped.
+// RequestWorker.cpp holds the run up to the header event; the send step,
+// logins, byte ranges, local files and the output with its read loop are in
+// RequestWorker{Send,Login,Ranges,LocalFile,Output}.cpp.
 #pragma once
 
 #include <functional>

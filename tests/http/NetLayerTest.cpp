@@ -63,6 +63,21 @@ TEST_F(NetLayer, OddAndTinyBlocksReassembleTheBody) {
   }
 }
 
+TEST_F(NetLayer, BodyFarLargerThanTheHoldBackBufferArrivesWhole) {
+  // Over a megabyte read slowly in odd blocks: the held-back remainder grows
+  // from its first size, fills up, pauses the transfer and is refilled when
+  // resumed, many times over, without losing or reordering a byte.
+  const size_t size = 4 * TNetRequest::kHoldBack + 12345;
+  for (size_t block : {size_t{3}, size_t{4096}, TNetRequest::kHoldBack + 1}) {
+    auto t = OpenRequest(Url("/bytes?n=" + std::to_string(size)));
+    ASSERT_TRUE(t.Request->Send("", nullptr, 0));
+    auto body = ReadBody(*t.Request, block);
+    ASSERT_TRUE(body.Ok) << block;
+    EXPECT_EQ(body.Data, PatternBytes(0, size)) << block;
+    EXPECT_TRUE(body.AllBlocksFull) << block;
+  }
+}
+
 TEST_F(NetLayer, BodiesWithoutLengthChunkedAndOverlong) {
   {
     auto t = OpenRequest(Url("/nolength?n=30000"));

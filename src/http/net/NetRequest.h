@@ -5,7 +5,8 @@
 // pull calls: Send returns when the headers of the final response are in,
 // Read fills the caller's block (and returns 0 bytes at the end of the body),
 // Write hands one block of an upload over. What arrives beyond the caller's
-// block is held back in a buffer of kHoldBack bytes; when that is full the
+// block is held back in a buffer of up to kHoldBack bytes (it grows as a
+// body needs, so a short body costs little); when that is full the
 // transfer is paused and resumed by a later Read, so memory does not grow
 // with the body. (Pausing libcurl is not cheap, hence a buffer of many
 // blocks rather than one.)
@@ -88,6 +89,8 @@ class TNetRequest {
   static constexpr long kLowSpeedLimit = 100;
   static constexpr int kMaxRedirects = 10;
   static constexpr size_t kHoldBack = 256 * 1024;
+  // First size of the hold-back buffer; it doubles as a body needs.
+  static constexpr size_t kSpillStart = 32 * 1024;
   // Most bytes of a redirect's body read and dropped to keep its connection.
   static constexpr size_t kRedirectDrainLimit = 65536;
 
@@ -105,6 +108,7 @@ class TNetRequest {
   int FollowRedirect();
   void DrainForRedirect();
   void Resume(bool Recv, bool Send);
+  void ReserveSpill(size_t Needed);
   long AuthMask(const std::string& Challenge) const;
   bool HostLogin() const;
   bool Fail(TNetError Error);
@@ -156,7 +160,8 @@ class TNetRequest {
   // Body hand-over.
   uint8_t* dest_ = nullptr;
   size_t destRoom_ = 0, destFill_ = 0;
-  std::vector<uint8_t> spill_;  // kHoldBack bytes once the body starts
+  std::unique_ptr<uint8_t[]> spill_;  // grows up to kHoldBack bytes as needed
+  size_t spillCap_ = 0;
   size_t spillPos_ = 0, spillEnd_ = 0;
   bool recvPaused_ = false, sendPaused_ = false;
   bool discard_ = false;

@@ -1,0 +1,57 @@
+// The request worker's source for the scheme "file": a local file read
+// like a (partial) answer over HTTP.
+#include "http/RequestWorker.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace kelvora::httpimpl {
+
+using namespace net;
+
+// A local file: status 404 when it cannot be opened, else 200. The range to
+// read is the resume range, or else the Range setting; ContentLength is the
+// number of bytes that range holds, as for a partial answer over HTTP.
+TRequestWorker::Next TRequestWorker::LocalFile() {
+  const int fd = ::open(url_.Path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    t_.StatusCode = 404;
+    t_.ContentLength = 0;
+    t_.Success = false;
+    return Next::Output;
+  }
+  Guarded([&] { t_.LocalFile = fd; });
+  const int64_t size = st.st_size;
+  t_.StatusCode = 200;
+  if (t_.ResumePosition != 0 && t_.ResumePosition >= size) {
+    if (t_.ResumePosition == size) {
+      t_.Success = true;  // already complete, like a 416 whose full size matches
+      t_.ContentLength = size;
+      return Next::End;
+    }
+    t_.ResumePosition = 0;  // the partial file is longer than the source
+    t_.ResumeEnd = 0;
+  }
+  int64_t from = 0, to = 0;
+  if (t_.ResumePosition != 0 || t_.ResumeEnd != 0) {
+    from = t_.ResumePosition;
+    to = t_.ResumeEnd;
+  } else if (s_.RangeStart != 0 || s_.RangeEnd != 0) {
+    from = s_.RangeStart;
+    to = s_.RangeEnd;
+  }
+  from = std::min(from, size);
+  const int64_t stop = to != 0 ? std::min<int64_t>(to + 1, size) : size;
+  localLeft_ = std::max<int64_t>(0, stop - from);
+  t_.ContentLength = localLeft_;
+  Guarded([&] { ::lseek(t_.LocalFile, from, SEEK_SET); });
+  t_.Success = true;  // the size is known, as with a Content-Length
+  return Next::Output;
+}
+
+}  // namespace kelvora::httpimpl

@@ -1,0 +1,192 @@
+// The request worker's output: choosing and opening the transfer stream,
+// the read loop with its progress event per block, the comparison of a
+// resumed file, and the writing of the output file.
+#include "http/RequestWorker.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "kelvora/kvUtils.h"
+
+namespace kelvora::httpimpl {
+
+namespace {
+
+using namespace net;
+
+// A memory output is pre-sized to the announced length only up to this
+// bound, so a wrong or hostile Content-Length cannot make us allocate
+// gigabytes before any byte arrived; past it the stream grows as data comes.
+constexpr int64_t kPresizeLimit = 16 * 1024 * 1024;
+
+}  // namespace
+
+TRequestWorker::Next TRequestWorker::AbandonResume() {
+  t_.StatusCode = -1;
+  t_.ResumePosition = 0;
+  Guarded([&] {
+    t_.Stream.reset();
+    t_.OutputFileOpen = false;
+    if (t_.LocalFile >= 0) ::close(t_.LocalFile);
+    t_.LocalFile = -1;
+  });
+  DropRequest();
+  return Next::Restart;
+}
+
+TRequestWorker::Next TRequestWorker::Output() {
+  Check();
+  const bool ok2xx = t_.StatusCode == 200 || t_.StatusCode == 206;
+  bool toMemory = true;
+  if (ok2xx && !s_.OutputFileName.empty()) {
+    bool abandon = false, created = false;
+    int createError = 0;
+    Guarded([&] {
+      try {
+        auto file = std::make_shared<TkvFileStream>(s_.OutputFileName, t_.ResumePosition == 0, true);
+        created = true;
+        if (t_.ResumePosition != 0) {
+          // A partial file shorter than the resume position cannot be
+          // continued from there.
+          abandon = file->Size() < t_.ResumePosition ||
+                    file->Seek(t_.ResumePosition, soBeginning) != t_.ResumePosition;
+        }
+        if (!abandon) {
+          if (!(s_.Incomplete == TkvFileAttributes{atrArchive})) ApplyFileAttributes(s_.OutputFileName, s_.Incomplete);
+          t_.Stream = file;
+          t_.StreamIsFile = true;
+          t_.OutputFileOpen = true;
+        }
+      } catch (const Exception&) {
+        createError = errno != 0 ? errno : EIO;  // "Cannot create file"
+      }
+    });
+    if (abandon) return AbandonResume();
+    if (!created) {
+      // Never into memory instead: the caller asked for a file, and an
+      // endless body would fill the memory.
+      t_.WriteError = createError;
+      t_.Success = false;
+      return Next::End;
+    }
+    toMemory = false;
+  }
+  if (toMemory) {
+    auto mem = std::make_shared<TMemoryStream>();
+    if (t_.Success && t_.ContentLength > 0) mem->SetCapacity(std::min(t_.ContentLength, kPresizeLimit));
+    Guarded([&] {
+      t_.Stream = mem;
+      t_.StreamIsFile = false;
+    });
+  }
+
+  bool compareFirst = t_.ResumePosition != 0 && t_.OutputFileOpen;
+  t_.BytesTransferred = 0;
+  auto buffer = std::make_shared<std::vector<uint8_t>>(block_);
+  Guarded([&] { t_.Buffer = buffer; });
+  uint8_t* buf = buffer->data();
+  for (;;) {
+    Check();
+    size_t n = 0;
+    bool ok = true;
+    if (local_) {
+      Guarded([&] {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block_), localLeft_));
+        const ssize_t got = want == 0 ? 0 : ::read(t_.LocalFile, buf, want);
+        ok = got >= 0;
+        n = ok ? static_cast<size_t>(got) : 0;
+        localLeft_ -= static_cast<int64_t>(n);
+      });
+    } else {
+      ok = t_.Request->Read(buf, block_, n);
+    }
+    if (!ok) {
+      Check();  // a read cut short by an abort ends as an abort
+      t_.ReadFailed = true;
+      break;
+    }
+    if (n == 0) break;
+    t_.BytesTransferred += static_cast<int64_t>(n);
+    if (compareFirst) {
+      // The partial file must hold what the server sends from the resume
+      // position on: the bytes it has there are compared, and only what
+      // lies beyond its end is written.
+      compareFirst = false;
+      bool same = true, wrote = false;
+      Guarded([&] {
+        std::vector<uint8_t> old(n);
+        t_.Stream->Seek(t_.ResumePosition, soBeginning);
+        const int64_t have = t_.Stream->Read(old.data(), static_cast<int64_t>(n));
+        same = have <= 0 || std::memcmp(old.data(), buf, static_cast<size_t>(have)) == 0;
+        if (same && have < static_cast<int64_t>(n)) {
+          t_.Stream->WriteBuffer(buf + have, static_cast<int64_t>(n) - have);
+          wrote = true;
+        }
+      });
+      if (!same) return AbandonResume();
+      if (wrote) ReadProgress();
+      continue;
+    }
+    if (!WriteOutput(buf, static_cast<int64_t>(n))) break;
+    ReadProgress();
+  }
+  Guarded([&] { t_.Buffer.reset(); });
+  t_.Success = t_.StatusCode == 200 || t_.StatusCode == 206;
+  // A read that failed is a lost connection even when no length was
+  // announced (a cut chunked body); a clean end without a length is not.
+  if (t_.Success && (t_.ReadFailed || t_.WriteError != 0)) t_.Success = false;
+  if (t_.Success && t_.ContentLength != 0) t_.Success = t_.ContentLength == t_.BytesTransferred;
+  if (t_.Success && t_.StreamIsFile && t_.ResumeEnd == 0 && s_.RangeEnd == 0) {
+    // Read to the end of the resource: a partial file that was longer keeps
+    // no stale bytes past that end.
+    const int64_t end = t_.ResumePosition + t_.BytesTransferred;
+    Guarded([&] {
+      if (t_.Stream->Size() > end) t_.Stream->SetSize(end);
+    });
+  }
+  return Next::End;
+}
+
+bool TRequestWorker::WriteOutput(const uint8_t* Data, int64_t Count) {
+  bool ok = true;
+  Guarded([&] {
+    if (!t_.StreamIsFile) {
+      t_.Stream->WriteBuffer(Data, Count);
+      return;
+    }
+    // Written directly, so that the reason of a failure (a full disk, an
+    // I/O error) survives to be reported as what it is.
+    const int fd = static_cast<THandleStream*>(t_.Stream.get())->Handle();
+    int64_t done = 0;
+    while (done < Count) {
+      const ssize_t n = ::write(fd, Data + done, static_cast<size_t>(Count - done));
+      if (n > 0) {
+        done += n;
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        t_.WriteError = n == 0 ? ENOSPC : errno;
+        ok = false;
+        return;
+      }
+    }
+  });
+  return ok;
+}
+
+void TRequestWorker::ReadProgress() {
+  Sync([this] {
+    TkvCustomHTTP& c = *t_.Owner;
+    c.Publish(t_, false);
+    c.ComputeProgress(t_, t_.ContentLength);
+    if (c.OnReadProgress)
+      c.OnReadProgress(&c, t_.ContentType, t_.ContentLength + t_.ResumePosition, t_.BytesTransferred + t_.ResumePosition,
+                       c.ElapsedTime(), c.EstimatedTimeLeft(), c.PercentsDone(), c.TransferRate(), t_.Stream.get());
+  });
+}
+
+}  // namespace kelvora::httpimpl
