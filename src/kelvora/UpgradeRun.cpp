@@ -73,6 +73,10 @@ bool CreatePart(const std::string& Part) {
   return true;
 }
 
+bool RemoveForeignDownload(const std::string& Download) {
+  return ::unlink(Download.c_str()) == 0 || errno == ENOENT;
+}
+
 bool CompleteDownload(const std::string& Part, const std::string& Download) {
   const int fd = ::open(Part.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   bool ok = fd >= 0;

@@ -263,6 +263,27 @@ TEST_F(EngineTest, SameSizeFilesAreSkippedOnlyWhenTheListHasMoreThanOne) {
   EXPECT_TRUE(FileExists(dir.File("b.bin.uTMP")));
 }
 
+TEST_F(EngineTest, ADownloadThisRunDidNotWriteIsNeverQueued) {
+  // Left by an older build of the engine (no record of it) or put there by
+  // someone else: skipping its entry must not install it.
+  server->AddPatternFile("a.bin", 100);
+  server->AddPatternFile("b.bin", 200);
+  WritePatternFile(dir.File("b.bin"), 200);
+  WriteTextFile(dir.File("b.bin.uTMP"), "stale half");
+  k->SetMiscFilesUpgrade(mfuOnlyIfSizeDifferent);
+  k->Wizard().SetEnabled(false);
+  k->OnEndUpgrade = [this](TObject*, bool& restart) {
+    Record("EndUpgrade");
+    restart = false;
+  };
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
+              server->Url("/b.bin") + "=" + dir.File("b.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("EndUpgrade"));
+  EXPECT_TRUE(Has("FileStart:b.bin:200:skip")) << Events();
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()).find(dir.File("b.bin")), std::string::npos) << ReadWholeFile(QueueFilePath());
+  EXPECT_FALSE(FileExists(dir.File("b.bin.uTMP")));
+}
+
 TEST_F(EngineTest, MissingFileIsSkippedOnYesAndAbortsOnNo) {
   server->AddPatternFile("a.bin", 100);
   server->AddPatternFile("c.bin", 100);
