@@ -13,9 +13,15 @@ namespace kelvora::updater {
 inline constexpr std::uint32_t kAttrHidden = 0x02;
 inline constexpr std::uint32_t kAttrArchive = 0x20;
 
+// Whether a download takes over Target's permission bits: only from a
+// regular file of this user's own, never through a link or from a file
+// somebody else put there (it could make the new file writable by others or
+// run as this user).
+bool TakesOverMode(const std::string& Target);
+
 // Renames Download over Target in one step, so Target is either the old file
-// or the new one, never missing. When Target exists the download first takes
-// over its permission bits (an upgraded program stays executable), then
+// or the new one, never missing. When TakesOverMode(Target) the download
+// first takes over its permission bits (an upgraded program stays executable), then
 // Settle (when given) finishes the download's attributes: all before the
 // rename, so that a target is never new but unfinished, whenever the process
 // is killed. False, with errno, when Download is not a regular file or the

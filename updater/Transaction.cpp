@@ -211,7 +211,7 @@ TInstallResult Install(const std::vector<TQueueEntry>& Entries, const std::strin
   MaybeKillAfter(0);
   for (const TQueueEntry* e : order) {
     if (!Exists(e->Download)) continue;  // installed before an interruption
-    const bool replacing = Exists(e->Target);
+    const bool replacing = TakesOverMode(e->Target);
     const auto settle = [&](const std::string& Download) {
       if (e->Setup) {
         SetAttributes(Download, kAttrHidden | kAttrArchive);
