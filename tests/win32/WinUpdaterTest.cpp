@@ -174,5 +174,25 @@ TEST_F(WinUpdater, KilledRunIsFinishedByTheNextRun) {
   EXPECT_FALSE(Exists(queue_));
 }
 
+// Another program holds a target open (no sharing) for a moment: the move
+// waits for it instead of leaving the download behind.
+TEST_F(WinUpdater, TargetHeldOpenForAMomentIsReplaced) {
+  const std::wstring data = folder_ + L"d\u00e4ta file.txt";
+  std::ofstream(data.c_str(), std::ios::binary) << "old data";
+  Commit();
+  const HANDLE held = ::CreateFileW(data.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    ::Sleep(2000);
+    ::CloseHandle(held);
+  });
+  const DWORD code = RunUpdater();
+  release.join();
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ReadText(data), "new data");
+  EXPECT_FALSE(Exists(data + L".uTMP"));
+  EXPECT_EQ(LogWith("new /afterupgrade"), "new /afterupgrade\n");
+}
+
 }  // namespace
 }  // namespace kelvora::updater
