@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when
-# any is missing. Safe to run again.
+# any is missing. Safe to run again. With --windows: only what the Windows
+# build and its tests under Wine need (scripts/test-windows.sh).
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,11 @@ packages=(
   # for the wizard's title), so every machine renders the same.
   fontconfig fonts-dejavu-core fonts-dejavu-extra
 )
+if [ "${1:-}" = "--windows" ]; then
+  # The cross compiler (posix threads flavour, for std::thread), Wine, and
+  # GoogleTest's sources to build for the target.
+  packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what it needs, then builds and tests a
-# release tree, an AddressSanitizer+UBSan tree and a ThreadSanitizer tree,
+# release tree, an AddressSanitizer+UBSan tree, a ThreadSanitizer tree and a
+# Windows tree (under Wine),
 # runs the fuzzers for a bounded time and prints the benchmarks' figures.
 # Prints one summary line per stage; exits non-zero when any stage fails.
 set -uo pipefail
@@ -36,6 +37,8 @@ stage deps "$root/scripts/deps.sh"
 stage release build_and_test "$out/release"
 stage asan build_and_test "$out/asan" -DKELVORA_SANITIZE=address -DKELVORA_BUILD_BENCH=OFF
 stage tsan build_and_test "$out/tsan" -DKELVORA_SANITIZE=thread -DKELVORA_BUILD_BENCH=OFF
+# What is ported to Windows, cross-built with mingw-w64 and run under Wine.
+stage windows "$root/scripts/test-windows.sh" "$out/win32"
 if [ -x "$root/scripts/run-fuzz.sh" ]; then
   FUZZ_SECONDS=${FUZZ_SECONDS:-20} stage fuzz "$root/scripts/run-fuzz.sh" "$out/fuzz"
 fi

@@ -9,15 +9,18 @@
 namespace kelvora::updater {
 
 // True while a process runs Path. Opening a running executable for writing
-// fails with ETXTBSY; when the open fails for another reason (no write
-// permission, read-only file system), the running processes are looked up
-// instead, as far as /proc shows them.
+// fails (ETXTBSY; a sharing violation on Windows). On Linux, when the open
+// fails for another reason (no write permission, read-only file system), the
+// running processes are looked up instead, as far as /proc shows them.
 bool InUse(const std::string& Path);
 
-// A handle on the process Pid that becomes ready when it ends (pidfd), taken
-// only while Pid still runs Path: -1 when the kernel has no pidfd, the
-// process is gone, or it runs something else (a reused pid).
+// A handle on the process Pid that becomes ready when it ends (a pidfd; a
+// process handle on Windows), taken only while Pid still runs Path: -1 when
+// the system gives none, the process is gone, or it runs something else (a
+// reused pid).
 int WatchProcess(pid_t Pid, const std::string& Path);
+// Releases a handle of WatchProcess (nothing for -1).
+void CloseWatch(int Watch);
 
 // Waits until Path is free: first, without polling, for the process behind
 // Watch (when >= 0) to end; then, while another process still holds the

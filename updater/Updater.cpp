@@ -1,8 +1,6 @@
 #include "Updater.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,17 +8,14 @@
 
 #include "Command.h"
 #include "ExitWait.h"
+#include "Handover.h"
 #include "Launch.h"
 #include "Transaction.h"
+#include "TransactionFiles.h"
 
 namespace kelvora::updater {
 
 namespace {
-
-bool Exists(const std::string& Path) {
-  struct stat st {};
-  return ::lstat(Path.c_str(), &st) == 0;
-}
 
 void ShowInformation() {
   std::printf(
@@ -34,18 +29,14 @@ void ShowInformation() {
 // another holder to let go. -1 when there is no state folder at all (nothing
 // to install) or the lock stayed taken (-2).
 int TakeLock(const std::string& State, std::chrono::milliseconds Limit) {
-  struct stat inherited {}, own {};
-  if (::fstat(kInheritedLockFd, &inherited) == 0 && ::stat(LockPath(State).c_str(), &own) == 0 &&
-      inherited.st_dev == own.st_dev && inherited.st_ino == own.st_ino && StateFolderIsSafe(State)) {
-    if (TryLock(kInheritedLockFd)) return kInheritedLockFd;
-  }
+  if (const int inherited = TakeInheritedLock(State); inherited >= 0) return inherited;
   const int fd = OpenLock(State, false);
   if (fd < 0) return -1;
   const auto end = std::chrono::steady_clock::now() + Limit;
   auto pause = std::chrono::milliseconds(1);
   while (!TryLock(fd)) {
     if (std::chrono::steady_clock::now() >= end) {
-      ::close(fd);
+      ReleaseLock(fd);
       return -2;
     }
     std::this_thread::sleep_for(pause);
@@ -62,7 +53,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
     return 0;
   }
   const TCommand cmd = ParseCommand(Args);
-  if (cmd.AppPath.empty() || cmd.AppPath[0] != '/') {
+  if (!IsAbsolutePath(cmd.AppPath)) {
     // The application always names itself in full; anything else would move
     // files in whatever folder the updater happens to run in.
     std::fprintf(stderr, "AppUpdate: \"%s\" is not the full path of a program; nothing was changed\n",
@@ -71,7 +62,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   }
   // Taken before anything else, while the application most likely still
   // runs: its end then wakes the wait without polling.
-  const int watch = WatchProcess(AppPid > 0 ? AppPid : ::getppid(), cmd.AppPath);
+  const int watch = WatchProcess(AppPid > 0 ? AppPid : ParentProcess(), cmd.AppPath);
   const std::string state = StateFolderFor(cmd.AppPath);
   const int lock = TakeLock(state, WaitLimit);
   if (lock == -2) {
@@ -80,7 +71,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   }
 
   const bool waited = !Exists(cmd.AppPath) || WaitUntilFree(cmd.AppPath, WaitLimit, watch);
-  if (watch >= 0) ::close(watch);
+  CloseWatch(watch);
   if (!waited) {
     // The queue stays committed: the next start of the program installs it.
     std::fprintf(stderr, "AppUpdate: %s is still running; nothing was changed\n", cmd.AppPath.c_str());
@@ -91,12 +82,11 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   if (lock >= 0) Recover(state, cmd.AppPath, &installed);
   // Released before anything starts, so that a program started now may
   // upgrade again.
-  if (lock >= 0) ::close(lock);
-  if (lock != kInheritedLockFd) ::close(kInheritedLockFd);
+  ReleaseLock(lock);
 
   const std::string setup = cmd.SetupMode && installed.SetupProgram != cmd.AppPath ? installed.SetupProgram : "";
   const std::string first = setup.empty() ? cmd.AppPath : setup;
-  const pid_t pid = StartProgram(first, cmd.RestartParams);
+  const auto pid = StartProgram(first, cmd.RestartParams);
   if (pid < 0) std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", first.c_str(), std::strerror(errno));
   if (setup.empty()) return 0;
 
@@ -104,7 +94,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   // starts.
   if (pid > 0) WaitForExit(pid);
   if (WaitUntilFree(setup, WaitLimit)) {
-    if (::unlink(setup.c_str()) != 0)
+    if (!RemoveFile(setup))
       std::fprintf(stderr, "AppUpdate: could not delete %s: %s\n", setup.c_str(), std::strerror(errno));
   } else {
     std::fprintf(stderr, "AppUpdate: %s is still running; it is left in place\n", setup.c_str());

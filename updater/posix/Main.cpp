@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Updater.h"
+#include "../Updater.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

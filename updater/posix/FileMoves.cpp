@@ -1,4 +1,4 @@
-#include "FileMoves.h"
+#include "../FileMoves.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>

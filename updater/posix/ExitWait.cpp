@@ -1,4 +1,4 @@
-#include "ExitWait.h"
+#include "../ExitWait.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -70,6 +70,10 @@ int WatchProcess(pid_t Pid, const std::string& Path) {
   (void)Path;
   return -1;
 #endif
+}
+
+void CloseWatch(int Watch) {
+  if (Watch >= 0) ::close(Watch);
 }
 
 bool WaitUntilFree(const std::string& Path, std::chrono::milliseconds Limit, int Watch) {

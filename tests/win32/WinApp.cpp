@@ -1,0 +1,41 @@
+// The application of the updater tests, built twice (KV_BUILD "old" and
+// "new"): appends "<build> <parameters>" to app.log beside itself; with
+// "hold <ms>" it keeps running (its executable busy) that long and then
+// appends "<build> done".
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+void Log(const std::wstring& Line) {
+  wchar_t self[32768];
+  const DWORD n = ::GetModuleFileNameW(nullptr, self, 32768);
+  std::wstring path(self, n);
+  path.resize(path.rfind(L'\\') + 1);
+  path += L"app.log";
+  const HANDLE h = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  const std::wstring text = Line + L"\n";
+  char buf[4096];
+  const int len = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), buf, sizeof buf,
+                                        nullptr, nullptr);
+  DWORD done = 0;
+  ::WriteFile(h, buf, static_cast<DWORD>(len), &done, nullptr);
+  ::CloseHandle(h);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring line = KV_BUILD;
+  for (int i = 1; i < argc; ++i) line += std::wstring(L" ") + argv[i];
+  Log(line);
+  if (argc == 3 && std::wcscmp(argv[1], L"hold") == 0) {
+    ::Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+    Log(std::wstring(KV_BUILD) + L" done");
+  }
+  return 0;
+}

@@ -1,0 +1,198 @@
+// The real updater (AppUpdate.exe) installing a committed queue and
+// restarting the real application, in a folder whose names hold blanks and
+// non-ASCII letters.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "updater/Transaction.h"
+#include "updater/win32/Wide.h"
+
+namespace kelvora::updater {
+namespace {
+
+std::wstring HereFolder() {
+  wchar_t self[32768];
+  const DWORD n = ::GetModuleFileNameW(nullptr, self, 32768);
+  std::wstring path(self, n);
+  return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+std::string ReadText(const std::wstring& Path) {
+  std::ifstream in(Path.c_str(), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::wstring& Path) { return ::GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A scratch program folder "<temp>\kv upd ü ß <pid>\App Ørsted\" holding the
+// old build as "my app.exe"; removed afterwards.
+class WinUpdater : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    root_ = std::wstring(temp) + L"kv upd \u00fc \u00df " + std::to_wstring(::GetCurrentProcessId()) + L"\\";
+    folder_ = root_ + L"App \u00d8rsted\\";
+    ASSERT_TRUE(::CreateDirectoryW(root_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+    app_ = folder_ + L"my app.exe";
+    ASSERT_TRUE(::CopyFileW((HereFolder() + L"kv_win_app_old.exe").c_str(), app_.c_str(), FALSE));
+    newBuild_ = ReadText(HereFolder() + L"kv_win_app_new.exe");
+    ASSERT_FALSE(newBuild_.empty());
+  }
+
+  void TearDown() override {
+    // Bounded: a restarted application may still be writing its log.
+    for (int i = 0; i < 50 && !RemoveTree(root_); ++i) ::Sleep(100);
+  }
+
+  static bool RemoveTree(const std::wstring& Folder) {
+    WIN32_FIND_DATAW f;
+    const HANDLE h = ::FindFirstFileW((Folder + L"*").c_str(), &f);
+    if (h != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = f.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = Folder + name;
+        if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(path + L"\\");
+        } else {
+          ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+          ::DeleteFileW(path.c_str());
+        }
+      } while (::FindNextFileW(h, &f));
+      ::FindClose(h);
+    }
+    return ::RemoveDirectoryW(Folder.c_str()) != 0;
+  }
+
+  // Stages the new build and a data file and commits the queue, as the
+  // engine does once every download is complete.
+  void Commit() {
+    const std::string app = Utf8(app_), data = Utf8(folder_ + L"d\u00e4ta file.txt");
+    ASSERT_TRUE(::CopyFileW((HereFolder() + L"kv_win_app_new.exe").c_str(), (app_ + L".uTMP").c_str(), FALSE));
+    std::ofstream(Wide(data + kDownloadSuffix).c_str(), std::ios::binary) << "new data";
+    const std::string state = StateFolderFor(app);
+    ASSERT_TRUE(::CreateDirectoryW(Wide(state).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+    std::string text;
+    ASSERT_TRUE(FormatQueue({{data + kDownloadSuffix, data}, {app + kDownloadSuffix, app}}, text));
+    ASSERT_TRUE(WriteFileDurably(QueuePath(state), text));
+    queue_ = Wide(QueuePath(state));
+  }
+
+  // Starts a program with its path quoted and the given parameters; Env
+  // ("NAME=value" pairs) is set for it alone.
+  static PROCESS_INFORMATION Start(const std::wstring& Program, const std::wstring& Params,
+                                   std::initializer_list<std::pair<const wchar_t*, std::wstring>> Env = {}) {
+    for (const auto& [name, value] : Env) ::SetEnvironmentVariableW(name, value.c_str());
+    std::wstring line = L"\"" + Program + L"\" " + Params;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const BOOL ok = ::CreateProcessW(Program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    for (const auto& e : Env) ::SetEnvironmentVariableW(e.first, nullptr);
+    EXPECT_TRUE(ok) << "could not start " << Utf8(Program);
+    if (ok) ::CloseHandle(pi.hThread);
+    return pi;
+  }
+
+  static DWORD Finish(PROCESS_INFORMATION& Pi) {
+    DWORD code = 259;
+    if (::WaitForSingleObject(Pi.hProcess, 60000) == WAIT_OBJECT_0) ::GetExitCodeProcess(Pi.hProcess, &code);
+    ::CloseHandle(Pi.hProcess);
+    return code;
+  }
+
+  DWORD RunUpdater(std::initializer_list<std::pair<const wchar_t*, std::wstring>> Env = {}) {
+    // The path unquoted, as the engine writes it: its blanks split it.
+    PROCESS_INFORMATION pi = Start(HereFolder() + L"AppUpdate.exe", app_ + L" +/afterupgrade0", Env);
+    return pi.hProcess != nullptr ? Finish(pi) : 259;
+  }
+
+  // The application's log once it holds Want (at most 30 s).
+  std::string LogWith(const std::string& Want) {
+    std::string log;
+    for (int i = 0; i < 300 && (log = ReadText(folder_ + L"app.log")).find(Want) == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return log;
+  }
+
+  std::wstring root_, folder_, app_, queue_;
+  std::string newBuild_;
+};
+
+// The application is still running when the updater starts: the updater
+// waits for it (by its process handle, and without one by the sharing
+// violation on its executable), installs, restarts it, and deletes the
+// queue last.
+TEST_F(WinUpdater, WaitsInstallsAndRestarts) {
+  for (const bool byHandle : {true, false}) {
+    SCOPED_TRACE(byHandle ? "by process handle" : "by sharing violation");
+    ::DeleteFileW((folder_ + L"app.log").c_str());
+    ::CopyFileW((HereFolder() + L"kv_win_app_old.exe").c_str(), app_.c_str(), FALSE);
+    Commit();
+    PROCESS_INFORMATION app = Start(app_, L"hold 4000");
+    ASSERT_NE(app.hProcess, nullptr);
+    LogWith("old hold");  // running: the executable is busy from here on
+    std::initializer_list<std::pair<const wchar_t*, std::wstring>> env = {
+        {L"KELVORA_UPDATER_WAIT_MS", L"30000"}, {L"KELVORA_APP_PID", std::to_wstring(app.dwProcessId)}};
+    const DWORD code = byHandle ? RunUpdater(env) : RunUpdater({{L"KELVORA_UPDATER_WAIT_MS", L"30000"}});
+    EXPECT_EQ(Finish(app), 0u);
+    EXPECT_EQ(code, 0u);
+    const std::string log = LogWith("new /afterupgrade");
+    EXPECT_EQ(log, "old hold 4000\nold done\nnew /afterupgrade\n");
+    EXPECT_TRUE(ReadText(app_) == newBuild_) << "the program is not the new build";
+    EXPECT_EQ(ReadText(folder_ + L"d\u00e4ta file.txt"), "new data");
+    EXPECT_FALSE(Exists(app_ + L".uTMP"));
+    EXPECT_FALSE(Exists(queue_));
+  }
+}
+
+// The updater is killed after its first move: the program is still the old
+// build (it is moved last) and the queue stays committed; a second run
+// finishes the same install and restarts the new build.
+TEST_F(WinUpdater, KilledRunIsFinishedByTheNextRun) {
+  Commit();
+  EXPECT_EQ(RunUpdater({{L"KELVORA_UPDATER_KILL_AFTER", L"1"}}), 9u);
+  EXPECT_EQ(ReadText(folder_ + L"d\u00e4ta file.txt"), "new data");
+  EXPECT_TRUE(ReadText(app_) != newBuild_) << "the program was replaced before the end";
+  EXPECT_TRUE(Exists(app_ + L".uTMP"));
+  EXPECT_TRUE(Exists(queue_));
+
+  EXPECT_EQ(RunUpdater(), 0u);
+  EXPECT_EQ(LogWith("new /afterupgrade"), "new /afterupgrade\n");
+  EXPECT_TRUE(ReadText(app_) == newBuild_) << "the program is not the new build";
+  EXPECT_FALSE(Exists(app_ + L".uTMP"));
+  EXPECT_FALSE(Exists(queue_));
+}
+
+// Another program holds a target open (no sharing) for a moment: the move
+// waits for it instead of leaving the download behind.
+TEST_F(WinUpdater, TargetHeldOpenForAMomentIsReplaced) {
+  const std::wstring data = folder_ + L"d\u00e4ta file.txt";
+  std::ofstream(data.c_str(), std::ios::binary) << "old data";
+  Commit();
+  const HANDLE held = ::CreateFileW(data.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    ::Sleep(2000);
+    ::CloseHandle(held);
+  });
+  const DWORD code = RunUpdater();
+  release.join();
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ReadText(data), "new data");
+  EXPECT_FALSE(Exists(data + L".uTMP"));
+  EXPECT_EQ(LogWith("new /afterupgrade"), "new /afterupgrade\n");
+}
+
+}  // namespace
+}  // namespace kelvora::updater

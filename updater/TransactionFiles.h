@@ -1,0 +1,22 @@
+// The file-system steps of the upgrade transaction that differ between
+// systems; Transaction.cpp holds the shared logic on top of them.
+#pragma once
+
+#include <string>
+
+namespace kelvora::updater {
+
+// The separator this system puts between folder and name.
+extern const char kPathSeparator;
+bool IsPathSeparator(char C);
+// A full path: "/..." here; "X:\..." or "\\server\..." on Windows.
+bool IsAbsolutePath(const std::string& Path);
+// The part of Path up to and including its last separator ("." when none).
+std::string FolderPart(const std::string& Path);
+
+bool Exists(const std::string& Path);         // anything, links included
+bool IsRegularFile(const std::string& Path);  // not following links
+bool ReadAll(const std::string& Path, std::string& Text);
+bool RemoveFile(const std::string& Path);
+
+}  // namespace kelvora::updater

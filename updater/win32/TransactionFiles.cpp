@@ -1,0 +1,172 @@
+// The transaction's files with the system's own calls: write-through
+// flushes instead of folder syncs, a byte-range lock instead of flock.
+#include "../TransactionFiles.h"
+
+#include <io.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "../Transaction.h"
+#include "Wide.h"
+
+namespace kelvora::updater {
+
+const char kPathSeparator = '\\';
+bool IsPathSeparator(char C) { return C == '\\' || C == '/'; }
+
+bool IsAbsolutePath(const std::string& Path) {
+  const bool drive = Path.size() >= 3 && ((Path[0] >= 'A' && Path[0] <= 'Z') || (Path[0] >= 'a' && Path[0] <= 'z')) &&
+                     Path[1] == ':' && IsPathSeparator(Path[2]);
+  const bool share = Path.size() >= 3 && IsPathSeparator(Path[0]) && IsPathSeparator(Path[1]);
+  return drive || share;
+}
+
+std::string FolderPart(const std::string& Path) {
+  size_t end = Path.size();
+  while (end > 0 && !IsPathSeparator(Path[end - 1])) --end;
+  return end == 0 ? std::string(".") : Path.substr(0, end);
+}
+
+bool Exists(const std::string& Path) { return ::GetFileAttributesW(Wide(Path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsRegularFile(const std::string& Path) {
+  const DWORD attr = ::GetFileAttributesW(Wide(Path).c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && !(attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+bool RemoveFile(const std::string& Path) {
+  const std::wstring w = Wide(Path);
+  const DWORD attr = ::GetFileAttributesW(w.c_str());
+  if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY))
+    ::SetFileAttributesW(w.c_str(), attr & ~FILE_ATTRIBUTE_READONLY);
+  if (::DeleteFileW(w.c_str())) return true;
+  ErrnoFromLastError();
+  return false;
+}
+
+bool ReadAll(const std::string& Path, std::string& Text) {
+  const HANDLE h = ::CreateFileW(Wide(Path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  Text.clear();
+  char buf[16384];
+  DWORD n = 0;
+  bool ok;
+  while ((ok = ::ReadFile(h, buf, sizeof buf, &n, nullptr) != 0) && n > 0) Text.append(buf, n);
+  ::CloseHandle(h);
+  return ok;
+}
+
+void SyncFolder(const std::string&) {}  // moves are written through; folders cannot be flushed here
+
+bool WriteAll(int Fd, const char* Data, size_t Size) {
+  size_t done = 0;
+  while (done < Size) {
+    const unsigned chunk = static_cast<unsigned>(std::min<size_t>(Size - done, 1u << 30));
+    const int n = ::_write(Fd, Data + done, chunk);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool WriteFileDurably(const std::string& Path, const std::string& Text) {
+  const std::wstring temp = Wide(Path + ".new"), final = Wide(Path);
+  ::DeleteFileW(temp.c_str());
+  const HANDLE h =
+      ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return false;
+  }
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < Text.size()) {
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(Text.size() - done, 1u << 30));
+    ok = ::WriteFile(h, Text.data() + done, chunk, &n, nullptr) != 0 && n > 0;
+    done += n;
+  }
+  ok = ok && ::FlushFileBuffers(h) != 0;
+  if (!ok) ErrnoFromLastError();
+  const int saved = errno;
+  ok = ::CloseHandle(h) != 0 && ok;
+  if (ok && ::MoveFileExW(temp.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  if (ok) ErrnoFromLastError();
+  const int err = ok ? errno : saved;
+  ::DeleteFileW(temp.c_str());
+  errno = err;
+  return false;
+}
+
+int OpenLock(const std::string& StateFolder, bool Create) {
+  if (Create && !::CreateDirectoryW(Wide(StateFolder).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    ErrnoFromLastError();
+    return -1;
+  }
+  if (!StateFolderIsSafe(StateFolder)) {
+    if (errno == 0) errno = EPERM;
+    return -1;
+  }
+  // Not inherited by the programs started later (no security attributes).
+  const HANDLE h = ::CreateFileW(Wide(LockPath(StateFolder)).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return -1;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), 0);
+  if (fd < 0) ::CloseHandle(h);
+  return fd;
+}
+
+bool TryLock(int Fd) {
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(Fd));
+  if (h == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED at{};
+  if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return true;
+  errno = EWOULDBLOCK;
+  return false;
+}
+
+// A real folder, not a link elsewhere. Who may write to it is left to the
+// folder's access list (the program folder's, inherited).
+bool StateFolderIsSafe(const std::string& StateFolder) {
+  errno = 0;
+  const DWORD attr = ::GetFileAttributesW(Wide(StateFolder).c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES) {
+    ErrnoFromLastError();
+    return false;
+  }
+  if (!(attr & FILE_ATTRIBUTE_DIRECTORY) || (attr & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    errno = EPERM;
+    return false;
+  }
+  return true;
+}
+
+bool LooksLikeProgram(const std::string& Path) {
+  std::string head;
+  const HANDLE h = ::CreateFileW(Wide(Path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  char buf[2] = {};
+  DWORD n = 0;
+  const bool ok = ::ReadFile(h, buf, sizeof buf, &n, nullptr) != 0;
+  ::CloseHandle(h);
+  return ok && n == 2 && buf[0] == 'M' && buf[1] == 'Z';
+}
+
+void MaybeKillAfter(int Moves) {
+  const char* v = std::getenv("KELVORA_UPDATER_KILL_AFTER");
+  if (v != nullptr && *v != '\0' && std::atoi(v) == Moves) ::TerminateProcess(::GetCurrentProcess(), 9);
+}
+
+}  // namespace kelvora::updater

@@ -1,0 +1,40 @@
+#include "Wide.h"
+
+#include <cerrno>
+
+namespace kelvora::updater {
+
+std::wstring Wide(const std::string& Utf8) {
+  if (Utf8.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string Utf8(const std::wstring& Text) {
+  if (Text.empty()) return {};
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0, nullptr,
+                                      nullptr);
+  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+void ErrnoFromLastError() {
+  switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    case ERROR_ACCESS_DENIED: errno = EACCES; break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: errno = EBUSY; break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS: errno = EEXIST; break;
+    default: errno = EIO; break;
+  }
+}
+
+}  // namespace kelvora::updater
