@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kelvora::updater {
@@ -12,12 +13,22 @@ namespace kelvora::updater {
 inline constexpr std::uint32_t kAttrHidden = 0x02;
 inline constexpr std::uint32_t kAttrArchive = 0x20;
 
+// Whether a download takes over Target's permission bits: only from a
+// regular file of this user's own, never through a link or from a file
+// somebody else put there (it could make the new file writable by others or
+// run as this user).
+bool TakesOverMode(const std::string& Target);
+
 // Renames Download over Target in one step, so Target is either the old file
-// or the new one, never missing. When Target exists the download first takes
-// over its permission bits (an upgraded program stays executable). False,
-// with errno, when Download is not a regular file or the rename fails; both
-// files are then as they were (except for the download's permission bits).
-bool MoveOver(const std::string& Download, const std::string& Target);
+// or the new one, never missing. When TakesOverMode(Target) the download
+// first takes over its permission bits (an upgraded program stays executable), then
+// Settle (when given) finishes the download's attributes: all before the
+// rename, so that a target is never new but unfinished, whenever the process
+// is killed. False, with errno, when Download is not a regular file or the
+// rename fails; both files are then as they were (except for the download's
+// attributes).
+bool MoveOver(const std::string& Download, const std::string& Target,
+              const std::function<void(const std::string&)>& Settle = {});
 
 // Read-only is the absence of the write permission bits; the whole set is
 // kept as text "0x%x" in the extended attribute user.DOSATTRIB (removed when

@@ -91,23 +91,25 @@ TInstallResult Install(const std::vector<TQueueEntry>& Entries, const std::strin
   MaybeKillAfter(0);
   for (const TQueueEntry* e : order) {
     if (!Exists(e->Download)) continue;  // installed before an interruption
-    const bool replacing = Exists(e->Target);
-    if (!MoveOver(e->Download, e->Target)) {
+    const bool replacing = TakesOverMode(e->Target);
+    const auto settle = [&](const std::string& Download) {
+      if (e->Setup) {
+        SetAttributes(Download, kAttrHidden | kAttrArchive);
+        MakeExecutable(Download);
+      } else {
+        SetAttributes(Download, kAttrArchive);
+        if ((!replacing && LooksLikeProgram(Download)) || e->Target == ProgramPath) MakeExecutable(Download);
+      }
+    };
+    if (!MoveOver(e->Download, e->Target, settle)) {
       std::fprintf(stderr, "AppUpdate: could not move %s: %s\n", e->Download.c_str(), std::strerror(errno));
       ++result.Failed;
       continue;
     }
+    MaybeKillAfter(result.Moved + 1);
     folders.insert(FolderPart(e->Target));
     ++result.Moved;
-    if (e->Setup) {
-      SetAttributes(e->Target, kAttrHidden | kAttrArchive);
-      MakeExecutable(e->Target);
-      result.SetupProgram = e->Target;
-    } else {
-      SetAttributes(e->Target, kAttrArchive);
-      if ((!replacing && LooksLikeProgram(e->Target)) || e->Target == ProgramPath) MakeExecutable(e->Target);
-    }
-    MaybeKillAfter(result.Moved);
+    if (e->Setup) result.SetupProgram = e->Target;
   }
   for (const std::string& f : folders) SyncFolder(f);
   return result;

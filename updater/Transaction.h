@@ -82,7 +82,8 @@ void SyncFolder(const std::string& Folder);
 bool LooksLikeProgram(const std::string& Path);  // ELF header or "#!"
 
 // Test hook: KELVORA_UPDATER_KILL_AFTER=<n> makes the install kill its own
-// process with SIGKILL after n moves (fault injection for crash tests).
+// process with SIGKILL right after its n-th rename, before anything else
+// (fault injection for crash tests).
 void MaybeKillAfter(int Moves);
 
 }  // namespace kelvora::updater

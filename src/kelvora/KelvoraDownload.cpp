@@ -45,6 +45,9 @@ void TkvKelvora::StartNextFile(bool First) {
     if (!BeginRun()) return;
     if (wizard_.Enabled()) ShowWizard();
   } else {
+    // A skipped file leaves nothing: its part file, if any, was never filled.
+    if (run_ && static_cast<size_t>(fileIndex_) < targets_.size())
+      ::unlink(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]).c_str());
     ++fileIndex_;
   }
   const int count = fileList_.Count();
@@ -62,7 +65,12 @@ void TkvKelvora::StartNextFile(bool First) {
     // Written under a part name; it gets the name the updater installs from
     // only once it is complete.
     currentTarget_ = detail::DownloadNameOf(final);
-    if (!run_->Stage(final)) {
+    // A download under the same name is this run's only when an earlier
+    // entry has the same target.
+    const auto earlier = targets_.begin() + fileIndex_;
+    const bool ours = std::find(targets_.begin(), earlier, final) != earlier;
+    if (!run_->Stage(final) || !detail::CreatePart(detail::PartNameOf(final)) ||
+        (!ours && !detail::RemoveForeignDownload(currentTarget_))) {
       FailRun(FormatLangText(ltCannotWrite, {final}));
       return;
     }

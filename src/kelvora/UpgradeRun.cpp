@@ -65,6 +65,18 @@ void TUpgradeRun::Release() {
 std::string PartNameOf(const std::string& Final) { return Final + updater::kPartSuffix; }
 std::string DownloadNameOf(const std::string& Final) { return Final + updater::kDownloadSuffix; }
 
+bool CreatePart(const std::string& Part) {
+  if (::unlink(Part.c_str()) != 0 && errno != ENOENT) return false;
+  const int fd = ::open(Part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool RemoveForeignDownload(const std::string& Download) {
+  return ::unlink(Download.c_str()) == 0 || errno == ENOENT;
+}
+
 bool CompleteDownload(const std::string& Part, const std::string& Download) {
   const int fd = ::open(Part.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   bool ok = fd >= 0;

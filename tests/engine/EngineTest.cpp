@@ -263,6 +263,27 @@ TEST_F(EngineTest, SameSizeFilesAreSkippedOnlyWhenTheListHasMoreThanOne) {
   EXPECT_TRUE(FileExists(dir.File("b.bin.uTMP")));
 }
 
+TEST_F(EngineTest, ADownloadThisRunDidNotWriteIsNeverQueued) {
+  // Left by an older build of the engine (no record of it) or put there by
+  // someone else: skipping its entry must not install it.
+  server->AddPatternFile("a.bin", 100);
+  server->AddPatternFile("b.bin", 200);
+  WritePatternFile(dir.File("b.bin"), 200);
+  WriteTextFile(dir.File("b.bin.uTMP"), "stale half");
+  k->SetMiscFilesUpgrade(mfuOnlyIfSizeDifferent);
+  k->Wizard().SetEnabled(false);
+  k->OnEndUpgrade = [this](TObject*, bool& restart) {
+    Record("EndUpgrade");
+    restart = false;
+  };
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
+              server->Url("/b.bin") + "=" + dir.File("b.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("EndUpgrade"));
+  EXPECT_TRUE(Has("FileStart:b.bin:200:skip")) << Events();
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()).find(dir.File("b.bin")), std::string::npos) << ReadWholeFile(QueueFilePath());
+  EXPECT_FALSE(FileExists(dir.File("b.bin.uTMP")));
+}
+
 TEST_F(EngineTest, MissingFileIsSkippedOnYesAndAbortsOnNo) {
   server->AddPatternFile("a.bin", 100);
   server->AddPatternFile("c.bin", 100);
@@ -577,6 +598,32 @@ TEST_F(EngineTest, AnUpdaterThatCannotStartLeavesTheApplicationRunningWithNothin
   EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
   EXPECT_FALSE(FileExists(QueueFilePath()));
   EXPECT_FALSE(FileExists(UpdaterPath())) << "a file that cannot run is not left behind";
+}
+
+TEST_F(EngineTest, ALinkPlantedAtAPartNameLeadsTheDownloadNowhereElse) {
+  // Whoever else can write the target's folder puts links where the run's
+  // part files go: the downloads are new files of their own all the same.
+  const std::string victim = dir.File("victim.txt");
+  WriteTextFile(victim, "untouched");
+  ASSERT_EQ(::symlink(victim.c_str(), dir.File("a.bin.uPART").c_str()), 0);
+  ASSERT_EQ(::link(victim.c_str(), dir.File("b.bin.uPART").c_str()), 0);
+  server->AddPatternFile("a.bin", 100);
+  server->AddPatternFile("b.bin", 200);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
+              server->Url("/b.bin") + "=" + dir.File("b.bin") + "\n");
+  k->OnEndUpgrade = [this](TObject*, bool& restart) {
+    Record("EndUpgrade");
+    restart = false;
+  };
+  const bool ended = RunCheckUntil("EndUpgrade");
+  EXPECT_EQ(ReadWholeFile(victim), "untouched");
+  ASSERT_TRUE(ended) << Events();
+  struct stat st {};
+  for (const char* name : {"a.bin.uTMP", "b.bin.uTMP"}) {
+    ASSERT_EQ(::lstat(dir.File(name).c_str(), &st), 0) << name;
+    EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_nlink == 1) << name;
+  }
+  EXPECT_TRUE(FileHoldsPattern(dir.File("b.bin.uTMP"), 200));
 }
 
 TEST_F(EngineTest, TheUpdaterIsANewFileInAFolderOfItsOwn) {

@@ -118,7 +118,7 @@ TEST(UpgradeTransaction, ASecondInstanceAndAStalePartialNeverReachTheProgram) {
 
 TEST(UpgradeTransaction, AnUpdaterKilledAtAnyPointIsCompletedAtTheNextStart) {
   // Three moves: the data file, the new tool, the program itself (last).
-  for (const char* killAfter : {"0", "1", "3"}) {
+  for (const char* killAfter : {"0", "1", "2", "3"}) {
     SCOPED_TRACE(std::string("killed after ") + killAfter + " moves");
     Upgrade u;
     u.server.AddTextFile("info.txt", u.Info());

@@ -120,5 +120,32 @@ TEST(UpdaterMoves, AMoveThatFailsLeavesBothFilesAndTheRestGoesOn) {
   EXPECT_TRUE(WaitForFile(f.App("demo.started")));
 }
 
+TEST(UpdaterMoves, PermissionBitsComeOnlyFromTheUsersOwnFileNeverThroughALink) {
+  // Whoever else can write the folder plants what two new files would
+  // replace: a link to a set-user-id file open to all, and a file of their
+  // own open to all. Neither may make the user's new file writable by
+  // others or run as the user.
+  UpdaterFolders f;
+  CopyProgram(ProbeExe(), f.App("demo"));
+  WriteTextFile(f.Root("theirs"), "theirs");
+  ::chmod(f.Root("theirs").c_str(), 04777);
+  ASSERT_EQ(::symlink(f.Root("theirs").c_str(), f.App("linked.dat").c_str()), 0);
+  WriteTextFile(f.App("planted.dat"), "planted");
+  const bool otherOwner = ::chown(f.App("planted.dat").c_str(), 65534, 65534) == 0;
+  ::chmod(f.App("planted.dat").c_str(), 06777);
+  WriteTextFile(f.App("linked.dat.uTMP"), "new");
+  WriteTextFile(f.App("planted.dat.uTMP"), "new");
+  WriteQueue(f.App("demo"), {{f.App("linked.dat.uTMP"), f.App("linked.dat")},
+                             {f.App("planted.dat.uTMP"), f.App("planted.dat")}});
+  ASSERT_EQ(RunUpdater(f, {f.App("demo"), "+/afterupgrade0"}), 0) << ReadWholeFile(f.Log());
+  EXPECT_EQ(ReadWholeFile(f.App("linked.dat")), "new");
+  EXPECT_EQ(ReadWholeFile(f.Root("theirs")), "theirs");
+  EXPECT_EQ(ModeOf(f.App("linked.dat")) & 07022, 0u);
+  if (otherOwner) {
+    EXPECT_EQ(ModeOf(f.App("planted.dat")) & 07022, 0u);
+  }
+  EXPECT_TRUE(WaitForFile(f.App("demo.started")));
+}
+
 }  // namespace
 }  // namespace kvtest

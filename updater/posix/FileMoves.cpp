@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,15 +13,24 @@ namespace {
 constexpr const char* kDosAttribXattr = "user.DOSATTRIB";
 }  // namespace
 
-bool MoveOver(const std::string& Download, const std::string& Target) {
+bool TakesOverMode(const std::string& Target) {
+  struct stat old {};
+  return ::lstat(Target.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
+}
+
+bool MoveOver(const std::string& Download, const std::string& Target,
+              const std::function<void(const std::string&)>& Settle) {
   struct stat src {};
   if (::lstat(Download.c_str(), &src) != 0) return false;
   if (!S_ISREG(src.st_mode)) {
     errno = EINVAL;
     return false;
   }
-  struct stat old {};
-  if (::stat(Target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::chmod(Download.c_str(), old.st_mode & 07777);
+  if (TakesOverMode(Target)) {
+    struct stat old {};
+    if (::lstat(Target.c_str(), &old) == 0) ::chmod(Download.c_str(), old.st_mode & 07777);
+  }
+  if (Settle) Settle(Download);
   return ::rename(Download.c_str(), Target.c_str()) == 0;
 }
 

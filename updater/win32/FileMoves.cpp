@@ -38,7 +38,15 @@ bool MoveReplacing(const std::wstring& From, const std::wstring& To) {
 
 }  // namespace
 
-bool MoveOver(const std::string& Download, const std::string& Target) {
+bool TakesOverMode(const std::string& Target) {
+  // No permission bits to take over here; a target that is a plain file is
+  // what is replaced.
+  const DWORD attr = ::GetFileAttributesW(Wide(Target).c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && !(attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+bool MoveOver(const std::string& Download, const std::string& Target,
+              const std::function<void(const std::string&)>& Settle) {
   const std::wstring from = Wide(Download), to = Wide(Target);
   const DWORD attr = ::GetFileAttributesW(from.c_str());
   if (attr == INVALID_FILE_ATTRIBUTES) {
@@ -49,6 +57,7 @@ bool MoveOver(const std::string& Download, const std::string& Target) {
     errno = EINVAL;
     return false;
   }
+  if (Settle) Settle(Download);
   // A read-only target refuses to be replaced: it is made writable first
   // and gets its bits back when the move fails.
   const DWORD old = ::GetFileAttributesW(to.c_str());
