@@ -114,12 +114,6 @@ if grep -q "restarted after upgrade" <<<"$report"; then
   grep -qF "restarted after upgrade (release $next_date)" <<<"$report" || fail "the restarted demo is not the newer build: $report"
   grep -qF "no update available (release $next_date)" <<<"$report" || fail "the second check did not answer: $report"
   echo "demo: OK: downloaded, replaced by the updater, restarted with /afterupgrade, up to date on the second check"
-elif [ ! -s "$work/tmp/AppUpdate.exe" ]; then
-  # A build without an embedded updater: the download and the queue are all
-  # there is to check.
-  cmp -s "$work/app/kelvora-demo.uTMP" "$next_bin" || fail "the newer build was not downloaded"
-  grep -q "$work/app/kelvora-demo" "$work/tmp/UpgraderQueue.txt" || fail "no queue file naming the program"
-  echo "demo: OK: downloaded and queued (no updater program embedded in this build)"
 else
   fail "the updater did not restart the demo: $report"
 fi
