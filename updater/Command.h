@@ -27,4 +27,8 @@ TCommand ParseCommand(const std::vector<std::string>& Args);
 std::string FolderOf(const std::string& Path);
 std::string NameOf(const std::string& Path);
 
+// Splits a parameter text into arguments: blanks separate, double quotes
+// group (and are removed).
+std::vector<std::string> SplitArguments(const std::string& Text);
+
 }  // namespace kelvora::updater

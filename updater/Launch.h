@@ -8,9 +8,6 @@
 
 namespace kelvora::updater {
 
-// Splits a parameter text into arguments: blanks separate, double quotes
-// group (and are removed).
-std::vector<std::string> SplitArguments(const std::string& Text);
 
 // Starts Program with the arguments of Params, in a new session, standard
 // input from /dev/null, default signal handling. Returns the process id, or

@@ -7,30 +7,11 @@
 
 #include <cerrno>
 
+#include "../Command.h"
+
 extern char** environ;
 
 namespace kelvora::updater {
-
-std::vector<std::string> SplitArguments(const std::string& Text) {
-  std::vector<std::string> args;
-  std::string cur;
-  bool inArg = false, quoted = false;
-  for (char c : Text) {
-    if (c == '"') {
-      quoted = !quoted;
-      inArg = true;
-    } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
-      if (inArg) args.push_back(std::move(cur));
-      cur.clear();
-      inArg = false;
-    } else {
-      cur += c;
-      inArg = true;
-    }
-  }
-  if (inArg) args.push_back(std::move(cur));
-  return args;
-}
 
 pid_t StartProgram(const std::string& Program, const std::string& Params) {
   std::vector<std::string> args = SplitArguments(Params);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <map>
 
+#include "../Command.h"
 #include "Wide.h"
 
 namespace kelvora::updater {
@@ -13,27 +14,6 @@ namespace {
 // The handles of the processes started here, for WaitForExit.
 std::map<pid_t, HANDLE> gStarted;
 }  // namespace
-
-std::vector<std::string> SplitArguments(const std::string& Text) {
-  std::vector<std::string> args;
-  std::string cur;
-  bool inArg = false, quoted = false;
-  for (char c : Text) {
-    if (c == '"') {
-      quoted = !quoted;
-      inArg = true;
-    } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
-      if (inArg) args.push_back(std::move(cur));
-      cur.clear();
-      inArg = false;
-    } else {
-      cur += c;
-      inArg = true;
-    }
-  }
-  if (inArg) args.push_back(std::move(cur));
-  return args;
-}
 
 pid_t StartProgram(const std::string& Program, const std::string& Params) {
   // The path quoted whole (blanks and all; a path holds no quote), the
