@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "http/Transfer.h"
 #include "kelvora/kvThread.h"
@@ -54,6 +55,9 @@ class TRequestWorker {
   void AskPassword();
   void AskProxyLogin();
   void ReadResponseHeaders();
+  // The range this request asks for: the resume range, else the Range
+  // setting; {0, 0} for the whole resource.
+  std::pair<int64_t, int64_t> RangeAsked() const;
   bool RangeAnswerFits();
   Next LocalFile();
   Next Output();

@@ -37,14 +37,7 @@ TRequestWorker::Next TRequestWorker::LocalFile() {
     t_.ResumePosition = 0;  // the partial file is longer than the source
     t_.ResumeEnd = 0;
   }
-  int64_t from = 0, to = 0;
-  if (t_.ResumePosition != 0 || t_.ResumeEnd != 0) {
-    from = t_.ResumePosition;
-    to = t_.ResumeEnd;
-  } else if (s_.RangeStart != 0 || s_.RangeEnd != 0) {
-    from = s_.RangeStart;
-    to = s_.RangeEnd;
-  }
+  auto [from, to] = RangeAsked();
   from = std::min(from, size);
   const int64_t stop = to != 0 ? std::min<int64_t>(to + 1, size) : size;
   localLeft_ = std::max<int64_t>(0, stop - from);

@@ -50,17 +50,16 @@ bool ParseContentRange(const std::string& Value, int64_t& First, int64_t& Last, 
 // Range setting. Its Content-Range must start there, end where asked (or at
 // the last byte when asked to the end) and agree with Content-Length. To a
 // request without a range only the whole resource fits.
+std::pair<int64_t, int64_t> TRequestWorker::RangeAsked() const {
+  if (t_.ResumePosition != 0 || t_.ResumeEnd != 0) return {t_.ResumePosition, t_.ResumeEnd};
+  if (s_.RangeStart != 0 || s_.RangeEnd != 0) return {s_.RangeStart, s_.RangeEnd};
+  return {0, 0};
+}
+
 bool TRequestWorker::RangeAnswerFits() {
   if (t_.StatusCode != 206) return true;
-  int64_t from = 0, to = 0;
   const bool asked = t_.ResumePosition != 0 || t_.ResumeEnd != 0 || s_.RangeStart != 0 || s_.RangeEnd != 0;
-  if (t_.ResumePosition != 0 || t_.ResumeEnd != 0) {
-    from = t_.ResumePosition;
-    to = t_.ResumeEnd;
-  } else if (s_.RangeStart != 0 || s_.RangeEnd != 0) {
-    from = s_.RangeStart;
-    to = s_.RangeEnd;
-  }
+  const auto [from, to] = RangeAsked();
   std::string v;
   int64_t first = 0, last = 0, total = 0;
   if (!QueryText(qiContentRange, v) || !ParseContentRange(v, first, last, total)) return false;
