@@ -37,8 +37,10 @@ TRequestWorker::Next TRequestWorker::LocalFile() {
     t_.ResumePosition = 0;  // the partial file is longer than the source
     t_.ResumeEnd = 0;
   }
-  auto [from, to] = RangeAsked();
-  from = std::min(from, size);
+  const auto range = RangeAsked();
+  // Plain variables: clang before 16 rejects a lambda capturing a structured binding.
+  const int64_t from = std::min<int64_t>(range.first, size);
+  const int64_t to = range.second;
   const int64_t stop = to != 0 ? std::min<int64_t>(to + 1, size) : size;
   localLeft_ = std::max<int64_t>(0, stop - from);
   t_.ContentLength = localLeft_;
