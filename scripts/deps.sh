@@ -17,8 +17,9 @@ packages=(
 )
 if [ "${1:-}" = "--windows" ]; then
   # The cross compiler (posix threads flavour, for std::thread), Wine, and
-  # GoogleTest's sources to build for the target.
-  packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest)
+  # GoogleTest's sources to build for the target, the header-only JSON
+  # library, and nginx for the upgrade served to a Windows program.
+  packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest nlohmann-json3-dev nginx)
 fi
 
 missing=()
