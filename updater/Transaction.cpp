@@ -84,9 +84,9 @@ TInstallResult Install(const std::vector<TQueueEntry>& Entries, const std::strin
   // build, which completes the install before anything else.
   std::vector<const TQueueEntry*> order;
   for (const auto& e : Entries)
-    if (e.Target != ProgramPath) order.push_back(&e);
+    if (!SamePath(e.Target, ProgramPath)) order.push_back(&e);
   for (const auto& e : Entries)
-    if (e.Target == ProgramPath) order.push_back(&e);
+    if (SamePath(e.Target, ProgramPath)) order.push_back(&e);
   std::set<std::string> folders;
   MaybeKillAfter(0);
   for (const TQueueEntry* e : order) {
@@ -98,7 +98,7 @@ TInstallResult Install(const std::vector<TQueueEntry>& Entries, const std::strin
         MakeExecutable(Download);
       } else {
         SetAttributes(Download, kAttrArchive);
-        if ((!replacing && LooksLikeProgram(Download)) || e->Target == ProgramPath) MakeExecutable(Download);
+        if ((!replacing && LooksLikeProgram(Download)) || SamePath(e->Target, ProgramPath)) MakeExecutable(Download);
       }
     };
     if (!MoveOver(e->Download, e->Target, settle)) {

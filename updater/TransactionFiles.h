@@ -13,6 +13,9 @@ bool IsPathSeparator(char C);
 bool IsAbsolutePath(const std::string& Path);
 // The part of Path up to and including its last separator ("." when none).
 std::string FolderPart(const std::string& Path);
+// Whether two full paths name the same file by their text: exactly equal
+// here; on Windows regardless of case and of which separator is used.
+bool SamePath(const std::string& A, const std::string& B);
 
 bool Exists(const std::string& Path);         // anything, links included
 bool IsRegularFile(const std::string& Path);  // not following links

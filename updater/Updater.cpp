@@ -84,7 +84,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   // upgrade again.
   ReleaseLock(lock);
 
-  const std::string setup = cmd.SetupMode && installed.SetupProgram != cmd.AppPath ? installed.SetupProgram : "";
+  const std::string setup = cmd.SetupMode && !SamePath(installed.SetupProgram, cmd.AppPath) ? installed.SetupProgram : "";
   const std::string first = setup.empty() ? cmd.AppPath : setup;
   const auto pid = StartProgram(first, cmd.RestartParams);
   if (pid < 0) std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", first.c_str(), std::strerror(errno));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -172,6 +173,27 @@ TEST_F(WinUpdater, KilledRunIsFinishedByTheNextRun) {
   EXPECT_TRUE(ReadText(app_) == newBuild_) << "the program is not the new build";
   EXPECT_FALSE(Exists(app_ + L".uTMP"));
   EXPECT_FALSE(Exists(queue_));
+}
+
+// The queue names the program in other letter case and with "/": it is
+// still the program, so it is moved last, after the data file.
+TEST_F(WinUpdater, ProgramIsKnownWhateverItsCaseAndSeparators) {
+  const std::string app = Utf8(app_), data = Utf8(folder_ + L"d\u00e4ta file.txt");
+  std::string other = app;
+  for (char& c : other) c = c == '\\' ? '/' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ASSERT_TRUE(::CopyFileW((HereFolder() + L"kv_win_app_new.exe").c_str(), (app_ + L".uTMP").c_str(), FALSE));
+  std::ofstream(Wide(data + kDownloadSuffix).c_str(), std::ios::binary) << "new data";
+  const std::string state = StateFolderFor(app);
+  ASSERT_TRUE(::CreateDirectoryW(Wide(state).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  std::string text;
+  ASSERT_TRUE(FormatQueue({{app + kDownloadSuffix, other}, {data + kDownloadSuffix, data}}, text));
+  ASSERT_TRUE(WriteFileDurably(QueuePath(state), text));
+  EXPECT_EQ(RunUpdater({{L"KELVORA_UPDATER_KILL_AFTER", L"1"}}), 9u);
+  EXPECT_EQ(ReadText(folder_ + L"d\u00e4ta file.txt"), "new data");
+  EXPECT_TRUE(ReadText(app_) != newBuild_) << "the program was not moved last";
+  EXPECT_EQ(RunUpdater(), 0u);
+  EXPECT_TRUE(ReadText(app_) == newBuild_) << "the program is not the new build";
+  EXPECT_EQ(LogWith("new /afterupgrade"), "new /afterupgrade\n");
 }
 
 // Another program holds a target open (no sharing) for a moment: the move

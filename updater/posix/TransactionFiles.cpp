@@ -59,6 +59,7 @@ std::string FolderPart(const std::string& Path) {
   return slash == std::string::npos ? std::string(".") : Path.substr(0, slash + 1);
 }
 
+bool SamePath(const std::string& A, const std::string& B) { return A == B; }
 
 void SyncFolder(const std::string& Folder) {
   const int fd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

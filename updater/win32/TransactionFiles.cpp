@@ -30,6 +30,14 @@ std::string FolderPart(const std::string& Path) {
   return end == 0 ? std::string(".") : Path.substr(0, end);
 }
 
+bool SamePath(const std::string& A, const std::string& B) {
+  // The file system's own rule: ordinal, case-insensitive, "/" and "\\" alike.
+  std::wstring a = Wide(A), b = Wide(B);
+  for (std::wstring* s : {&a, &b}) std::replace(s->begin(), s->end(), L'/', L'\\');
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
 bool Exists(const std::string& Path) { return ::GetFileAttributesW(Wide(Path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsRegularFile(const std::string& Path) {
