@@ -49,6 +49,7 @@ class TkvConsoleUpgradeUI : public TkvUpgradeUI {
   void Say(const std::string& Text);
   void EndProgressLine();
   void DrawProgress();
+  void Put(const std::string& Text);
 
   // The latest progress report of the current file.
   struct TProgress {
@@ -59,8 +60,11 @@ class TkvConsoleUpgradeUI : public TkvUpgradeUI {
   TMode mode_;
   std::FILE* in_;
   std::FILE* out_;
-  std::FILE* tty_ = nullptr;  // opened here, closed by the destructor
+  std::FILE* ttyIn_ = nullptr;   // the terminal, opened here and closed by
+  std::FILE* ttyOut_ = nullptr;  // the destructor (one stream on Linux)
   bool terminal_ = false;  // out_ is a terminal: redraw in place
+  bool erases_ = true;     // the terminal erases to the end of a line on "\033[K"
+  int drawnColumns_ = 0;   // the width of the line drawn last
   bool open_ = false;
   bool progressShown_ = false;     // a redrawn line is open on the terminal
   bool progressPending_ = false;   // the latest report is not on screen yet

@@ -1,7 +1,5 @@
 // The upgrade component: defaults, stored properties, start-up, the
 // automatic-check timer and CheckUpdates.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 

@@ -1,25 +1,26 @@
 // The download sequence: one listed file after another through the single
 // transfer slot, each written next to its target under a part name and
 // renamed to its ".uTMP" name once complete.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 
 #include "kelvora/Application.h"
+#include "kelvora/FileCalls.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
 #include "ui/ProgressFigures.h"
+#include "updater/TransactionFiles.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
 
 namespace {
 
-// The file-name part of a path ("/" separated).
+// The file-name part of a path.
 std::string NamePart(const std::string& Path) {
-  size_t slash = Path.rfind('/');
-  return slash == std::string::npos ? Path : Path.substr(slash + 1);
+  size_t start = Path.size();
+  while (start > 0 && !updater::IsPathSeparator(Path[start - 1])) --start;
+  return Path.substr(start);
 }
 
 }  // namespace
@@ -47,7 +48,7 @@ void TkvKelvora::StartNextFile(bool First) {
   } else {
     // A skipped file leaves nothing: its part file, if any, was never filled.
     if (run_ && static_cast<size_t>(fileIndex_) < targets_.size())
-      ::unlink(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]).c_str());
+      updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
     ++fileIndex_;
   }
   const int count = fileList_.Count();
@@ -107,7 +108,7 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
   if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileList_.Count() > 1) {
     const std::string final = currentTarget_.substr(0, currentTarget_.size() - 5);
     if (utils::LowerCase(NamePart(final)) != utils::LowerCase(NamePart(CurrentExeName())) &&
-        ::access(final.c_str(), F_OK) == 0)
+        detail::PathExists(final))
       ContinueDownload = ContentLength != FileSizeOf(final);
   }
   if (OnFileStart) OnFileStart(this, URL(), ContentLength, serverFileTime_, ContinueDownload);

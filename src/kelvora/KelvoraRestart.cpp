@@ -1,7 +1,5 @@
 // The end of an upgrade: the updater program is written to a private folder
 // that can run it and started; the application closes only once it runs.
-#include <unistd.h>
-
 #include "kelvora/Application.h"
 #include "kelvora/StateFolder.h"
 #include "kelvora/UpdaterFile.h"
@@ -39,7 +37,7 @@ void TkvKelvora::LaunchUpdater(const std::string& Params) {
     // with the parameters are its two arguments, so a blank in the program's
     // path or in the restart parameters survives.
     pid = detail::StartUpdater(file, {file.Path, CurrentExeName(), "+" + Params}, run_ ? run_->LockFd() : -1);
-    if (pid < 0) ::unlinkat(file.Dir, detail::kUpdaterFileName, 0);
+    if (pid < 0) detail::RemoveUpdaterFile(file);
   }
   if (pid < 0) {
     // The application stays; nothing of the upgrade is left behind.

@@ -2,35 +2,34 @@
 // downloads, the commit of the queue once every file is complete, the removal
 // of the run's files when it fails, and the completion of an install that was
 // cut short, at the next start.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <set>
 
 #include "kelvora/Application.h"
+#include "kelvora/FileCalls.h"
 #include "kelvora/StateFolder.h"
 #include "kelvora/Streams.h"
 #include "kelvora/UpdaterFile.h"
 #include "kelvora/UpdaterProgram.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
+#include "updater/TransactionFiles.h"
 
 namespace kelvora {
 
 namespace {
 
-bool IsFolder(const std::string& Path) {
-  struct stat st {};
-  return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+bool HasSeparator(const std::string& Path) {
+  return std::any_of(Path.begin(), Path.end(), updater::IsPathSeparator);
 }
 
-bool Exists(const std::string& Path) {
-  struct stat st {};
-  return ::lstat(Path.c_str(), &st) == 0;
+// The folder of Path with its last separator; the name after it.
+std::string FolderOf(const std::string& Path) {
+  size_t end = Path.size();
+  while (end > 0 && !updater::IsPathSeparator(Path[end - 1])) --end;
+  return Path.substr(0, end);
 }
-
-std::string FolderOf(const std::string& Path) { return Path.substr(0, Path.rfind('/') + 1); }
+std::string NameOf(const std::string& Path) { return Path.substr(FolderOf(Path).size()); }
 
 }  // namespace
 
@@ -71,14 +70,15 @@ bool TkvKelvora::BeginRun() {
     if (target.empty()) {
       final = CurrentFolder() + UrlToFileName(fileList_.GetName(i));
     } else {
-      // Info files written for other systems separate folders with "\\".
+      // Info files written for other systems separate folders otherwise.
       final = target;
-      std::replace(final.begin(), final.end(), '\\', '/');
+      for (char& c : final)
+        if (c == '\\' || c == '/') c = updater::kPathSeparator;
       final = ExpandFolderMacros(final, true);
-      if (final.find('/') == std::string::npos) final = CurrentFolder() + final;
+      if (!HasSeparator(final)) final = CurrentFolder() + final;
       fileList_.SetValue(i, final);
     }
-    if (final.back() == '/' || IsFolder(final)) {
+    if (updater::IsPathSeparator(final.back()) || detail::IsFolder(final)) {
       FailRun(FormatLangText(ltCannotWrite, {final}));  // a folder cannot be replaced by a file
       return false;
     }
@@ -108,25 +108,24 @@ bool TkvKelvora::CommitRun() {
   // is among them.
   std::vector<updater::TQueueEntry> entries, plain;
   const std::string program = CurrentExeName();
-  const std::string programName = program.substr(program.rfind('/') + 1);
   bool programSettled = false;
   for (int i = 0; i < fileList_.Count() && i < static_cast<int>(targets_.size()); ++i) {
     const std::string download = detail::DownloadNameOf(targets_[i]);
-    if (!Exists(download)) continue;  // skipped
+    if (!updater::Exists(download)) continue;  // skipped
     if (fileList_.GetValue(i).empty()) {
       plain.push_back({download, targets_[i], false});
-      programSettled = programSettled || targets_[i] == program;
+      programSettled = programSettled || updater::SamePath(targets_[i], program);
     } else {
       entries.push_back({download, targets_[i], false});
     }
   }
   std::sort(plain.begin(), plain.end(), [](const auto& A, const auto& B) { return A.Target < B.Target; });
   for (auto& e : plain) {
-    const std::string name = e.Target.substr(e.Target.rfind('/') + 1);
+    const std::string name = NameOf(e.Target);
     if (!programSettled && name.size() >= 3 && name.compare(name.size() - 3, 3, "exe") == 0) {
       programSettled = true;
       if (foundMethod_ == umUseExternalSetup)
-        e.Setup = e.Target != program;
+        e.Setup = !updater::SamePath(e.Target, program);
       else
         e.Target = program;
     }
@@ -162,8 +161,8 @@ void TkvKelvora::DeleteTempFiles() {
 
 void TkvKelvora::RecoverInterruptedUpgrade() {
   // A left-over updater program; failures do not matter.
-  ::unlink(UpdaterPath().c_str());
-  ::unlink((StateFolder() + detail::kUpdaterFileName).c_str());
+  updater::RemoveFile(UpdaterPath());
+  updater::RemoveFile(StateFolder() + detail::kUpdaterFileName);
   detail::TUpgradeRun run(CurrentExeName());
   if (run.Begin(false) == detail::TUpgradeRun::TBegin::Ok) recoveredAtStart_ = run.Recovered();
 }

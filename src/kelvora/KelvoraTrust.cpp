@@ -1,8 +1,6 @@
 // The trust layer's part of the engine: the info file's signature and expiry
 // before anything is acted on, and each download's size and SHA-256 before
 // it counts as done.
-#include <unistd.h>
-
 #include <ctime>
 
 #include "kelvora/InfoFile.h"
@@ -10,6 +8,7 @@
 #include "kelvora/kvKelvora.h"
 #include "kelvora/trust/DownloadCheck.h"
 #include "kelvora/trust/InfoTrust.h"
+#include "updater/TransactionFiles.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
@@ -103,8 +102,8 @@ void TkvKelvora::RefuseDownload() {
   // Whichever name the download has reached; the abort removes the rest of
   // the run's files.
   if (!currentTarget_.empty()) {
-    ::unlink(currentTarget_.c_str());
-    ::unlink(detail::PartNameOf(currentTarget_.substr(0, currentTarget_.size() - 5)).c_str());
+    updater::RemoveFile(currentTarget_);
+    updater::RemoveFile(detail::PartNameOf(currentTarget_.substr(0, currentTarget_.size() - 5)));
   }
   VerificationFailed(reason);
   AbortUpgrade();

@@ -1,12 +1,9 @@
 #include "kelvora/ReleaseRecord.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
+#include "kelvora/FileCalls.h"
 #include "kelvora/StateFolder.h"
+#include "updater/Transaction.h"
+#include "updater/TransactionFiles.h"
 
 namespace kelvora {
 
@@ -27,34 +24,19 @@ bool SplitLines(const std::string& Text, size_t Count, std::string* Lines) {
   return start == Text.size();
 }
 
-bool WriteAll(int Fd, const std::string& Data) {
-  size_t done = 0;
-  while (done < Data.size()) {
-    const ssize_t n = ::write(Fd, Data.data() + done, Data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<TReleaseRecord> ReadReleaseRecord(const std::string& Path) {
-  const int fd = ::open(Path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
+  // A regular file of bounded size only: the folder is private, but the
+  // record is read at every start.
   std::string text;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    char buf[4096];
-    for (;;) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0 || text.size() + static_cast<size_t>(n) > kMaxRecordSize) break;
-      text.append(buf, static_cast<size_t>(n));
-    }
-  }
-  ::close(fd);
+  bool fits = true;
+  if (!updater::IsRegularFile(Path) || !detail::ReadInChunks(Path, [&](const char* Data, size_t Size) {
+        fits = text.size() + Size <= kMaxRecordSize;
+        if (fits) text.append(Data, Size);
+        return fits;
+      }) || !fits)
+    return std::nullopt;
   std::string lines[4];
   if (!SplitLines(text, 4, lines) || lines[0] != kMagic) return std::nullopt;
   if (lines[1] != "pending" && lines[1] != "confirmed") return std::nullopt;
@@ -64,21 +46,10 @@ std::optional<TReleaseRecord> ReadReleaseRecord(const std::string& Path) {
 bool WriteReleaseRecord(const std::string& Path, const TReleaseRecord& Record) {
   // A line break inside a value would change the record's meaning.
   if (Record.InfoURL.find('\n') != std::string::npos || Record.Release.find('\n') != std::string::npos) return false;
-  const size_t slash = Path.rfind('/');
-  if (slash != std::string::npos) ::mkdir(Path.substr(0, slash).c_str(), 0700);  // fails harmlessly when present
+  detail::MakePrivateFolder(updater::FolderPart(Path));  // fails harmlessly when present
   const std::string text = std::string(kMagic) + "\n" + (Record.Confirmed ? "confirmed" : "pending") + "\n" +
                            Record.InfoURL + "\n" + Record.Release + "\n";
-  const std::string part = Path + ".part";
-  ::unlink(part.c_str());
-  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!written || ::rename(part.c_str(), Path.c_str()) != 0) {
-    ::unlink(part.c_str());
-    return false;
-  }
-  return true;
+  return updater::WriteFileDurably(Path, text);
 }
 
 std::string ReleaseRecordPath() { return StateFolder() + "installed-release"; }

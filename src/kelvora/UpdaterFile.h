@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,10 @@ namespace kelvora::detail {
 
 inline constexpr const char* kUpdaterFileName = "AppUpdate.exe";
 
-// True when Folder is private to this user (a folder of its own, mode 0700),
-// on a file system that lets programs run and with room for Size bytes.
+// True when Folder is private to this user (on Linux a folder of its own,
+// mode 0700; on Windows a real folder, not a link, whose access list is the
+// user's), on a file system that lets programs run and with room for Size
+// bytes.
 bool CanRunProgramsIn(const std::string& Folder, std::size_t Size);
 
 // The folder (ending in "/") the updater is written to: the private
@@ -22,17 +25,26 @@ std::string ChooseUpdaterFolder(const std::string& StateFolder, std::size_t Size
 // The updater written into Folder: a new file (an older one is removed
 // first), never a link or a file somebody else left, in a folder checked
 // through the descriptor the file is created in. Folder stays open in Dir so
-// that the path can be checked again right before the start.
+// that the path can be checked again right before the start (on Windows the
+// folder and the file stay open in a way that keeps both from being
+// renamed, deleted or written until the start).
 struct TUpdaterFile {
-  int Dir = -1;
+  std::intptr_t Dir = -1;   // a descriptor; a handle on Windows
+  std::intptr_t Held = -1;  // the written file's handle (Windows)
   std::string Path;
+  TUpdaterFile() = default;
+  TUpdaterFile(const TUpdaterFile&) = delete;
+  TUpdaterFile& operator=(const TUpdaterFile&) = delete;
   ~TUpdaterFile();
 };
 bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUpdaterFile& File);
 
 // Starts the written updater with Args (Args[0] is its path), handing over
-// LockFd and naming this process as the one to wait for. The process id, or
-// -1 (errno) when it does not run.
-int StartUpdater(const TUpdaterFile& File, const std::vector<std::string>& Args, int LockFd);
+// LockFd (on Windows the updater takes the lock itself once the application
+// lets go of it) and naming this process as the one to wait for. The process
+// id, or -1 (errno) when it does not run.
+int StartUpdater(TUpdaterFile& File, const std::vector<std::string>& Args, int LockFd);
+// Deletes the written updater again (it did not start).
+void RemoveUpdaterFile(TUpdaterFile& File);
 
 }  // namespace kelvora::detail

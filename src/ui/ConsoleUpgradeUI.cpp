@@ -1,29 +1,28 @@
 #include "kelvora/ConsoleUpgradeUI.h"
 
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "kelvora/LoopBackend.h"
+#include "ui/Terminal.h"
 
 namespace kelvora {
 
 TkvConsoleUpgradeUI::TkvConsoleUpgradeUI(TMode Mode, std::FILE* In, std::FILE* Out)
     : mode_(Mode), in_(In), out_(Out) {
   if (in_ == nullptr || out_ == nullptr) {
-    tty_ = std::fopen("/dev/tty", "r+");
-    if (in_ == nullptr) in_ = tty_;
-    if (out_ == nullptr) out_ = tty_ != nullptr ? tty_ : stderr;
+    detail::OpenTerminal(ttyIn_, ttyOut_);
+    if (in_ == nullptr) in_ = ttyIn_;
+    if (out_ == nullptr) out_ = ttyOut_ != nullptr ? ttyOut_ : stderr;
   }
-  terminal_ = ::isatty(::fileno(out_)) != 0;
+  terminal_ = detail::IsTerminal(out_);
+  if (terminal_) erases_ = detail::PrepareTerminal(out_);
 }
 
-TkvConsoleUpgradeUI::~TkvConsoleUpgradeUI() {
-  if (tty_ != nullptr) std::fclose(tty_);
-}
+TkvConsoleUpgradeUI::~TkvConsoleUpgradeUI() { detail::CloseTerminal(ttyIn_, ttyOut_); }
+
+void TkvConsoleUpgradeUI::Put(const std::string& Text) { detail::WriteText(out_, Text); }
 
 bool TkvConsoleUpgradeUI::Interactive() { return mode_ == cmAsk && in_ != nullptr; }
 
@@ -47,35 +46,29 @@ void TkvConsoleUpgradeUI::Say(const std::string& Text) {
       lines += Text[i];
     }
   }
-  std::fputs(lines.c_str(), out_);
-  if (lines.empty() || lines.back() != '\n') std::fputc('\n', out_);
+  if (lines.empty() || lines.back() != '\n') lines += '\n';
+  Put(lines);
   std::fflush(out_);
 }
 
 void TkvConsoleUpgradeUI::EndProgressLine() {
   // The end of a file always shows its last figures.
   if (progressPending_) DrawProgress();
-  if (progressShown_) std::fputc('\n', out_);
+  if (progressShown_) Put("\n");
   progressShown_ = false;
   progressTenths_ = 0;
 }
 
 std::string TkvConsoleUpgradeUI::ReadLine(bool Echo) {
-  termios saved{};
-  const int fd = ::fileno(in_);
-  const bool tty = ::isatty(fd) != 0;
-  if (!Echo && tty && ::tcgetattr(fd, &saved) == 0) {
-    termios quiet = saved;
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    ::tcsetattr(fd, TCSAFLUSH, &quiet);
-  }
+  const bool tty = detail::IsTerminal(in_);
   std::string line;
-  int c;
-  while ((c = std::fgetc(in_)) != EOF && c != '\n') line += static_cast<char>(c);
-  if (!Echo && tty) {
-    ::tcsetattr(fd, TCSAFLUSH, &saved);
-    std::fputc('\n', out_);
+  {
+    std::optional<detail::TEchoOff> quiet;
+    if (!Echo && tty) quiet.emplace(in_);
+    int c;
+    while ((c = std::fgetc(in_)) != EOF && c != '\n') line += static_cast<char>(c);
   }
+  if (!Echo && tty) Put("\n");
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
@@ -90,7 +83,7 @@ bool TkvConsoleUpgradeUI::AskYesNo(const std::string& Question) {
     return false;
   }
   for (int tries = 0; tries < 5; ++tries) {
-    std::fputs((Question + " [y/n] ").c_str(), out_);
+    Put(Question + " [y/n] ");
     std::fflush(out_);
     if (std::feof(in_)) break;
     std::string a = ReadLine(true);
@@ -113,11 +106,11 @@ bool TkvConsoleUpgradeUI::AskPassword(const std::string& Text, std::string& User
                              : "No terminal to ask for a password on: cancelled.");
     return false;
   }
-  std::fprintf(out_, "User name [%s]: ", Username.c_str());
+  Put("User name [" + Username + "]: ");
   std::fflush(out_);
   std::string user = ReadLine(true);
   if (std::feof(in_) && user.empty()) return false;
-  std::fputs("Password: ", out_);
+  Put("Password: ");
   std::fflush(out_);
   std::string pass = ReadLine(false);
   if (!user.empty()) Username = user;
@@ -222,16 +215,22 @@ void TkvConsoleUpgradeUI::DrawProgress() {
   if (!terminal_) {
     // A log: one plain line, no control characters.
     progressTenths_ = std::max(progressTenths_, p.Percents / 10);
-    std::fprintf(out_, "%s\n", ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, 0).c_str());
+    Put(ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, 0) + "\n");
     std::fflush(out_);
     return;
   }
-  int width = 80;
-  winsize ws{};
-  if (::ioctl(::fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) width = ws.ws_col;
+  const int columns = detail::TerminalWidth(out_);
+  const int width = columns > 0 ? columns : 80;
   // One column short of the edge, so that the cursor never wraps.
-  const std::string line = ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, width - 1);
-  std::fprintf(out_, "\r%s\033[K", line.c_str());
+  std::string line = ProgressLine(p.Percents, p.TotalPercents, size_, p.Rate, p.TimeLeft, width - 1);
+  const int drawn = TerminalColumns(line);
+  if (erases_) {
+    line += "\033[K";
+  } else if (progressShown_ && drawn < drawnColumns_) {
+    line += std::string(static_cast<size_t>(drawnColumns_ - drawn), ' ');  // over the longer line before
+  }
+  drawnColumns_ = drawn;
+  Put("\r" + line);
   std::fflush(out_);
   progressShown_ = true;
   lastDraw_ = std::chrono::steady_clock::now();

@@ -3,6 +3,7 @@
 #include "kelvora/Application.h"
 #include "kelvora/ConsoleUpgradeUI.h"
 #include "kelvora/kvUtils.h"
+#include "updater/TransactionFiles.h"
 
 namespace kelvora {
 
@@ -22,7 +23,9 @@ std::string ProgramTitle() {
   const std::string& title = Application().Title();
   if (title.find_first_not_of(" \t") != std::string::npos) return title;
   const std::string& exe = CurrentExeName();
-  return exe.substr(exe.rfind('/') + 1);
+  size_t start = exe.size();
+  while (start > 0 && !updater::IsPathSeparator(exe[start - 1])) --start;
+  return exe.substr(start);
 }
 
 }  // namespace kelvora

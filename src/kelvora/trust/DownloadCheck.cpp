@@ -1,27 +1,24 @@
 #include "kelvora/trust/DownloadCheck.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "kelvora/FileCalls.h"
 #include "kelvora/trust/Crypto.h"
 
 namespace kelvora::trust {
 
 std::string CheckDownload(const std::string& Path, const TFileHash& Expected) {
-  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Path + ": cannot be read for its check";
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_size != Expected.Size) {
-    ::close(fd);
-    return Path + ": " + std::to_string(st.st_size) + " bytes instead of " + std::to_string(Expected.Size);
-  }
+  const std::int64_t size = detail::FileSize(Path);
+  if (size < 0) return Path + ": cannot be read for its check";
+  if (size != Expected.Size) return Path + ": " + std::to_string(size) + " bytes instead of " + std::to_string(Expected.Size);
   TSha256 hash;
-  char buf[64 * 1024];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) hash.Update(buf, static_cast<size_t>(n));
-  ::close(fd);
-  if (n < 0) return Path + ": cannot be read for its check";
+  std::int64_t read = 0;
+  const bool ok = detail::ReadInChunks(Path, [&](const char* Data, std::size_t Size) {
+    hash.Update(Data, Size);
+    read += static_cast<std::int64_t>(Size);
+    return read <= Expected.Size;
+  });
+  if (!ok) return Path + ": cannot be read for its check";
+  // The file may have changed since its size was taken.
+  if (read != Expected.Size) return Path + ": " + std::to_string(read) + " bytes instead of " + std::to_string(Expected.Size);
   if (hash.HexDigest() != Expected.Sha256) return Path + ": SHA-256 does not match the info file";
   return {};
 }

@@ -1,0 +1,27 @@
+// The engine's few file calls that differ between systems (linux/ and win32/
+// FileCalls.cpp). Paths are UTF-8; the rest of the engine's file work uses
+// the updater's own TransactionFiles.h.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kelvora::detail {
+
+bool IsFolder(const std::string& Path);    // following links
+bool PathExists(const std::string& Path);  // following links
+// Makes the folder Path, private to this user; true when it exists.
+bool MakePrivateFolder(const std::string& Path);
+// Appends Text to Path (created private when missing) and flushes it to
+// disk; false (with errno) when any step fails.
+bool AppendDurably(const std::string& Path, const std::string& Text);
+// The size of the file at Path, -1 when it cannot be read.
+std::int64_t FileSize(const std::string& Path);
+// Hands the file's bytes to Chunk, block by block, until the end or until
+// Chunk returns false. False when the file cannot be opened or read.
+bool ReadInChunks(const std::string& Path, const std::function<bool(const char*, std::size_t)>& Chunk);
+// Closes a descriptor the updater's OpenLock returned.
+void CloseLock(int Fd);
+
+}  // namespace kelvora::detail

@@ -1,0 +1,93 @@
+// The engine's system-specific file calls and the run's file steps on
+// Linux: descriptors, O_NOFOLLOW, fsync.
+#include "kelvora/FileCalls.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "kelvora/UpgradeRun.h"
+
+namespace kelvora::detail {
+
+bool IsFolder(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& Path) { return ::access(Path.c_str(), F_OK) == 0; }
+
+bool MakePrivateFolder(const std::string& Path) { return ::mkdir(Path.c_str(), 0700) == 0 || errno == EEXIST; }
+
+bool AppendDurably(const std::string& Path, const std::string& Text) {
+  const int fd = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, Text.data(), Text.size()) == static_cast<ssize_t>(Text.size()) && ::fsync(fd) == 0;
+  const int err = errno;
+  ::close(fd);
+  errno = ok ? 0 : (err != 0 ? err : ENOSPC);
+  return ok;
+}
+
+std::int64_t FileSize(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+bool ReadInChunks(const std::string& Path, const std::function<bool(const char*, std::size_t)>& Chunk) {
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buf[64 * 1024];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0)
+    if (!Chunk(buf, static_cast<size_t>(n))) break;
+  ::close(fd);
+  return n >= 0;
+}
+
+void CloseLock(int Fd) {
+  if (Fd >= 0) ::close(Fd);
+}
+
+bool CreatePart(const std::string& Part) {
+  if (::unlink(Part.c_str()) != 0 && errno != ENOENT) return false;
+  const int fd = ::open(Part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool RemoveForeignDownload(const std::string& Download) {
+  return ::unlink(Download.c_str()) == 0 || errno == ENOENT;
+}
+
+bool CompleteDownload(const std::string& Part, const std::string& Download) {
+  const int fd = ::open(Part.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  bool ok = fd >= 0;
+  if (ok) {
+    // A full disk or an I/O error of delayed writes shows here at the latest.
+    ok = ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+  }
+  if (ok && ::rename(Part.c_str(), Download.c_str()) == 0) return true;
+  const int err = errno;
+  ::unlink(Part.c_str());
+  errno = err;
+  return false;
+}
+
+bool CanWriteFolder(const std::string& Folder) {
+  std::string probe = Folder + (Folder.empty() || Folder.back() != '/' ? "/" : "") + ".kelvora-probe-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+}  // namespace kelvora::detail

@@ -1,0 +1,87 @@
+#include "kelvora/UpdaterFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "kelvora/kvUtils.h"
+#include "platform/Process.h"
+#include "updater/Transaction.h"
+
+namespace kelvora::detail {
+
+namespace {
+
+bool PrivateFolder(int Fd) {
+  struct stat st {};
+  return ::fstat(Fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+}  // namespace
+
+TUpdaterFile::~TUpdaterFile() {
+  if (Dir >= 0) ::close(static_cast<int>(Dir));
+}
+
+bool CanRunProgramsIn(const std::string& Folder, std::size_t Size) {
+  const int fd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct statvfs vfs {};
+  const bool ok = PrivateFolder(fd) && ::fstatvfs(fd, &vfs) == 0 && (vfs.f_flag & ST_NOEXEC) == 0 &&
+                  static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize >= Size;
+  ::close(fd);
+  return ok;
+}
+
+bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUpdaterFile& File) {
+  File.Path = Folder + (Folder.empty() || Folder.back() != '/' ? "/" : "") + kUpdaterFileName;
+  const int dir = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  File.Dir = dir;
+  if (dir < 0) return false;
+  if (!PrivateFolder(dir)) {
+    errno = EPERM;
+    return false;
+  }
+  if (Program.empty()) {
+    errno = ENOEXEC;
+    return false;
+  }
+  ::unlinkat(dir, kUpdaterFileName, 0);
+  const int fd = ::openat(dir, kUpdaterFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
+  if (fd < 0) return false;
+  bool ok = updater::WriteAll(fd, Program.data(), Program.size()) &&
+            ::fchmod(fd, 0700) == 0 && ::fsync(fd) == 0;
+  const int err = errno;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) return true;
+  ::unlinkat(dir, kUpdaterFileName, 0);
+  errno = err != 0 ? err : EIO;
+  return false;
+}
+
+int StartUpdater(TUpdaterFile& File, const std::vector<std::string>& Args, int LockFd) {
+  // Started by its path (a script must be able to open itself), once the
+  // path is seen to lead to the very file written in the folder checked.
+  struct stat written {}, byPath {}, dir {}, dirByPath {};
+  const std::string folder = File.Path.substr(0, File.Path.rfind('/') + 1);
+  const int dirFd = static_cast<int>(File.Dir);
+  if (dirFd < 0 || ::fstatat(dirFd, kUpdaterFileName, &written, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::lstat(File.Path.c_str(), &byPath) != 0 || ::fstat(dirFd, &dir) != 0 ||
+      ::lstat(folder.c_str(), &dirByPath) != 0 || written.st_ino != byPath.st_ino ||
+      written.st_dev != byPath.st_dev || dir.st_ino != dirByPath.st_ino || dir.st_dev != dirByPath.st_dev ||
+      !S_ISREG(byPath.st_mode) || !S_ISDIR(dirByPath.st_mode)) {
+    errno = EPERM;
+    return -1;
+  }
+  const std::vector<std::string> env = {"KELVORA_APP_PID=" + std::to_string(::getpid())};
+  return platform::SpawnProgram(File.Path, Args, LockFd, env);
+}
+
+void RemoveUpdaterFile(TUpdaterFile& File) {
+  if (File.Dir >= 0) ::unlinkat(static_cast<int>(File.Dir), kUpdaterFileName, 0);
+}
+
+}  // namespace kelvora::detail
