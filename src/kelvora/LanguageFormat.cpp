@@ -1,8 +1,5 @@
 #include "kelvora/LanguageFormat.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -154,16 +151,6 @@ std::string FormatWith(std::string_view Format, std::span<const TkvLangArg> Args
     }
   }
   return out;
-}
-
-std::string UserDecimalSeparator() {
-  // An empty name takes LC_ALL, else LC_NUMERIC, else LANG.
-  const locale_t locale = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
-  if (!locale) return ".";
-  const char* radix = nl_langinfo_l(RADIXCHAR, locale);
-  std::string separator = radix && *radix ? radix : ".";
-  freelocale(locale);
-  return separator;
 }
 
 }  // namespace detail

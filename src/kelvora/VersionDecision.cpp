@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "kelvora/InfoFile.h"
+#include "kelvora/SystemTime.h"
 #include "kelvora/kvUtils.h"
 #include "utils/DateUtils.h"
 #include "utils/TextUtils.h"
@@ -34,7 +35,7 @@ bool ParseEngineDate(const std::string& Text, TDateTime& Date) {
 TDateTime TodayDate() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  ::localtime_r(&now, &local);
+  detail::LocalTime(now, local);
   TDateTime d = 0;
   utils::TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, d);
   return d;

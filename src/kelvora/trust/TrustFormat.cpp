@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "kelvora/SystemTime.h"
+
 namespace kelvora::trust {
 
 namespace {
@@ -87,8 +89,8 @@ std::optional<int64_t> ParseExpires(std::string_view Value) {
   }
   if (tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 59) return std::nullopt;
   const std::tm asked = tm;
-  const time_t t = ::timegm(&tm);
-  // timegm normalises 02-30 into March: such a date does not exist.
+  const time_t t = detail::UtcSeconds(tm);
+  // The conversion normalises 02-30 into March: such a date does not exist.
   if (tm.tm_mday != asked.tm_mday || tm.tm_mon != asked.tm_mon) return std::nullopt;
   return static_cast<int64_t>(t) + (wholeDay ? 86400 : 0);
 }

@@ -1,0 +1,158 @@
+// The engine's system-specific file calls and the run's file steps on
+// Windows: wide-character calls, FlushFileBuffers, MoveFileExW with
+// write-through.
+#include "kelvora/FileCalls.h"
+
+#include <io.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+
+#include "kelvora/UpgradeRun.h"
+#include "updater/TransactionFiles.h"
+#include "updater/win32/Wide.h"
+
+namespace kelvora::detail {
+
+using updater::ErrnoFromLastError;
+using updater::Wide;
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Closes H keeping errno (set from the failure before).
+void CloseKeepingErrno(HANDLE H) {
+  const int err = errno;
+  ::CloseHandle(H);
+  errno = err;
+}
+
+bool WriteWhole(HANDLE H, const std::string& Text) {
+  size_t done = 0;
+  while (done < Text.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(Text.size() - done, 1u << 30));
+    DWORD n = 0;
+    if (!::WriteFile(H, Text.data() + done, chunk, &n, nullptr)) {
+      ErrnoFromLastError();
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsFolder(const std::string& Path) {
+  const DWORD attr = ::GetFileAttributesW(Wide(Path).c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool PathExists(const std::string& Path) { return ::GetFileAttributesW(Wide(Path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool MakePrivateFolder(const std::string& Path) {
+  // The folder inherits the access list of the program's folder.
+  return ::CreateDirectoryW(Wide(Path).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool AppendDurably(const std::string& Path, const std::string& Text) {
+  const HANDLE h = ::CreateFileW(Wide(Path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return false;
+  }
+  bool ok = WriteWhole(h, Text);
+  if (ok && !::FlushFileBuffers(h)) {
+    ErrnoFromLastError();
+    ok = false;
+  }
+  CloseKeepingErrno(h);
+  if (ok) errno = 0;
+  return ok;
+}
+
+std::int64_t FileSize(const std::string& Path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(Wide(Path).c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool ReadInChunks(const std::string& Path, const std::function<bool(const char*, std::size_t)>& Chunk) {
+  const HANDLE h = ::CreateFileW(Wide(Path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  static constexpr DWORD kBlock = 64 * 1024;
+  std::string buf(kBlock, '\0');
+  DWORD n = 0;
+  bool ok;
+  while ((ok = ::ReadFile(h, buf.data(), kBlock, &n, nullptr) != 0) && n > 0)
+    if (!Chunk(buf.data(), n)) break;
+  ::CloseHandle(h);
+  return ok;
+}
+
+void CloseLock(int Fd) {
+  if (Fd >= 0) ::_close(Fd);
+}
+
+bool CreatePart(const std::string& Part) {
+  // Whatever holds the name (a link planted there included) goes first.
+  if (!updater::RemoveFile(Part) && errno != ENOENT) return false;
+  const HANDLE h = ::CreateFileW(Wide(Part).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return false;
+  }
+  ::CloseHandle(h);
+  return true;
+}
+
+bool RemoveForeignDownload(const std::string& Download) { return updater::RemoveFile(Download) || errno == ENOENT; }
+
+bool CompleteDownload(const std::string& Part, const std::string& Download) {
+  const std::wstring part = Wide(Part);
+  // A full disk or an I/O error of delayed writes shows here at the latest.
+  const HANDLE h = ::CreateFileW(part.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  bool ok = h != INVALID_HANDLE_VALUE;
+  if (ok) {
+    ok = ::FlushFileBuffers(h) != 0;
+    if (!ok) ErrnoFromLastError();
+    CloseKeepingErrno(h);
+  } else {
+    ErrnoFromLastError();
+  }
+  if (ok && ::MoveFileExW(part.c_str(), Wide(Download).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  if (ok) ErrnoFromLastError();
+  const int err = errno;
+  ::DeleteFileW(part.c_str());
+  errno = err;
+  return false;
+}
+
+bool CanWriteFolder(const std::string& Folder) {
+  static std::atomic<unsigned> counter{0};
+  std::string probe = Folder;
+  if (probe.empty() || !updater::IsPathSeparator(probe.back())) probe += '\\';
+  probe += ".kelvora-probe-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
+  // Removed by the system as soon as it is closed.
+  const HANDLE h = ::CreateFileW(Wide(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return false;
+  }
+  ::CloseHandle(h);
+  return true;
+}
+
+}  // namespace kelvora::detail
