@@ -15,6 +15,24 @@ std::wstring Wide(const std::string& Utf8) {
   return out;
 }
 
+bool WideExact(const std::string& Utf8, std::wstring& Out) {
+  Out.clear();
+  if (Utf8.empty()) return true;
+  if (Utf8.find('\0') != std::string::npos || Utf8.size() > INT_MAX) {
+    errno = EILSEQ;
+    return false;
+  }
+  const int in = static_cast<int>(Utf8.size());
+  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, Utf8.data(), in, nullptr, 0);
+  if (n <= 0) {
+    errno = EILSEQ;
+    return false;
+  }
+  Out.resize(static_cast<std::size_t>(n));
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, Utf8.data(), in, Out.data(), n);
+  return true;
+}
+
 std::string Utf8(const wchar_t* Text, std::size_t Length) {
   if (Text == nullptr || Length == 0 || Length > INT_MAX) return {};
   const int in = static_cast<int>(Length);
