@@ -34,8 +34,8 @@ bool IsPrivateFolder(const std::string& Path);
 // Linux: $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp/kelvora-<uid> (created
 // with mode 0700 when missing); the first that passes IsPrivateFolder.
 // Windows: the user's temporary folder (GetTempPathW) when it passes
-// IsPrivateFolder, else a "Kelvora" folder made private in the user's local
-// application data.
+// IsPrivateFolder, else "Kelvora-temp" in the user's local application data,
+// made for the user alone when missing and checked like the first.
 std::string PrivateTempFolder();
 // Tests only: the folder in which the last candidate is made ("" gives the
 // default back: /tmp on Linux, the local application data on Windows).

@@ -174,6 +174,12 @@ TEST(Win32Process, DetachedProgramGetsItsArgumentsVerbatim) {
   EXPECT_EQ(SpawnDetached({Utf8Of(program), "bad \xff utf-8"}), -1);
   EXPECT_EQ(errno, EILSEQ);
   EXPECT_EQ(SpawnProgram(Utf8Of(program), {"x"}, 12345, {}), -1);
+  // A batch file would read the arguments by cmd.exe's rules: not started.
+  fs::copy_file(program, dir / L"run.bat");
+  for (const char* name : {"run.bat", "RUN.BAT.", "run.bat::$DATA"}) {
+    EXPECT_EQ(SpawnDetached({Utf8Of(dir) + "\\" + name, "x\"&calc"}), -1) << name;
+    EXPECT_EQ(errno, ENOEXEC) << name;
+  }
 }
 
 // Registry keys the association test writes under HKEY_CURRENT_USER.

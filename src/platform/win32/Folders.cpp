@@ -57,11 +57,12 @@ std::unique_ptr<BYTE[]> CurrentUserSid() {
 
 bool IsWellKnown(PSID Sid, WELL_KNOWN_SID_TYPE Type) { return ::IsWellKnownSid(Sid, Type) != FALSE; }
 
-// Whom a private folder may let in: the user, the system and the
-// administrators (who can take any folder anyway).
+// Whom a private folder may let in: the user, the folder's owner (who must
+// be one of these), the system and the administrators (who can take any
+// folder anyway).
 bool IsTrusted(PSID Sid, PSID User) {
-  return (User != nullptr && ::EqualSid(Sid, User)) || IsWellKnown(Sid, WinLocalSystemSid) ||
-         IsWellKnown(Sid, WinBuiltinAdministratorsSid);
+  return (User != nullptr && ::EqualSid(Sid, User)) || IsWellKnown(Sid, WinCreatorOwnerRightsSid) ||
+         IsWellKnown(Sid, WinLocalSystemSid) || IsWellKnown(Sid, WinBuiltinAdministratorsSid);
 }
 
 // Rights that let someone put a file into the folder, replace one, or take

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cwctype>
 #include <memory>
 
 #include "platform/win32/Wide.h"
@@ -149,8 +150,29 @@ std::vector<BYTE> DescriptorBlock(HANDLE Handle) {
   return block;
 }
 
+// A batch file runs under cmd.exe, which reads its command line by other
+// rules than the C runtime: an argument from outside (an address from the
+// server) could then run commands. Only programs are started.
+bool IsBatchFile(std::wstring Program) {
+  // The system drops trailing dots and blanks of a name ("run.bat." runs
+  // run.bat); a stream name ("run.bat::$DATA") is refused as well.
+  while (!Program.empty() && (Program.back() == L'.' || Program.back() == L' ')) Program.pop_back();
+  const std::size_t sep = Program.find_last_of(L"\\/");
+  std::wstring name = sep == std::wstring::npos ? Program : Program.substr(sep + 1);
+  if (name.find(L':') != std::wstring::npos) return true;
+  for (auto& c : name) c = static_cast<wchar_t>(std::towlower(c));
+  const std::size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos) return false;
+  const std::wstring ext = name.substr(dot);
+  return ext == L".bat" || ext == L".cmd";
+}
+
 int Spawn(const std::wstring& Program, const std::vector<std::string>& Argv, int KeepFd,
           const std::vector<std::string>* Env) {
+  if (IsBatchFile(Program)) {
+    errno = ENOEXEC;
+    return -1;
+  }
   std::wstring line;
   for (std::size_t i = 0; i < Argv.size(); ++i) {
     std::wstring arg;
