@@ -11,8 +11,8 @@ namespace kelvora::detail {
 inline constexpr const char* kUpdaterFileName = "AppUpdate.exe";
 
 // True when Folder is private to this user (on Linux a folder of its own,
-// mode 0700; on Windows a real folder, not a link, whose access list is the
-// user's), on a file system that lets programs run and with room for Size
+// mode 0700; on Windows a real folder, not a link, that only the user, the
+// system and the administrators may write to), on a file system that lets programs run and with room for Size
 // bytes.
 bool CanRunProgramsIn(const std::string& Folder, std::size_t Size);
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cwchar>
 
+#include "platform/Folders.h"
 #include "updater/TransactionFiles.h"
 #include "updater/win32/Wide.h"
 
@@ -96,7 +97,8 @@ bool CanRunProgramsIn(const std::string& Folder, std::size_t Size) {
   const bool real = RealFolder(dir);
   ::CloseHandle(dir);
   ULARGE_INTEGER free{};
-  return real && ::GetDiskFreeSpaceExW(Wide(Folder).c_str(), &free, nullptr, nullptr) && free.QuadPart >= Size;
+  return real && platform::IsPrivateFolder(Folder) &&
+         ::GetDiskFreeSpaceExW(Wide(Folder).c_str(), &free, nullptr, nullptr) && free.QuadPart >= Size;
 }
 
 bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUpdaterFile& File) {
@@ -109,7 +111,8 @@ bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUp
     ErrnoFromLastError();
     return false;
   }
-  if (!RealFolder(dir)) {
+  // Held from here on, so the folder checked is the folder written to.
+  if (!RealFolder(dir) || !platform::IsPrivateFolder(Folder)) {
     errno = EPERM;
     return false;
   }
