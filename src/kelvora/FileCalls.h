@@ -21,6 +21,10 @@ std::int64_t FileSize(const std::string& Path);
 // Hands the file's bytes to Chunk, block by block, until the end or until
 // Chunk returns false. False when the file cannot be opened or read.
 bool ReadInChunks(const std::string& Path, const std::function<bool(const char*, std::size_t)>& Chunk);
+// Deletes an updater program left from the last upgrade. On Windows a
+// running program cannot be deleted: the updater that has just started this
+// program may still be ending, so it is given a moment.
+void RemoveOldUpdater(const std::string& Path);
 // Closes a descriptor the updater's OpenLock returned.
 void CloseLock(int Fd);
 

@@ -161,8 +161,8 @@ void TkvKelvora::DeleteTempFiles() {
 
 void TkvKelvora::RecoverInterruptedUpgrade() {
   // A left-over updater program; failures do not matter.
-  updater::RemoveFile(UpdaterPath());
-  updater::RemoveFile(StateFolder() + detail::kUpdaterFileName);
+  detail::RemoveOldUpdater(UpdaterPath());
+  detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
   detail::TUpgradeRun run(CurrentExeName());
   if (run.Begin(false) == detail::TUpgradeRun::TBegin::Ok) recoveredAtStart_ = run.Recovered();
 }

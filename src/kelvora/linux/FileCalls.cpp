@@ -48,6 +48,8 @@ bool ReadInChunks(const std::string& Path, const std::function<bool(const char*,
   return n >= 0;
 }
 
+void RemoveOldUpdater(const std::string& Path) { ::unlink(Path.c_str()); }
+
 void CloseLock(int Fd) {
   if (Fd >= 0) ::close(Fd);
 }

@@ -98,6 +98,19 @@ bool ReadInChunks(const std::string& Path, const std::function<bool(const char*,
   return ok;
 }
 
+void RemoveOldUpdater(const std::string& Path) {
+  const std::wstring path = Wide(Path);
+  constexpr int kTries = 40, kPauseMs = 50;  // two seconds at most
+  for (int i = 0; i < kTries; ++i) {
+    if (::DeleteFileW(path.c_str())) return;
+    const DWORD err = ::GetLastError();
+    if (err != ERROR_ACCESS_DENIED && err != ERROR_SHARING_VIOLATION) return;  // gone
+    const DWORD attr = ::GetFileAttributesW(path.c_str());
+    if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_READONLY)) return;  // not a running program
+    ::Sleep(kPauseMs);
+  }
+}
+
 void CloseLock(int Fd) {
   if (Fd >= 0) ::_close(Fd);
 }

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# A console program upgrades itself under Wine: nginx on 127.0.0.1 serves an
+# info file and the newer build; the old build checks, downloads, hands over
+# to the real updater and ends; the updater puts the new build in place and
+# starts it with "/afterupgrade". Then the same with a server whose copy of
+# the new build is cut short: the program must stay as it was.
+# Usage: upgrade-e2e.sh <old build .exe> <new build .exe>
+set -euo pipefail
+
+old=$(realpath "$1")
+new=$(realpath "$2")
+wine=${KV_WINE:-/usr/lib/wine/wine64}
+wineserver=/usr/lib/wine/wineserver
+export WINEPREFIX=${WINEPREFIX:-$(dirname "$old")/wineprefix-e2e}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+work=$(mktemp -d /tmp/kv-win-e2e.XXXXXX)
+nginx_pid=""
+cleanup() {
+  if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "upgrade-e2e: FAILED: $*" >&2
+  for f in "$work"/run*.out "$work/app/kelvora-console.exe.log" "$work/nginx/access.log" "$work/nginx/error.log"; do
+    [ -f "$f" ] && { echo "--- $f" >&2; cat "$f" >&2; }
+  done
+  ls -la "$work/app" "$work/app/.kelvora-console.exe.kelvora" >&2 2>/dev/null || true
+  exit 1
+}
+
+# --- nginx on a free loopback port, serving $work/www
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/www" "$work/app" "$work/nginx/tmp"
+user_line=""
+[ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
+cat >"$work/nginx/nginx.conf" <<CONF
+$user_line
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 64; }
+http {
+  access_log $work/nginx/access.log;
+  client_body_temp_path $work/nginx/tmp/body;
+  proxy_temp_path $work/nginx/tmp/proxy;
+  fastcgi_temp_path $work/nginx/tmp/fastcgi;
+  uwsgi_temp_path $work/nginx/tmp/uwsgi;
+  scgi_temp_path $work/nginx/tmp/scgi;
+  default_type application/octet-stream;
+  server { listen 127.0.0.1:$port; root $work/www; }
+}
+CONF
+nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g "daemon off;" \
+  >"$work/nginx/stderr.log" 2>&1 &
+nginx_pid=$!
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.1
+done
+(exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || fail "nginx did not start: $(cat "$work/nginx/stderr.log")"
+
+base="http://127.0.0.1:$port"
+app="$work/app/kelvora-console.exe"
+state="$work/app/.kelvora-console.exe.kelvora"
+
+# The info file announces the new build with its size and SHA-256.
+cat_info() {
+  printf '#version=2.0.0\r\n#message={A newer build, served from this machine.}\r\n#url1=%s/kelvora-console.exe\r\n#hash1=sha256:%s %s\r\n' \
+    "$base" "$(sha256sum "$new" | cut -d' ' -f1)" "$(stat -c %s "$new")" >"$work/www/info.txt"
+}
+
+# Runs the old build under Wine, bounded; its status in $status.
+run_host() {
+  local out=$1
+  status=0
+  timeout 120 "$wine" "$app" --yes "$base/info.txt" >"$out" 2>&1 || status=$?
+}
+
+# Nothing of a run may be left: no downloads or part files, no queue or
+# staging record in the state folder, no updater in the temporary folders.
+check_clean() {
+  local left
+  left=$(find "$work/app" -name '*.uTMP' -o -name '*.uPART' -o -name 'queue*' -o -name 'staging*')
+  [ -z "$left" ] || fail "left behind after $1: $left"
+  left=$(find "$WINEPREFIX/drive_c" "$state" -name 'AppUpdate.exe' 2>/dev/null || true)
+  [ -z "$left" ] || fail "the updater was left after $1: $left"
+}
+
+# First start of the prefix (made in the build tree, like the other tests).
+timeout 120 "$wine" cmd /c exit >/dev/null 2>&1 || true
+
+# --- 1. the upgrade
+cp "$old" "$app"
+cat_info
+cp "$new" "$work/www/kelvora-console.exe"
+run_host "$work/run1.out"
+[ "$status" -eq 0 ] || fail "the old build ended with status $status"
+grep -q "1.0.0: downloaded; the updater takes over" "$work/run1.out" || fail "no hand-over to the updater"
+for _ in $(seq 600); do
+  grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" && break
+  sleep 0.1
+done
+grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" ||
+  fail "the new build was not started with /afterupgrade"
+timeout 60 "$wineserver" -w || true  # the updater and the restarted program have ended
+cmp -s "$app" "$new" || fail "the installed program is not the new build"
+check_clean "the upgrade"
+echo "upgrade-e2e: upgraded, restarted with /afterupgrade, nothing left behind"
+
+# --- 2. the server's copy is cut short: nothing is installed
+cp "$old" "$app"
+rm -f "$work/app/kelvora-console.exe.log"
+head -c $(($(stat -c %s "$new") / 2)) "$new" >"$work/www/kelvora-console.exe"
+run_host "$work/run2.out"
+[ "$status" -eq 5 ] || fail "a cut-short download ended with status $status, not 5 (stopped)"
+timeout 60 "$wineserver" -w || true
+cmp -s "$app" "$old" || fail "the program was changed by a cut-short download"
+! grep -qs "restarted" "$work/app/kelvora-console.exe.log" || fail "the updater ran after a cut-short download"
+check_clean "the cut-short download"
+echo "upgrade-e2e: a cut-short download left the program untouched"
