@@ -32,12 +32,12 @@ fail() {
   exit 1
 }
 
-# --- nginx on a free loopback port, serving $work/www
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# --- nginx on a free loopback port, serving $work/www (a few ports are tried)
 mkdir -p "$work/www" "$work/app" "$work/nginx/tmp"
 user_line=""
 [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
-cat >"$work/nginx/nginx.conf" <<CONF
+start_nginx() {
+  cat >"$work/nginx/nginx.conf" <<CONF
 $user_line
 worker_processes 1;
 pid $work/nginx/nginx.pid;
@@ -54,14 +54,24 @@ http {
   server { listen 127.0.0.1:$port; root $work/www; }
 }
 CONF
-nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g "daemon off;" \
-  >"$work/nginx/stderr.log" 2>&1 &
-nginx_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.1
+  nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g "daemon off;" \
+    >"$work/nginx/stderr.log" 2>&1 &
+  nginx_pid=$!
+  for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
+    kill -0 "$nginx_pid" 2>/dev/null || break  # it could not listen there
+    sleep 0.1
+  done
+  kill "$nginx_pid" 2>/dev/null || true
+  wait "$nginx_pid" 2>/dev/null || true
+  nginx_pid=""
+  return 1
+}
+for _ in $(seq 10); do
+  port=$((20000 + RANDOM % 30000))
+  start_nginx && break
 done
-(exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || fail "nginx did not start: $(cat "$work/nginx/stderr.log")"
+[ -n "$nginx_pid" ] || fail "nginx did not start: $(cat "$work/nginx/stderr.log" "$work/nginx/error.log" 2>/dev/null)"
 
 base="http://127.0.0.1:$port"
 app="$work/app/kelvora-console.exe"
@@ -100,6 +110,9 @@ cp "$new" "$work/www/kelvora-console.exe"
 run_host "$work/run1.out"
 [ "$status" -eq 0 ] || fail "the old build ended with status $status"
 grep -q "1.0.0: downloaded; the updater takes over" "$work/run1.out" || fail "no hand-over to the updater"
+# Its output is a file here: plain lines, no redraw.
+grep -q "^100% (all 100%)" "$work/run1.out" || fail "no progress lines"
+! grep -q $'\r[^\n]' "$work/run1.out" || fail "control characters in the progress written to a file"
 for _ in $(seq 600); do
   grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" && break
   sleep 0.1
