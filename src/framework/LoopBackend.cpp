@@ -83,7 +83,12 @@ bool TLoopBackend::Send(const std::function<void()>& Call, const std::atomic<boo
     if ((++n & 63) == 0 && std::chrono::steady_clock::now() >= until) rec->Wait();
   }
   if (state == kDropped) return false;
-  if (rec->Error) std::rethrow_exception(rec->Error);
+  if (rec->Error) {
+    // Taken out of the shared record, so that the exception ends on this
+    // thread whichever side lets go of the record last.
+    std::exception_ptr error = std::move(rec->Error);
+    std::rethrow_exception(error);
+  }
   return true;
 }
 
