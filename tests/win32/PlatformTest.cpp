@@ -90,8 +90,9 @@ TEST(Win32Folders, KnownFoldersExecutableAndHome) {
                  TKnownFolder::ProgramFiles, TKnownFolder::Windows, TKnownFolder::System})
     EXPECT_TRUE(IsAbsoluteFolder(KnownFolder(f))) << static_cast<int>(f) << ": " << KnownFolder(f);
   const std::string windows = KnownFolder(TKnownFolder::Windows);
-  EXPECT_EQ(KnownFolder(TKnownFolder::Help), windows + "\\Help");
-  EXPECT_EQ(KnownFolder(TKnownFolder::Cursors), windows + "\\Cursors");
+  EXPECT_EQ(KnownFolder(TKnownFolder::Help), windows + "\\HELP");
+  EXPECT_EQ(KnownFolder(TKnownFolder::Cursors), windows + "\\CURSORS");
+  EXPECT_EQ(KnownFolder(TKnownFolder::ProgramFiles), windows.substr(0, 3) + "Program Files");
   EXPECT_EQ(PathOf(KnownFolder(TKnownFolder::System)).parent_path(), PathOf(windows));
 }
 
