@@ -117,14 +117,6 @@ std::uint16_t LangIdFromLocale(std::string_view Locale) {
   return 0;
 }
 
-std::string SystemLocaleName() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
-  }
-  return {};
-}
-
 TkvKelvoraLanguage LanguageForLangId(std::uint16_t LangId) {
   const std::uint16_t primary = PrimaryLangId(LangId);
   const std::uint16_t sub = SubLangId(LangId);

@@ -25,7 +25,8 @@ inline constexpr std::uint16_t SubLangId(std::uint16_t LangId) { return LangId >
 std::uint16_t LangIdFromLocale(std::string_view Locale);
 
 // The locale that decides the system language: the first non-empty of
-// LC_ALL, LC_MESSAGES and LANG; empty when none is set.
+// LC_ALL, LC_MESSAGES and LANG; on Windows the user's locale ("de-DE").
+// Empty when none is set.
 std::string SystemLocaleName();
 
 // The language of the table for a language id: Portuguese and Chinese by

@@ -1,6 +1,9 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <cstdlib>
+
+#include "kelvora/LanguageDetect.h"
 #include "kelvora/LanguageFormat.h"
 #include "kelvora/SystemTime.h"
 
@@ -14,6 +17,14 @@ std::string UserDecimalSeparator() {
   std::string separator = radix && *radix ? radix : ".";
   freelocale(locale);
   return separator;
+}
+
+std::string SystemLocaleName() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return {};
 }
 
 bool LocalTime(std::time_t T, std::tm& Local) { return ::localtime_r(&T, &Local) != nullptr; }
