@@ -20,10 +20,13 @@ std::string WithoutTrailingSeparators(std::string S) {
   return S;
 }
 
+// The folder's path as the user's settings name it, whether or not it exists
+// at the moment (as the shell-folder values did): a deleted folder is made
+// again by whoever stores a file there, rather than the file going elsewhere.
 std::string KnownFolderPath(REFKNOWNFOLDERID Id) {
   PWSTR path = nullptr;
   std::string out;
-  if (SUCCEEDED(::SHGetKnownFolderPath(Id, KF_FLAG_DONT_UNEXPAND, nullptr, &path)) && path != nullptr)
+  if (SUCCEEDED(::SHGetKnownFolderPath(Id, KF_FLAG_DONT_VERIFY, nullptr, &path)) && path != nullptr)
     out = Utf8(path, ::wcslen(path));
   ::CoTaskMemFree(path);
   return WithoutTrailingSeparators(out);
