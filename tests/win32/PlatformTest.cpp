@@ -21,6 +21,7 @@
 #include "platform/Network.h"
 #include "platform/Process.h"
 #include "platform/Resources.h"
+#include "kelvora/kvUtils.h"
 #include "platform/win32/Wide.h"
 
 namespace fs = std::filesystem;
@@ -126,6 +127,7 @@ TEST(Win32Folders, TemporaryFolderIsPrivateOrReplacedByOne) {
   EXPECT_EQ(PathOf(replaced), scratch.Dir / L"Kelvora-temp");
   EXPECT_TRUE(IsPrivateFolder(replaced));
   EXPECT_EQ(PathOf(PrivateTempFolder()), PathOf(temp));
+  EXPECT_EQ(kelvora::GetTempFolder(), temp + "\\");
 }
 
 TEST(Win32Process, DetachedProgramGetsItsArgumentsVerbatim) {
@@ -226,6 +228,35 @@ TEST_F(Win32Association, UserChoiceThenTypeThenVerbs) {
   EXPECT_EQ(AssociatedCommand("..\\.kvplattest"), "");
 }
 
+TEST_F(Win32Association, OpenURLGivesTheBrowserTheAddressAsOneArgument) {
+  const std::wstring html = L"Software\\Classes\\.html";
+  const std::wstring choice = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html";
+  HKEY existing = nullptr;
+  for (const auto& k : {html, choice}) {
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, k.c_str(), 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+      ::RegCloseKey(existing);
+      GTEST_SKIP() << "this user has a browser choice of their own";
+    }
+  }
+  TScratch scratch;
+  const fs::path browser = scratch.Dir / L"Br\u00f6wser dir" / L"browser.exe";
+  fs::create_directories(browser.parent_path());
+  fs::copy_file(PathOf(ExecutablePath()).parent_path() / L"kv_win_echo_args.exe", browser);
+  struct TRemove {
+    std::wstring Key;
+    ~TRemove() { ::RegDeleteTreeW(HKEY_CURRENT_USER, Key.c_str()); }
+  } remove{html};  // ours alone: it did not exist
+  Set(html, nullptr, L"KvPlatTest.Doc");
+  Set(L"Software\\Classes\\KvPlatTest.Doc\\shell\\open\\command", nullptr, L"\"" + browser.wstring() + L"\" \"%1\"");
+  const fs::path out = scratch.Dir / L"browser.out";
+  ::SetEnvironmentVariableW(L"KV_ECHO_OUT", out.c_str());
+  // An address from the server with quotes and blanks stays one argument.
+  const std::string url = "http://127.0.0.1/a b\" --evil-flag \"c";
+  kelvora::OpenURL(url, true);
+  ::SetEnvironmentVariableW(L"KV_ECHO_OUT", nullptr);
+  EXPECT_EQ(AwaitRecord(out), url + '\0');
+}
+
 TEST(Win32Resources, RegisteredBlocksAndTheProgramsOwnResources) {
   static const char kBytes[] = "registered bytes";
   TResourceBlock block;
@@ -266,9 +297,11 @@ TEST(Win32Network, LocalAddressesAndDialUpFlag) {
   ::RegSetValueExW(k, L"Remote Connection", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&one), sizeof one);
   EXPECT_TRUE(ReadDialUpState(connected));
   EXPECT_TRUE(connected);
+  EXPECT_TRUE(kelvora::IsOnline());  // the flag decides, whatever the addresses
   ::RegSetValueExW(k, L"Remote Connection", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&zero), sizeof zero);
   EXPECT_TRUE(ReadDialUpState(connected));
   EXPECT_FALSE(connected);
+  EXPECT_FALSE(kelvora::IsOnline());
   ::RegDeleteValueW(k, L"Remote Connection");
   ::RegCloseKey(k);
 }

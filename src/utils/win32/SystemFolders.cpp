@@ -8,6 +8,7 @@
 
 #include "framework/win32/Wide.h"
 #include "kelvora/kvUtils.h"
+#include "platform/Folders.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
@@ -107,9 +108,9 @@ std::string SpecialFolderOfRow(int Index) {
   }
 }
 
-std::string SystemTempFolder() {
-  return BufferCall([](wchar_t* B, DWORD N) { return ::GetTempPathW(N, B); });
-}
+// The updater program is written there and started: only a folder nobody
+// else can write to (GetTempPathW's when it is one).
+std::string SystemTempFolder() { return platform::PrivateTempFolder(); }
 
 }  // namespace utils
 }  // namespace kelvora
