@@ -22,7 +22,7 @@
 #include "platform/Process.h"
 #include "platform/Resources.h"
 #include "kelvora/kvUtils.h"
-#include "platform/win32/Wide.h"
+#include "platform/win32/WideExact.h"
 
 namespace fs = std::filesystem;
 using namespace kelvora::platform;
