@@ -94,6 +94,9 @@ TEST(Win32Folders, KnownFoldersExecutableAndHome) {
   EXPECT_EQ(KnownFolder(TKnownFolder::Help), windows + "\\Help");
   EXPECT_EQ(KnownFolder(TKnownFolder::Cursors), windows + "\\Cursors");
   EXPECT_EQ(PathOf(KnownFolder(TKnownFolder::System)).parent_path(), PathOf(windows));
+  // The folder macros stand for them, with a trailing backslash.
+  EXPECT_EQ(kelvora::ExpandFolderMacros("%DeskTop%a.txt", true), KnownFolder(TKnownFolder::Desktop) + "\\a.txt");
+  EXPECT_EQ(kelvora::GetSpecialFolder(4), KnownFolder(TKnownFolder::AppData) + "\\");
 }
 
 TEST(Win32Folders, TemporaryFolderIsPrivateOrReplacedByOne) {
