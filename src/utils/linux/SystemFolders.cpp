@@ -29,10 +29,10 @@ bool IsAbsolutePath(const std::string& Path) { return !Path.empty() && Path[0] =
 
 std::string SpecialFolderOfRow(int Index) {
   switch (Index) {
-    case 1: return platform::XdgUserDir("DESKTOP", "Desktop");
-    case 2: return platform::XdgUserDir("DOCUMENTS", "Documents");
-    case 3: return platform::XdgUserDir("PICTURES", "Pictures");
-    case 4: return platform::XdgDataHome();
+    case 1: return platform::KnownFolder(platform::TKnownFolder::Desktop);
+    case 2: return platform::KnownFolder(platform::TKnownFolder::Documents);
+    case 3: return platform::KnownFolder(platform::TKnownFolder::Pictures);
+    case 4: return platform::KnownFolder(platform::TKnownFolder::AppData);
     case 5: return "/opt/";
     case 6: return GetWindowsFolder();
     case 7: return GetSystemFolder();

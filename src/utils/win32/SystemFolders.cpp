@@ -3,8 +3,6 @@
 #include "utils/SystemFolders.h"
 
 #include <windows.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 
 #include "framework/win32/Wide.h"
 #include "kelvora/kvUtils.h"
@@ -32,14 +30,6 @@ std::string BufferCall(F Call) {
     buf.resize(buf.size() * 2 > n ? buf.size() * 2 : static_cast<size_t>(n) + 1);
   }
   return std::string();
-}
-
-std::string KnownFolder(REFKNOWNFOLDERID Id) {
-  PWSTR path = nullptr;
-  std::string result;
-  if (SUCCEEDED(::SHGetKnownFolderPath(Id, 0, nullptr, &path))) result = Utf8(path);
-  ::CoTaskMemFree(path);
-  return result;
 }
 
 std::string WithBackslash(std::string S) {
@@ -90,10 +80,10 @@ bool IsAbsolutePath(const std::string& Path) {
 
 std::string SpecialFolderOfRow(int Index) {
   switch (Index) {
-    case 1: return KnownFolder(FOLDERID_Desktop);
-    case 2: return KnownFolder(FOLDERID_Documents);
-    case 3: return KnownFolder(FOLDERID_Pictures);
-    case 4: return KnownFolder(FOLDERID_RoamingAppData);
+    case 1: return platform::KnownFolder(platform::TKnownFolder::Desktop);
+    case 2: return platform::KnownFolder(platform::TKnownFolder::Documents);
+    case 3: return platform::KnownFolder(platform::TKnownFolder::Pictures);
+    case 4: return platform::KnownFolder(platform::TKnownFolder::AppData);
     case 5: {
       // The drive of the Windows folder, whatever the system's own setting.
       const std::string windows = GetWindowsFolder();
