@@ -1,26 +1,12 @@
-// The program registered for a kind of file (the user's own choice first),
-// and opening a web address in it or through the shell.
+// Opening a web address in the registered browser, else through the shell.
 #include <windows.h>
 #include <shellapi.h>
 
 #include "framework/win32/Wide.h"
 #include "kelvora/kvUtils.h"
-#include "platform/MimeApps.h"
 #include "platform/Process.h"
 
 namespace kelvora {
-
-std::string GetAssociatedProgram(const std::string& Ext) {
-  if (Ext.empty() || Ext == ".") return std::string();
-  try {
-    std::string cmd = platform::AssociatedCommand(Ext);
-    std::string params;
-    SplitCommandLine(cmd, params);
-    return cmd;
-  } catch (...) {
-    return std::string();  // every error ends the search
-  }
-}
 
 void OpenURL(const std::string& URL, bool UseBrowser) {
   const std::string url = URL.find("://") == std::string::npos ? "http://" + URL : URL;
