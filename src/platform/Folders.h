@@ -19,8 +19,9 @@ std::string HomeFolder();
 enum class TKnownFolder { Desktop, Documents, Pictures, AppData, ProgramFiles, Windows, System, Help, Media, Cursors };
 // Linux: the XDG user directories and data home, and fixed system folders
 // (/opt, /usr, /usr/lib, /usr/share/help, /usr/share/sounds,
-// /usr/share/icons). Windows: the known folders (SHGetKnownFolderPath); Help,
-// Media and Cursors are those folders of the Windows folder. "" when the
+// /usr/share/icons). Windows: the known folders (SHGetKnownFolderPath);
+// ProgramFiles is "Program Files" on the Windows folder's drive, and Help,
+// Media and Cursors are "HELP", "MEDIA" and "CURSORS" in it. "" when the
 // system cannot name it.
 std::string KnownFolder(TKnownFolder Folder);
 

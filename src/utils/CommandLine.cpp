@@ -1,8 +1,6 @@
-// The program registered for a kind of file and the splitting of its
-// command line, and the check of an address that came from a server before
-// it is opened.
+// The splitting of a registered command line, and the check of an address
+// that came from a server before it is opened.
 #include "kelvora/kvUtils.h"
-#include "platform/MimeApps.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
@@ -92,19 +90,6 @@ void SplitCommandLine(std::string& Cmd, std::string& Params) {
   // 6.
   Cmd = utils::Trim(Cmd);
   Params = utils::Trim(Params);
-}
-
-// The program part of the command the system registers for the extension.
-std::string GetAssociatedProgram(const std::string& Ext) {
-  if (Ext.empty() || Ext == ".") return std::string();
-  try {
-    std::string cmd = platform::AssociatedCommand(Ext);
-    std::string params;
-    SplitCommandLine(cmd, params);
-    return cmd;
-  } catch (...) {
-    return std::string();  // every error ends the search
-  }
 }
 
 bool OpenWebURL(const std::string& URL, bool UseBrowser) {

@@ -91,8 +91,9 @@ TEST(Win32Folders, KnownFoldersExecutableAndHome) {
                  TKnownFolder::ProgramFiles, TKnownFolder::Windows, TKnownFolder::System})
     EXPECT_TRUE(IsAbsoluteFolder(KnownFolder(f))) << static_cast<int>(f) << ": " << KnownFolder(f);
   const std::string windows = KnownFolder(TKnownFolder::Windows);
-  EXPECT_EQ(KnownFolder(TKnownFolder::Help), windows + "\\Help");
-  EXPECT_EQ(KnownFolder(TKnownFolder::Cursors), windows + "\\Cursors");
+  EXPECT_EQ(KnownFolder(TKnownFolder::Help), windows + "\\HELP");
+  EXPECT_EQ(KnownFolder(TKnownFolder::Cursors), windows + "\\CURSORS");
+  EXPECT_EQ(KnownFolder(TKnownFolder::ProgramFiles), windows.substr(0, 3) + "Program Files");
   EXPECT_EQ(PathOf(KnownFolder(TKnownFolder::System)).parent_path(), PathOf(windows));
   // The folder macros stand for them, with a trailing backslash.
   EXPECT_EQ(kelvora::ExpandFolderMacros("%DeskTop%a.txt", true), KnownFolder(TKnownFolder::Desktop) + "\\a.txt");
@@ -252,11 +253,11 @@ TEST_F(Win32Association, OpenURLGivesTheBrowserTheAddressAsOneArgument) {
   Set(L"Software\\Classes\\KvPlatTest.Doc\\shell\\open\\command", nullptr, L"\"" + browser.wstring() + L"\" \"%1\"");
   const fs::path out = scratch.Dir / L"browser.out";
   ::SetEnvironmentVariableW(L"KV_ECHO_OUT", out.c_str());
-  // An address from the server with quotes and blanks stays one argument.
-  const std::string url = "http://127.0.0.1/a b\" --evil-flag \"c";
-  kelvora::OpenURL(url, true);
+  // An address from the server with quotes and blanks stays one argument,
+  // its quotes sent escaped.
+  kelvora::OpenURL("http://127.0.0.1/a b\" --evil-flag \"c", true);
   ::SetEnvironmentVariableW(L"KV_ECHO_OUT", nullptr);
-  EXPECT_EQ(AwaitRecord(out), url + '\0');
+  EXPECT_EQ(AwaitRecord(out), std::string("http://127.0.0.1/a b%22 --evil-flag %22c") + '\0');
 }
 
 TEST(Win32Resources, RegisteredBlocksAndTheProgramsOwnResources) {

@@ -95,16 +95,19 @@ std::string KnownFolder(TKnownFolder Folder) {
     case TKnownFolder::Documents: return KnownFolderPath(FOLDERID_Documents);
     case TKnownFolder::Pictures: return KnownFolderPath(FOLDERID_Pictures);
     case TKnownFolder::AppData: return KnownFolderPath(FOLDERID_RoamingAppData);
-    case TKnownFolder::ProgramFiles: return KnownFolderPath(FOLDERID_ProgramFiles);
     case TKnownFolder::Windows: return KnownFolderPath(FOLDERID_Windows);
     case TKnownFolder::System: return KnownFolderPath(FOLDERID_System);
-    // No known folder of their own: they live in the Windows folder.
+    // The folder macros define these from the Windows folder: the programs
+    // folder on its drive, whatever the system's own setting, and three of
+    // its subfolders.
+    case TKnownFolder::ProgramFiles:
     case TKnownFolder::Help:
     case TKnownFolder::Media:
     case TKnownFolder::Cursors: {
       const std::string windows = KnownFolderPath(FOLDERID_Windows);
-      if (windows.empty()) return std::string();
-      const char* name = Folder == TKnownFolder::Help ? "Help" : Folder == TKnownFolder::Media ? "Media" : "Cursors";
+      if (windows.size() < 3) return std::string();
+      if (Folder == TKnownFolder::ProgramFiles) return windows.substr(0, 3) + "Program Files";
+      const char* name = Folder == TKnownFolder::Help ? "HELP" : Folder == TKnownFolder::Media ? "MEDIA" : "CURSORS";
       return windows + (windows.back() == '\\' ? "" : "\\") + name;
     }
   }

@@ -1,12 +1,11 @@
-// Folders on Windows: the program's module, the known folders of the user,
-// the Windows and system folders and the user's temporary folder.
+// Paths on Windows: the program's module, the working folder and the path
+// rules (either separator; drives and network paths are absolute).
 #include "utils/SystemFolders.h"
 
 #include <windows.h>
 
 #include "framework/win32/Wide.h"
 #include "kelvora/kvUtils.h"
-#include "platform/Folders.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
@@ -39,14 +38,6 @@ std::string WithBackslash(std::string S) {
 
 }  // namespace
 
-std::string GetWindowsFolder() {
-  return WithBackslash(BufferCall([](wchar_t* B, DWORD N) { return ::GetWindowsDirectoryW(B, N); }));
-}
-
-std::string GetSystemFolder() {
-  return WithBackslash(BufferCall([](wchar_t* B, DWORD N) { return ::GetSystemDirectoryW(B, N); }));
-}
-
 namespace utils {
 
 std::string ProgramFileName() {
@@ -77,30 +68,6 @@ bool IsPathSeparator(char C) { return C == '\\' || C == '/'; }
 bool IsAbsolutePath(const std::string& Path) {
   return (Path.size() >= 2 && Path[1] == ':') || (!Path.empty() && IsPathSeparator(Path[0]));
 }
-
-std::string SpecialFolderOfRow(int Index) {
-  switch (Index) {
-    case 1: return platform::KnownFolder(platform::TKnownFolder::Desktop);
-    case 2: return platform::KnownFolder(platform::TKnownFolder::Documents);
-    case 3: return platform::KnownFolder(platform::TKnownFolder::Pictures);
-    case 4: return platform::KnownFolder(platform::TKnownFolder::AppData);
-    case 5: {
-      // The drive of the Windows folder, whatever the system's own setting.
-      const std::string windows = GetWindowsFolder();
-      return windows.size() >= 3 ? windows.substr(0, 3) + "Program Files" : std::string();
-    }
-    case 6: return GetWindowsFolder();
-    case 7: return GetSystemFolder();
-    case 9: return GetWindowsFolder() + "HELP";
-    case 10: return GetWindowsFolder() + "MEDIA";
-    case 11: return GetWindowsFolder() + "CURSORS";
-    default: return std::string();
-  }
-}
-
-// The updater program is written there and started: only a folder nobody
-// else can write to (GetTempPathW's when it is one).
-std::string SystemTempFolder() { return platform::PrivateTempFolder(); }
 
 }  // namespace utils
 }  // namespace kelvora

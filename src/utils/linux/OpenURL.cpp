@@ -1,8 +1,4 @@
-// Opening a web address in the registered browser, else through the shell.
-#include <windows.h>
-#include <shellapi.h>
-
-#include "framework/win32/Wide.h"
+// Opening a web address: the browser the desktop names, else its opener.
 #include "kelvora/kvUtils.h"
 #include "platform/Process.h"
 
@@ -15,12 +11,12 @@ void OpenURL(const std::string& URL, bool UseBrowser) {
   if (url.empty() || url[0] == '-') return;
   try {
     if (UseBrowser) {
-      // The address is one argument of the browser, quoted as its runtime
-      // reads it back, whatever quotes or blanks the server put in it.
       const std::string program = GetAssociatedProgram(".html");
       if (!program.empty() && platform::SpawnDetached({program, url}) > 0) return;
     }
-    ::ShellExecuteW(::GetDesktopWindow(), L"open", win32::Wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // The desktop's opener, and Debian's browser choice when there is none.
+    if (platform::SpawnDetached({"xdg-open", url}) > 0) return;
+    platform::SpawnDetached({"sensible-browser", url});
   } catch (...) {
     // OpenURL reports nothing.
   }
