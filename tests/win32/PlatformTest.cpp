@@ -253,11 +253,11 @@ TEST_F(Win32Association, OpenURLGivesTheBrowserTheAddressAsOneArgument) {
   Set(L"Software\\Classes\\KvPlatTest.Doc\\shell\\open\\command", nullptr, L"\"" + browser.wstring() + L"\" \"%1\"");
   const fs::path out = scratch.Dir / L"browser.out";
   ::SetEnvironmentVariableW(L"KV_ECHO_OUT", out.c_str());
-  // An address from the server with quotes and blanks stays one argument,
-  // its quotes sent escaped.
-  kelvora::OpenURL("http://127.0.0.1/a b\" --evil-flag \"c", true);
+  // An address from the server with quotes, blanks and a trailing
+  // backslash stays one argument, byte for byte.
+  kelvora::OpenURL("http://127.0.0.1/a b\" --evil-flag \"c\\", true);
   ::SetEnvironmentVariableW(L"KV_ECHO_OUT", nullptr);
-  EXPECT_EQ(AwaitRecord(out), std::string("http://127.0.0.1/a b%22 --evil-flag %22c") + '\0');
+  EXPECT_EQ(AwaitRecord(out), std::string("http://127.0.0.1/a b\" --evil-flag \"c\\") + '\0');
 }
 
 TEST(Win32Resources, RegisteredBlocksAndTheProgramsOwnResources) {
