@@ -1,10 +1,9 @@
 #include "kelvora/LoopBackend.h"
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 #include "kelvora/Application.h"
+#include "framework/AddressWait.h"
 #include "framework/DefaultLoop.h"
 
 namespace kelvora {
@@ -24,28 +23,16 @@ std::atomic<TLoopBackend*> gBackend{nullptr};
 }  // namespace
 
 // One hand-off. Shared between the sender and the UI thread so that neither
-// side touches freed memory when the other finishes first. The sender parks
-// on a condition variable, not on the atomic itself: the standard library's
-// atomic wait without a futex underneath (mingw-w64's GCC 12) was seen to
-// miss its wake-up and leave a worker asleep for good.
+// side touches freed memory when the other finishes first.
 struct TLoopBackend::SentCall {
   const std::function<void()>* Call = nullptr;
   const std::atomic<bool>* Cancel = nullptr;
   std::exception_ptr Error;
   std::atomic<uint32_t> State{kQueued};
-  std::mutex Lock;
-  std::condition_variable Completed;
 
   void Complete(uint32_t how) {
-    {
-      std::lock_guard lk(Lock);
-      State.store(how, std::memory_order_release);
-    }
-    Completed.notify_one();
-  }
-  void Wait() {
-    std::unique_lock lk(Lock);
-    Completed.wait(lk, [this] { return State.load(std::memory_order_acquire) != kQueued; });
+    State.store(how, std::memory_order_release);
+    sys::WakeAll(State);
   }
 };
 
@@ -80,7 +67,7 @@ bool TLoopBackend::Send(const std::function<void()>& Call, const std::atomic<boo
   unsigned n = 0;
   while ((state = rec->State.load(std::memory_order_acquire)) == kQueued) {
     CpuRelax();
-    if ((++n & 63) == 0 && std::chrono::steady_clock::now() >= until) rec->Wait();
+    if ((++n & 63) == 0 && std::chrono::steady_clock::now() >= until) sys::WaitWhileEqual(rec->State, kQueued);
   }
   if (state == kDropped) return false;
   if (rec->Error) {

@@ -9,7 +9,7 @@
 #include <cwctype>
 #include <memory>
 
-#include "platform/win32/Wide.h"
+#include "platform/win32/WideExact.h"
 
 namespace kelvora::platform {
 
