@@ -10,11 +10,6 @@
 
 namespace kelvora::platform {
 
-// Splits a parameter text into arguments: blanks separate, double quotes
-// group (and are removed). An empty text gives no argument; "" gives an
-// empty one.
-std::vector<std::string> SplitArguments(const std::string& Text);
-
 // Starts Argv[0] (searched in PATH when it names no folder) with Argv as its
 // arguments. Linux: in a new session, standard input from /dev/null and no
 // other descriptor of this process inherited beyond 0, 1 and 2; the child is
