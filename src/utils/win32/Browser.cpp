@@ -21,6 +21,14 @@ class TRegKey {
   TRegKey(HKEY Root, const std::string& Path) {
     if (::RegOpenKeyExW(Root, Wide(Path).c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
   }
+  // A key of the classes: the user's own first, as HKEY_CLASSES_ROOT merges
+  // them on Windows (Wine shows only the machine's there).
+  explicit TRegKey(const std::string& ClassPath)
+      : TRegKey(HKEY_CURRENT_USER, "Software\\Classes\\" + ClassPath) {
+    if (key_ == nullptr &&
+        ::RegOpenKeyExW(HKEY_CLASSES_ROOT, Wide(ClassPath).c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS)
+      key_ = nullptr;
+  }
   ~TRegKey() {
     if (key_ != nullptr) ::RegCloseKey(key_);
   }
@@ -70,9 +78,9 @@ class TRegKey {
   HKEY key_ = nullptr;
 };
 
-// The default value of a command key under HKEY_CLASSES_ROOT, "" when it
-// does not open.
-std::string CommandOf(const std::string& Key) { return TRegKey(HKEY_CLASSES_ROOT, Key).Text(""); }
+// The default value of a command key of the classes, "" when it does not
+// open.
+std::string CommandOf(const std::string& Key) { return TRegKey(Key).Text(""); }
 
 }  // namespace
 
@@ -84,11 +92,11 @@ std::string GetAssociatedProgram(const std::string& Ext) {
                                "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + Ext +
                                    "\\UserChoice")
                            .Text("ProgId");
-    if (type.empty()) type = TRegKey(HKEY_CLASSES_ROOT, Ext).Text("");
-    if (type.empty() || !TRegKey(HKEY_CLASSES_ROOT, type).IsOpen()) return std::string();
+    if (type.empty()) type = TRegKey(Ext).Text("");
+    if (type.empty() || !TRegKey(type).IsOpen()) return std::string();
     std::string cmd = CommandOf(type + "\\shell\\open\\command");
     if (cmd.empty()) {
-      const TRegKey shell(HKEY_CLASSES_ROOT, type + "\\shell");
+      const TRegKey shell(type + "\\shell");
       if (!shell.IsOpen()) return std::string();
       const std::vector<std::string> verbs = shell.SubKeys();
       // The first verb, in list order, whose name contains "open" (any
@@ -103,7 +111,7 @@ std::string GetAssociatedProgram(const std::string& Ext) {
         cmd = CommandOf(type + "\\shell\\" + verb + "\\command");
       } else {
         for (const auto& v : verbs)
-          if (TRegKey(HKEY_CLASSES_ROOT, type + "\\shell\\" + v + "\\command").IsOpen()) {
+          if (TRegKey(type + "\\shell\\" + v + "\\command").IsOpen()) {
             cmd = CommandOf(type + "\\shell\\" + v + "\\command");
             break;
           }
