@@ -1,5 +1,4 @@
-// Folders on Linux: the XDG user and base directories, and the usual places
-// of the file-system hierarchy for the rows that name Windows folders.
+// Paths on Linux: the running program, the working folder and the path rules.
 #include "utils/SystemFolders.h"
 
 #include <unistd.h>
@@ -10,9 +9,6 @@
 #include "platform/Folders.h"
 
 namespace kelvora {
-
-std::string GetWindowsFolder() { return "/usr/"; }
-std::string GetSystemFolder() { return "/usr/lib/"; }
 
 namespace utils {
 
@@ -26,24 +22,6 @@ std::string WorkingFolder() {
 char PathSeparator() { return '/'; }
 bool IsPathSeparator(char C) { return C == '/'; }
 bool IsAbsolutePath(const std::string& Path) { return !Path.empty() && Path[0] == '/'; }
-
-std::string SpecialFolderOfRow(int Index) {
-  switch (Index) {
-    case 1: return platform::XdgUserDir("DESKTOP", "Desktop");
-    case 2: return platform::XdgUserDir("DOCUMENTS", "Documents");
-    case 3: return platform::XdgUserDir("PICTURES", "Pictures");
-    case 4: return platform::XdgDataHome();
-    case 5: return "/opt/";
-    case 6: return GetWindowsFolder();
-    case 7: return GetSystemFolder();
-    case 9: return "/usr/share/help/";
-    case 10: return "/usr/share/sounds/";
-    case 11: return "/usr/share/icons/";
-    default: return std::string();
-  }
-}
-
-std::string SystemTempFolder() { return platform::PrivateTempFolder(); }
 
 }  // namespace utils
 }  // namespace kelvora

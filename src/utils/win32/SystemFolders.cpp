@@ -1,10 +1,8 @@
-// Folders on Windows: the program's module, the known folders of the user,
-// the Windows and system folders and the user's temporary folder.
+// Paths on Windows: the program's module, the working folder and the path
+// rules (either separator; drives and network paths are absolute).
 #include "utils/SystemFolders.h"
 
 #include <windows.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 
 #include "framework/win32/Wide.h"
 #include "kelvora/kvUtils.h"
@@ -33,28 +31,12 @@ std::string BufferCall(F Call) {
   return std::string();
 }
 
-std::string KnownFolder(REFKNOWNFOLDERID Id) {
-  PWSTR path = nullptr;
-  std::string result;
-  if (SUCCEEDED(::SHGetKnownFolderPath(Id, 0, nullptr, &path))) result = Utf8(path);
-  ::CoTaskMemFree(path);
-  return result;
-}
-
 std::string WithBackslash(std::string S) {
   if (S.empty() || (S.back() != '\\' && S.back() != '/')) S += '\\';
   return S;
 }
 
 }  // namespace
-
-std::string GetWindowsFolder() {
-  return WithBackslash(BufferCall([](wchar_t* B, DWORD N) { return ::GetWindowsDirectoryW(B, N); }));
-}
-
-std::string GetSystemFolder() {
-  return WithBackslash(BufferCall([](wchar_t* B, DWORD N) { return ::GetSystemDirectoryW(B, N); }));
-}
 
 namespace utils {
 
@@ -85,30 +67,6 @@ bool IsPathSeparator(char C) { return C == '\\' || C == '/'; }
 // A drive ("C:..."), the root of the current drive or a network path.
 bool IsAbsolutePath(const std::string& Path) {
   return (Path.size() >= 2 && Path[1] == ':') || (!Path.empty() && IsPathSeparator(Path[0]));
-}
-
-std::string SpecialFolderOfRow(int Index) {
-  switch (Index) {
-    case 1: return KnownFolder(FOLDERID_Desktop);
-    case 2: return KnownFolder(FOLDERID_Documents);
-    case 3: return KnownFolder(FOLDERID_Pictures);
-    case 4: return KnownFolder(FOLDERID_RoamingAppData);
-    case 5: {
-      // The drive of the Windows folder, whatever the system's own setting.
-      const std::string windows = GetWindowsFolder();
-      return windows.size() >= 3 ? windows.substr(0, 3) + "Program Files" : std::string();
-    }
-    case 6: return GetWindowsFolder();
-    case 7: return GetSystemFolder();
-    case 9: return GetWindowsFolder() + "HELP";
-    case 10: return GetWindowsFolder() + "MEDIA";
-    case 11: return GetWindowsFolder() + "CURSORS";
-    default: return std::string();
-  }
-}
-
-std::string SystemTempFolder() {
-  return BufferCall([](wchar_t* B, DWORD N) { return ::GetTempPathW(N, B); });
 }
 
 }  // namespace utils

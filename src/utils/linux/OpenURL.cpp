@@ -1,26 +1,8 @@
-// The program the desktop opens a kind of file with (XDG), and opening a web
-// address in it.
+// Opening a web address: the browser the desktop names, else its opener.
 #include "kelvora/kvUtils.h"
-#include "platform/MimeApps.h"
 #include "platform/Process.h"
 
 namespace kelvora {
-
-std::string GetAssociatedProgram(const std::string& Ext) {
-  if (Ext.empty() || Ext == ".") return std::string();
-  try {
-    const std::string mime = platform::MimeTypeOfExtension(Ext);
-    if (mime.empty()) return std::string();
-    const std::string entry = platform::DefaultDesktopEntry(mime);
-    if (entry.empty()) return std::string();
-    std::string cmd = platform::DesktopEntryCommand(entry);
-    std::string params;
-    SplitCommandLine(cmd, params);
-    return cmd;
-  } catch (...) {
-    return std::string();  // every error ends the search
-  }
-}
 
 void OpenURL(const std::string& URL, bool UseBrowser) {
   const std::string url = URL.find("://") == std::string::npos ? "http://" + URL : URL;
