@@ -17,6 +17,9 @@ namespace kelvora::platform {
 // the program. Returns the process id, or -1 (with errno) when the program
 // could not be started.
 int SpawnDetached(const std::vector<std::string>& Argv);
+// Hands a web address to the desktop's own opener (Linux: xdg-open, else
+// sensible-browser; Windows: the shell). Reports nothing.
+void OpenWithDesktop(const std::string& Address);
 
 // As SpawnDetached, with Program (a path, not searched) run under the
 // arguments Argv, KeepFd (when >= 0) handed to the program as descriptor 3

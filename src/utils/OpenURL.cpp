@@ -1,15 +1,9 @@
-// Opening a web address: in the program registered for ".html", else
-// through the shell.
-#include <windows.h>
-#include <shellapi.h>
-
-#include "framework/win32/Wide.h"
+// Opening a web address: in the program registered for ".html", else through
+// the desktop's own opener.
 #include "kelvora/kvUtils.h"
 #include "platform/Process.h"
 
 namespace kelvora {
-
-using win32::Wide;
 
 void OpenURL(const std::string& URL, bool UseBrowser) {
   const std::string url = URL.find("://") == std::string::npos ? "http://" + URL : URL;
@@ -19,10 +13,10 @@ void OpenURL(const std::string& URL, bool UseBrowser) {
   try {
     if (UseBrowser) {
       const std::string program = GetAssociatedProgram(".html");
-      // Quoted exactly as one argument; a batch file is never started.
+      // One argument, quoted exactly; a batch file is never started.
       if (!program.empty() && platform::SpawnDetached({program, url}) > 0) return;
     }
-    ::ShellExecuteW(::GetDesktopWindow(), L"open", Wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    platform::OpenWithDesktop(url);
   } catch (...) {
     // OpenURL reports nothing.
   }
