@@ -2,11 +2,9 @@
 // like a (partial) answer over HTTP.
 #include "http/RequestWorker.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "http/FileCalls.h"
 
 namespace kelvora::httpimpl {
 
@@ -16,17 +14,15 @@ using namespace net;
 // read is the resume range, or else the Range setting; ContentLength is the
 // number of bytes that range holds, as for a partial answer over HTTP.
 TRequestWorker::Next TRequestWorker::LocalFile() {
-  const int fd = ::open(url_.Path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
+  int64_t size = 0;
+  const int fd = OpenExisting(url_.Path, size);
+  if (fd < 0) {
     t_.StatusCode = 404;
     t_.ContentLength = 0;
     t_.Success = false;
     return Next::Output;
   }
   Guarded([&] { t_.LocalFile = fd; });
-  const int64_t size = st.st_size;
   t_.StatusCode = 200;
   if (t_.ResumePosition != 0 && t_.ResumePosition >= size) {
     if (t_.ResumePosition == size) {
@@ -44,7 +40,7 @@ TRequestWorker::Next TRequestWorker::LocalFile() {
   const int64_t stop = to != 0 ? std::min<int64_t>(to + 1, size) : size;
   localLeft_ = std::max<int64_t>(0, stop - from);
   t_.ContentLength = localLeft_;
-  Guarded([&] { ::lseek(t_.LocalFile, from, SEEK_SET); });
+  Guarded([&] { SeekTo(t_.LocalFile, from); });
   t_.Success = true;  // the size is known, as with a Content-Length
   return Next::Output;
 }

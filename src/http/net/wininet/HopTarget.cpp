@@ -1,0 +1,66 @@
+#include "http/net/wininet/HopTarget.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cctype>
+#include <vector>
+
+#include "http/net/wininet/WideText.h"
+
+namespace kelvora::net {
+
+namespace {
+
+std::string Lower(std::string S) {
+  for (auto& c : S) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return S;
+}
+
+}  // namespace
+
+bool CrackHop(const std::string& Url, THopTarget& Target) {
+  const std::wstring url = Widen(Url);
+  std::vector<wchar_t> scheme(33), host(257), path(8192), extra(8192);
+  URL_COMPONENTSW c{};
+  c.dwStructSize = sizeof c;
+  c.lpszScheme = scheme.data();
+  c.dwSchemeLength = static_cast<DWORD>(scheme.size());
+  c.lpszHostName = host.data();
+  c.dwHostNameLength = static_cast<DWORD>(host.size());
+  c.lpszUrlPath = path.data();
+  c.dwUrlPathLength = static_cast<DWORD>(path.size());
+  c.lpszExtraInfo = extra.data();
+  c.dwExtraInfoLength = static_cast<DWORD>(extra.size());
+  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return false;
+  THopTarget t;
+  t.Scheme = Lower(Narrow(c.lpszScheme, c.dwSchemeLength));
+  t.Host = Narrow(c.lpszHostName, c.dwHostNameLength);
+  t.Port = c.nPort;
+  t.Object = Narrow(c.lpszUrlPath, c.dwUrlPathLength) + Narrow(c.lpszExtraInfo, c.dwExtraInfoLength);
+  // A fragment never goes to the server.
+  if (size_t hash = t.Object.find('#'); hash != std::string::npos) t.Object.erase(hash);
+  if (t.Object.empty()) t.Object = "/";
+  Target = std::move(t);
+  return true;
+}
+
+std::string OriginOf(const std::string& Url) {
+  THopTarget t;
+  if (!CrackHop(Url, t)) return {};
+  return t.Scheme + "://" + Lower(t.Host) + ":" + std::to_string(t.Port);
+}
+
+bool ResolveUrl(const std::string& Base, const std::string& Ref, std::string& Out) {
+  const std::wstring base = Widen(Base), ref = Widen(Ref);
+  DWORD size = 0;
+  InternetCombineUrlW(base.c_str(), ref.c_str(), nullptr, &size, 0);
+  if (size == 0) return false;
+  std::vector<wchar_t> out(size + 1);
+  size = static_cast<DWORD>(out.size());
+  if (!InternetCombineUrlW(base.c_str(), ref.c_str(), out.data(), &size, 0)) return false;
+  Out = Narrow(out.data(), size);
+  return true;
+}
+
+}  // namespace kelvora::net
