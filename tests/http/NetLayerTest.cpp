@@ -51,8 +51,8 @@ TEST_F(NetLayer, BodyIsPulledInFullBlocksAndEndsWithZero) {
 }
 
 TEST_F(NetLayer, OddAndTinyBlocksReassembleTheBody) {
-  // Blocks far smaller and far larger than libcurl's chunks: the held-back
-  // remainder and the paused transfer must hand every byte over in order.
+  // Blocks far smaller and far larger than what the client receives at a
+  // time: every byte must be handed over in order.
   for (size_t block : {size_t{1}, size_t{255}, size_t{16385}, size_t{200000}}) {
     auto t = OpenRequest(Url("/bytes?n=150000"));
     ASSERT_TRUE(t.Request->Send("", nullptr, 0));
@@ -67,8 +67,9 @@ TEST_F(NetLayer, BodyFarLargerThanTheHoldBackBufferArrivesWhole) {
   // Over a megabyte read slowly in odd blocks: the held-back remainder grows
   // from its first size, fills up, pauses the transfer and is refilled when
   // resumed, many times over, without losing or reordering a byte.
-  const size_t size = 4 * TNetRequest::kHoldBack + 12345;
-  for (size_t block : {size_t{3}, size_t{4096}, TNetRequest::kHoldBack + 1}) {
+  const size_t holdBack = 256 * 1024;  // the libcurl layer's hold-back buffer
+  const size_t size = 4 * holdBack + 12345;
+  for (size_t block : {size_t{3}, size_t{4096}, holdBack + 1}) {
     auto t = OpenRequest(Url("/bytes?n=" + std::to_string(size)));
     ASSERT_TRUE(t.Request->Send("", nullptr, 0));
     auto body = ReadBody(*t.Request, block);
@@ -104,42 +105,42 @@ TEST_F(NetLayer, BodiesWithoutLengthChunkedAndOverlong) {
   }
 }
 
-TEST_F(NetLayer, EndErrorAndCurlResultAreToldApart) {
+TEST_F(NetLayer, EndErrorAndTransportFailureAreToldApart) {
   // Truncated body: the bytes that came are handed out, then the read fails
-  // with libcurl's partial-file result.
+  // as a partial body.
   auto t = OpenRequest(Url("/truncated?n=10000&send=3000"));
   ASSERT_TRUE(t.Request->Send("", nullptr, 0));
   auto body = ReadBody(*t.Request, 1024);
   EXPECT_FALSE(body.Ok);
   EXPECT_EQ(body.Data, PatternBytes(0, 3000));
   EXPECT_EQ(t.Request->LastError(), TNetError::Transport);
-  EXPECT_EQ(t.Request->CurlCode(), CURLE_PARTIAL_FILE);
+  EXPECT_EQ(FailureOf(*t.Request), TFailure::PartialBody);
 
   // A huge announced length with a short body fails the same way.
   auto h = OpenRequest(Url("/hugelength?len=2147483648&send=5000"));
   ASSERT_TRUE(h.Request->Send("", nullptr, 0));
   EXPECT_EQ(Query(*h.Request, qiContentLength), "2147483648");
   EXPECT_FALSE(ReadBody(*h.Request, 4096).Ok);
-  EXPECT_EQ(h.Request->CurlCode(), CURLE_PARTIAL_FILE);
+  EXPECT_EQ(FailureOf(*h.Request), TFailure::PartialBody);
 }
 
 TEST_F(NetLayer, SendFailsWithoutAUsableStatusLine) {
   struct Case {
     const char* path;
-    CURLcode code;
+    TFailure failure;
   };
-  for (Case c : {Case{"/close-before-status", CURLE_GOT_NOTHING}, Case{"/garbage", CURLE_UNSUPPORTED_PROTOCOL}}) {
+  for (Case c : {Case{"/close-before-status", TFailure::NoResponse}, Case{"/garbage", TFailure::NotHttp}}) {
     auto t = OpenRequest(Url(c.path));
     EXPECT_FALSE(t.Request->Send("", nullptr, 0)) << c.path;
     EXPECT_EQ(t.Request->LastError(), TNetError::Transport) << c.path;
-    EXPECT_EQ(t.Request->CurlCode(), c.code) << c.path << ": " << t.Request->ErrorText();
+    EXPECT_EQ(FailureOf(*t.Request), c.failure) << c.path << ": " << t.Request->ErrorText();
     std::string v;
     EXPECT_FALSE(t.Request->QueryInfo(qiStatusCode, v));
   }
   // Nobody listening.
   auto t = OpenRequest("http://127.0.0.1:1/x");
   EXPECT_FALSE(t.Request->Send("", nullptr, 0));
-  EXPECT_EQ(t.Request->CurlCode(), CURLE_COULDNT_CONNECT);
+  EXPECT_EQ(FailureOf(*t.Request), TFailure::CannotConnect);
 }
 
 TEST_F(NetLayer, QueriesRespectTheBufferSize) {
