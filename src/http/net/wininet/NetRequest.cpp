@@ -135,7 +135,8 @@ bool TNetRequest::FailLast() {
   const DWORD e = GetLastError();
   if (session_.Cancelled()) return Fail(TNetError::Cancelled, e);
   switch (e) {
-    case ERROR_INTERNET_TIMEOUT: return Fail(TNetError::Timeout, e);
+    case ERROR_INTERNET_TIMEOUT:
+    case WSAETIMEDOUT: return Fail(TNetError::Timeout, e);
     case ERROR_INTERNET_OPERATION_CANCELLED: return Fail(TNetError::Cancelled, e);
     case ERROR_INTERNET_FORCE_RETRY: return Fail(TNetError::ForceRetry, e);
     case ERROR_INTERNET_INVALID_URL:

@@ -17,6 +17,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,7 +42,8 @@ class TNetRequest {
 
   // Options (NetTypes.h): time-outs in milliseconds (0 keeps WinInet's own),
   // server and proxy login, security flags. The server login is offered only
-  // while the request is at the scheme, host and port it was given for.
+  // while the request is at the scheme, host and port it was given for, and
+  // only to a Basic challenge (this layer answers no other scheme).
   bool SetOption(uint32_t Option, uint32_t Value);
   bool SetOption(uint32_t Option, const std::string& Value);
 
@@ -83,6 +85,8 @@ class TNetRequest {
 
   static constexpr size_t kQueryBufferSize = 4096;
   static constexpr int kMaxRedirects = 10;
+  // Longest single wait for body bytes, in milliseconds (see WaitForData).
+  static constexpr uint32_t kWaitSlice = 250;
 
   // The status callback of the session's internet handle; the context of
   // every handle a request opens is the request.
@@ -94,6 +98,10 @@ class TNetRequest {
   void CloseHop();
   bool AddHopHeaders();
   bool ResponseIn();
+  bool LoginAsked();
+  bool CheckedAsAsked();
+  bool FailSend(std::chrono::steady_clock::time_point Start);
+  bool WaitForData(DWORD& Available);
   int FollowRedirect();
   bool HostLogin() const;
   void OnStatus(DWORD Status, const void* Info, DWORD Length);
@@ -113,6 +121,7 @@ class TNetRequest {
   std::string loginOrigin_;  // "scheme://host:port" the server login is for
   bool loginSent_ = false;   // the server login went with the last hop
   bool proxyLoginSent_ = false;
+  std::string hostChallenge_, proxyChallenge_;  // the last 401's and 407's
 
   std::vector<std::string> headers_;      // kept across sends
   std::vector<std::string> sendHeaders_;  // this send only

@@ -2,6 +2,7 @@
 // upload in blocks), following redirects and pulling the body.
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <limits>
 #include <vector>
 
@@ -25,9 +26,23 @@ void SetNumber(HINTERNET H, DWORD Option, uint32_t Value) {
   InternetSetOptionW(H, Option, &v, sizeof v);
 }
 
-void SetText(HINTERNET H, DWORD Option, const std::string& Value) {
-  std::wstring w = Widen(Value);
-  InternetSetOptionW(H, Option, w.data(), static_cast<DWORD>(w.size()));
+std::string Base64(const std::string& In) {
+  static const char t[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < In.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(In[i]) << 16) | (static_cast<unsigned char>(In[i + 1]) << 8) |
+                       static_cast<unsigned char>(In[i + 2]);
+    out += {t[v >> 18], t[(v >> 12) & 63], t[(v >> 6) & 63], t[v & 63]};
+  }
+  if (i + 1 == In.size()) {
+    const unsigned v = static_cast<unsigned char>(In[i]) << 16;
+    out += {t[v >> 18], t[(v >> 12) & 63], '=', '='};
+  } else if (i + 2 == In.size()) {
+    const unsigned v = (static_cast<unsigned char>(In[i]) << 16) | (static_cast<unsigned char>(In[i + 1]) << 8);
+    out += {t[v >> 18], t[(v >> 12) & 63], t[(v >> 6) & 63], '='};
+  }
+  return out;
 }
 
 std::string SchemeOf(const std::string& Url) {
@@ -71,7 +86,9 @@ bool TNetRequest::Open() {
     return Fail(TNetError::Cancelled);
   }
   const bool secure = hop.Scheme == "https";
-  DWORD flags = (flags_ & kPassedFlags) | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD |
+  // Logins are sent by this class (Basic, to the origin they were given
+  // for): WinInet's own would keep them per host for every later request.
+  DWORD flags = (flags_ & kPassedFlags) | INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD |
                 INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
   if (secure) flags |= INTERNET_FLAG_SECURE;
   const std::wstring accept = Widen(accept_);
@@ -93,17 +110,10 @@ bool TNetRequest::Open() {
     InternetQueryOptionW(request_, INTERNET_OPTION_SECURITY_FLAGS, &current, &size);
     SetNumber(request_, INTERNET_OPTION_SECURITY_FLAGS, current | relax);
   }
+  // A login goes only after a Basic challenge of the server (or proxy).
   const bool noAuth = (flags_ & flNoAuth) != 0;
-  loginSent_ = !noAuth && HostLogin();
-  if (loginSent_) {
-    SetText(request_, INTERNET_OPTION_USERNAME, username_);
-    SetText(request_, INTERNET_OPTION_PASSWORD, password_);
-  }
-  proxyLoginSent_ = !noAuth && !proxyUsername_.empty();
-  if (proxyLoginSent_) {
-    SetText(request_, INTERNET_OPTION_PROXY_USERNAME, proxyUsername_);
-    SetText(request_, INTERNET_OPTION_PROXY_PASSWORD, proxyPassword_);
-  }
+  loginSent_ = !noAuth && HostLogin() && ContainsWord(hostChallenge_, "basic");
+  proxyLoginSent_ = !noAuth && !proxyUsername_.empty() && ContainsWord(proxyChallenge_, "basic");
   if (!AddHopHeaders()) return FailLast();
   used_ = true;
   return true;
@@ -119,6 +129,8 @@ bool TNetRequest::AddHopHeaders() {
   const uint32_t relax = (security_ & (secIgnoreUnknownCA | secIgnoreCertDateInvalid | secIgnoreCertCNInvalid)) |
                          (flags_ & (flIgnoreCertCNInvalid | flIgnoreCertDateInvalid));
   if (!(flags_ & flKeepConnection) || relax != 0) lines.push_back("Connection: close");
+  if (loginSent_) lines.push_back("Authorization: Basic " + Base64(username_ + ":" + password_));
+  if (proxyLoginSent_) lines.push_back("Proxy-Authorization: Basic " + Base64(proxyUsername_ + ":" + proxyPassword_));
   lines.insert(lines.end(), headers_.begin(), headers_.end());
   lines.insert(lines.end(), sendHeaders_.begin(), sendHeaders_.end());
   for (const auto& line : lines) {
@@ -144,11 +156,13 @@ bool TNetRequest::Run() {
   for (;;) {
     if (!Open()) return false;
     sending_ = true;
+    const auto start = std::chrono::steady_clock::now();
     const BOOL ok = HttpSendRequestW(request_, nullptr, 0, hasBody_ ? postData_.data() : nullptr,
                                      hasBody_ ? static_cast<DWORD>(postData_.size()) : 0);
     sending_ = false;
-    if (!ok) return FailLast();
-    if (!ResponseIn()) return false;
+    if (!ok) return FailSend(start);
+    if (!ResponseIn() || !CheckedAsAsked()) return false;
+    if (LoginAsked()) continue;
     const int r = FollowRedirect();
     if (r <= 0) return r == 0;
   }
@@ -176,6 +190,8 @@ bool TNetRequest::ResponseIn() {
   if (!resp_.Complete()) resp_.AddLine("", 0);
   if (!resp_.HasStatus()) return Fail(TNetError::Transport, ERROR_HTTP_INVALID_SERVER_RESPONSE);
   headersFinal_ = true;
+  SetNumber(request_, INTERNET_OPTION_RECEIVE_TIMEOUT,
+            receiveTimeout_ != 0 ? std::min<uint32_t>(receiveTimeout_, kWaitSlice) : kWaitSlice);
   std::string len;
   if (resp_.Find("Content-Length", len) && resp_.Status() != 204 && resp_.Status() != 304 && method_ != "HEAD") {
     int64_t n = 0;
@@ -184,6 +200,53 @@ bool TNetRequest::ResponseIn() {
     length_ = lengthKnown_ ? n : 0;
   }
   return true;
+}
+
+// WinInet remembers a server whose certificate was once accepted with relaxed
+// checks, and lets later connections to it pass the same way. A request that
+// did not ask for a relaxation must not get it: its answer is refused.
+bool TNetRequest::CheckedAsAsked() {
+  if (SchemeOf(url_) != "https") return true;
+  DWORD flags = 0, size = sizeof flags;
+  if (!InternetQueryOptionW(request_, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) return true;
+  uint32_t asked = security_ & (secIgnoreUnknownCA | secIgnoreCertDateInvalid | secIgnoreCertCNInvalid);
+  asked |= flags_ & (flIgnoreCertCNInvalid | flIgnoreCertDateInvalid);
+  const uint32_t relaxed = flags & (SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                                    SECURITY_FLAG_IGNORE_CERT_DATE_INVALID);
+  if ((relaxed & ~asked) == 0) return true;
+  CloseHop();
+  headersFinal_ = false;
+  return Fail(TNetError::Transport, ERROR_INTERNET_SEC_CERT_ERRORS);
+}
+
+// A 401 or 407 whose Basic challenge a login the request holds (and did not
+// send) can answer: the request is to go again with it.
+bool TNetRequest::LoginAsked() {
+  if (flags_ & flNoAuth) return false;
+  const int status = resp_.Status();
+  if (status == 401 && HostLogin() && !loginSent_) {
+    hostChallenge_ = resp_.JoinAll("WWW-Authenticate");
+    return ContainsWord(hostChallenge_, "basic");
+  }
+  if (status == 407 && !proxyUsername_.empty() && !proxyLoginSent_) {
+    proxyChallenge_ = resp_.JoinAll("Proxy-Authenticate");
+    return ContainsWord(proxyChallenge_, "basic");
+  }
+  return false;
+}
+
+// A failed send. Some WinInet versions report a receive time-out that ran
+// out while waiting for the answer as a lost connection: one that failed only
+// after the whole time-out is taken for what it is.
+bool TNetRequest::FailSend(std::chrono::steady_clock::time_point Start) {
+  const DWORD e = GetLastError();
+  const auto waited =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start).count();
+  if (!session_.Cancelled() && receiveTimeout_ != 0 && waited >= receiveTimeout_ &&
+      (e == ERROR_INTERNET_CONNECTION_ABORTED || e == WSAETIMEDOUT))
+    return Fail(TNetError::Timeout, e);
+  SetLastError(e);
+  return FailLast();
 }
 
 int TNetRequest::FollowRedirect() {
@@ -254,15 +317,29 @@ bool TNetRequest::End() {
   const BOOL ok = HttpEndRequestW(request_, nullptr, 0, 0);
   sending_ = false;
   if (!ok) return FailLast();
-  if (!ResponseIn()) return false;
+  if (!ResponseIn() || !CheckedAsAsked()) return false;
   // A login the request holds but did not offer: send again with it.
-  const int status = resp_.Status();
-  if (!(flags_ & flNoAuth)) {
-    if (status == 401 && HostLogin() && !loginSent_) return Fail(TNetError::ForceRetry, ERROR_INTERNET_FORCE_RETRY);
-    if (status == 407 && !proxyUsername_.empty() && !proxyLoginSent_)
-      return Fail(TNetError::ForceRetry, ERROR_INTERNET_FORCE_RETRY);
-  }
+  if (LoginAsked()) return Fail(TNetError::ForceRetry, ERROR_INTERNET_FORCE_RETRY);
   return true;
+}
+
+// Waits until body bytes can be read without blocking (Available > 0) or
+// the body has ended (0). The wait is cut into short slices, so that a
+// cancelled session is noticed promptly even where closing the handles does
+// not interrupt a blocked receive; the receive time-out still counts from
+// the last byte.
+bool TNetRequest::WaitForData(DWORD& Available) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    if (session_.Cancelled()) return Fail(TNetError::Cancelled);
+    Available = 0;
+    if (InternetQueryDataAvailable(request_, &Available, 0, 0)) return true;
+    const DWORD e = GetLastError();
+    if (session_.Cancelled()) return Fail(TNetError::Cancelled, e);
+    if (e != WSAETIMEDOUT && e != ERROR_INTERNET_TIMEOUT) return FailLast();
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (receiveTimeout_ != 0 && idle.count() >= receiveTimeout_) return Fail(TNetError::Timeout, e);
+  }
 }
 
 bool TNetRequest::Read(void* Buffer, size_t Size, size_t& BytesRead) {
@@ -273,17 +350,28 @@ bool TNetRequest::Read(void* Buffer, size_t Size, size_t& BytesRead) {
   auto* out = static_cast<uint8_t*>(Buffer);
   size_t n = 0;
   while (n < Size && !ended_ && bodyError_ == TNetError::None) {
-    if (session_.Cancelled()) {
-      bodyError_ = TNetError::Cancelled;
+    if (lengthKnown_ && received_ >= length_) {
+      ended_ = true;  // bytes beyond the announced length are not the body's
       break;
     }
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(Size - n, 1u << 30));
-    if (!InternetReadFile(request_, out + n, want, &got)) {
-      FailLast();
+    // Only what has arrived is read: a read that has to wait for more and
+    // then fails would lose what it had received.
+    DWORD available = 0;
+    if (!WaitForData(available)) {
       bodyError_ = error_;
       bodySystem_ = systemError_;
       break;
+    }
+    DWORD got = 0;
+    if (available > 0) {
+      size_t room = std::min<size_t>({Size - n, available, 1u << 30});
+      if (lengthKnown_) room = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(room), length_ - received_));
+      if (!InternetReadFile(request_, out + n, static_cast<DWORD>(room), &got)) {
+        FailLast();
+        bodyError_ = error_;
+        bodySystem_ = systemError_;
+        break;
+      }
     }
     if (got == 0) {
       // WinInet ends a body cut short like a complete one: the announced
