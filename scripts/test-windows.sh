@@ -7,6 +7,8 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build-ci/win32}
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)  # Wine wants an absolute prefix
 jobs=${KELVORA_JOBS:-2}
 
 "$root/scripts/deps.sh" --windows
