@@ -1,22 +1,10 @@
 #include "kelvora/Application.h"
 
-#include <fstream>
-#include <iterator>
+#include "framework/ProgramArguments.h"
 
 namespace kelvora {
 
-TApplication::TApplication() : mainThread_(std::this_thread::get_id()) {
-  // NUL-separated arguments of this process.
-  std::ifstream f("/proc/self/cmdline", std::ios::binary);
-  std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  size_t start = 0;
-  while (start < all.size()) {
-    size_t end = all.find('\0', start);
-    if (end == std::string::npos) end = all.size();
-    arguments_.push_back(all.substr(start, end - start));
-    start = end + 1;
-  }
-}
+TApplication::TApplication() : mainThread_(std::this_thread::get_id()), arguments_(sys::ProgramArguments()) {}
 
 int TApplication::ParamCount() const { return arguments_.empty() ? 0 : static_cast<int>(arguments_.size()) - 1; }
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "kelvora/Application.h"
-#include "kelvora/PlainLoop.h"
+#include "framework/DefaultLoop.h"
 
 namespace kelvora {
 
@@ -114,11 +114,7 @@ void TLoopBackend::DropCancelledCalls() {
 
 TLoopBackend& LoopBackend() {
   TLoopBackend* b = gBackend.load(std::memory_order_acquire);
-  if (b != nullptr) return *b;
-  // Never destroyed: a job stopped at once may still be unwinding on its
-  // detached thread while the program exits, and it signals through here.
-  static TPlainLoopBackend* plain = new TPlainLoopBackend;
-  return *plain;
+  return b != nullptr ? *b : detail::DefaultLoopBackend();
 }
 
 void SetLoopBackend(TLoopBackend* Backend) { gBackend.store(Backend, std::memory_order_release); }

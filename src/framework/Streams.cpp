@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
+
+#include "framework/FileDescriptors.h"
 
 namespace kelvora {
 
@@ -147,29 +147,22 @@ void TMemoryStream::SaveToFile(const std::string& FileName) const {
 // --- THandleStream ---
 
 int64_t THandleStream::Read(void* Buffer, int64_t Count) {
-  for (;;) {
-    ssize_t n = ::read(handle_, Buffer, static_cast<size_t>(Count));
-    if (n < 0 && errno == EINTR) continue;
-    return n < 0 ? 0 : n;
-  }
+  const int64_t n = sys::ReadFile(handle_, Buffer, static_cast<size_t>(Count));
+  return n < 0 ? 0 : n;
 }
 
 int64_t THandleStream::Write(const void* Buffer, int64_t Count) {
-  for (;;) {
-    ssize_t n = ::write(handle_, Buffer, static_cast<size_t>(Count));
-    if (n < 0 && errno == EINTR) continue;
-    return n < 0 ? 0 : n;
-  }
+  const int64_t n = sys::WriteFile(handle_, Buffer, static_cast<size_t>(Count));
+  return n < 0 ? 0 : n;
 }
 
 int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  int whence = Origin == soBeginning ? SEEK_SET : (Origin == soCurrent ? SEEK_CUR : SEEK_END);
-  off_t r = ::lseek(handle_, static_cast<off_t>(Offset), whence);
-  return r < 0 ? -1 : static_cast<int64_t>(r);
+  const int whence = Origin == soBeginning ? SEEK_SET : (Origin == soCurrent ? SEEK_CUR : SEEK_END);
+  return sys::SeekFile(handle_, Offset, whence);
 }
 
 void THandleStream::SetSize(int64_t NewSize) {
-  if (::ftruncate(handle_, static_cast<off_t>(NewSize)) != 0)
+  if (!sys::TruncateFile(handle_, NewSize))
     throw EStreamError(std::string("Cannot set stream size: ") + std::strerror(errno));
   if (Position() > NewSize) Seek(NewSize, soBeginning);
 }
@@ -178,7 +171,7 @@ void THandleStream::SetSize(int64_t NewSize) {
 
 namespace {
 int OpenFile(const std::string& name, uint32_t mode, uint32_t rights) {
-  int flags = O_CLOEXEC;
+  int flags = 0;
   const bool create = (mode & fmCreate) == fmCreate;
   if (create) {
     flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -189,7 +182,7 @@ int OpenFile(const std::string& name, uint32_t mode, uint32_t rights) {
       default: flags |= O_RDONLY; break;
     }
   }
-  int fd = ::open(name.c_str(), flags, static_cast<mode_t>(rights));
+  int fd = sys::OpenFile(name, flags, static_cast<int>(rights));
   if (fd < 0) {
     std::string why = std::strerror(errno);
     if (create) throw EFCreateError("Cannot create file \"" + name + "\". " + why);
@@ -203,7 +196,7 @@ TFileStream::TFileStream(const std::string& FileName, uint32_t Mode, uint32_t Ri
     : THandleStream(OpenFile(FileName, Mode, Rights)), fileName_(FileName) {}
 
 TFileStream::~TFileStream() {
-  if (handle_ >= 0) ::close(handle_);
+  if (handle_ >= 0) sys::CloseFile(handle_);
 }
 
 }  // namespace kelvora

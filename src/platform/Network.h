@@ -1,4 +1,5 @@
-// The Linux seam for the online test: the machine's own addresses.
+// The platform seam for the online test: the machine's own addresses, and
+// the dial-up state the system keeps.
 #pragma once
 
 #include <string>
@@ -14,8 +15,15 @@ struct TLocalAddress {
 };
 
 // The IPv4 and IPv6 addresses of the machine's interfaces (getifaddrs), in
-// the order the system lists them.
+// the order the system lists them (Linux: getifaddrs; Windows:
+// GetAdaptersAddresses, up meaning operational).
 std::vector<TLocalAddress> LocalAddresses();
+
+// The dial-up service's "Remote Connection" flag (Windows: the value under
+// HKLM\System\CurrentControlSet\Services\RemoteAccess). False when the
+// system keeps no such flag (always on Linux); else true, with Connected
+// telling whether its first byte is 1.
+bool ReadDialUpState(bool& Connected);
 
 // True when Text is an address that can reach other machines: not loopback
 // (127.0.0.0/8 — Debian gives the host name 127.0.1.1 —, ::1, ::ffff:127.x),

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/ModuleResources.h"
+
 namespace kelvora::platform {
 
 namespace {
@@ -39,12 +41,16 @@ void UnregisterResource(const std::string& Name, const std::string& Type) {
 }
 
 bool FindResource(const std::string& Name, const std::string& Type, TResourceBlock& Block) {
-  auto& r = Registry();
-  std::lock_guard lk(r.Mutex);
-  auto it = r.Blocks.find({Upper(Type), Upper(Name)});
-  if (it == r.Blocks.end()) return false;
-  Block = it->second;
-  return true;
+  {
+    auto& r = Registry();
+    std::lock_guard lk(r.Mutex);
+    auto it = r.Blocks.find({Upper(Type), Upper(Name)});
+    if (it != r.Blocks.end()) {
+      Block = it->second;
+      return true;
+    }
+  }
+  return FindModuleResource(Name, Type, Block);
 }
 
 }  // namespace kelvora::platform

@@ -1,9 +1,6 @@
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include "kelvora/Application.h"
 #include "thread/ThreadState.h"
+#include "thread/ThreadSystem.h"
 
 namespace kelvora {
 
@@ -11,11 +8,9 @@ using detail::ThreadState;
 
 namespace {
 
-int64_t CurrentTid() { return static_cast<int64_t>(::syscall(SYS_gettid)); }
-
 void ApplyPriority(ThreadState& s) {
-  int64_t tid = s.Tid.load();
-  if (tid != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), OSValueToNice(s.Priority.load()));
+  const int64_t tid = s.Tid.load();
+  if (tid != 0) detail::ApplyThreadPriority(tid, s.Priority.load());
 }
 
 }  // namespace
@@ -99,7 +94,7 @@ void detail::FinishCall(ThreadState& s) {
 namespace {
 
 void ThreadProc(std::shared_ptr<ThreadState> s) {
-  s->Tid.store(CurrentTid());
+  s->Tid.store(detail::CurrentThreadId());
   ApplyPriority(*s);
   detail::SetCurrentJob(s.get());
   if (!s->Terminated.load()) {
@@ -223,9 +218,8 @@ uint32_t TkvEventThread::WaitFor() {
 TThreadPriority TkvEventThread::Priority() const {
   int64_t tid = state_->Tid.load();
   if (tid != 0 && !state_->Finished.IsSet()) {
-    errno = 0;
-    int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-    if (errno == 0) return OSValueToPriority(NiceToOSValue(nice));
+    int value = 0;
+    if (detail::ReadThreadPriority(tid, value)) return OSValueToPriority(value);
   }
   return OSValueToPriority(state_->Priority.load());
 }

@@ -1,8 +1,6 @@
-// Opening a web address, the program associated with a kind of
-// file, and the splitting of a registered command line.
+// The splitting of a registered command line, and the check of an address
+// that came from a server before it is opened.
 #include "kelvora/kvUtils.h"
-#include "platform/MimeApps.h"
-#include "platform/Process.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
@@ -92,40 +90,6 @@ void SplitCommandLine(std::string& Cmd, std::string& Params) {
   // 6.
   Cmd = utils::Trim(Cmd);
   Params = utils::Trim(Params);
-}
-
-std::string GetAssociatedProgram(const std::string& Ext) {
-  if (Ext.empty() || Ext == ".") return std::string();
-  try {
-    const std::string mime = platform::MimeTypeOfExtension(Ext);
-    if (mime.empty()) return std::string();
-    const std::string entry = platform::DefaultDesktopEntry(mime);
-    if (entry.empty()) return std::string();
-    std::string cmd = platform::DesktopEntryCommand(entry);
-    std::string params;
-    SplitCommandLine(cmd, params);
-    return cmd;
-  } catch (...) {
-    return std::string();  // every error ends the search
-  }
-}
-
-void OpenURL(const std::string& URL, bool UseBrowser) {
-  const std::string url = URL.find("://") == std::string::npos ? "http://" + URL : URL;
-  // An address that begins like an option would be read as one by the
-  // program that gets it: it is not opened.
-  if (url.empty() || url[0] == '-') return;
-  try {
-    if (UseBrowser) {
-      const std::string program = GetAssociatedProgram(".html");
-      if (!program.empty() && platform::SpawnDetached({program, url}) > 0) return;
-    }
-    // The desktop's opener, and Debian's browser choice when there is none.
-    if (platform::SpawnDetached({"xdg-open", url}) > 0) return;
-    platform::SpawnDetached({"sensible-browser", url});
-  } catch (...) {
-    // OpenURL reports nothing.
-  }
 }
 
 bool OpenWebURL(const std::string& URL, bool UseBrowser) {

@@ -1,18 +1,14 @@
 // The running program, the special folders and folder macros.
-#include <unistd.h>
-
-#include <climits>
-
 #include "kelvora/kvUtils.h"
-#include "platform/Folders.h"
+#include "utils/SystemFolders.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
 
 namespace {
 
-std::string WithSlash(std::string S) {
-  if (S.empty() || S.back() != '/') S += '/';
+std::string WithSeparator(std::string S) {
+  if (S.empty() || !utils::IsPathSeparator(S.back())) S += utils::PathSeparator();
   return S;
 }
 
@@ -24,14 +20,16 @@ struct TProgramNames {
 const TProgramNames& ProgramNames() {
   static const TProgramNames names = [] {
     TProgramNames n;
-    n.ExeName = platform::ExecutablePath();
-    const size_t slash = n.ExeName.rfind('/');
-    if (slash != std::string::npos) {
-      n.Folder = n.ExeName.substr(0, slash + 1);
+    n.ExeName = utils::ProgramFileName();
+    size_t sep = std::string::npos;
+    for (size_t i = 0; i < n.ExeName.size(); ++i)
+      if (utils::IsPathSeparator(n.ExeName[i])) sep = i;
+    if (sep != std::string::npos) {
+      n.Folder = n.ExeName.substr(0, sep + 1);
     } else {
-      // The executable cannot be named (no /proc): the working folder.
-      char buf[PATH_MAX];
-      if (::getcwd(buf, sizeof buf) != nullptr) n.Folder = WithSlash(buf);
+      // The executable cannot be named: the working folder.
+      const std::string cwd = utils::WorkingFolder();
+      if (!cwd.empty()) n.Folder = WithSeparator(cwd);
     }
     return n;
   }();
@@ -46,36 +44,22 @@ const TProgramNames& ProgramNames() {
 const std::string& CurrentFolder() { return ProgramNames().Folder; }
 const std::string& CurrentExeName() { return ProgramNames().ExeName; }
 
-std::string GetWindowsFolder() { return "/usr/"; }
-std::string GetSystemFolder() { return "/usr/lib/"; }
-
 std::string GetTempFolder() {
-  std::string temp = platform::PrivateTempFolder();
-  if (!temp.empty() && FolderExists(temp)) return WithSlash(temp);
+  std::string temp = utils::SystemTempFolder();
+  if (!temp.empty() && FolderExists(temp)) return WithSeparator(temp);
   return CurrentFolder();
 }
 
 std::string GetSpecialFolder(int Index) {
   if (Index < 0 || Index > 12) Index = 0;
-  std::string folder;
   switch (Index) {
-    case 0: folder = CurrentFolder(); break;
-    case 1: folder = platform::XdgUserDir("DESKTOP", "Desktop"); break;
-    case 2: folder = platform::XdgUserDir("DOCUMENTS", "Documents"); break;
-    case 3: folder = platform::XdgUserDir("PICTURES", "Pictures"); break;
-    case 4: folder = platform::XdgDataHome(); break;
-    case 5: folder = "/opt/"; break;
-    case 6: folder = GetWindowsFolder(); break;
-    case 7: folder = GetSystemFolder(); break;
-    case 8: folder = GetTempFolder(); break;
-    case 9: folder = "/usr/share/help/"; break;
-    case 10: folder = "/usr/share/sounds/"; break;
-    case 11: folder = "/usr/share/icons/"; break;
-    default: return std::string();  // row 12: no folder, no separator
+    case 0: return CurrentFolder();
+    case 8: return GetTempFolder();
+    case 12: return std::string();  // no folder, no separator
+    // An unknown folder gives a lone separator, as a missing registry value
+    // does in the system.
+    default: return WithSeparator(utils::SpecialFolderOfRow(Index));
   }
-  // An unknown folder gives a lone separator, as a missing registry value
-  // does in the system.
-  return WithSlash(folder);
 }
 
 std::string ExpandFolderMacros(const std::string& Path, bool PrefixRelative) {
@@ -100,9 +84,9 @@ std::string ExpandFolderMacros(const std::string& Path, bool PrefixRelative) {
     out.append(result, last, std::string::npos);
     result = std::move(out);
   }
-  // A relative path (here: one not starting with "/") of at least three
-  // characters is made absolute below the program's folder.
-  if (PrefixRelative && result.size() >= 3 && result[0] != '/') result = CurrentFolder() + result;
+  // A relative path of at least three characters is made absolute below the
+  // program's folder.
+  if (PrefixRelative && result.size() >= 3 && !utils::IsAbsolutePath(result)) result = CurrentFolder() + result;
   return result;
 }
 

@@ -1,7 +1,4 @@
-// Waiting with a live loop, closing the application, and the
-// remaining system helpers.
-#include <sys/utsname.h>
-
+// Waiting with a live loop, closing the application.
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -11,7 +8,6 @@
 #include "kelvora/Application.h"
 #include "kelvora/LoopBackend.h"
 #include "kelvora/kvUtils.h"
-#include "platform/Network.h"
 
 namespace kelvora {
 
@@ -80,12 +76,6 @@ void CloseApplication() {
   Application().Terminate();
 }
 
-bool IsVersion6OrLater() {
-  struct utsname u {};
-  if (::uname(&u) != 0) return false;
-  return std::atoi(u.release) > 5;
-}
-
 void ClearSized(void* Rec, std::size_t Size) {
   if (Rec == nullptr || Size == 0) return;
   std::memset(Rec, 0, Size);
@@ -94,9 +84,5 @@ void ClearSized(void* Rec, std::size_t Size) {
     std::memcpy(Rec, &size32, sizeof size32);
   }
 }
-
-bool HasLocalAddress() { return platform::HasRoutableAddress(platform::LocalAddresses()); }
-
-bool IsOnline() { return HasLocalAddress(); }
 
 }  // namespace kelvora

@@ -1,10 +1,8 @@
 // TkvStringList.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <utility>
 
+#include "framework/FileDescriptors.h"
 #include "kelvora/kvUtils.h"
 #include "utils/TextUtils.h"
 
@@ -34,11 +32,8 @@ class TNotificationsOff {
 bool WriteAll(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    const int64_t n = sys::WriteFile(fd, data.data() + done, data.size() - done);
+    if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
   return true;
@@ -107,14 +102,14 @@ void TkvStringList::SaveValuesToFile(const std::string& FileName) const {
       if (value.empty()) continue;
       // Created just before the first value; tried again before each
       // following value when that failed. Writes without a file do nothing.
-      if (fd < 0) fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      if (fd < 0) fd = sys::OpenFile(FileName, O_WRONLY | O_CREAT | O_TRUNC);
       if (fd >= 0) WriteAll(fd, value + "\r\n");
     }
   } catch (...) {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) sys::CloseFile(fd);
     throw;
   }
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0) sys::CloseFile(fd);
 }
 
 }  // namespace kelvora

@@ -182,6 +182,13 @@ std::string DefaultDesktopEntry(const std::string& MimeType) {
   return path;
 }
 
+std::string AssociatedCommand(const std::string& Ext) {
+  const std::string mime = MimeTypeOfExtension(Ext);
+  if (mime.empty()) return std::string();
+  const std::string entry = DefaultDesktopEntry(mime);
+  return entry.empty() ? std::string() : DesktopEntryCommand(entry);
+}
+
 std::string DesktopEntryCommand(const std::string& DesktopFile) {
   std::string raw;
   if (!ReadKey(DesktopFile, "Desktop Entry", "Exec", raw)) return std::string();

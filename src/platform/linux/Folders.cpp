@@ -147,6 +147,22 @@ std::string XdgUserDir(const std::string& Name, const std::string& Default) {
   return home.empty() ? std::string() : home + "/" + Default;
 }
 
+std::string KnownFolder(TKnownFolder Folder) {
+  switch (Folder) {
+    case TKnownFolder::Desktop: return XdgUserDir("DESKTOP", "Desktop");
+    case TKnownFolder::Documents: return XdgUserDir("DOCUMENTS", "Documents");
+    case TKnownFolder::Pictures: return XdgUserDir("PICTURES", "Pictures");
+    case TKnownFolder::AppData: return XdgDataHome();
+    case TKnownFolder::ProgramFiles: return "/opt";
+    case TKnownFolder::Windows: return "/usr";
+    case TKnownFolder::System: return "/usr/lib";
+    case TKnownFolder::Help: return "/usr/share/help";
+    case TKnownFolder::Media: return "/usr/share/sounds";
+    case TKnownFolder::Cursors: return "/usr/share/icons";
+  }
+  return std::string();
+}
+
 bool IsPrivateFolder(const std::string& Path) {
   struct stat st {};
   if (Path.empty() || ::lstat(Path.c_str(), &st) != 0) return false;
