@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-#include "http/FileCalls.h"
+#include "framework/FileDescriptors.h"
+#include "http/Utf8Path.h"
 
 namespace kelvora::httpimpl {
 
@@ -14,9 +15,12 @@ using namespace net;
 // read is the resume range, or else the Range setting; ContentLength is the
 // number of bytes that range holds, as for a partial answer over HTTP.
 TRequestWorker::Next TRequestWorker::LocalFile() {
-  int64_t size = 0;
-  const int fd = OpenExisting(url_.Path, size);
-  if (fd < 0) {
+  std::error_code ec;
+  const bool folder = std::filesystem::is_directory(Utf8Path(url_.Path), ec);
+  const int fd = folder ? -1 : sys::OpenFile(url_.Path, O_RDONLY);
+  const int64_t size = fd < 0 ? -1 : sys::SeekFile(fd, 0, SEEK_END);
+  if (fd < 0 || size < 0) {
+    if (fd >= 0) sys::CloseFile(fd);
     t_.StatusCode = 404;
     t_.ContentLength = 0;
     t_.Success = false;
@@ -40,7 +44,7 @@ TRequestWorker::Next TRequestWorker::LocalFile() {
   const int64_t stop = to != 0 ? std::min<int64_t>(to + 1, size) : size;
   localLeft_ = std::max<int64_t>(0, stop - from);
   t_.ContentLength = localLeft_;
-  Guarded([&] { SeekTo(t_.LocalFile, from); });
+  Guarded([&] { sys::SeekFile(t_.LocalFile, from, SEEK_SET); });
   t_.Success = true;  // the size is known, as with a Content-Length
   return Next::Output;
 }
