@@ -10,8 +10,9 @@
 // closing raised by this class.
 //
 // A request is used by one thread at a time. Only its session's Cancel may
-// be called from elsewhere; it closes the handles, which makes a blocking
-// call return.
+// be called from elsewhere; it closes the handles, and every later call fails
+// at once. A receive already blocked in WinInet returns when data comes or
+// its time-out runs out (closing the handles does not wake it under Wine).
 #pragma once
 
 #include <windows.h>
@@ -85,8 +86,6 @@ class TNetRequest {
 
   static constexpr size_t kQueryBufferSize = 4096;
   static constexpr int kMaxRedirects = 10;
-  // Longest single wait for body bytes, in milliseconds (see WaitForData).
-  static constexpr uint32_t kWaitSlice = 250;
 
   // The status callback of the session's internet handle; the context of
   // every handle a request opens is the request.

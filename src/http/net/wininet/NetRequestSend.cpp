@@ -190,8 +190,9 @@ bool TNetRequest::ResponseIn() {
   if (!resp_.Complete()) resp_.AddLine("", 0);
   if (!resp_.HasStatus()) return Fail(TNetError::Transport, ERROR_HTTP_INVALID_SERVER_RESPONSE);
   headersFinal_ = true;
-  SetNumber(request_, INTERNET_OPTION_RECEIVE_TIMEOUT,
-            receiveTimeout_ != 0 ? std::min<uint32_t>(receiveTimeout_, kWaitSlice) : kWaitSlice);
+  // The scheme a login set later is to be offered to.
+  if (resp_.Status() == 401) hostChallenge_ = resp_.JoinAll("WWW-Authenticate");
+  if (resp_.Status() == 407) proxyChallenge_ = resp_.JoinAll("Proxy-Authenticate");
   std::string len;
   if (resp_.Find("Content-Length", len) && resp_.Status() != 204 && resp_.Status() != 304 && method_ != "HEAD") {
     int64_t n = 0;
@@ -224,14 +225,8 @@ bool TNetRequest::CheckedAsAsked() {
 bool TNetRequest::LoginAsked() {
   if (flags_ & flNoAuth) return false;
   const int status = resp_.Status();
-  if (status == 401 && HostLogin() && !loginSent_) {
-    hostChallenge_ = resp_.JoinAll("WWW-Authenticate");
-    return ContainsWord(hostChallenge_, "basic");
-  }
-  if (status == 407 && !proxyUsername_.empty() && !proxyLoginSent_) {
-    proxyChallenge_ = resp_.JoinAll("Proxy-Authenticate");
-    return ContainsWord(proxyChallenge_, "basic");
-  }
+  if (status == 401 && HostLogin() && !loginSent_) return ContainsWord(hostChallenge_, "basic");
+  if (status == 407 && !proxyUsername_.empty() && !proxyLoginSent_) return ContainsWord(proxyChallenge_, "basic");
   return false;
 }
 
@@ -324,22 +319,11 @@ bool TNetRequest::End() {
 }
 
 // Waits until body bytes can be read without blocking (Available > 0) or
-// the body has ended (0). The wait is cut into short slices, so that a
-// cancelled session is noticed promptly even where closing the handles does
-// not interrupt a blocked receive; the receive time-out still counts from
-// the last byte.
+// the body has ended (0).
 bool TNetRequest::WaitForData(DWORD& Available) {
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    if (session_.Cancelled()) return Fail(TNetError::Cancelled);
-    Available = 0;
-    if (InternetQueryDataAvailable(request_, &Available, 0, 0)) return true;
-    const DWORD e = GetLastError();
-    if (session_.Cancelled()) return Fail(TNetError::Cancelled, e);
-    if (e != WSAETIMEDOUT && e != ERROR_INTERNET_TIMEOUT) return FailLast();
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    if (receiveTimeout_ != 0 && idle.count() >= receiveTimeout_) return Fail(TNetError::Timeout, e);
-  }
+  if (session_.Cancelled()) return Fail(TNetError::Cancelled);
+  Available = 0;
+  return InternetQueryDataAvailable(request_, &Available, 0, 0) ? true : FailLast();
 }
 
 bool TNetRequest::Read(void* Buffer, size_t Size, size_t& BytesRead) {

@@ -5,6 +5,7 @@
 #include <wininet.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <vector>
 
 #include "http/UrlParts.h"
@@ -37,10 +38,26 @@ std::string Decode(const std::string& S) {
   return out;
 }
 
+// The port as written in the authority, if any: WinInet keeps only its low
+// 16 bits, so a port beyond 65535 would silently become another one.
+bool PortFits(const std::string& Url) {
+  const size_t start = Url.find("://");
+  if (start == std::string::npos) return true;
+  const size_t end = Url.find_first_of("/?#", start + 3);
+  std::string authority = Url.substr(start + 3, end == std::string::npos ? std::string::npos : end - start - 3);
+  if (size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  const size_t colon = authority.rfind(':');
+  if (colon == std::string::npos || authority.find(']', colon) != std::string::npos) return true;
+  const std::string digits = authority.substr(colon + 1);
+  if (digits.size() > 5) return digits.find_first_not_of('0') == std::string::npos;
+  return digits.empty() || std::strtol(digits.c_str(), nullptr, 10) <= 65535;
+}
+
 }  // namespace
 
 bool CrackUrl(const std::string& URL, TUrlParts& P) {
   const std::string url8 = URL.find("://") == std::string::npos ? "http://" + URL : URL;
+  if (!PortFits(url8)) return false;
   const std::wstring url = net::Widen(url8);
   // Buffers larger than the parts may be, so that an overlong part is told
   // apart from a failed split.
