@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "kelvora/Application.h"
+#include "framework/AddressWait.h"
 #include "framework/DefaultLoop.h"
 
 namespace kelvora {
@@ -31,7 +32,7 @@ struct TLoopBackend::SentCall {
 
   void Complete(uint32_t how) {
     State.store(how, std::memory_order_release);
-    State.notify_one();
+    sys::WakeAll(State);
   }
 };
 
@@ -66,7 +67,7 @@ bool TLoopBackend::Send(const std::function<void()>& Call, const std::atomic<boo
   unsigned n = 0;
   while ((state = rec->State.load(std::memory_order_acquire)) == kQueued) {
     CpuRelax();
-    if ((++n & 63) == 0 && std::chrono::steady_clock::now() >= until) rec->State.wait(kQueued, std::memory_order_acquire);
+    if ((++n & 63) == 0 && std::chrono::steady_clock::now() >= until) sys::WaitWhileEqual(rec->State, kQueued);
   }
   if (state == kDropped) return false;
   if (rec->Error) std::rethrow_exception(rec->Error);

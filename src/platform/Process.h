@@ -10,11 +10,6 @@
 
 namespace kelvora::platform {
 
-// Splits a parameter text into arguments: blanks separate, double quotes
-// group (and are removed). An empty text gives no argument; "" gives an
-// empty one.
-std::vector<std::string> SplitArguments(const std::string& Text);
-
 // Starts Argv[0] (searched in PATH when it names no folder) with Argv as its
 // arguments. Linux: in a new session, standard input from /dev/null and no
 // other descriptor of this process inherited beyond 0, 1 and 2; the child is
@@ -22,6 +17,9 @@ std::vector<std::string> SplitArguments(const std::string& Text);
 // the program. Returns the process id, or -1 (with errno) when the program
 // could not be started.
 int SpawnDetached(const std::vector<std::string>& Argv);
+// Hands a web address to the desktop's own opener (Linux: xdg-open, else
+// sensible-browser; Windows: the shell). Reports nothing.
+void OpenWithDesktop(const std::string& Address);
 
 // As SpawnDetached, with Program (a path, not searched) run under the
 // arguments Argv, KeepFd (when >= 0) handed to the program as descriptor 3

@@ -1,4 +1,5 @@
-// The connection state, from the machine's own addresses.
+// The connection state: the dial-up service's flag where the system keeps
+// one, else the machine's own addresses.
 #include "kelvora/kvUtils.h"
 #include "platform/Network.h"
 
@@ -6,6 +7,10 @@ namespace kelvora {
 
 bool HasLocalAddress() { return platform::HasRoutableAddress(platform::LocalAddresses()); }
 
-bool IsOnline() { return HasLocalAddress(); }
+bool IsOnline() {
+  bool connected = false;
+  if (platform::ReadDialUpState(connected)) return connected;
+  return HasLocalAddress();
+}
 
 }  // namespace kelvora

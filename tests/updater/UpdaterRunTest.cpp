@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include "updater/Command.h"
 #include "updater/UpdaterHarness.h"
 
 namespace kvtest {
@@ -149,3 +150,12 @@ TEST(UpdaterMoves, PermissionBitsComeOnlyFromTheUsersOwnFileNeverThroughALink) {
 
 }  // namespace
 }  // namespace kvtest
+
+TEST(SplitArguments, BlanksSeparateQuotesGroup) {
+  using kelvora::updater::SplitArguments;
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitArguments(""), V{});
+  EXPECT_EQ(SplitArguments("  a  b "), (V{"a", "b"}));
+  EXPECT_EQ(SplitArguments("-a \"b c\" d\"e f\""), (V{"-a", "b c", "de f"}));
+  EXPECT_EQ(SplitArguments("\"\""), (V{""}));
+}

@@ -91,14 +91,6 @@ TEST(SplitCommandLine, DegenerateQuotes) {
   EXPECT_EQ(Split("\""), (P{"", ""}));
 }
 
-TEST(SplitArguments, BlanksSeparateQuotesGroup) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(platform::SplitArguments(""), V{});
-  EXPECT_EQ(platform::SplitArguments("  a  b "), (V{"a", "b"}));
-  EXPECT_EQ(platform::SplitArguments("-a \"b c\" d\"e f\""), (V{"-a", "b c", "de f"}));
-  EXPECT_EQ(platform::SplitArguments("\"\""), (V{""}));
-}
-
 namespace {
 
 // A desktop of our own: XDG folders in a temporary folder, a browser script

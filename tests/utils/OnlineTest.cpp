@@ -1,8 +1,9 @@
 // The online test. The system's rule ("the last address of the
 // host name is not 127.0.0.1") does not carry over: Debian maps the host name
 // to 127.0.1.1, and the order of addresses says nothing. Here a routable
-// address on an interface that is up means online.
+// address on an interface that is up means online. Also the system version.
 #include <sched.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,4 +112,10 @@ TEST(HasLocalAddress, ARoutableAddressMeansOnline) {
   });
   if (rc == -1 || rc == 98) GTEST_SKIP() << "cannot make a network namespace with a veth pair here";
   EXPECT_EQ(rc, 0);
+}
+
+TEST(SystemHelpers, IsVersion6OrLaterFollowsTheKernel) {
+  struct utsname u {};
+  ASSERT_EQ(::uname(&u), 0);
+  EXPECT_EQ(IsVersion6OrLater(), std::atoi(u.release) > 5);
 }

@@ -2,15 +2,13 @@
 // variables and time zones, small file utilities.
 #pragma once
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,22 +17,39 @@
 
 namespace kvtest {
 
-// A fresh folder under /tmp, removed with everything in it at the end.
+// The few C library calls that differ between the systems the tests run on.
+#ifdef _WIN32
+inline void SetEnvVar(const char* Name, const char* Value) { ::_putenv_s(Name, Value); }
+inline void UnsetEnvVar(const char* Name) { ::_putenv_s(Name, ""); }
+inline time_t UtcTimeOf(struct tm* T) { return ::_mkgmtime(T); }
+#else
+inline void SetEnvVar(const char* Name, const char* Value) { ::setenv(Name, Value, 1); }
+inline void UnsetEnvVar(const char* Name) { ::unsetenv(Name); }
+inline time_t UtcTimeOf(struct tm* T) { return ::timegm(T); }
+#endif
+
+// A fresh folder in the system's temporary folder, removed with everything
+// in it at the end.
 class TempDir {
  public:
   TempDir() {
-    char tmpl[] = "/tmp/kvutils-test-XXXXXX";
-    const char* p = ::mkdtemp(tmpl);
-    if (p == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = p;
+    namespace fs = std::filesystem;
+    std::random_device rd;
+    for (int i = 0; i < 100 && path_.empty(); ++i) {
+      const fs::path p = fs::temp_directory_path() / ("kvutils-test-" + std::to_string(rd()));
+      std::error_code ec;
+      if (fs::create_directory(p, ec)) path_ = p.generic_string();
+    }
+    if (path_.empty()) throw std::runtime_error("cannot create a test folder");
   }
   ~TempDir() {
+    namespace fs = std::filesystem;
     std::error_code ec;
     // Give write permission back so read-only leftovers can be removed.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-      ::chmod(it->path().c_str(), 0700);
-    std::filesystem::remove_all(path_, ec);
+    for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator();
+         it.increment(ec))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -51,15 +66,15 @@ class ScopedEnv {
   ScopedEnv(const char* Name, std::optional<std::string> Value) : name_(Name) {
     if (const char* old = std::getenv(Name)) old_ = old;
     if (Value)
-      ::setenv(Name, Value->c_str(), 1);
+      SetEnvVar(Name, Value->c_str());
     else
-      ::unsetenv(Name);
+      UnsetEnvVar(Name);
   }
   ~ScopedEnv() {
     if (old_)
-      ::setenv(name_.c_str(), old_->c_str(), 1);
+      SetEnvVar(name_.c_str(), old_->c_str());
     else
-      ::unsetenv(name_.c_str());
+      UnsetEnvVar(name_.c_str());
     ::tzset();
   }
   ScopedEnv(const ScopedEnv&) = delete;
@@ -92,8 +107,8 @@ inline std::string ReadFile(const std::string& Path) {
 }
 
 inline bool Exists(const std::string& Path) {
-  struct stat st {};
-  return ::lstat(Path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::symlink_status(Path, ec).type() != std::filesystem::file_type::not_found && !ec;
 }
 
 // Waits up to TimeoutMs for Path to exist and hold a complete line.
@@ -116,7 +131,7 @@ inline double DateTimeOf(int Y, int M, int D, int h = 0, int m = 0, int s = 0) {
   t.tm_hour = h;
   t.tm_min = m;
   t.tm_sec = s;
-  const time_t secs = ::timegm(&t);
+  const time_t secs = UtcTimeOf(&t);
   return static_cast<double>(secs) / 86400.0 + 25569.0;
 }
 

@@ -1,6 +1,4 @@
 // Waiting with a live loop, and application control.
-#include <sys/utsname.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -195,10 +193,4 @@ TEST(SystemHelpers, ClearSized) {
   ClearSized(small, 2);
   EXPECT_EQ(small[0], 0);
   EXPECT_EQ(small[1], 0);
-}
-
-TEST(SystemHelpers, IsVersion6OrLaterFollowsTheKernel) {
-  struct utsname u {};
-  ASSERT_EQ(::uname(&u), 0);
-  EXPECT_EQ(IsVersion6OrLater(), std::atoi(u.release) > 5);
 }

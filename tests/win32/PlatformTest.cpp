@@ -21,7 +21,8 @@
 #include "platform/Network.h"
 #include "platform/Process.h"
 #include "platform/Resources.h"
-#include "platform/win32/Wide.h"
+#include "kelvora/kvUtils.h"
+#include "platform/win32/WideExact.h"
 
 namespace fs = std::filesystem;
 using namespace kelvora::platform;
@@ -94,6 +95,9 @@ TEST(Win32Folders, KnownFoldersExecutableAndHome) {
   EXPECT_EQ(KnownFolder(TKnownFolder::Cursors), windows + "\\CURSORS");
   EXPECT_EQ(KnownFolder(TKnownFolder::ProgramFiles), windows.substr(0, 3) + "Program Files");
   EXPECT_EQ(PathOf(KnownFolder(TKnownFolder::System)).parent_path(), PathOf(windows));
+  // The folder macros stand for them, with a trailing backslash.
+  EXPECT_EQ(kelvora::ExpandFolderMacros("%DeskTop%a.txt", true), KnownFolder(TKnownFolder::Desktop) + "\\a.txt");
+  EXPECT_EQ(kelvora::GetSpecialFolder(4), KnownFolder(TKnownFolder::AppData) + "\\");
 }
 
 TEST(Win32Folders, TemporaryFolderIsPrivateOrReplacedByOne) {
@@ -127,6 +131,7 @@ TEST(Win32Folders, TemporaryFolderIsPrivateOrReplacedByOne) {
   EXPECT_EQ(PathOf(replaced), scratch.Dir / L"Kelvora-temp");
   EXPECT_TRUE(IsPrivateFolder(replaced));
   EXPECT_EQ(PathOf(PrivateTempFolder()), PathOf(temp));
+  EXPECT_EQ(kelvora::GetTempFolder(), temp + "\\");
 }
 
 TEST(Win32Process, DetachedProgramGetsItsArgumentsVerbatim) {
@@ -174,7 +179,6 @@ TEST(Win32Process, DetachedProgramGetsItsArgumentsVerbatim) {
   EXPECT_EQ(SpawnDetached({"kv-no-such-program"}), -1);
   EXPECT_EQ(SpawnDetached({Utf8Of(program), "bad \xff utf-8"}), -1);
   EXPECT_EQ(errno, EILSEQ);
-  EXPECT_EQ(SpawnProgram(Utf8Of(program), {"x"}, 12345, {}), -1);
   // A batch file would read the arguments by cmd.exe's rules: not started.
   fs::copy_file(program, dir / L"run.bat");
   for (const char* name : {"run.bat", "RUN.BAT.", "run.bat::$DATA"}) {
@@ -227,6 +231,35 @@ TEST_F(Win32Association, UserChoiceThenTypeThenVerbs) {
   EXPECT_EQ(AssociatedCommand("..\\.kvplattest"), "");
 }
 
+TEST_F(Win32Association, OpenURLGivesTheBrowserTheAddressAsOneArgument) {
+  const std::wstring html = L"Software\\Classes\\.html";
+  const std::wstring choice = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.html";
+  HKEY existing = nullptr;
+  for (const auto& k : {html, choice}) {
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, k.c_str(), 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+      ::RegCloseKey(existing);
+      GTEST_SKIP() << "this user has a browser choice of their own";
+    }
+  }
+  TScratch scratch;
+  const fs::path browser = scratch.Dir / L"Br\u00f6wser dir" / L"browser.exe";
+  fs::create_directories(browser.parent_path());
+  fs::copy_file(PathOf(ExecutablePath()).parent_path() / L"kv_win_echo_args.exe", browser);
+  struct TRemove {
+    std::wstring Key;
+    ~TRemove() { ::RegDeleteTreeW(HKEY_CURRENT_USER, Key.c_str()); }
+  } remove{html};  // ours alone: it did not exist
+  Set(html, nullptr, L"KvPlatTest.Doc");
+  Set(L"Software\\Classes\\KvPlatTest.Doc\\shell\\open\\command", nullptr, L"\"" + browser.wstring() + L"\" \"%1\"");
+  const fs::path out = scratch.Dir / L"browser.out";
+  ::SetEnvironmentVariableW(L"KV_ECHO_OUT", out.c_str());
+  // An address from the server with quotes, blanks and a trailing
+  // backslash stays one argument, byte for byte.
+  kelvora::OpenURL("http://127.0.0.1/a b\" --evil-flag \"c\\", true);
+  ::SetEnvironmentVariableW(L"KV_ECHO_OUT", nullptr);
+  EXPECT_EQ(AwaitRecord(out), std::string("http://127.0.0.1/a b\" --evil-flag \"c\\") + '\0');
+}
+
 TEST(Win32Resources, RegisteredBlocksAndTheProgramsOwnResources) {
   static const char kBytes[] = "registered bytes";
   TResourceBlock block;
@@ -267,9 +300,11 @@ TEST(Win32Network, LocalAddressesAndDialUpFlag) {
   ::RegSetValueExW(k, L"Remote Connection", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&one), sizeof one);
   EXPECT_TRUE(ReadDialUpState(connected));
   EXPECT_TRUE(connected);
+  EXPECT_TRUE(kelvora::IsOnline());  // the flag decides, whatever the addresses
   ::RegSetValueExW(k, L"Remote Connection", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&zero), sizeof zero);
   EXPECT_TRUE(ReadDialUpState(connected));
   EXPECT_FALSE(connected);
+  EXPECT_FALSE(kelvora::IsOnline());
   ::RegDeleteValueW(k, L"Remote Connection");
   ::RegCloseKey(k);
 }

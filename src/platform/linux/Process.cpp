@@ -88,4 +88,9 @@ int SpawnProgram(const std::string& Program, const std::vector<std::string>& Arg
   return pid;
 }
 
+void OpenWithDesktop(const std::string& Address) {
+  // Debian's browser choice when the desktop has no opener.
+  if (SpawnDetached({"xdg-open", Address}) <= 0) SpawnDetached({"sensible-browser", Address});
+}
+
 }  // namespace kelvora::platform

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/MimeApps.h"
-#include "platform/win32/Wide.h"
+#include "platform/win32/WideExact.h"
 
 namespace kelvora::platform {
 

@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "platform/win32/Wide.h"
+#include "platform/win32/WideExact.h"
 
 namespace kelvora::platform {
 
@@ -20,11 +20,14 @@ std::string WithoutTrailingSeparators(std::string S) {
   return S;
 }
 
+// The folder's path as the user's settings name it, whether or not it exists
+// at the moment (as the shell-folder values did): a deleted folder is made
+// again by whoever stores a file there, rather than the file going elsewhere.
 std::string KnownFolderPath(REFKNOWNFOLDERID Id) {
   PWSTR path = nullptr;
   std::string out;
-  if (SUCCEEDED(::SHGetKnownFolderPath(Id, KF_FLAG_DONT_UNEXPAND, nullptr, &path)) && path != nullptr)
-    out = Utf8(path, ::wcslen(path));
+  if (SUCCEEDED(::SHGetKnownFolderPath(Id, KF_FLAG_DONT_VERIFY, nullptr, &path)) && path != nullptr)
+    out = Utf8(path);
   ::CoTaskMemFree(path);
   return WithoutTrailingSeparators(out);
 }
@@ -78,7 +81,7 @@ std::string ExecutablePath() {
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     if (n == 0) return std::string();
-    if (n < buf.size()) return Utf8(buf.data(), n);
+    if (n < buf.size()) return Utf8(std::wstring(buf.data(), n));
     if (buf.size() >= 32768) return std::string();  // longer than any path can be
     buf.resize(buf.size() * 2);
   }
@@ -112,9 +115,10 @@ std::string KnownFolder(TKnownFolder Folder) {
 }
 
 bool IsPrivateFolder(const std::string& Path) {
-  if (Path.empty()) return false;
+  std::wstring path;
+  if (Path.empty() || !WideExact(Path, path)) return false;
   // The folder itself: a junction or link is not followed, and refused.
-  HANDLE h = ::CreateFileW(Wide(Path).c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = ::CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
@@ -150,7 +154,7 @@ std::string PrivateTempFolder() {
   wchar_t buf[MAX_PATH + 2] = {0};
   const DWORD n = ::GetTempPathW(MAX_PATH + 1, buf);
   if (n > 0 && n <= MAX_PATH + 1) {
-    const std::string temp = WithoutTrailingSeparators(Utf8(buf, n));
+    const std::string temp = WithoutTrailingSeparators(Utf8(std::wstring(buf, n)));
     if (IsPrivateFolder(temp)) return temp;
   }
   // A temporary folder others can write to (TMP pointing at a shared

@@ -2,7 +2,7 @@
 #undef FindResource
 
 #include "platform/ModuleResources.h"
-#include "platform/win32/Wide.h"
+#include "platform/win32/WideExact.h"
 
 namespace kelvora::platform {
 

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/win32/Wide.h"
+#include "platform/win32/WideExact.h"
 
 namespace kelvora::platform {
 
@@ -33,7 +33,7 @@ std::vector<TLocalAddress> LocalAddresses() {
                             : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr);
       if (::inet_ntop(sa->sa_family, raw, text, sizeof text) == nullptr) continue;
       TLocalAddress addr;
-      addr.Interface = a->FriendlyName != nullptr ? Utf8(a->FriendlyName, ::wcslen(a->FriendlyName)) : "";
+      addr.Interface = Utf8(a->FriendlyName);
       addr.Text = text;
       addr.InterfaceUp = a->OperStatus == IfOperStatusUp;
       addr.InterfaceLoopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;

@@ -1,6 +1,7 @@
 #include "platform/Process.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <io.h>
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 #include <cwctype>
 #include <memory>
 
-#include "platform/win32/Wide.h"
+#include "platform/win32/WideExact.h"
 
 namespace kelvora::platform {
 
@@ -275,6 +276,12 @@ int SpawnProgram(const std::string& Program, const std::vector<std::string>& Arg
   }
   if (!WideExact(Program, program)) return -1;
   return Spawn(program, Argv, KeepFd, &Env);
+}
+
+void OpenWithDesktop(const std::string& Address) {
+  std::wstring address;
+  if (!WideExact(Address, address)) return;
+  ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace kelvora::platform

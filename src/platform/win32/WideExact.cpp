@@ -1,19 +1,9 @@
-#include "platform/win32/Wide.h"
+#include "platform/win32/WideExact.h"
 
 #include <cerrno>
 #include <climits>
 
 namespace kelvora::platform {
-
-std::wstring Wide(const std::string& Utf8) {
-  if (Utf8.empty() || Utf8.size() > INT_MAX) return {};
-  const int in = static_cast<int>(Utf8.size());
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), in, nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), in, out.data(), n);
-  return out;
-}
 
 bool WideExact(const std::string& Utf8, std::wstring& Out) {
   Out.clear();
@@ -32,18 +22,6 @@ bool WideExact(const std::string& Utf8, std::wstring& Out) {
   ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, Utf8.data(), in, Out.data(), n);
   return true;
 }
-
-std::string Utf8(const wchar_t* Text, std::size_t Length) {
-  if (Text == nullptr || Length == 0 || Length > INT_MAX) return {};
-  const int in = static_cast<int>(Length);
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, Text, in, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, Text, in, out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::string Utf8(const std::wstring& Text) { return Utf8(Text.data(), Text.size()); }
 
 void SetErrnoFromSystem(DWORD Error) {
   switch (Error) {

@@ -1,4 +1,5 @@
-// Opening a web address: the browser the desktop names, else its opener.
+// Opening a web address: in the program registered for ".html", else through
+// the desktop's own opener.
 #include "kelvora/kvUtils.h"
 #include "platform/Process.h"
 
@@ -12,11 +13,10 @@ void OpenURL(const std::string& URL, bool UseBrowser) {
   try {
     if (UseBrowser) {
       const std::string program = GetAssociatedProgram(".html");
+      // One argument, quoted exactly; a batch file is never started.
       if (!program.empty() && platform::SpawnDetached({program, url}) > 0) return;
     }
-    // The desktop's opener, and Debian's browser choice when there is none.
-    if (platform::SpawnDetached({"xdg-open", url}) > 0) return;
-    platform::SpawnDetached({"sensible-browser", url});
+    platform::OpenWithDesktop(url);
   } catch (...) {
     // OpenURL reports nothing.
   }
