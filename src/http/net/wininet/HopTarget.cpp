@@ -6,7 +6,7 @@
 #include <cctype>
 #include <vector>
 
-#include "http/net/wininet/WideText.h"
+#include "framework/win32/Wide.h"
 
 namespace kelvora::net {
 
@@ -20,7 +20,7 @@ std::string Lower(std::string S) {
 }  // namespace
 
 bool CrackHop(const std::string& Url, THopTarget& Target) {
-  const std::wstring url = Widen(Url);
+  const std::wstring url = win32::Wide(Url);
   std::vector<wchar_t> scheme(33), host(257), path(8192), extra(8192);
   URL_COMPONENTSW c{};
   c.dwStructSize = sizeof c;
@@ -34,10 +34,11 @@ bool CrackHop(const std::string& Url, THopTarget& Target) {
   c.dwExtraInfoLength = static_cast<DWORD>(extra.size());
   if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return false;
   THopTarget t;
-  t.Scheme = Lower(Narrow(c.lpszScheme, c.dwSchemeLength));
-  t.Host = Narrow(c.lpszHostName, c.dwHostNameLength);
+  t.Scheme = Lower(win32::Utf8(std::wstring(c.lpszScheme, c.dwSchemeLength)));
+  t.Host = win32::Utf8(std::wstring(c.lpszHostName, c.dwHostNameLength));
   t.Port = c.nPort;
-  t.Object = Narrow(c.lpszUrlPath, c.dwUrlPathLength) + Narrow(c.lpszExtraInfo, c.dwExtraInfoLength);
+  t.Object = win32::Utf8(std::wstring(c.lpszUrlPath, c.dwUrlPathLength)) +
+             win32::Utf8(std::wstring(c.lpszExtraInfo, c.dwExtraInfoLength));
   // A fragment never goes to the server.
   if (size_t hash = t.Object.find('#'); hash != std::string::npos) t.Object.erase(hash);
   if (t.Object.empty()) t.Object = "/";
@@ -52,14 +53,14 @@ std::string OriginOf(const std::string& Url) {
 }
 
 bool ResolveUrl(const std::string& Base, const std::string& Ref, std::string& Out) {
-  const std::wstring base = Widen(Base), ref = Widen(Ref);
+  const std::wstring base = win32::Wide(Base), ref = win32::Wide(Ref);
   DWORD size = 0;
   InternetCombineUrlW(base.c_str(), ref.c_str(), nullptr, &size, 0);
   if (size == 0) return false;
   std::vector<wchar_t> out(size + 1);
   size = static_cast<DWORD>(out.size());
   if (!InternetCombineUrlW(base.c_str(), ref.c_str(), out.data(), &size, 0)) return false;
-  Out = Narrow(out.data(), size);
+  Out = win32::Utf8(std::wstring(out.data(), size));
   return true;
 }
 

@@ -5,7 +5,7 @@
 
 #include "http/net/HeaderLines.h"
 #include "http/net/wininet/HopTarget.h"
-#include "http/net/wininet/WideText.h"
+#include "framework/win32/Wide.h"
 
 namespace kelvora::net {
 
@@ -35,7 +35,7 @@ std::string InfoText(const void* Info, DWORD Length) {
     const auto* w = static_cast<const wchar_t*>(Info);
     size_t n = 0;
     while (n < Length / sizeof(wchar_t) && w[n] != 0) ++n;
-    return Narrow(w, n);
+    return win32::Utf8(std::wstring(w, n));
   }
   size_t n = 0;
   while (n < Length && b[n] != 0) ++n;
@@ -140,8 +140,7 @@ bool TNetRequest::FailLast() {
     case ERROR_INTERNET_OPERATION_CANCELLED: return Fail(TNetError::Cancelled, e);
     case ERROR_INTERNET_FORCE_RETRY: return Fail(TNetError::ForceRetry, e);
     case ERROR_INTERNET_INVALID_URL:
-    case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
-    case ERROR_INTERNET_NAME_NOT_RESOLVED: return Fail(e == ERROR_INTERNET_NAME_NOT_RESOLVED ? TNetError::Transport : TNetError::BadUrl, e);
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME: return Fail(TNetError::BadUrl, e);
     default: return Fail(TNetError::Transport, e);
   }
 }
@@ -154,7 +153,9 @@ std::string TNetRequest::ErrorText() const {
     DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                              wininet, systemError_, 0, buf, 512, nullptr);
     while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
-    s += " (error " + std::to_string(systemError_) + (n > 0 ? ": " + Narrow(buf, n) : std::string()) + ")";
+    s += " (error " + std::to_string(systemError_);
+    if (n > 0) s += ": " + win32::Utf8(std::wstring(buf, n));
+    s += ")";
   }
   return s;
 }

@@ -9,7 +9,7 @@
 #include "http/net/HeaderLines.h"
 #include "http/net/NetRequest.h"
 #include "http/net/wininet/HopTarget.h"
-#include "http/net/wininet/WideText.h"
+#include "framework/win32/Wide.h"
 
 namespace kelvora::net {
 
@@ -79,7 +79,7 @@ bool TNetRequest::Open() {
   HINTERNET internet = session_.Internet();
   if (internet == nullptr) return session_.Cancelled() ? Fail(TNetError::Cancelled) : FailLast();
   const auto ctx = reinterpret_cast<DWORD_PTR>(this);
-  connect_ = InternetConnectW(internet, Widen(hop.Host).c_str(), hop.Port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, ctx);
+  connect_ = InternetConnectW(internet, win32::Wide(hop.Host).c_str(), hop.Port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, ctx);
   if (connect_ == nullptr) return FailLast();
   if (!session_.Adopt(connect_)) {
     connect_ = nullptr;
@@ -91,10 +91,10 @@ bool TNetRequest::Open() {
   DWORD flags = (flags_ & kPassedFlags) | INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_RELOAD |
                 INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
   if (secure) flags |= INTERNET_FLAG_SECURE;
-  const std::wstring accept = Widen(accept_);
+  const std::wstring accept = win32::Wide(accept_);
   const wchar_t* acceptList[] = {accept.c_str(), nullptr};
-  request_ = HttpOpenRequestW(connect_, Widen(method_).c_str(), Widen(hop.Object).c_str(), nullptr,
-                              referer_.empty() ? nullptr : Widen(referer_).c_str(),
+  request_ = HttpOpenRequestW(connect_, win32::Wide(method_).c_str(), win32::Wide(hop.Object).c_str(), nullptr,
+                              referer_.empty() ? nullptr : win32::Wide(referer_).c_str(),
                               accept_.empty() ? nullptr : acceptList, flags, ctx);
   if (request_ == nullptr) return FailLast();
   if (!session_.Adopt(request_)) {
@@ -134,7 +134,7 @@ bool TNetRequest::AddHopHeaders() {
   lines.insert(lines.end(), headers_.begin(), headers_.end());
   lines.insert(lines.end(), sendHeaders_.begin(), sendHeaders_.end());
   for (const auto& line : lines) {
-    const std::wstring w = Widen(line + "\r\n");
+    const std::wstring w = win32::Wide(line + "\r\n");
     if (!HttpAddRequestHeadersW(request_, w.c_str(), static_cast<DWORD>(w.size()),
                                 HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE))
       return false;
@@ -179,7 +179,7 @@ bool TNetRequest::ResponseIn() {
     index = 0;
     if (!HttpQueryInfoW(request_, HTTP_QUERY_RAW_HEADERS_CRLF, buf.data(), &size, &index)) return FailLast();
   }
-  const std::string raw = Narrow(buf.data(), size / sizeof(wchar_t));
+  const std::string raw = win32::Utf8(std::wstring(buf.data(), size / sizeof(wchar_t)));
   size_t pos = 0;
   while (pos < raw.size()) {
     size_t eol = raw.find('\n', pos);

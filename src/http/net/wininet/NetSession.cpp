@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "http/net/NetRequest.h"
-#include "http/net/wininet/WideText.h"
+#include "framework/win32/Wide.h"
 
 namespace kelvora::net {
 
@@ -56,7 +56,7 @@ HINTERNET TNetSession::Internet() {
   DWORD access = INTERNET_OPEN_TYPE_PRECONFIG;
   if (access_ == TAccessType::Direct) access = INTERNET_OPEN_TYPE_DIRECT;
   if (access_ == TAccessType::Proxy) access = INTERNET_OPEN_TYPE_PROXY;
-  const std::wstring agent = Widen(agent_), proxy = Widen(proxy_), bypass = Widen(bypass_);
+  const std::wstring agent = win32::Wide(agent_), proxy = win32::Wide(proxy_), bypass = win32::Wide(bypass_);
   const bool useProxy = access_ == TAccessType::Proxy;
   internet_ = InternetOpenW(agent.c_str(), access, useProxy && !proxy.empty() ? proxy.c_str() : nullptr,
                             useProxy && !bypass.empty() ? bypass.c_str() : nullptr,

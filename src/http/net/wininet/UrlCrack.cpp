@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "http/UrlParts.h"
-#include "http/net/wininet/WideText.h"
+#include "framework/win32/Wide.h"
 
 namespace kelvora::httpimpl {
 
@@ -58,7 +58,7 @@ bool PortFits(const std::string& Url) {
 bool CrackUrl(const std::string& URL, TUrlParts& P) {
   const std::string url8 = URL.find("://") == std::string::npos ? "http://" + URL : URL;
   if (!PortFits(url8)) return false;
-  const std::wstring url = net::Widen(url8);
+  const std::wstring url = win32::Wide(url8);
   // Buffers larger than the parts may be, so that an overlong part is told
   // apart from a failed split.
   std::vector<wchar_t> scheme(4096), host(4096), user(4096), pass(4096), path(65536), extra(65536);
@@ -78,14 +78,14 @@ bool CrackUrl(const std::string& URL, TUrlParts& P) {
   c.dwExtraInfoLength = static_cast<DWORD>(extra.size());
   if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return false;
   TUrlParts out;
-  out.Scheme = net::Narrow(c.lpszScheme, c.dwSchemeLength);
+  out.Scheme = win32::Utf8(std::wstring(c.lpszScheme, c.dwSchemeLength));
   for (auto& ch : out.Scheme) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  out.HostName = Decode(net::Narrow(c.lpszHostName, c.dwHostNameLength));
-  out.UserName = Decode(net::Narrow(c.lpszUserName, c.dwUserNameLength));
-  out.Password = Decode(net::Narrow(c.lpszPassword, c.dwPasswordLength));
-  out.RawPath = net::Narrow(c.lpszUrlPath, c.dwUrlPathLength);
+  out.HostName = Decode(win32::Utf8(std::wstring(c.lpszHostName, c.dwHostNameLength)));
+  out.UserName = Decode(win32::Utf8(std::wstring(c.lpszUserName, c.dwUserNameLength)));
+  out.Password = Decode(win32::Utf8(std::wstring(c.lpszPassword, c.dwPasswordLength)));
+  out.RawPath = win32::Utf8(std::wstring(c.lpszUrlPath, c.dwUrlPathLength));
   out.Path = Decode(out.RawPath);
-  out.RawExtraInfo = net::Narrow(c.lpszExtraInfo, c.dwExtraInfoLength);
+  out.RawExtraInfo = win32::Utf8(std::wstring(c.lpszExtraInfo, c.dwExtraInfoLength));
   out.ExtraInfo = Decode(out.RawExtraInfo);
   out.Port = c.nPort;
   if (out.HostName.size() >= 2 && out.HostName.front() == '[' && out.HostName.back() == ']')
