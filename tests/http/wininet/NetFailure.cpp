@@ -12,6 +12,7 @@ TFailure FailureOf(const kelvora::net::TNetRequest& Request) {
   switch (Request.SystemError()) {
     case ERROR_INTERNET_CONNECTION_RESET: return TFailure::PartialBody;
     case ERROR_HTTP_INVALID_SERVER_RESPONSE: return TFailure::NoResponse;
+    case ERROR_HTTP_INVALID_HEADER: return TFailure::NotHttp;
     case ERROR_INTERNET_CANNOT_CONNECT: return TFailure::CannotConnect;
     case ERROR_INTERNET_INVALID_CA:
     case ERROR_INTERNET_SEC_CERT_CN_INVALID:

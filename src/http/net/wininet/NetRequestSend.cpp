@@ -189,6 +189,14 @@ bool TNetRequest::ResponseIn() {
   }
   if (!resp_.Complete()) resp_.AddLine("", 0);
   if (!resp_.HasStatus()) return Fail(TNetError::Transport, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  // WinInet takes an answer without a status line for an old-style one and
+  // makes up "HTTP/1.0 200 OK" without a single header for it: refused, so
+  // that such text never passes for a resource. (A real answer without any
+  // header is refused with it; servers send at least a length or a type.)
+  if (resp_.RawCRLF() == resp_.StatusLine() + "\r\n\r\n") {
+    CloseHop();
+    return Fail(TNetError::Transport, ERROR_HTTP_INVALID_HEADER);
+  }
   headersFinal_ = true;
   // The scheme a login set later is to be offered to.
   if (resp_.Status() == 401) hostChallenge_ = resp_.JoinAll("WWW-Authenticate");
