@@ -21,12 +21,12 @@ std::string HeaderName(const std::string& Line) {
   return name;
 }
 
+}  // namespace
+
 std::string Lower(std::string S) {
   for (auto& c : S) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return S;
 }
-
-}  // namespace
 
 std::vector<std::string> SplitLines(const std::string& Text) {
   std::vector<std::string> lines;

@@ -10,6 +10,8 @@ namespace kelvora::net {
 
 // The non-empty lines of a text whose lines end with CR, LF or CR LF.
 std::vector<std::string> SplitLines(const std::string& Text);
+// Text in lower case (ASCII letters).
+std::string Lower(std::string Text);
 // Whether Text contains Word, without regard to case.
 bool ContainsWord(const std::string& Text, const char* Word);
 // The path and query as sent: a leading "/" added when missing, characters

@@ -3,21 +3,12 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <cctype>
 #include <vector>
 
 #include "framework/win32/Wide.h"
+#include "http/net/HeaderLines.h"
 
 namespace kelvora::net {
-
-namespace {
-
-std::string Lower(std::string S) {
-  for (auto& c : S) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return S;
-}
-
-}  // namespace
 
 bool CrackHop(const std::string& Url, THopTarget& Target) {
   const std::wstring url = win32::Wide(Url);

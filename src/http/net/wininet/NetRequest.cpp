@@ -3,6 +3,8 @@
 // upload and the body are in NetRequestSend.cpp.
 #include "http/net/NetRequest.h"
 
+#include <algorithm>
+
 #include "http/net/HeaderLines.h"
 #include "http/net/wininet/HopTarget.h"
 #include "framework/win32/Wide.h"
@@ -113,6 +115,9 @@ bool TNetRequest::AddHeaders(const std::string& Text, uint32_t Modifiers) {
 
 bool TNetRequest::QueryInfo(uint32_t Level, std::string& Value, size_t BufferSize) const {
   if (!headersFinal_) return false;
+  if (const char* name = HeaderNameOfLevel(Level);
+      name != nullptr && std::find(cutHeaders_.begin(), cutHeaders_.end(), Lower(name)) != cutHeaders_.end())
+    return false;
   std::string v;
   if (!resp_.Query(Level, v)) return false;
   if (v.size() + 1 > BufferSize) return false;

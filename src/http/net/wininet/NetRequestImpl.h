@@ -86,6 +86,8 @@ class TNetRequest {
 
   static constexpr size_t kQueryBufferSize = 4096;
   static constexpr int kMaxRedirects = 10;
+  // Longest header line WinInet hands over whole, in characters.
+  static constexpr size_t kLineLimit = 4095;
 
   // The status callback of the session's internet handle; the context of
   // every handle a request opens is the request.
@@ -140,6 +142,7 @@ class TNetRequest {
 
   // Response and body.
   TResponseHeaders resp_;
+  std::vector<std::string> cutHeaders_;  // lower-case names of cut lines
   bool headersFinal_ = false;
   bool ended_ = false;  // the body was read to its end
   bool lengthKnown_ = false;

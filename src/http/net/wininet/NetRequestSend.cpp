@@ -68,6 +68,7 @@ bool TNetRequest::Open() {
   if (session_.Offline()) return Fail(TNetError::Offline);
   CloseHop();
   resp_.Clear();
+  cutHeaders_.clear();
   headersFinal_ = ended_ = lengthKnown_ = false;
   length_ = received_ = sent_ = 0;
   bodyError_ = TNetError::None;
@@ -185,6 +186,12 @@ bool TNetRequest::ResponseIn() {
     size_t eol = raw.find('\n', pos);
     if (eol == std::string::npos) eol = raw.size();
     resp_.AddLine(raw.data() + pos, eol - pos);
+    // WinInet cuts a header line at kLineLimit characters without a word: a
+    // line that long may have lost its end, so its header counts as absent
+    // rather than carry a wrong value.
+    const size_t len = eol - pos - (eol > pos && raw[eol - 1] == '\r' ? 1 : 0);
+    const size_t colon = raw.find(':', pos);
+    if (pos != 0 && len >= kLineLimit && colon < eol) cutHeaders_.push_back(Lower(raw.substr(pos, colon - pos)));
     pos = eol + 1;
   }
   if (!resp_.Complete()) resp_.AddLine("", 0);
