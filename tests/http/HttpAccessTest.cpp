@@ -93,6 +93,7 @@ TEST_F(HttpAccess, PasswordRequestRetriesWithTheChallengedScheme) {
   ASSERT_TRUE(http_->Read(false));
   ASSERT_TRUE(PumpUntil([this] { return ev_.Finished() && !http_->Busy(); }));
   EXPECT_EQ(asked, 10);
+  ASSERT_FALSE(ev_.Outcome().empty());
   EXPECT_EQ(ev_.Outcome().back(), "RequestFailed");
   EXPECT_EQ(ev_.ErrorStatus, 401);
 }
