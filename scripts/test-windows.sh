@@ -6,9 +6,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-dir=${1:-$root/build-ci/win32}
-mkdir -p "$dir"
-dir=$(cd "$dir" && pwd)  # Wine wants an absolute prefix
+# Absolute: Wine refuses a relative prefix.
+dir=$(realpath -m "${1:-$root/build-ci/win32}")
 jobs=${KELVORA_JOBS:-2}
 
 "$root/scripts/deps.sh" --windows

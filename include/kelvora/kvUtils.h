@@ -5,7 +5,8 @@
 // closing the application, reading an embedded resource.
 //
 // Strings are UTF-8; positions are 1-based, as in the system. Paths use "/"
-// wherever the system says backslash, and folders produced here end with one.
+// wherever the system says backslash, and folders produced here end with one
+// (on Windows: the backslash, and "/" is accepted as a separator too).
 #pragma once
 
 #include <array>
@@ -47,7 +48,9 @@ inline constexpr std::array<std::string_view, kvFolderMacroCount> FolderMacros =
 
 // The folder of table row Index (0..12) with a trailing "/"; row 12 gives the
 // empty string; any other index is treated like row 0. Which folder of this
-// system each row stands for is listed in the README ("Folder macros").
+// system each row stands for is listed in the README ("Folder macros"). On
+// Windows rows 1 to 4 are the known folders Desktop, Documents, Pictures and
+// RoamingAppData, the rest as the system's table says.
 std::string GetSpecialFolder(int Index);
 // This system's counterparts of the Windows and system folders ("/usr/" and
 // "/usr/lib/"), each with a trailing "/".
@@ -60,7 +63,9 @@ std::string GetSystemFolder();
 std::string GetTempFolder();
 // Replaces every macro (ignoring case) by its folder; with PrefixRelative, a
 // result of at least three characters that does not start with "/" gets
-// CurrentFolder() in front.
+// CurrentFolder() in front. On Windows a result is absolute when it has a
+// drive ("C:") or starts with a separator (a network path or the drive's
+// root), and is then left alone.
 std::string ExpandFolderMacros(const std::string& Path, bool PrefixRelative);
 
 // ===========================================================================
@@ -237,15 +242,16 @@ std::int64_t FileSizeOf(const std::string& FileName);
 // through the FAT packed form (two-second steps, years 1980 to 2107) and is
 // read as local time, like every date-time here (taking it as UTC would shift
 // file times by the zone offset); a time that does not convert keeps its old
-// value. Created has no counterpart here and is ignored. Returns whether the
-// times were written.
+// value. Created has no counterpart here and is ignored (on Windows it is set
+// like the others). Returns whether the times were written.
 bool SetFileTimes(const std::string& FileName, TDateTime Created, TDateTime Modified, TDateTime Accessed);
 // Sets the file's attributes to exactly Attrs: read-only clears the write
 // permission bits (its absence gives the owner write permission back), and
 // the whole set is kept as text "0x%x" in the extended attribute
 // user.DOSATTRIB (removed for the empty set). Returns false when the
 // permissions cannot be changed, or the extended attribute cannot be written
-// on a file system that supports it.
+// on a file system that supports it. On Windows the bits are the file's own
+// attributes (SetFileAttributesW; the empty set is "normal").
 bool ApplyFileAttributes(const std::string& FileName, TkvFileAttributes Attrs);
 // The attribute set of a file: read-only from the owner's write permission,
 // the rest from the user.DOSATTRIB extended attribute. False when the file

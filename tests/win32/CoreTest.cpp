@@ -340,3 +340,25 @@ TEST(Win32Folders, SpecialFoldersAndRelativePaths) {
   EXPECT_EQ(ExpandFolderMacros("\\\\server\\share\\f.txt", true), "\\\\server\\share\\f.txt");
   EXPECT_EQ(ExpandFolderMacros("ab", true), "ab");
 }
+
+TEST(Win32Browser, ProgramOfAKindOfFileFromTheUsersClasses) {
+  // Written under the user's classes, which HKEY_CLASSES_ROOT shows merged;
+  // the only verb has "open" somewhere in its name.
+  const std::wstring ext = L"Software\\Classes\\.kvcoretest", type = L"Software\\Classes\\KvCoreTest.File";
+  auto setDefault = [](const std::wstring& Key, const std::wstring& Value) {
+    HKEY k;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, Key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExW(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(Value.c_str()),
+                     static_cast<DWORD>((Value.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(k);
+  };
+  setDefault(ext, L"KvCoreTest.File");
+  setDefault(type + L"\\shell\\Open with browser\\command", L"\"C:\\Program Files\\Br\u00f6wser\\b.exe\" \"%1\"");
+  const std::string program = GetAssociatedProgram(".kvcoretest");
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, ext.c_str());
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, type.c_str());
+  EXPECT_EQ(program, "C:\\Program Files\\Br\xC3\xB6wser\\b.exe");
+  EXPECT_EQ(GetAssociatedProgram(".kvcoretest"), "");
+  EXPECT_EQ(GetAssociatedProgram("."), "");
+}

@@ -31,7 +31,9 @@ class TWin32LoopBackend : public TLoopBackend {
   void Post(std::function<void()> Call) override;
   // SetTimer-like: a timer keyed by (Owner, Id) fires on the UI thread every
   // IntervalMs (at least the system's minimum of 10 ms), also inside modal
-  // loops; false when the system refuses another timer.
+  // loops; false when the system refuses another timer. Called from another
+  // thread, the start is handed to the UI thread and the call returns true;
+  // a refusal there drops the timer (HasTimer tells).
   bool SetTimer(const void* Owner, unsigned Id, unsigned IntervalMs, std::function<void()> OnTimer) override;
   void KillTimer(const void* Owner, unsigned Id) override;
   // Hand-offs, posted calls, then every message of the thread (translated and
