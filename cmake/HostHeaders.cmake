@@ -12,4 +12,4 @@ add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
 target_include_directories(nlohmann_json SYSTEM INTERFACE ${kv_host_headers})
 
 # The units of Kelvora::Core ported to Windows so far (src/CMakeLists.txt).
-set(KELVORA_WIN32_UNITS framework thread utils platform ui kelvora)
+set(KELVORA_WIN32_UNITS framework thread utils platform http ui kelvora)

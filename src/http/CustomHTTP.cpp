@@ -1,16 +1,25 @@
 // TkvCustomHTTP: starting, stopping and finishing transfers.
-#include <unistd.h>
-
+#include "framework/FileDescriptors.h"
 #include "http/Progress.h"
 #include "http/RequestWorker.h"
 #include "http/Transfer.h"
 #include "http/UrlParts.h"
+#include "http/Utf8Path.h"
 #include "http/net/NetClient.h"
 #include "kelvora/Application.h"
 
 namespace kelvora {
 
 using httpimpl::TTransfer;
+
+namespace {
+
+void RemoveOutput(const std::string& Name) {
+  std::error_code ec;
+  std::filesystem::remove(httpimpl::Utf8Path(Name), ec);
+}
+
+}  // namespace
 
 TkvCustomHTTP::TkvCustomHTTP(TComponent* AOwner) : TkvLoginComponent(AOwner) {
   outputFileAttributes_ = std::make_unique<TkvOutputFileAttributes>();
@@ -213,7 +222,7 @@ void TkvCustomHTTP::AbortStep(TTransfer& T, bool Forced) {
   CloseHandles(T, Forced);
   const bool wasOpen = T.OutputFileOpen;
   ReleaseTransferOutput(T);
-  if (wasOpen && T.DeleteOnAbort.load()) ::unlink(T.S.OutputFileName.c_str());
+  if (wasOpen && T.DeleteOnAbort.load()) RemoveOutput(T.S.OutputFileName);
   if (!Forced) Publish(T, true);
   if (!IsDestroying() && OnTransferAborted) OnTransferAborted(this);
 }
@@ -230,7 +239,7 @@ void TkvCustomHTTP::WaitStep(bool& StopJob) {
 void TkvCustomHTTP::CloseHandles(TTransfer& T, bool Forced) {
   {
     std::lock_guard lk(T.Zone);
-    if (T.LocalFile >= 0) ::close(T.LocalFile);
+    if (T.LocalFile >= 0) sys::CloseFile(T.LocalFile);
     T.LocalFile = -1;
     // Stopped at once: the worker may still be inside a call of these; the
     // cancelled session makes it return, and they close when it lets go.
@@ -326,7 +335,7 @@ void TkvCustomHTTP::CompletionStep() {
   }
   // Only this transfer's output: a handler may have started the next one.
   ReleaseTransferOutput(t);
-  if (t.DeleteMarked) ::unlink(t.S.OutputFileName.c_str());
+  if (t.DeleteMarked) RemoveOutput(t.S.OutputFileName);
   if (gone()) return;
   if (!t.Continue && OnDownloadStopped) OnDownloadStopped(this);
 }

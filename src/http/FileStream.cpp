@@ -1,9 +1,7 @@
 // TkvFileStream: the output file of a transfer.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 
+#include "framework/FileDescriptors.h"
 #include "kelvora/kvHTTP.h"
 
 namespace kelvora {
@@ -18,8 +16,7 @@ int OpenOutput(const std::string& FileName, bool CreateNew, bool ClearProtection
     ApplyFileAttributes(FileName, {atrArchive});
     restore = true;
   }
-  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (CreateNew ? O_TRUNC : 0);
-  const int fd = FileName.empty() ? -1 : ::open(FileName.c_str(), flags, 0666);
+  const int fd = FileName.empty() ? -1 : sys::OpenFile(FileName, O_RDWR | O_CREAT | (CreateNew ? O_TRUNC : 0));
   if (fd < 0) {
     const int err = errno;
     if (restore) ApplyFileAttributes(FileName, before);
@@ -37,7 +34,7 @@ TkvFileStream::TkvFileStream(const std::string& FileName, bool CreateNew, bool C
     : THandleStream(OpenOutput(FileName, CreateNew, ClearProtection)), fileName_(FileName) {}
 
 TkvFileStream::~TkvFileStream() {
-  if (handle_ >= 0) ::close(handle_);
+  if (handle_ >= 0) sys::CloseFile(handle_);
 }
 
 }  // namespace kelvora

@@ -2,11 +2,10 @@
 // like a (partial) answer over HTTP.
 #include "http/RequestWorker.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "framework/FileDescriptors.h"
+#include "http/Utf8Path.h"
 
 namespace kelvora::httpimpl {
 
@@ -16,17 +15,18 @@ using namespace net;
 // read is the resume range, or else the Range setting; ContentLength is the
 // number of bytes that range holds, as for a partial answer over HTTP.
 TRequestWorker::Next TRequestWorker::LocalFile() {
-  const int fd = ::open(url_.Path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
+  std::error_code ec;
+  const bool folder = std::filesystem::is_directory(Utf8Path(url_.Path), ec);
+  const int fd = folder ? -1 : sys::OpenFile(url_.Path, O_RDONLY);
+  const int64_t size = fd < 0 ? -1 : sys::SeekFile(fd, 0, SEEK_END);
+  if (fd < 0 || size < 0) {
+    if (fd >= 0) sys::CloseFile(fd);
     t_.StatusCode = 404;
     t_.ContentLength = 0;
     t_.Success = false;
     return Next::Output;
   }
   Guarded([&] { t_.LocalFile = fd; });
-  const int64_t size = st.st_size;
   t_.StatusCode = 200;
   if (t_.ResumePosition != 0 && t_.ResumePosition >= size) {
     if (t_.ResumePosition == size) {
@@ -44,7 +44,7 @@ TRequestWorker::Next TRequestWorker::LocalFile() {
   const int64_t stop = to != 0 ? std::min<int64_t>(to + 1, size) : size;
   localLeft_ = std::max<int64_t>(0, stop - from);
   t_.ContentLength = localLeft_;
-  Guarded([&] { ::lseek(t_.LocalFile, from, SEEK_SET); });
+  Guarded([&] { sys::SeekFile(t_.LocalFile, from, SEEK_SET); });
   t_.Success = true;  // the size is known, as with a Content-Length
   return Next::Output;
 }

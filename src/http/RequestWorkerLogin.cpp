@@ -2,9 +2,7 @@
 // login when the server answers 401 or 407.
 #include "http/RequestWorker.h"
 
-#include <strings.h>
-
-#include <cstring>
+#include <cctype>
 
 namespace kelvora::httpimpl {
 
@@ -15,9 +13,11 @@ using namespace net;
 // The realm of a challenge: the quoted value of realm="...". Values without
 // it fall back to the text after the first '="' without its last character.
 std::string RealmOf(const std::string& Challenge) {
-  const char* at = strcasestr(Challenge.c_str(), "realm=\"");
-  if (at != nullptr) {
-    const size_t from = static_cast<size_t>(at - Challenge.c_str()) + 7;
+  std::string lower = Challenge;
+  for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t at = lower.find("realm=\"");
+  if (at != std::string::npos) {
+    const size_t from = at + 7;
     const size_t to = Challenge.find('"', from);
     if (to != std::string::npos) return Challenge.substr(from, to - from);
   }

@@ -3,13 +3,11 @@
 // resumed file, and the writing of the output file.
 #include "http/RequestWorker.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "framework/FileDescriptors.h"
 #include "kelvora/kvUtils.h"
 
 namespace kelvora::httpimpl {
@@ -31,7 +29,7 @@ TRequestWorker::Next TRequestWorker::AbandonResume() {
   Guarded([&] {
     t_.Stream.reset();
     t_.OutputFileOpen = false;
-    if (t_.LocalFile >= 0) ::close(t_.LocalFile);
+    if (t_.LocalFile >= 0) sys::CloseFile(t_.LocalFile);
     t_.LocalFile = -1;
   });
   DropRequest();
@@ -96,7 +94,7 @@ TRequestWorker::Next TRequestWorker::Output() {
     if (local_) {
       Guarded([&] {
         const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block_), localLeft_));
-        const ssize_t got = want == 0 ? 0 : ::read(t_.LocalFile, buf, want);
+        const int64_t got = want == 0 ? 0 : sys::ReadFile(t_.LocalFile, buf, want);
         ok = got >= 0;
         n = ok ? static_cast<size_t>(got) : 0;
         localLeft_ -= static_cast<int64_t>(n);
@@ -163,7 +161,7 @@ bool TRequestWorker::WriteOutput(const uint8_t* Data, int64_t Count) {
     const int fd = static_cast<THandleStream*>(t_.Stream.get())->Handle();
     int64_t done = 0;
     while (done < Count) {
-      const ssize_t n = ::write(fd, Data + done, static_cast<size_t>(Count - done));
+      const int64_t n = sys::WriteFile(fd, Data + done, static_cast<size_t>(Count - done));
       if (n > 0) {
         done += n;
       } else if (n < 0 && errno == EINTR) {

@@ -192,14 +192,19 @@ TEST(HttpUrl, SplitURL) {
   EXPECT_EQ(path, "/a b/c.txt");
   EXPECT_EQ(extra, "");
   EXPECT_EQ(port, 8443);
-  ASSERT_TRUE(SplitURL("file:///tmp/some/file.bin", scheme, host, user, pass, path, extra, port));
-  EXPECT_EQ(scheme, "file");
-  EXPECT_EQ(path, "/tmp/some/file.bin");
   // Failures leave the outputs alone.
   scheme = "keep";
   EXPECT_FALSE(SplitURL("http://" + std::string(300, 'h') + "/x", scheme, host, user, pass, path, extra, port));
   EXPECT_FALSE(SplitURL("http://host:99999/x", scheme, host, user, pass, path, extra, port));
   EXPECT_EQ(scheme, "keep");
+}
+
+TEST(HttpUrl, SplitURLOfALocalFile) {
+  std::string scheme, host, user, pass, path, extra;
+  uint16_t port = 0;
+  ASSERT_TRUE(SplitURL("file:///tmp/some/file.bin", scheme, host, user, pass, path, extra, port));
+  EXPECT_EQ(scheme, "file");
+  EXPECT_EQ(path, "/tmp/some/file.bin");
 }
 
 TEST(HttpUrl, EncodeHostNameFileNameAndStatusTexts) {

@@ -68,14 +68,13 @@ TEST_F(NetNginx, RangesValidatorsAndLogin) {
   EXPECT_EQ(ReadBody(*p.Request, 4096).Data, PatternBytes(0, 1234));
 }
 
-// Sends a GET to the TLS server; returns the curl result (CURLE_OK when
-// the answer came).
-CURLcode TlsGet(const std::string& Url, uint32_t Flags, uint32_t Security, std::shared_ptr<TNetClient> Client) {
+// Sends a GET to the TLS server; None when the whole answer came.
+TFailure TlsGet(const std::string& Url, uint32_t Flags, uint32_t Security, std::shared_ptr<TNetClient> Client) {
   auto t = OpenRequest(Url, Flags, "GET", Client);
   if (Security != 0) t.Request->SetOption(optSecurityFlags, Security);
-  if (!t.Request->Send("", nullptr, 0)) return t.Request->CurlCode() == CURLE_OK ? CURLE_RECV_ERROR : t.Request->CurlCode();
+  if (!t.Request->Send("", nullptr, 0)) return FailureOf(*t.Request);
   auto body = ReadBody(*t.Request, 65536);
-  return body.Ok && body.Data == PatternBytes(0, 300000) ? CURLE_OK : CURLE_RECV_ERROR;
+  return body.Ok && body.Data == PatternBytes(0, 300000) ? TFailure::None : TFailure::Other;
 }
 
 TEST_F(NetNginx, CertificateChecksAreRelaxedOnlyAsNamed) {
@@ -84,20 +83,20 @@ TEST_F(NetNginx, CertificateChecksAreRelaxedOnlyAsNamed) {
   const std::string byName = nginx_->TlsUrl("/file.bin", "localhost");  // name matches
   const uint32_t keep = flKeepConnection;
   // Self-signed: refused by default, whatever the name.
-  EXPECT_EQ(TlsGet(byName, keep, 0, client), CURLE_PEER_FAILED_VERIFICATION);
-  EXPECT_EQ(TlsGet(byIp, keep, 0, client), CURLE_PEER_FAILED_VERIFICATION);
+  EXPECT_EQ(TlsGet(byName, keep, 0, client), TFailure::Certificate);
+  EXPECT_EQ(TlsGet(byIp, keep, 0, client), TFailure::Certificate);
   // Unknown authority forgiven: the matching name passes, the other does not.
-  EXPECT_EQ(TlsGet(byName, keep, secIgnoreUnknownCA, client), CURLE_OK);
-  EXPECT_EQ(TlsGet(byIp, keep, secIgnoreUnknownCA, client), CURLE_PEER_FAILED_VERIFICATION);
+  EXPECT_EQ(TlsGet(byName, keep, secIgnoreUnknownCA, client), TFailure::None);
+  EXPECT_EQ(TlsGet(byIp, keep, secIgnoreUnknownCA, client), TFailure::Certificate);
   // Name forgiven alone: the authority is still unknown.
-  EXPECT_EQ(TlsGet(byIp, keep | flIgnoreCertCNInvalid, 0, client), CURLE_PEER_FAILED_VERIFICATION);
+  EXPECT_EQ(TlsGet(byIp, keep | flIgnoreCertCNInvalid, 0, client), TFailure::Certificate);
   // A date check relaxation does not cover an unknown authority either.
-  EXPECT_EQ(TlsGet(byName, keep | flIgnoreCertDateInvalid, 0, client), CURLE_PEER_FAILED_VERIFICATION);
+  EXPECT_EQ(TlsGet(byName, keep | flIgnoreCertDateInvalid, 0, client), TFailure::Certificate);
   // Both relaxed: accepted.
-  EXPECT_EQ(TlsGet(byIp, keep | flIgnoreCertCNInvalid, secIgnoreUnknownCA, client), CURLE_OK);
+  EXPECT_EQ(TlsGet(byIp, keep | flIgnoreCertCNInvalid, secIgnoreUnknownCA, client), TFailure::None);
   // What was accepted with relaxed checks never carries over to a strict
   // request of the same client (no reused connection, no resumed session).
-  EXPECT_EQ(TlsGet(byName, keep, 0, client), CURLE_PEER_FAILED_VERIFICATION);
+  EXPECT_EQ(TlsGet(byName, keep, 0, client), TFailure::Certificate);
 }
 
 TEST_F(NetNginx, RedirectFromHttpsToHttpIsRefusedUnlessAllowed) {

@@ -1,6 +1,6 @@
 #include "http/NetTestUtil.h"
 
-#include <curl/curl.h>
+#include "http/UrlParts.h"
 
 namespace kvtest {
 
@@ -39,29 +39,16 @@ void StatusLog::Clear() {
 
 NetTarget OpenRequest(const std::string& Url, uint32_t Flags, const std::string& Method,
                       std::shared_ptr<TNetClient> Client, StatusLog* Log, TAccessType Access, const std::string& Proxy) {
-  CURLU* u = curl_url();
-  curl_url_set(u, CURLUPART_URL, Url.c_str(), 0);
-  char *scheme = nullptr, *host = nullptr, *port = nullptr, *path = nullptr, *query = nullptr;
-  curl_url_get(u, CURLUPART_SCHEME, &scheme, 0);
-  curl_url_get(u, CURLUPART_HOST, &host, 0);
-  curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
-  curl_url_get(u, CURLUPART_PATH, &path, 0);
-  curl_url_get(u, CURLUPART_QUERY, &query, 0);
+  kelvora::httpimpl::TUrlParts u;
+  kelvora::httpimpl::CrackUrl(Url, u);
   NetTarget t;
   t.Client = Client ? Client : std::make_shared<TNetClient>();
   t.Session = std::make_shared<TNetSession>(t.Client, "kvtest", Access, Proxy, "", 0);
   if (Log != nullptr) t.Session->SetStatusCallback(Log->Callback());
-  t.Connection = std::make_shared<TNetConnection>(t.Session, host ? host : "", static_cast<uint16_t>(port ? std::stoi(port) : 0),
-                                                  "", "", nullptr);
-  std::string object = std::string(path ? path : "/") + (query ? std::string("?") + query : "");
-  if (std::string(scheme ? scheme : "") == "https") Flags |= flSecure;
+  t.Connection = std::make_shared<TNetConnection>(t.Session, u.HostName, u.Port, "", "", nullptr);
+  const std::string object = (u.RawPath.empty() ? std::string("/") : u.RawPath) + u.RawExtraInfo;
+  if (u.Scheme == "https") Flags |= flSecure;
   t.Request = std::make_unique<TNetRequest>(t.Connection, Method, object, "", "*/*", Flags, nullptr);
-  curl_free(scheme);
-  curl_free(host);
-  curl_free(port);
-  curl_free(path);
-  curl_free(query);
-  curl_url_cleanup(u);
   return t;
 }
 

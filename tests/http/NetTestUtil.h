@@ -41,6 +41,19 @@ NetTarget OpenRequest(const std::string& Url, uint32_t Flags = kelvora::net::flK
                       kelvora::net::TAccessType Access = kelvora::net::TAccessType::Direct,
                       const std::string& Proxy = "");
 
+// What a failed call of a request came to, in terms both client layers
+// can tell (curl/ and wininet/ hold the mapping of each).
+enum class TFailure {
+  None,           // no failure
+  PartialBody,    // the body ended before its announced length
+  NoResponse,     // the connection closed before a status line
+  NotHttp,        // the answer was not HTTP
+  CannotConnect,  // nobody listening
+  Certificate,    // the server's certificate was refused
+  Other,
+};
+TFailure FailureOf(const kelvora::net::TNetRequest& Request);
+
 // Reads the body in blocks of BlockSize to its end. Ok tells whether the end
 // was reached without a failed read.
 struct BodyResult {

@@ -1,9 +1,5 @@
 #include "support/Nginx.h"
 
-#include <grp.h>
-#include <pwd.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -63,13 +59,13 @@ Nginx::~Nginx() {
 void Nginx::Start() {
   port_ = FreeLoopbackPort();
   tlsPort_ = opts_.Tls ? FreeLoopbackPort() : 0;
-  const std::string d = dir_.Path();
+  // nginx reads its configuration with this system's paths.
+  const std::string d = NativePath(dir_.Path());
   std::ostringstream c;
-  if (geteuid() == 0) {
+  std::string user, group;
+  if (ProgramAccount(user, group)) {
     // Workers would otherwise drop to an account that cannot read our folder.
-    const passwd* pw = getpwuid(geteuid());
-    const group* gr = getgrgid(getegid());
-    c << "user " << (pw ? pw->pw_name : "root") << " " << (gr ? gr->gr_name : "root") << ";\n";
+    c << "user " << user << " " << group << ";\n";
   }
   c << "worker_processes 1;\n"
     << "pid " << d << "/nginx.pid;\n"
@@ -89,29 +85,29 @@ void Nginx::Start() {
     << "  keepalive_timeout 60s;\n"
     << "  server {\n"
     << "    listen 127.0.0.1:" << port_ << ";\n"
-    << "    root " << Root() << ";\n"
+    << "    root " << NativePath(Root()) << ";\n"
     << "    location /private/ { auth_basic \"Area 51\"; auth_basic_user_file " << d << "/htpasswd; }\n"
     << opts_.ExtraServer << "\n"
     << "  }\n";
   if (opts_.Tls) {
     c << "  server {\n"
       << "    listen 127.0.0.1:" << tlsPort_ << " ssl;\n"
-      << "    ssl_certificate " << cert_.CertFile << ";\n"
-      << "    ssl_certificate_key " << cert_.KeyFile << ";\n"
-      << "    root " << Root() << ";\n"
+      << "    ssl_certificate " << NativePath(cert_.CertFile) << ";\n"
+      << "    ssl_certificate_key " << NativePath(cert_.KeyFile) << ";\n"
+      << "    root " << NativePath(Root()) << ";\n"
       << opts_.ExtraTlsServer << "\n"
       << "  }\n";
   }
   c << "}\n";
-  WriteTextFile(d + "/nginx.conf", c.str());
+  WriteTextFile(dir_.File("nginx.conf"), c.str());
   proc_ = std::make_unique<TestProcess>(
       std::vector<std::string>{"nginx", "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf", "-g", "daemon off;"},
-      d + "/stderr.log");
+      dir_.File("stderr.log"));
   const bool up = WaitForListener(port_, 10000) && (!opts_.Tls || WaitForListener(tlsPort_, 10000));
   if (!up || !proc_->Alive()) {
     proc_->Stop();
     proc_.reset();
-    throw std::runtime_error("nginx did not start: " + ErrorLog() + ReadWholeFile(d + "/stderr.log"));
+    throw std::runtime_error("nginx did not start: " + ErrorLog() + ReadWholeFile(dir_.File("stderr.log")));
   }
 }
 

@@ -1,8 +1,5 @@
 #include "support/TestFiles.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,14 +22,7 @@ const std::vector<uint8_t>& Period() {
 }
 }  // namespace
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base != nullptr && *base ? base : "/tmp") + "/kvtest-XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back(0);
-  if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = buf.data();
-}
+TempDir::TempDir() : path_(MakePrivateFolder()) {}
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -80,8 +70,8 @@ std::string ReadWholeFile(const std::string& Path) {
 }
 
 bool FileExists(const std::string& Path) {
-  struct stat st;
-  return ::stat(Path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::path(Path), ec);
 }
 
 bool FileHoldsPattern(const std::string& Path, uint64_t Size) {

@@ -21,6 +21,13 @@ class TempDir {
   std::string path_;
 };
 
+// A new folder only this user may enter, under TMPDIR or the system's
+// temporary folder; its path without a trailing separator.
+std::string MakePrivateFolder();
+// Path as the programs of this system see it: the same on Linux; under Wine
+// a path of the drive that maps the root ("Z:/tmp/x") becomes "/tmp/x".
+std::string NativePath(const std::string& Path);
+
 // Byte I of the endless pattern of the fault server (and of the files the
 // nginx fixture generates): a pseudo-random sequence with period 65521.
 uint8_t PatternByte(uint64_t I);

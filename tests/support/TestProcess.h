@@ -1,6 +1,8 @@
 // A child process started by a test: its own process group, stdout to a pipe
 // the test can read lines from, stderr to a file. Stopped (TERM, then KILL
-// after a grace period) when the object goes away.
+// after a grace period) when the object goes away. A Windows test program
+// under Wine starts the programs of the machine it runs on through the
+// process host its run was started by (process_host.py).
 #pragma once
 
 #include <sys/types.h>
@@ -31,6 +33,11 @@ class TestProcess {
   std::string pending_;
   bool reaped_ = false;
 };
+
+// When the programs a test starts run as the superuser: the account's user
+// and group name (a server that drops its rights must be told to keep them
+// to read the test's folders).
+bool ProgramAccount(std::string& User, std::string& Group);
 
 // Runs a command to its end; returns its exit status (-1 when it could not
 // be run). Output goes to LogFile when given.

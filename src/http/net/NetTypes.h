@@ -106,7 +106,7 @@ enum class TNetError {
   None,
   Cancelled,        // the session was cancelled (from any thread)
   Timeout,          // a connect, send or receive time-out ran out
-  Transport,        // libcurl reported an error; see CurlCode()
+  Transport,        // the connection or the protocol failed; the back-end tells why
   ForceRetry,       // End(): the request must be sent again (authentication)
   RedirectRefused,  // a redirect from https to http was refused
   TooManyRedirects,

@@ -4,63 +4,13 @@
 // (NetRequest*.cpp).
 #include "http/net/NetRequest.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstring>
 
-#include "http/net/NetRequestText.h"
+#include "http/net/HeaderLines.h"
+#include "http/net/curl/NetRequestText.h"
 
 namespace kelvora::net {
-
-namespace {
-
-bool IsUnsafeInTarget(unsigned char c) {
-  return c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`' ||
-         c == '{' || c == '|' || c == '}';
-}
-
-std::string EscapeTarget(const std::string& Object) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  if (Object.empty() || Object[0] != '/') out += '/';
-  for (unsigned char c : Object) {
-    if (IsUnsafeInTarget(c)) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-std::string HeaderName(const std::string& Line) {
-  size_t colon = Line.find(':');
-  std::string name = Line.substr(0, colon);
-  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
-  return name;
-}
-
-bool SameName(const std::string& A, const std::string& B) { return strcasecmp(A.c_str(), B.c_str()) == 0; }
-
-}  // namespace
-
-std::vector<std::string> SplitLines(const std::string& Text) {
-  std::vector<std::string> lines;
-  std::string cur;
-  for (char c : Text) {
-    if (c == '\r' || c == '\n') {
-      if (!cur.empty()) lines.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) lines.push_back(cur);
-  return lines;
-}
 
 std::string OriginOf(const std::string& Url) {
   CURLU* u = curl_url();
@@ -79,10 +29,6 @@ std::string OriginOf(const std::string& Url) {
   curl_url_cleanup(u);
   for (auto& c : origin) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return origin;
-}
-
-bool ContainsWord(const std::string& Text, const char* Word) {
-  return strcasestr(Text.c_str(), Word) != nullptr;
 }
 
 TNetRequest::TNetRequest(std::shared_ptr<TNetConnection> Connection, std::string Method, std::string Object,
@@ -152,26 +98,7 @@ bool TNetRequest::SetOption(uint32_t Option, const std::string& Value) {
 }
 
 bool TNetRequest::AddHeaders(const std::string& Text, uint32_t Modifiers) {
-  std::vector<std::string> lines = SplitLines(Text);
-  for (const auto& line : lines)
-    if (line.find(':') == std::string::npos || HeaderName(line).empty()) return Fail(TNetError::InvalidState);
-  for (const auto& line : lines) {
-    const std::string name = HeaderName(line);
-    if (Modifiers & hmReplace) {
-      std::string value = line.substr(line.find(':') + 1);
-      const bool remove = value.find_first_not_of(" \t") == std::string::npos;
-      auto it = std::find_if(headers_.begin(), headers_.end(), [&](const std::string& h) { return SameName(HeaderName(h), name); });
-      if (it != headers_.end()) {
-        if (remove)
-          headers_.erase(it);
-        else
-          *it = line;
-        continue;
-      }
-      if (remove) continue;
-    }
-    headers_.push_back(line);
-  }
+  if (!AddHeaderLines(headers_, Text, Modifiers)) return Fail(TNetError::InvalidState);
   error_ = TNetError::None;
   return true;
 }

@@ -2,8 +2,8 @@
 // certificates, cookies, method, header lines).
 #include "http/net/NetRequest.h"
 
-#include "http/net/NetRequestText.h"
-#include "http/net/TlsRelax.h"
+#include "http/net/curl/NetRequestText.h"
+#include "http/net/curl/TlsRelax.h"
 
 namespace kelvora::net {
 

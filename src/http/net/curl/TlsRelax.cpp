@@ -1,4 +1,4 @@
-#include "http/net/TlsRelax.h"
+#include "http/net/curl/TlsRelax.h"
 
 #include <cstring>
 

@@ -1,7 +1,9 @@
 #include "support/TestProcess.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -117,6 +119,15 @@ int RunCommand(const std::vector<std::string>& Argv, const std::string& LogFile)
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool ProgramAccount(std::string& User, std::string& Group) {
+  if (geteuid() != 0) return false;
+  const passwd* pw = getpwuid(geteuid());
+  const group* gr = getgrgid(getegid());
+  User = pw ? pw->pw_name : "root";
+  Group = gr ? gr->gr_name : "root";
+  return true;
 }
 
 }  // namespace kvtest

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "http/net/NetRequestText.h"
+#include "http/net/curl/NetRequestText.h"
 
 namespace kelvora::net {
 

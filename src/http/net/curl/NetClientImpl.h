@@ -1,0 +1,47 @@
+// The connection cache of one user of the internet client (one HTTP
+// component): idle libcurl multi handles, whose connection and name caches
+// let consecutive transfers to the same host reuse their connections, and a
+// cookie store shared by every request made through it.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <curl/curl.h>
+
+namespace kelvora::net {
+
+class TNetClient {
+ public:
+  TNetClient();
+  ~TNetClient();
+  TNetClient(const TNetClient&) = delete;
+  TNetClient& operator=(const TNetClient&) = delete;
+
+  // A multi handle for one session: an idle one with its open connections
+  // when there is one, else a fresh one. Never returns null.
+  CURLM* AcquireMulti();
+  // Gives a multi handle back. Reusable handles keep their connections for
+  // the next session; others (a cancelled session's) are cleaned up.
+  void ReleaseMulti(CURLM* Multi, bool Reusable);
+  // Cookie store for easy handles (CURLOPT_SHARE).
+  CURLSH* CookieShare() const { return share_; }
+
+  // How many idle multi handles are kept at most.
+  static constexpr size_t kMaxIdle = 2;
+
+ private:
+  static void Lock(CURL*, curl_lock_data Data, curl_lock_access, void* User);
+  static void Unlock(CURL*, curl_lock_data Data, void* User);
+
+  std::mutex mutex_;
+  std::vector<CURLM*> idle_;
+  CURLSH* share_ = nullptr;
+  std::mutex shareLocks_[CURL_LOCK_DATA_LAST];
+};
+
+// Initialises libcurl once per process.
+void EnsureCurlInitialised();
+
+}  // namespace kelvora::net
