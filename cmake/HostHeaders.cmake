@@ -10,6 +10,3 @@ file(CREATE_LINK /usr/include/nlohmann ${kv_host_headers}/nlohmann SYMBOLIC)
 add_library(nlohmann_json INTERFACE)
 add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json)
 target_include_directories(nlohmann_json SYSTEM INTERFACE ${kv_host_headers})
-
-# The units of Kelvora::Core ported to Windows so far (src/CMakeLists.txt).
-set(KELVORA_WIN32_UNITS framework thread utils platform http ui kelvora)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows build: installs the cross compiler and Wine when missing,
-# cross-builds what is ported so far (the updater program and its tests)
+# cross-builds Kelvora::Core, the updater and the console program with their tests
 # and runs the tests under Wine with a fresh prefix inside the build tree.
 # Usage: scripts/test-windows.sh [build dir]   (default build-ci/win32)
 set -euo pipefail
