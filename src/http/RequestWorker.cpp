@@ -78,6 +78,13 @@ void TRequestWorker::Check() {
   }
 }
 
+void TRequestWorker::EndReleased() {
+  // Outside the zone lock: the abort step takes it on the UI thread. A stop
+  // that comes first makes the hand-off return at once.
+  Sync([this] { t_.Owner->AbortStep(t_, false); });
+  throw EThreadStop{};
+}
+
 void TRequestWorker::Sync(const std::function<void()>& Fn) {
   SynchronizeCurrentJob([&] {
     if (t_.Owner->IsDestroying()) return;

@@ -38,10 +38,19 @@ class TRequestWorker {
   // Runs Fn under the zone lock unless the transfer was stopped or released.
   template <class F>
   void Guarded(F&& Fn) {
-    std::lock_guard lk(t_.Zone);
-    if (t_.Killed.load() || !t_.Active) throw EThreadStop{};
-    Fn();
+    {
+      std::lock_guard lk(t_.Zone);
+      if (t_.Killed.load()) throw EThreadStop{};
+      if (t_.Active) {
+        Fn();
+        return;
+      }
+    }
+    EndReleased();
   }
+  // The host released the output while the job ran: the transfer ends as
+  // an abort, with its event, never silently.
+  [[noreturn]] void EndReleased();
   // A worker-thread event: outside the zone lock, skipped once stopped.
   void WorkerEvent(const std::function<void()>& Fn);
   static void OnStatus(TTransfer& T, void* Context, uint32_t Status, const void* Info, uint32_t Length);
