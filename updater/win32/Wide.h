@@ -1,16 +1,16 @@
 // UTF-8 (the queue's and the command's encoding) to UTF-16 (the system's
-// wide calls) and back, and the C errno closest to a system error.
+// wide calls) and back, and the C errno closest to a system error: the
+// framework's conversions, compiled into the updater from their source.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
+#include "framework/win32/Wide.h"
 
 namespace kelvora::updater {
 
-std::wstring Wide(const std::string& Utf8);
-std::string Utf8(const std::wstring& Text);
-// Sets errno from GetLastError() (for the messages on stderr).
-void ErrnoFromLastError();
+using win32::ErrnoFromLastError;
+using win32::Utf8;
+using win32::Wide;
 
 }  // namespace kelvora::updater
