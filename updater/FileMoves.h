@@ -26,9 +26,11 @@ bool TakesOverMode(const std::string& Target);
 // rename, so that a target is never new but unfinished, whenever the process
 // is killed. False, with errno, when Download is not a regular file or the
 // rename fails; both files are then as they were (except for the download's
-// attributes).
+// attributes). With Backup given and Target present, Target is first renamed
+// to Backup (kept for an undo) and put back at once when the second rename
+// fails.
 bool MoveOver(const std::string& Download, const std::string& Target,
-              const std::function<void(const std::string&)>& Settle = {});
+              const std::function<void(const std::string&)>& Settle = {}, const std::string& Backup = {});
 
 // Read-only is the absence of the write permission bits; the whole set is
 // kept as text "0x%x" in the extended attribute user.DOSATTRIB (removed when

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -14,6 +15,9 @@ namespace {
 
 constexpr const char* kQueueHeader = "kelvora-queue 1";
 constexpr const char* kQueueEnd = "end";
+constexpr const char* kJournalHeader = "kelvora-journal 1";
+constexpr const char* kFailureHeader = "kelvora-failed 1";
+constexpr size_t kMaxRecordSize = 1 << 20;
 
 bool EndsWith(const std::string& S, const std::string& Tail) {
   return S.size() >= Tail.size() && S.compare(S.size() - Tail.size(), Tail.size(), Tail) == 0;
@@ -42,9 +46,13 @@ std::string StateFolderFor(const std::string& ProgramPath) {
 std::string LockPath(const std::string& StateFolder) { return StateFolder + "lock"; }
 std::string StagingPath(const std::string& StateFolder) { return StateFolder + "staging"; }
 std::string QueuePath(const std::string& StateFolder) { return StateFolder + "queue"; }
+std::string JournalPath(const std::string& StateFolder) { return StateFolder + "journal"; }
+std::string ConfirmPath(const std::string& StateFolder) { return StateFolder + kConfirmName; }
+std::string FailurePath(const std::string& StateFolder) { return StateFolder + "failed"; }
 
-bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text) {
+bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text, int ConfirmSeconds) {
   Text = std::string(kQueueHeader) + "\n";
+  if (ConfirmSeconds > 0) Text += "confirm\t" + std::to_string(ConfirmSeconds) + "\n";
   for (const TQueueEntry& e : Entries) {
     for (const std::string* p : {&e.Download, &e.Target})
       if (!IsAbsolutePath(*p) || p->find_first_of("\t\r\n") != std::string::npos) return false;
@@ -54,16 +62,24 @@ bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text) {
   return true;
 }
 
-std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path) {
+std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path, int* ConfirmSeconds) {
   std::string text;
   if (!ReadAll(Path, text)) return std::nullopt;
   const std::vector<std::string> lines = Lines(text);
   if (lines.size() < 2 || lines.front() != kQueueHeader || lines.back() != kQueueEnd) return std::nullopt;
   std::vector<TQueueEntry> entries;
+  int confirm = 0;
   for (size_t i = 1; i + 1 < lines.size(); ++i) {
     const std::string& l = lines[i];
     const size_t tab = l.find('\t');
     if (tab == std::string::npos) return std::nullopt;
+    if (i == 1 && l.compare(0, tab, "confirm") == 0) {
+      const std::string value = l.substr(tab + 1);
+      if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+      confirm = std::stoi(value);
+      continue;
+    }
     TQueueEntry e;
     e.Download = l.substr(0, tab);
     e.Target = l.substr(tab + 1);
@@ -75,22 +91,89 @@ std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path) {
     if (!IsAbsolutePath(e.Download) || !IsAbsolutePath(e.Target)) return std::nullopt;
     entries.push_back(std::move(e));
   }
+  if (ConfirmSeconds != nullptr) *ConfirmSeconds = confirm;
   return entries;
 }
 
-TInstallResult Install(const std::vector<TQueueEntry>& Entries, const std::string& ProgramPath) {
+namespace {
+
+// One undo step of the journal: a replaced file and its backup, or a new
+// file (Backup empty).
+struct TUndo {
+  std::string Target, Backup;
+};
+
+// The journal's complete lines; a line cut short by a crash was written
+// before its move, which therefore never happened.
+std::vector<TUndo> ReadJournal(const std::string& StateFolder) {
+  std::vector<TUndo> steps;
+  std::string text;
+  if (!ReadAll(JournalPath(StateFolder), text) || text.size() > kMaxRecordSize) return steps;
+  if (!text.empty() && text.back() != '\n') text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+  for (const std::string& l : Lines(text)) {
+    const size_t tab = l.find('\t');
+    if (tab == std::string::npos) continue;
+    const std::string kind = l.substr(0, tab), rest = l.substr(tab + 1);
+    if (kind == "new" && IsAbsolutePath(rest)) {
+      steps.push_back({rest, ""});
+    } else if (kind == "backup") {
+      const size_t second = rest.find('\t');
+      if (second == std::string::npos) continue;
+      TUndo u{rest.substr(0, second), rest.substr(second + 1)};
+      if (IsAbsolutePath(u.Target) && u.Backup == u.Target + kBackupSuffix) steps.push_back(u);
+    }
+  }
+  return steps;
+}
+
+std::string ErrorText(int Err) { return Err == 0 ? std::string("unknown error") : std::strerror(Err); }
+
+}  // namespace
+
+TInstallResult Install(const std::string& StateFolder, const std::vector<TQueueEntry>& Entries,
+                       const std::string& ProgramPath) {
   TInstallResult result;
   // The program itself last: until it is replaced, a start runs the old
-  // build, which completes the install before anything else.
+  // build.
   std::vector<const TQueueEntry*> order;
   for (const auto& e : Entries)
     if (!SamePath(e.Target, ProgramPath)) order.push_back(&e);
   for (const auto& e : Entries)
     if (SamePath(e.Target, ProgramPath)) order.push_back(&e);
   std::set<std::string> folders;
+  const std::string journal = JournalPath(StateFolder);
+  // From here on the install counts as begun: whatever happens, it is
+  // finished or undone.
+  if (!AppendRecord(journal, std::string(kJournalHeader) + "\n")) {
+    result.Failed = 1;
+    result.FailedFile = journal;
+    result.Reason = ErrorText(errno);
+    return result;
+  }
+  SyncFolder(StateFolder);
   MaybeKillAfter(0);
+  const auto fail = [&](const std::string& File, int Err) {
+    std::fprintf(stderr, "AppUpdate: could not move %s over %s: %s\n", (File + kDownloadSuffix).c_str(), File.c_str(),
+                 ErrorText(Err).c_str());
+    result.Failed = 1;
+    result.FailedFile = File;
+    result.Reason = ErrorText(Err);
+  };
+  int move = 0;
   for (const TQueueEntry* e : order) {
-    if (!Exists(e->Download)) continue;  // installed before an interruption
+    if (!Exists(e->Download)) continue;  // skipped by the run
+    ++move;
+    if (IsDirectory(e->Target)) {
+      fail(e->Target, EISDIR);  // a folder is never replaced by a file
+      break;
+    }
+    const bool existed = Exists(e->Target);
+    const std::string backup = existed ? e->Target + kBackupSuffix : std::string();
+    if (existed) RemoveFile(backup);  // a stale one of an earlier crash
+    if (!AppendRecord(journal, existed ? "backup\t" + e->Target + "\t" + backup + "\n" : "new\t" + e->Target + "\n")) {
+      fail(e->Target, errno);
+      break;
+    }
     const bool replacing = TakesOverMode(e->Target);
     const auto settle = [&](const std::string& Download) {
       if (e->Setup) {
@@ -101,18 +184,84 @@ TInstallResult Install(const std::vector<TQueueEntry>& Entries, const std::strin
         if ((!replacing && LooksLikeProgram(Download)) || SamePath(e->Target, ProgramPath)) MakeExecutable(Download);
       }
     };
-    if (!MoveOver(e->Download, e->Target, settle)) {
-      std::fprintf(stderr, "AppUpdate: could not move %s: %s\n", e->Download.c_str(), std::strerror(errno));
-      ++result.Failed;
-      continue;
+    if (InjectedFailure(move)) {
+      fail(e->Target, EIO);
+      break;
     }
-    MaybeKillAfter(result.Moved + 1);
+    if (!MoveOver(e->Download, e->Target, settle, backup)) {
+      fail(e->Target, errno);
+      break;
+    }
     folders.insert(FolderPart(e->Target));
     ++result.Moved;
-    if (e->Setup) result.SetupProgram = e->Target;
+    MaybeKillAfter(result.Moved);
   }
   for (const std::string& f : folders) SyncFolder(f);
+  // The setup program of the queue, wherever it lies now.
+  if (result.Failed == 0)
+    for (const auto& e : Entries)
+      if (e.Setup && IsRegularFile(e.Target)) result.SetupProgram = e.Target;
   return result;
+}
+
+bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored) {
+  const std::vector<TUndo> steps = ReadJournal(StateFolder);
+  bool complete = true, restored = false;
+  std::set<std::string> folders;
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+    if (!it->Backup.empty()) {
+      if (!Exists(it->Backup)) continue;  // never moved, or already put back
+      if (!RenameOver(it->Backup, it->Target)) {
+        std::fprintf(stderr, "AppUpdate: could not put back %s: %s\n", it->Target.c_str(), ErrorText(errno).c_str());
+        complete = false;
+        continue;
+      }
+      restored = restored || SamePath(it->Target, ProgramPath);
+    } else if (IsRegularFile(it->Target) && !Exists(it->Target + kDownloadSuffix)) {
+      // Moved in (its download is gone): a file of this install.
+      RemoveFile(it->Target);
+    }
+    folders.insert(FolderPart(it->Target));
+    MaybeKillIn("rollback");
+  }
+  for (const std::string& f : folders) SyncFolder(f);
+  if (ProgramRestored != nullptr) *ProgramRestored = restored;
+  if (!complete) return false;
+  DiscardQueue(StateFolder);
+  RemoveFile(ConfirmPath(StateFolder));
+  RemoveFile(JournalPath(StateFolder));
+  SyncFolder(StateFolder);
+  return true;
+}
+
+void FinishInstall(const std::string& StateFolder) {
+  for (const TUndo& u : ReadJournal(StateFolder))
+    if (!u.Backup.empty() && IsRegularFile(u.Backup)) RemoveFile(u.Backup);
+  RemoveFile(JournalPath(StateFolder));
+  RemoveFile(StagingPath(StateFolder));
+  RemoveFile(QueuePath(StateFolder));
+  SyncFolder(StateFolder);
+  RemoveFile(ConfirmPath(StateFolder));
+  SyncFolder(StateFolder);
+}
+
+void WriteFailure(const std::string& StateFolder, const std::string& File, const std::string& Reason) {
+  if (Exists(FailurePath(StateFolder))) return;
+  std::string file = File, reason = Reason;
+  for (std::string* s : {&file, &reason})
+    for (char& c : *s)
+      if (c == '\n' || c == '\r') c = ' ';
+  WriteFileDurably(FailurePath(StateFolder), std::string(kFailureHeader) + "\n" + file + "\n" + reason + "\n");
+}
+
+std::optional<TFailure> ReadFailure(const std::string& StateFolder) {
+  std::string text;
+  if (!IsRegularFile(FailurePath(StateFolder)) || !ReadAll(FailurePath(StateFolder), text) ||
+      text.size() > kMaxRecordSize)
+    return std::nullopt;
+  const std::vector<std::string> lines = Lines(text);
+  if (lines.size() != 3 || lines[0] != kFailureHeader) return std::nullopt;
+  return TFailure{lines[1], lines[2]};
 }
 
 void RemoveStaged(const std::string& StateFolder) {
@@ -127,25 +276,45 @@ void RemoveStaged(const std::string& StateFolder) {
   SyncFolder(StateFolder);
 }
 
-void CloseInstall(const std::string& StateFolder) {
-  // Every download of the record has been renamed away: only the record goes.
-  RemoveFile(StagingPath(StateFolder));
+void DiscardQueue(const std::string& StateFolder) {
+  if (auto queue = ReadQueue(QueuePath(StateFolder)))
+    for (const TQueueEntry& e : *queue)
+      if (EndsWith(e.Download, kDownloadSuffix) && IsRegularFile(e.Download)) RemoveFile(e.Download);
+  RemoveStaged(StateFolder);
   RemoveFile(QueuePath(StateFolder));
   SyncFolder(StateFolder);
 }
 
-bool Recover(const std::string& StateFolder, const std::string& ProgramPath, TInstallResult* Result) {
-  bool installed = false;
-  if (auto queue = ReadQueue(QueuePath(StateFolder))) {
-    TInstallResult r = Install(*queue, ProgramPath);
-    if (Result != nullptr) *Result = r;
-    CloseInstall(StateFolder);
-    installed = true;
-  } else {
-    RemoveFile(QueuePath(StateFolder));  // never committed: not an install
+bool AwaitingConfirmation(const std::string& StateFolder) {
+  return Exists(JournalPath(StateFolder)) && !Exists(ConfirmPath(StateFolder));
+}
+
+TRecovered ResolveInterruptedInstall(const std::string& StateFolder, const std::string& ProgramPath,
+                                     bool* ProgramRestored) {
+  if (ProgramRestored != nullptr) *ProgramRestored = false;
+  if (Exists(ConfirmPath(StateFolder))) {
+    FinishInstall(StateFolder);
+    return TRecovered::Finished;
   }
+  if (!Exists(JournalPath(StateFolder))) return TRecovered::Nothing;
+  WriteFailure(StateFolder, ProgramPath, "the install was interrupted before the new version confirmed its start");
+  RollBack(StateFolder, ProgramPath, ProgramRestored);
+  return TRecovered::RolledBack;
+}
+
+TRecovered Recover(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored) {
+  const TRecovered r = ResolveInterruptedInstall(StateFolder, ProgramPath, ProgramRestored);
+  if (ReadQueue(QueuePath(StateFolder)))
+    DiscardQueue(StateFolder);  // committed, but no updater began it
+  else
+    RemoveFile(QueuePath(StateFolder));  // never committed: not an install
   RemoveStaged(StateFolder);
-  return installed;
+  return r;
+}
+
+bool InjectedFailure(int Move) {
+  const char* v = std::getenv("KELVORA_UPDATER_FAIL_AT");
+  return v != nullptr && *v != '\0' && std::atoi(v) == Move;
 }
 
 }  // namespace kelvora::updater

@@ -21,11 +21,16 @@ namespace kelvora::updater {
 
 inline constexpr const char* kDownloadSuffix = ".uTMP";  // complete, waiting to be installed
 inline constexpr const char* kPartSuffix = ".uPART";     // still being written
+inline constexpr const char* kBackupSuffix = ".uOLD";    // a replaced file, until the install is confirmed
 
 std::string StateFolderFor(const std::string& ProgramPath);  // with a trailing "/"
 std::string LockPath(const std::string& StateFolder);
 std::string StagingPath(const std::string& StateFolder);
 std::string QueuePath(const std::string& StateFolder);
+std::string JournalPath(const std::string& StateFolder);
+std::string ConfirmPath(const std::string& StateFolder);
+std::string FailurePath(const std::string& StateFolder);
+inline constexpr const char* kConfirmName = "confirmed";
 
 // One install step: Download (a complete file) is renamed over Target.
 // Setup marks the external setup program to run after the moves.
@@ -34,13 +39,15 @@ struct TQueueEntry {
   bool Setup = false;
 };
 
-// The queue's text: a header line, one "download<TAB>target[<TAB>setup]"
-// line per entry, and an end line. Paths holding a tab or a line break
-// cannot be written (false).
-bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text);
+// The queue's text: a header line, "confirm<TAB><seconds>" when the
+// restarted program must confirm its start within that time, one
+// "download<TAB>target[<TAB>setup]" line per entry, and an end line. Paths
+// holding a tab or a line break cannot be written (false).
+bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text, int ConfirmSeconds = 0);
 // Nothing when the file is missing, unreadable or incomplete (no end line):
-// an incomplete queue was never committed.
-std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path);
+// an incomplete queue was never committed. ConfirmSeconds gets the time the
+// restarted program has to confirm (0: no confirmation is awaited).
+std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path, int* ConfirmSeconds = nullptr);
 // Writes all Size bytes of Data to Fd; false (with errno, ENOSPC for a write
 // that takes nothing) when it cannot.
 bool WriteAll(int Fd, const char* Data, size_t Size);
@@ -58,32 +65,71 @@ bool TryLock(int Fd);
 // user that nobody else can write to.
 bool StateFolderIsSafe(const std::string& StateFolder);
 
-// Installs every entry whose download still exists, the program itself last,
-// then syncs each touched folder. Entries already installed (their download
-// gone) are skipped, so running it again after an interruption completes the
-// same install. Failures are reported on stderr and counted.
+// Installs every entry whose download exists, the program itself last: each
+// replaced file is first noted in the journal and kept under its backup
+// name, each new file noted as new. Stops at the first move that fails and
+// says which and why; the moves made stay until RollBack. Then syncs each
+// touched folder.
 struct TInstallResult {
   int Moved = 0, Failed = 0;
   std::string SetupProgram;  // the installed setup program, if any
+  std::string FailedFile, Reason;
 };
-TInstallResult Install(const std::vector<TQueueEntry>& Entries, const std::string& ProgramPath);
+TInstallResult Install(const std::string& StateFolder, const std::vector<TQueueEntry>& Entries,
+                       const std::string& ProgramPath);
+
+// Puts back what the journal recorded, newest first (backups renamed over
+// their targets, new files removed), then removes the run's downloads, the
+// queue, the journal and a confirmation. Safe to repeat after an
+// interruption. ProgramRestored tells whether ProgramPath was put back.
+// False when a file could not be put back: the journal then stays for the
+// next try.
+bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored = nullptr);
+// After the confirmation: the backups, the journal, the staging record, the
+// queue and last the confirmation are removed, each removal synced.
+void FinishInstall(const std::string& StateFolder);
+
+// The record of an install that was undone: the file that failed (or the
+// program) and the cause. Written before the undoing begins; an existing
+// record (the first cause) is kept.
+void WriteFailure(const std::string& StateFolder, const std::string& File, const std::string& Reason);
+struct TFailure {
+  std::string File, Reason;
+};
+std::optional<TFailure> ReadFailure(const std::string& StateFolder);
 
 // Removes what the staging record lists (only names ending in ".uTMP" or
 // ".uPART") and then the record itself.
 void RemoveStaged(const std::string& StateFolder);
-// After an install: the staging record, then the queue, each removal synced.
-void CloseInstall(const std::string& StateFolder);
+// Removes a committed queue together with its downloads.
+void DiscardQueue(const std::string& StateFolder);
 
-// Crash-safe replay for the holder of the lock: installs a committed queue
-// (true when there was one), then removes what an unfinished run left.
-bool Recover(const std::string& StateFolder, const std::string& ProgramPath, TInstallResult* Result);
+// Crash-safe recovery for the holder of the lock: an install whose start was
+// confirmed is finished; one that began but was not confirmed is undone
+// (recorded as failed, "interrupted", unless a cause is on record already).
+enum class TRecovered { Nothing, Finished, RolledBack };
+TRecovered ResolveInterruptedInstall(const std::string& StateFolder, const std::string& ProgramPath,
+                                     bool* ProgramRestored = nullptr);
+// ResolveInterruptedInstall, then a committed queue that no updater began
+// to install is discarded, and what an unfinished run left is removed.
+TRecovered Recover(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored = nullptr);
+// An install that began (its journal exists) and is not confirmed yet.
+bool AwaitingConfirmation(const std::string& StateFolder);
 
 void SyncFolder(const std::string& Folder);
 bool LooksLikeProgram(const std::string& Path);  // ELF header or "#!"
 
-// Test hook: KELVORA_UPDATER_KILL_AFTER=<n> makes the install kill its own
-// process with SIGKILL right after its n-th rename, before anything else
-// (fault injection for crash tests).
+// Test hooks (fault injection for crash tests):
+// KELVORA_UPDATER_KILL_AFTER=<n> makes the install kill its own process with
+// SIGKILL right after its n-th rename, before anything else;
+// KELVORA_UPDATER_KILL_IN=<step> kills it at a named step ("wait": right
+// after the restarted program was started; "rollback": after the first file
+// was put back); KELVORA_UPDATER_FAIL_AT=<n> makes the n-th move fail (EIO).
 void MaybeKillAfter(int Moves);
+void MaybeKillIn(const char* Step);
+bool InjectedFailure(int Move);
+// Renames From over To in one step (write-through where the system has it);
+// false with errno.
+bool RenameOver(const std::string& From, const std::string& To);
 
 }  // namespace kelvora::updater

@@ -19,6 +19,10 @@ bool SamePath(const std::string& A, const std::string& B);
 
 bool Exists(const std::string& Path);         // anything, links included
 bool IsRegularFile(const std::string& Path);  // not following links
+bool IsDirectory(const std::string& Path);    // not following links
+// Appends Text to Path (created private when missing) and flushes it to
+// disk; false (with errno) when any step fails.
+bool AppendRecord(const std::string& Path, const std::string& Text);
 bool ReadAll(const std::string& Path, std::string& Text);
 bool RemoveFile(const std::string& Path);
 

@@ -47,6 +47,38 @@ int TakeLock(const std::string& State, std::chrono::milliseconds Limit) {
 
 }  // namespace
 
+namespace {
+
+std::string ProgramOutcome(const TConfirmResult& R, int Seconds) {
+  switch (R.Outcome) {
+    case TConfirmOutcome::Confirmed:
+      return "";
+    case TConfirmOutcome::Ended:
+      return R.Signalled ? "the new version was ended by signal " + std::to_string(R.Status) + " before it confirmed its start"
+                         : "the new version ended with status " + std::to_string(R.Status) +
+                               " before it confirmed its start";
+    case TConfirmOutcome::TimedOut:
+      break;
+  }
+  return "the new version did not confirm its start within " + std::to_string(Seconds) + " s";
+}
+
+// The install is undone: the previous release is put back and started as
+// an ordinary start, without the restart parameters, and learns why from
+// the failure record.
+int Undo(const std::string& State, const TCommand& Cmd, int Lock, const std::string& File, const std::string& Reason) {
+  std::fprintf(stderr, "AppUpdate: the upgrade is undone: %s: %s\n", File.c_str(), Reason.c_str());
+  WriteFailure(State, File, Reason);
+  if (!RollBack(State, Cmd.AppPath))
+    std::fprintf(stderr, "AppUpdate: not every file could be put back; the next start tries again\n");
+  ReleaseLock(Lock);
+  if (StartProgram(Cmd.AppPath, "") < 0)
+    std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", Cmd.AppPath.c_str(), std::strerror(errno));
+  return 3;
+}
+
+}  // namespace
+
 int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit, int AppPid) {
   if (Args.empty()) {
     ShowInformation();
@@ -73,34 +105,81 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   const bool waited = !Exists(cmd.AppPath) || WaitUntilFree(cmd.AppPath, WaitLimit, watch);
   CloseWatch(watch);
   if (!waited) {
-    // The queue stays committed: the next start of the program installs it.
+    // Nothing was moved: the upgrade is dropped, and the next start of the
+    // program says why.
     std::fprintf(stderr, "AppUpdate: %s is still running; nothing was changed\n", cmd.AppPath.c_str());
+    if (lock >= 0 && ReadQueue(QueuePath(state))) {
+      WriteFailure(state, cmd.AppPath, "another instance of the program was still running");
+      DiscardQueue(state);
+    }
+    ReleaseLock(lock);
     return 1;
   }
 
   TInstallResult installed;
-  if (lock >= 0) Recover(state, cmd.AppPath, &installed);
-  // Released before anything starts, so that a program started now may
-  // upgrade again.
-  ReleaseLock(lock);
+  int confirmSeconds = 0;
+  bool haveQueue = false;
+  if (lock >= 0) {
+    // What an earlier updater left halfway goes the way its records say.
+    if (ResolveInterruptedInstall(state, cmd.AppPath) == TRecovered::RolledBack) {
+      ReleaseLock(lock);
+      StartProgram(cmd.AppPath, "");
+      return 3;
+    }
+    if (auto queue = ReadQueue(QueuePath(state), &confirmSeconds)) {
+      haveQueue = true;
+      installed = Install(state, *queue, cmd.AppPath);
+      if (installed.Failed > 0) return Undo(state, cmd, lock, installed.FailedFile, installed.Reason);
+    } else {
+      RemoveFile(QueuePath(state));  // never committed: not an install
+    }
+    RemoveStaged(state);
+  }
+  const bool confirm = haveQueue && confirmSeconds > 0;
+  if (!confirm) {
+    // Nothing to prove: final now.
+    if (haveQueue) FinishInstall(state);
+    // Released before anything starts, so that a program started now may
+    // upgrade again.
+    ReleaseLock(lock);
+  }
 
   const std::string setup = cmd.SetupMode && !SamePath(installed.SetupProgram, cmd.AppPath) ? installed.SetupProgram : "";
-  const std::string first = setup.empty() ? cmd.AppPath : setup;
-  const auto pid = StartProgram(first, cmd.RestartParams);
-  if (pid < 0) std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", first.c_str(), std::strerror(errno));
-  if (setup.empty()) return 0;
-
-  // External setup: once it has ended it is deleted and the application
-  // starts.
-  if (pid > 0) WaitForExit(pid);
-  if (WaitUntilFree(setup, WaitLimit)) {
-    if (!RemoveFile(setup))
-      std::fprintf(stderr, "AppUpdate: could not delete %s: %s\n", setup.c_str(), std::strerror(errno));
-  } else {
-    std::fprintf(stderr, "AppUpdate: %s is still running; it is left in place\n", setup.c_str());
+  if (!setup.empty()) {
+    // External setup: once it has ended it is deleted and the application
+    // starts.
+    const auto pid = StartProgram(setup, cmd.RestartParams);
+    if (pid < 0) std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", setup.c_str(), std::strerror(errno));
+    if (pid > 0) WaitForExit(pid);
+    if (WaitUntilFree(setup, WaitLimit)) {
+      if (!RemoveFile(setup))
+        std::fprintf(stderr, "AppUpdate: could not delete %s: %s\n", setup.c_str(), std::strerror(errno));
+    } else {
+      std::fprintf(stderr, "AppUpdate: %s is still running; it is left in place\n", setup.c_str());
+    }
   }
-  if (StartProgram(cmd.AppPath, cmd.RestartParams) < 0)
-    std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", cmd.AppPath.c_str(), std::strerror(errno));
+  if (!confirm) {
+    if (StartProgram(cmd.AppPath, cmd.RestartParams) < 0)
+      std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", cmd.AppPath.c_str(), std::strerror(errno));
+    return 0;
+  }
+
+  // The new release proves itself: it is started with the restart
+  // parameters and must confirm its start in time.
+  RemoveFile(ConfirmPath(state));
+  const auto pid = StartProgram(cmd.AppPath, cmd.RestartParams);
+  if (pid < 0) {
+    const std::string why = std::string("the new version could not be started: ") + std::strerror(errno);
+    return Undo(state, cmd, lock, cmd.AppPath, why);
+  }
+  MaybeKillIn("wait");
+  const TConfirmResult answer = WaitForConfirmation(pid, state, std::chrono::seconds(confirmSeconds));
+  if (answer.Outcome != TConfirmOutcome::Confirmed) {
+    if (answer.Outcome == TConfirmOutcome::TimedOut) EndProgram(pid);
+    return Undo(state, cmd, lock, cmd.AppPath, ProgramOutcome(answer, confirmSeconds));
+  }
+  FinishInstall(state);
+  ReleaseLock(lock);
   return 0;
 }
 

@@ -27,6 +27,10 @@ class TProgressMeter;
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
 enum TkvKelvoraVersionControl { byDate, byNumber };
+// When the restarted program confirms that the new release starts: by
+// itself once Loaded has run (after OnAfterRestart), or when the host calls
+// ConfirmUpgradeNow.
+enum TkvConfirmUpgrade { cuOnLoaded, cuByHost };
 
 enum TkvKelvoraShowMessage : uint8_t {
   mAskUpgrade,
@@ -63,6 +67,7 @@ using TKVHostUnreachableEvent =
 using TKVLostFileEvent =
     std::function<void(TObject* Sender, const std::string& FileURL, int32_t ErrorCode, bool& ContinueUpgrade)>;
 using TKVVerificationFailedEvent = std::function<void(TObject* Sender, const std::string& Reason)>;
+using TKVUpgradeFailedEvent = std::function<void(TObject* Sender, const std::string& Reason)>;
 
 // What the developer keeps of the info file to be published; the check never
 // reads it.
@@ -156,6 +161,19 @@ class TkvKelvora : public TkvCustomHTTP {
   // Empty: info files are not required to be signed.
   const std::string& PublicKey() const { return publicKey_; }
   void SetPublicKey(const std::string& Value) { publicKey_ = Value; }
+  // Who confirms that an installed release starts (default cuOnLoaded).
+  TkvConfirmUpgrade ConfirmUpgrade() const { return confirmUpgrade_; }
+  void SetConfirmUpgrade(TkvConfirmUpgrade Value) { confirmUpgrade_ = Value; }
+  // Seconds the restarted program has to confirm before the updater ends it
+  // and puts the previous release back (default 30; 0: no confirmation, the
+  // release is final once installed).
+  int32_t ConfirmTimeout() const { return confirmTimeout_; }
+  void SetConfirmTimeout(int32_t Value) { confirmTimeout_ = Value < 0 ? 0 : Value; }
+
+  // Confirms that this program, started after an upgrade, works: the install
+  // becomes final and the updater ends. True when an install was waiting for
+  // it. With cuOnLoaded the component calls it itself at the end of Loaded.
+  bool ConfirmUpgradeNow();
 
   TKVBeginUpgradeEvent OnBeginUpgrade;
   TKVEndUpgradeEvent OnEndUpgrade;
@@ -175,6 +193,10 @@ class TkvKelvora : public TkvCustomHTTP {
   // An info file or a download was refused: unsigned, badly signed, expired,
   // or a file whose size or SHA-256 differs from what the info file lists.
   TKVVerificationFailedEvent OnVerificationFailed;
+  // The last upgrade could not be installed, or the new release did not
+  // confirm its start: the previous release was put back and runs now.
+  // Reason names the file and the cause. Fired once, during Loaded.
+  TKVUpgradeFailedEvent OnUpgradeFailed;
 
   // --- the engine's steps, public for hosts and tests ---
   std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced = false) const;
@@ -251,7 +273,13 @@ class TkvKelvora : public TkvCustomHTTP {
   void FailRun(const std::string& Text);
   void HandleWriteError(const std::string& FileName, int32_t ErrorCode);
   void RecoverInterruptedUpgrade();
-  void ReportRecoveredUpgrade();
+  // At Loaded: an install left waiting for a confirmation, and a failed one
+  // to report.
+  void ResolveUpgradeAtLoad();
+  void ReportFailedUpgrade();
+  // Whether the automatic check should pass over Release: it failed to
+  // install today.
+  bool ReleaseFailedToday(const std::string& Release);
 
   // Handlers of the HTTP component's events.
   void HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload);
@@ -294,6 +322,8 @@ class TkvKelvora : public TkvCustomHTTP {
   TkvKelvoraShowMessages showMessages_ = kDefaultShowMessages;
   TkvKelvoraWizard wizard_;
   std::string publicKey_;
+  TkvConfirmUpgrade confirmUpgrade_ = cuOnLoaded;
+  int32_t confirmTimeout_ = 30;
 
   bool aborted_ = false;
   bool updateFound_ = false;
@@ -314,7 +344,12 @@ class TkvKelvora : public TkvCustomHTTP {
   std::vector<std::string> targets_;
   std::shared_ptr<detail::TUpgradeRun> run_;
   std::string updaterFolder_;
-  bool recoveredAtStart_ = false;
+  // An install waits for its confirmation and no updater holds the lock: the
+  // start-up decides at Loaded.
+  bool journalAtStart_ = false;
+  // The lock held by this process while it owes the confirmation itself
+  // (its updater is gone).
+  std::shared_ptr<detail::TUpgradeRun> confirmRun_;
   std::string currentTarget_;
   TDateTime serverFileTime_ = 0;
   int fileIndex_ = 0;

@@ -90,10 +90,11 @@ enum TkvLangSlot {
   ltUpdaterFailed,
   ltUpgradeBusy,
   ltUpgradeCompleted,
-  ltVerificationFailed
+  ltVerificationFailed,
+  ltUpgradeFailed      // %s the file that failed (or the program), %s the cause
 };
 
-inline constexpr int kLangSlotCount = 36;
+inline constexpr int kLangSlotCount = 37;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

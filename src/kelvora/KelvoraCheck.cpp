@@ -45,7 +45,10 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     return;
   }
   foundRelease_ = ReleaseKey(text);
-  const bool update = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
+  // A release that failed to install today is not offered again by the
+  // automatic check (a host's own check still offers it).
+  const bool update = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_) &&
+                      !(autoCheckRunning_ && ReleaseFailedToday(foundRelease_));
   if (update) {
     updateFound_ = true;
     const std::string msg = ReadInfoValue(text, "#message", true);
@@ -85,13 +88,13 @@ bool TkvKelvora::ReleaseAlreadyInstalled(const std::string& Release) {
   // Handed over but not yet seen in place: a run the updater started after
   // installing it is the proof; any other run installs it (again).
   if (!StartedAfterUpgrade()) return false;
-  WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, true});
+  WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, true, ""});
   return true;
 }
 
 void TkvKelvora::RecordHandOver() {
   // Failing to write it costs only the protection it gives.
-  WriteReleaseRecord(ReleaseRecordPath(), {infoFileURL_, foundRelease_, false});
+  WriteReleaseRecord(ReleaseRecordPath(), {infoFileURL_, foundRelease_, false, ""});
 }
 
 void TkvKelvora::ShowUpgraderMessage(const std::string& Text, unsigned Flags) {

@@ -58,8 +58,12 @@ TkvKelvora::~TkvKelvora() {
 
 void TkvKelvora::Loaded() {
   TkvCustomHTTP::Loaded();
-  ReportRecoveredUpgrade();
+  ResolveUpgradeAtLoad();
+  ReportFailedUpgrade();
+  std::weak_ptr<bool> alive = engineAlive_;
   if (OnAfterRestart && StartedAfterUpgrade()) OnAfterRestart(this);
+  // The release has started and its host's handler has returned.
+  if (!alive.expired() && confirmUpgrade_ == cuOnLoaded) ConfirmUpgradeNow();
 }
 
 void TkvKelvora::DefineProperties(TPropertyList& L) {
@@ -111,6 +115,10 @@ void TkvKelvora::DefineProperties(TPropertyList& L) {
   L.Object("Wizard", wizard_);
   L.String("PublicKey", [this] { return publicKey_; }, [this](const std::string& v) { publicKey_ = v; },
            std::string());
+  L.Enum("ConfirmUpgrade", {"cuOnLoaded", "cuByHost"}, [this] { return static_cast<int>(confirmUpgrade_); },
+         [this](int v) { confirmUpgrade_ = static_cast<TkvConfirmUpgrade>(v); }, cuOnLoaded);
+  L.Integer("ConfirmTimeout", [this] { return confirmTimeout_; },
+            [this](int64_t v) { SetConfirmTimeout(static_cast<int32_t>(v)); }, 30);
 }
 
 void TkvKelvora::SetAutoCheck(bool Value) {

@@ -5,7 +5,12 @@
 #include <algorithm>
 #include <set>
 
+#include <cstdlib>
+
 #include "kelvora/Application.h"
+#include "kelvora/ReleaseRecord.h"
+#include "kelvora/VersionDecision.h"
+#include "platform/Process.h"
 #include "kelvora/FileCalls.h"
 #include "kelvora/StateFolder.h"
 #include "kelvora/Streams.h"
@@ -49,6 +54,11 @@ std::string UpdaterProgramBytes() {
 }  // namespace detail
 
 bool TkvKelvora::BeginRun() {
+  if (confirmRun_) {
+    // This process still owes the confirmation of its own install.
+    FailRun(GetLangText(ltUpgradeBusy));
+    return false;
+  }
   if (!run_) run_ = std::make_shared<detail::TUpgradeRun>(CurrentExeName());
   switch (run_->Begin(true)) {
     case detail::TUpgradeRun::TBegin::Busy:
@@ -131,7 +141,7 @@ bool TkvKelvora::CommitRun() {
     }
     entries.push_back(e);
   }
-  if (run_->Commit(entries)) return true;
+  if (run_->Commit(entries, confirmTimeout_)) return true;
   FailRun(FormatLangText(ltCannotWrite, {QueueFilePath()}));
   return false;
 }
@@ -164,13 +174,75 @@ void TkvKelvora::RecoverInterruptedUpgrade() {
   detail::RemoveOldUpdater(UpdaterPath());
   detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
   detail::TUpgradeRun run(CurrentExeName());
-  if (run.Begin(false) == detail::TUpgradeRun::TBegin::Ok) recoveredAtStart_ = run.Recovered();
+  if (run.Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;  // an updater (or a run) is at work
+  // An install waiting for its confirmation with no updater left: whether
+  // this process is the release that owes it is known only at Loaded.
+  journalAtStart_ = updater::AwaitingConfirmation(run.StateFolder());
+  if (!journalAtStart_) run.Begin(false, true);
 }
 
-void TkvKelvora::ReportRecoveredUpgrade() {
-  if (!recoveredAtStart_) return;
-  recoveredAtStart_ = false;
-  ShowUpgraderMessage(GetLangText(ltUpgradeCompleted), mbIconInformation);
+void TkvKelvora::ResolveUpgradeAtLoad() {
+  if (!journalAtStart_) return;
+  journalAtStart_ = false;
+  auto run = std::make_shared<detail::TUpgradeRun>(CurrentExeName());
+  if (run->Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;
+  if (!updater::AwaitingConfirmation(run->StateFolder())) return;
+  if (StartedAfterUpgrade()) {
+    // Started by an updater that is gone: this release confirms by itself
+    // and then finishes the install, holding the lock until then.
+    confirmRun_ = run;
+    return;
+  }
+  // An ordinary start finds an install nobody confirmed: it goes back.
+  run->Begin(false, true);
+  if (run->ProgramRestored()) {
+    // This process is the release just undone: the previous one takes over.
+    run->Release();
+    if (platform::SpawnDetached({CurrentExeName()}) > 0) std::_Exit(0);
+  }
+}
+
+void TkvKelvora::ReportFailedUpgrade() {
+  // Read and removed by one holder of the lock, so the user is told once.
+  detail::TUpgradeRun run(CurrentExeName());
+  if (run.Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;
+  const auto failure = updater::ReadFailure(run.StateFolder());
+  if (!updater::Exists(updater::FailurePath(run.StateFolder()))) return;
+  updater::RemoveFile(updater::FailurePath(run.StateFolder()));
+  updater::SyncFolder(run.StateFolder());
+  run.Release();
+  if (!failure) return;
+  // The release handed over is not installed; the automatic check passes it
+  // over for the rest of the day.
+  if (auto record = ReadReleaseRecord(ReleaseRecordPath()); record && !record->Confirmed)
+    WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, false, FormatEngineDate(TodayDate())});
+  const std::string reason = failure->File + ": " + failure->Reason;
+  std::weak_ptr<bool> alive = engineAlive_;
+  if (OnUpgradeFailed) OnUpgradeFailed(this, reason);
+  if (!alive.expired() && Wants(mLostFile))
+    ShowUpgraderMessage(FormatLangText(ltUpgradeFailed, {failure->File, failure->Reason}), mbIconError);
+}
+
+bool TkvKelvora::ConfirmUpgradeNow() {
+  if (!StartedAfterUpgrade()) return false;
+  const std::string state = StateFolder();
+  if (!updater::AwaitingConfirmation(state)) return false;
+  if (!updater::WriteFileDurably(updater::ConfirmPath(state), "kelvora-confirmed 1\n")) return false;
+  // The release is in place from now on.
+  if (auto record = ReadReleaseRecord(ReleaseRecordPath()); record && !record->Confirmed)
+    WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, true, ""});
+  if (confirmRun_) {
+    // No updater waits: this process finishes the install itself.
+    updater::FinishInstall(state);
+    confirmRun_.reset();
+  }
+  return true;
+}
+
+bool TkvKelvora::ReleaseFailedToday(const std::string& Release) {
+  const std::optional<TReleaseRecord> record = ReadReleaseRecord(ReleaseRecordPath());
+  return record && record->InfoURL == infoFileURL_ && record->Release == Release && !record->Confirmed &&
+         record->FailedOn == FormatEngineDate(TodayDate());
 }
 
 }  // namespace kelvora

@@ -39,15 +39,20 @@ std::optional<TReleaseRecord> ReadReleaseRecord(const std::string& Path) {
     return std::nullopt;
   std::string lines[4];
   if (!SplitLines(text, 4, lines) || lines[0] != kMagic) return std::nullopt;
+  const std::string failed = "failed ";
+  if (lines[1].compare(0, failed.size(), failed) == 0)
+    return TReleaseRecord{lines[2], lines[3], false, lines[1].substr(failed.size())};
   if (lines[1] != "pending" && lines[1] != "confirmed") return std::nullopt;
-  return TReleaseRecord{lines[2], lines[3], lines[1] == "confirmed"};
+  return TReleaseRecord{lines[2], lines[3], lines[1] == "confirmed", ""};
 }
 
 bool WriteReleaseRecord(const std::string& Path, const TReleaseRecord& Record) {
   // A line break inside a value would change the record's meaning.
-  if (Record.InfoURL.find('\n') != std::string::npos || Record.Release.find('\n') != std::string::npos) return false;
+  if (Record.InfoURL.find('\n') != std::string::npos || Record.Release.find('\n') != std::string::npos ||
+      Record.FailedOn.find('\n') != std::string::npos)
+    return false;
   detail::MakePrivateFolder(updater::FolderPart(Path));  // fails harmlessly when present
-  const std::string text = std::string(kMagic) + "\n" + (Record.Confirmed ? "confirmed" : "pending") + "\n" +
+  const std::string text = std::string(kMagic) + "\n" + (Record.Confirmed ? "confirmed" : Record.FailedOn.empty() ? "pending" : "failed " + Record.FailedOn) + "\n" +
                            Record.InfoURL + "\n" + Record.Release + "\n";
   return updater::WriteFileDurably(Path, text);
 }

@@ -15,6 +15,9 @@ struct TReleaseRecord {
   // False from the hand-over until a run started by the updater has seen
   // the record: only then is the release known to be in place.
   bool Confirmed = false;
+  // The day (engine date form) the release failed to install, when it did:
+  // the automatic check passes it over for the rest of that day.
+  std::string FailedOn;
 };
 
 // The record at Path, or nothing when there is none or it is not one.

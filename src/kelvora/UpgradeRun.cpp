@@ -12,7 +12,7 @@ TUpgradeRun::TUpgradeRun(std::string ProgramPath)
 
 TUpgradeRun::~TUpgradeRun() { Release(); }
 
-TUpgradeRun::TBegin TUpgradeRun::Begin(bool Create) {
+TUpgradeRun::TBegin TUpgradeRun::Begin(bool Create, bool Recover) {
   if (lock_ < 0) {
     lock_ = updater::OpenLock(state_, Create);
     if (lock_ < 0) return TBegin::Unwritable;
@@ -23,7 +23,7 @@ TUpgradeRun::TBegin TUpgradeRun::Begin(bool Create) {
       return err == EWOULDBLOCK ? TBegin::Busy : TBegin::Unwritable;
     }
   }
-  recovered_ = updater::Recover(state_, program_, nullptr);
+  if (Recover) recovered_ = updater::Recover(state_, program_, &programRestored_);
   return TBegin::Ok;
 }
 
@@ -31,9 +31,9 @@ bool TUpgradeRun::Stage(const std::string& Final) {
   return AppendDurably(updater::StagingPath(state_), PartNameOf(Final) + "\n" + DownloadNameOf(Final) + "\n");
 }
 
-bool TUpgradeRun::Commit(const std::vector<updater::TQueueEntry>& Entries) {
+bool TUpgradeRun::Commit(const std::vector<updater::TQueueEntry>& Entries, int ConfirmSeconds) {
   std::string text;
-  if (!updater::FormatQueue(Entries, text)) {
+  if (!updater::FormatQueue(Entries, text, ConfirmSeconds)) {
     errno = EINVAL;
     return false;
   }

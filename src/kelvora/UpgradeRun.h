@@ -21,17 +21,22 @@ class TUpgradeRun {
   TUpgradeRun& operator=(const TUpgradeRun&) = delete;
 
   // Takes the lock (Create: making the state folder when missing), then
-  // installs a queue an interrupted hand-over left and removes what an
-  // unfinished run left. Busy: another process holds the lock.
-  TBegin Begin(bool Create);
-  bool Recovered() const { return recovered_; }
+  // (with Recover) settles an install an interrupted updater left (forward
+  // when it was confirmed, back otherwise), drops a queue no updater began
+  // and removes what an unfinished run left. Busy: another process holds
+  // the lock.
+  TBegin Begin(bool Create, bool Recover = true);
+  updater::TRecovered Recovered() const { return recovered_; }
+  // The recovery put the program's own file back: the running process is
+  // the release that was undone.
+  bool ProgramRestored() const { return programRestored_; }
   const std::string& StateFolder() const { return state_; }
 
   // Records the part and download names of Final before the file is
   // created; false (with errno) when the record cannot be written.
   bool Stage(const std::string& Final);
   // The queue: from now on the upgrade is installed, whoever completes it.
-  bool Commit(const std::vector<updater::TQueueEntry>& Entries);
+  bool Commit(const std::vector<updater::TQueueEntry>& Entries, int ConfirmSeconds);
   // Removes what this run wrote (downloads, parts, an uncommitted or
   // committed queue) and lets go of the lock.
   void Discard();
@@ -42,7 +47,8 @@ class TUpgradeRun {
  private:
   std::string program_, state_;
   int lock_ = -1;
-  bool recovered_ = false;
+  updater::TRecovered recovered_ = updater::TRecovered::Nothing;
+  bool programRestored_ = false;
 };
 
 std::string PartNameOf(const std::string& Final);      // Final + ".uPART"

@@ -5,11 +5,18 @@
 // KV_E2E_EVENTS, when set, names a file that gets one line per message box,
 // abort, lost connection and restart; KV_E2E_CHECK=0 starts without a check
 // (and KV_E2E_HOLD_MS keeps such a start running for a while).
+// Every start notes "start:<build>" (old or new: the new build carries bytes
+// of its own at its end). Started with the restart parameter, KV_E2E_AFTER
+// makes it fail: "crash" (abort before Loaded), "exit" (status 0 before
+// Loaded), "hang" (Loaded, but never confirms). KV_E2E_CONFIRM_S sets
+// ConfirmTimeout. A start told of a failed upgrade notes "failed:<reason>"
+// and ends without a check.
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -54,12 +61,40 @@ int main() {
     std::_Exit(4);
   }).detach();
 
+  std::string self;
+  {
+    std::FILE* f = std::fopen("/proc/self/exe", "rb");
+    const std::string tail = "\nnew build\n";
+    char buf[16] = {};
+    if (f != nullptr && std::fseek(f, -static_cast<long>(tail.size()), SEEK_END) == 0 &&
+        std::fread(buf, 1, tail.size(), f) == tail.size())
+      self = std::string(buf, tail.size()) == tail ? "new" : "old";
+    if (f != nullptr) std::fclose(f);
+  }
+  const std::string param = Application().ParamCount() >= 1 ? Application().ParamStr(1) : "";
+  Note("start:" + self + (param.empty() ? "" : " " + param));
+  const char* afterEnv = std::getenv("KV_E2E_AFTER");
+  const std::string after = afterEnv != nullptr && self == "new" && param == "/afterupgrade" ? afterEnv : "";
+
   RecordingUI ui;
   SetUpgradeUI(&ui);
   TkvKelvora k(nullptr);
-  bool restarted = false;
+  bool restarted = false, failed = false;
   k.OnAfterRestart = [&](TObject*) { restarted = true; };
+  k.OnUpgradeFailed = [&](TObject*, const std::string& Reason) {
+    failed = true;
+    Note("failed:" + Reason);
+  };
+  if (const char* s = std::getenv("KV_E2E_CONFIRM_S")) k.SetConfirmTimeout(std::atoi(s));
+  if (after == "crash") std::abort();
+  if (after == "exit") return 0;
+  if (after == "hang") k.SetConfirmUpgrade(cuByHost);
   k.Loaded();
+  if (after == "hang") {
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    return 0;
+  }
+  if (failed) return 0;
   if (restarted) {
     Note("restarted");
     struct stat st {};

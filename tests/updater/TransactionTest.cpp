@@ -116,7 +116,70 @@ TEST(UpgradeTransaction, ASecondInstanceAndAStalePartialNeverReachTheProgram) {
   EXPECT_TRUE(u.NoStagedFiles());
 }
 
-TEST(UpgradeTransaction, AnUpdaterKilledAtAnyPointIsCompletedAtTheNextStart) {
+size_t Count(const std::string& Text, const std::string& Part) {
+  size_t n = 0;
+  for (size_t at = Text.find(Part); at != std::string::npos; at = Text.find(Part, at + 1)) ++n;
+  return n;
+}
+
+// The whole old set is in place, nothing of the run is left, and the user
+// was told once, by the old build, with Cause in the reason.
+void ExpectUndone(const Upgrade& U, const std::string& Cause) {
+  EXPECT_EQ(ReadWholeFile(U.app), U.oldBuild) << "the program is the old build";
+  EXPECT_EQ(ModeOf(U.app), 0755u);
+  EXPECT_EQ(ReadWholeFile(U.f.App("data.txt")), "old data");
+  EXPECT_FALSE(FileExists(U.f.App("bin/tool"))) << "a file new to the release is removed";
+  EXPECT_TRUE(U.NoStagedFiles());
+  for (const char* left : {"journal", "queue", "confirmed", "failed"})
+    EXPECT_FALSE(FileExists(U.f.State(kAppName) + left)) << left;
+  EXPECT_FALSE(FileExists(U.app + ".uOLD"));
+  EXPECT_FALSE(FileExists(U.f.App("data.txt.uOLD")));
+  const std::string events = U.Events();
+  EXPECT_EQ(Count(events, "message:The upgrade could not be installed; the previous version has been kept."), 1u)
+      << events;
+  EXPECT_EQ(Count(events, "failed:"), 1u) << events;
+  EXPECT_TRUE(Contains(events, Cause)) << events;
+  EXPECT_FALSE(Contains(events, "has now been installed")) << events;
+  // The last start is the old build, told of the failure.
+  const size_t last = events.rfind("start:");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(events.substr(last, events.find('\n', last) - last), "start:old") << events;
+}
+
+// Waits (bounded) until Events() holds Part.
+bool EventsWith(const Upgrade& U, const std::string& Part) {
+  for (int i = 0; i < 3000; ++i) {
+    if (Contains(U.Events(), Part)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(UpgradeTransaction, ANewReleaseThatDoesNotConfirmItsStartIsUndone) {
+  // Crashes before Loaded, ends with status 0 before it, never confirms, or
+  // cannot even run: a program cut short by the server, without a hash.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"crash", "ended by signal 6 before it confirmed its start"},
+      {"exit", "ended with status 0 before it confirmed its start"},
+      {"hang", "did not confirm its start within 2 s"},
+      {"truncated", "the new version"}};
+  for (const auto& [how, cause] : cases) {
+    SCOPED_TRACE(how);
+    Upgrade u;
+    if (how == "truncated") u.server.AddTextFile(kAppName, u.newBuild.substr(0, 64 * 1024));
+    u.server.AddTextFile("info.txt", u.Info());
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_AFTER", how}, {"KV_E2E_CONFIRM_S", "2"}})), 0)
+        << ReadWholeFile(u.f.Root("app.log"));
+    ASSERT_TRUE(EventsWith(u, "failed:")) << u.Events() << ReadWholeFile(u.f.Root("app.log"));
+    ASSERT_TRUE(u.LockFree());
+    ExpectUndone(u, cause);
+    EXPECT_FALSE(FileExists(u.f.Root("marker")) && how != "hang") << "only a hanging release got to OnAfterRestart";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  }
+}
+
+TEST(UpgradeTransaction, AnUpdaterKilledDuringTheInstallIsUndoneAtTheNextStart) {
   // Three moves: the data file, the new tool, the program itself (last).
   for (const char* killAfter : {"0", "1", "2", "3"}) {
     SCOPED_TRACE(std::string("killed after ") + killAfter + " moves");
@@ -131,20 +194,57 @@ TEST(UpgradeTransaction, AnUpdaterKilledAtAnyPointIsCompletedAtTheNextStart) {
     EXPECT_TRUE(program == u.oldBuild || program == u.newBuild);
     EXPECT_TRUE(data == "old data" || data == "new data");
 
-    // The next start completes the install before anything else, and says so.
+    // The next start (the new build, once the program was replaced) finds
+    // an install nobody confirmed and undoes it; the old build runs.
     ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
-    EXPECT_EQ(ReadWholeFile(u.app), u.newBuild);
-    EXPECT_EQ(ReadWholeFile(u.f.App("data.txt")), "new data");
-    EXPECT_EQ(ModeOf(u.f.App("bin/tool")) & 0111, 0111u);
-    EXPECT_EQ(ModeOf(u.app), 0755u);
-    EXPECT_TRUE(Contains(u.Events(), "message:An upgrade that could not be finished earlier has now been installed"))
-        << u.Events();
-    EXPECT_FALSE(FileExists(u.f.QueueFile(kAppName)));
-    EXPECT_TRUE(u.NoStagedFiles());
+    ASSERT_TRUE(EventsWith(u, "failed:")) << u.Events();
+    ASSERT_TRUE(u.LockFree());
+    ExpectUndone(u, "the install was interrupted");
   }
 }
 
-TEST(UpgradeTransaction, TheUpdaterLeavesARunningInstanceAloneAndTheNextStartInstalls) {
+TEST(UpgradeTransaction, AnUpdaterKilledWhileWaitingOrUndoingEndsTheRightWay) {
+  {
+    SCOPED_TRACE("killed while waiting; the new release confirms by itself");
+    Upgrade u;
+    u.server.AddTextFile("info.txt", u.Info());
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KELVORA_UPDATER_KILL_IN", "wait"}})), 0);
+    ASSERT_TRUE(WaitForFile(u.f.Root("marker"), 30000));
+    ASSERT_TRUE(u.LockFree());
+    EXPECT_EQ(ReadWholeFile(u.app), u.newBuild);
+    EXPECT_EQ(ReadWholeFile(u.f.App("data.txt")), "new data");
+    for (const char* left : {"journal", "queue", "confirmed", "failed"})
+      EXPECT_FALSE(FileExists(u.f.State(kAppName) + left)) << left;
+    EXPECT_FALSE(FileExists(u.app + ".uOLD"));
+    EXPECT_FALSE(Contains(u.Events(), "failed:"));
+  }
+  {
+    SCOPED_TRACE("killed while waiting; the new release ends unconfirmed");
+    Upgrade u;
+    u.server.AddTextFile("info.txt", u.Info());
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KELVORA_UPDATER_KILL_IN", "wait"}, {"KV_E2E_AFTER", "exit"}})), 0);
+    ASSERT_TRUE(u.LockFree());
+    EXPECT_EQ(ReadWholeFile(u.app), u.newBuild) << "nobody undid it yet";
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
+    ASSERT_TRUE(EventsWith(u, "failed:")) << u.Events();
+    ASSERT_TRUE(u.LockFree());
+    ExpectUndone(u, "the install was interrupted");
+    EXPECT_TRUE(Contains(u.Events(), "start:new\nstart:old\n")) << "the undone build hands over at once";
+  }
+  {
+    SCOPED_TRACE("killed while undoing");
+    Upgrade u;
+    u.server.AddTextFile("info.txt", u.Info());
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KELVORA_UPDATER_KILL_IN", "rollback"}, {"KV_E2E_AFTER", "crash"}})), 0);
+    ASSERT_TRUE(u.LockFree());
+    EXPECT_FALSE(Contains(u.Events(), "failed:"));
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
+    ASSERT_TRUE(u.LockFree());
+    ExpectUndone(u, "ended by signal 6 before it confirmed its start");
+  }
+}
+
+TEST(UpgradeTransaction, TheUpdaterLeavesARunningInstanceAloneAndTheNextStartSaysWhy) {
   Upgrade u;
   u.server.AddTextFile("info.txt", u.Info());
   Child other({u.app}, u.Env("info.txt", {{"KV_E2E_CHECK", "0"}, {"KV_E2E_HOLD_MS", "3000"}}), u.f.Root("other.log"));
@@ -158,9 +258,7 @@ TEST(UpgradeTransaction, TheUpdaterLeavesARunningInstanceAloneAndTheNextStartIns
   EXPECT_EQ(other.Wait(20000), 0);
 
   ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
-  EXPECT_EQ(ReadWholeFile(u.app), u.newBuild);
-  EXPECT_EQ(ReadWholeFile(u.f.App("data.txt")), "new data");
-  EXPECT_TRUE(Contains(u.Events(), "message:An upgrade that could not be finished earlier")) << u.Events();
+  ExpectUndone(u, "another instance of the program was still running");
 }
 
 // Root only: a folder owned by root that an unprivileged user cannot write,

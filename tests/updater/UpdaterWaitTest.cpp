@@ -86,7 +86,7 @@ TEST(UpdaterWait, WaitsAtLowPriorityUntilTheApplicationHasEnded) {
   EXPECT_EQ(*started, "/afterupgrade\nnice=" + std::to_string(own) + "\n");
 }
 
-TEST(UpdaterWait, GivesUpAfterItsLimitAndChangesNothing) {
+TEST(UpdaterWait, GivesUpAfterItsLimitMovesNothingAndDropsTheUpgrade) {
   UpdaterFolders f;
   RunningApp app(f);
   ASSERT_TRUE(app.started);
@@ -95,9 +95,13 @@ TEST(UpdaterWait, GivesUpAfterItsLimitAndChangesNothing) {
   WriteQueue(app.path, {{f.App("demo.uTMP"), app.path}, {f.App("lib.so.uTMP"), f.App("lib.so")}});
   EXPECT_EQ(RunUpdater(f, {app.path, "+/afterupgrade0"}, {{"KELVORA_UPDATER_WAIT_MS", "200"}}), 1);
   EXPECT_EQ(ReadWholeFile(app.path), ReadWholeFile(ProbeExe()));
-  EXPECT_TRUE(FileExists(f.App("demo.uTMP")));
-  EXPECT_TRUE(FileExists(f.App("lib.so.uTMP")));
-  EXPECT_TRUE(FileExists(f.QueueFile()));
+  EXPECT_FALSE(FileExists(f.App("lib.so")));
+  // The downloads go; the next start says why.
+  EXPECT_FALSE(FileExists(f.App("demo.uTMP")));
+  EXPECT_FALSE(FileExists(f.App("lib.so.uTMP")));
+  EXPECT_FALSE(FileExists(f.QueueFile()));
+  EXPECT_NE(ReadWholeFile(f.State() + "failed").find("another instance of the program was still running"),
+            std::string::npos);
   EXPECT_NE(ReadWholeFile(f.Log()).find("still running"), std::string::npos);
   EXPECT_TRUE(app.proc.Running());
   app.Release();

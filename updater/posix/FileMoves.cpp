@@ -19,7 +19,7 @@ bool TakesOverMode(const std::string& Target) {
 }
 
 bool MoveOver(const std::string& Download, const std::string& Target,
-              const std::function<void(const std::string&)>& Settle) {
+              const std::function<void(const std::string&)>& Settle, const std::string& Backup) {
   struct stat src {};
   if (::lstat(Download.c_str(), &src) != 0) return false;
   if (!S_ISREG(src.st_mode)) {
@@ -31,6 +31,25 @@ bool MoveOver(const std::string& Download, const std::string& Target,
     if (::lstat(Target.c_str(), &old) == 0) ::chmod(Download.c_str(), old.st_mode & 07777);
   }
   if (Settle) Settle(Download);
+  struct stat old {};
+  if (!Backup.empty() && ::lstat(Target.c_str(), &old) == 0) {
+    // A second name for the old file, so that Target is never missing; where
+    // the file system has no hard links, a rename leaves it missing for a
+    // moment (the journal covers that).
+    if (::link(Target.c_str(), Backup.c_str()) == 0) {
+      if (::rename(Download.c_str(), Target.c_str()) == 0) return true;
+      const int err = errno;
+      ::unlink(Backup.c_str());
+      errno = err;
+      return false;
+    }
+    if (::rename(Target.c_str(), Backup.c_str()) != 0) return false;
+    if (::rename(Download.c_str(), Target.c_str()) == 0) return true;
+    const int err = errno;
+    ::rename(Backup.c_str(), Target.c_str());
+    errno = err;
+    return false;
+  }
   return ::rename(Download.c_str(), Target.c_str()) == 0;
 }
 

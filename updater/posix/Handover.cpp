@@ -1,5 +1,6 @@
 #include "../Handover.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 namespace kelvora::updater {
 
 int TakeInheritedLock(const std::string& State) {
+  // Held while the restarted program runs: never passed on to it.
+  ::fcntl(kInheritedLockFd, F_SETFD, FD_CLOEXEC);
   struct stat inherited {}, own {};
   if (::fstat(kInheritedLockFd, &inherited) == 0 && ::stat(LockPath(State).c_str(), &own) == 0 &&
       inherited.st_dev == own.st_dev && inherited.st_ino == own.st_ino && StateFolderIsSafe(State)) {

@@ -30,7 +30,24 @@ bool IsRegularFile(const std::string& Path) {
   return ::lstat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsDirectory(const std::string& Path) {
+  struct stat st {};
+  return ::lstat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool RemoveFile(const std::string& Path) { return ::unlink(Path.c_str()) == 0; }
+
+bool RenameOver(const std::string& From, const std::string& To) { return ::rename(From.c_str(), To.c_str()) == 0; }
+
+bool AppendRecord(const std::string& Path, const std::string& Text) {
+  const int fd = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  const bool ok = WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
+  const int err = errno;
+  ::close(fd);
+  errno = ok ? 0 : err;
+  return ok;
+}
 
 bool ReadAll(const std::string& Path, std::string& Text) {
   const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
@@ -141,6 +158,11 @@ bool LooksLikeProgram(const std::string& Path) {
 void MaybeKillAfter(int Moves) {
   const char* v = std::getenv("KELVORA_UPDATER_KILL_AFTER");
   if (v != nullptr && *v != '\0' && std::atoi(v) == Moves) ::kill(::getpid(), SIGKILL);
+}
+
+void MaybeKillIn(const char* Step) {
+  const char* v = std::getenv("KELVORA_UPDATER_KILL_IN");
+  if (v != nullptr && std::strcmp(v, Step) == 0) ::kill(::getpid(), SIGKILL);
 }
 
 }  // namespace kelvora::updater
