@@ -4,6 +4,8 @@
 
 #include "engine/EngineFixture.h"
 #include "kelvora/Application.h"
+#include "kelvora/ReleaseRecord.h"
+#include "kelvora/StateFolder.h"
 #include "kelvora/PlainLoop.h"
 #include "kelvora/StoredLayout.h"
 #include "kelvora/VersionDecision.h"
@@ -28,6 +30,8 @@ TEST_F(EngineTest, FreshComponentHasTheDocumentedDefaults) {
   EXPECT_TRUE(fresh.VersionDateAutoSet());
   EXPECT_EQ(fresh.AutoCheckDelay(), 10000);
   EXPECT_EQ(fresh.ShowMessages(), 75);
+  EXPECT_EQ(fresh.ConfirmUpgrade(), cuOnLoaded);
+  EXPECT_EQ(fresh.ConfirmTimeout(), 30);
   EXPECT_TRUE(fresh.OutputFileAttributes().Incomplete() == (TkvFileAttributes{atrHidden, atrTemporary}));
 }
 
@@ -177,6 +181,31 @@ TEST_F(EngineTest, CheckOnlyCallStaysCheckOnlyWhateverCallsComeDuringItsWait) {
   EXPECT_FALSE(k->AutoCheckFired()) << "the timer keeps its check for later";
 }
 
+TEST_F(EngineTest, AFailedUpgradeIsToldOnceAndTheAutomaticCheckPassesItOverToday) {
+  server->AddPatternFile("a.bin", 1000);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  // What the updater leaves after undoing the install of that release.
+  ::mkdir(StateFolder().c_str(), 0700);
+  WriteTextFile(StateFolder() + "failed", "kelvora-failed 1\n" + dir.File("a.bin") + "\nIs a directory\n");
+  ASSERT_TRUE(WriteReleaseRecord(ReleaseRecordPath(), {k->InfoFileURL(), "#date=12/31/2099", false, ""}));
+  k->OnUpgradeFailed = [this](TObject*, const std::string& Reason) { Record("UpgradeFailed:" + Reason); };
+  k->Loaded();
+  EXPECT_EQ(Events(), "UpgradeFailed:" + dir.File("a.bin") + ": Is a directory");
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
+                     FormatLangText(ltUpgradeFailed, {dir.File("a.bin"), "Is a directory"})), 1);
+  EXPECT_FALSE(FileExists(StateFolder() + "failed")) << "told once";
+  events.clear();
+
+  // The automatic check does not offer it again today; the host's own does.
+  k->SetOnlineProbe([] { return true; });
+  k->SetAutoCheckDelay(1);
+  k->SetAutoCheck(true);
+  ASSERT_TRUE(PumpUntil([&] { return Has("NoUpdate") && Idle(); }));
+  k->SetAutoCheck(false);
+  EXPECT_EQ(Events(), "NoUpdate");
+  EXPECT_TRUE(k->CheckUpdates(true));
+}
+
 TEST_F(EngineTest, ReturnedCheckOnlyCallHasEndedItsTransfer) {
   PublishInfo("#version=2.0\n#url1=" + server->Url("/a.bin") + "\n");
   k->SetVersionControl(byNumber);
@@ -212,7 +241,7 @@ TEST_F(EngineTest, TwoFileUpgradeRunsEveryEventInOrderUpToTheUpdater) {
   EXPECT_EQ(ui.LastPercentsDone, 100);
 
   // The committed queue: every download with its target, in list order.
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + dir.File("prog.bin.uTMP") + "\t" +
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\nconfirm\t30\n" + dir.File("prog.bin.uTMP") + "\t" +
                                                 dir.File("prog.bin") + "\n" + dir.File("sub/help.chm.uTMP") + "\t" +
                                                 dir.File("sub/help.chm") + "\nend\n");
   // The updater: the resource byte for byte, executable, started with the
@@ -394,7 +423,7 @@ TEST_F(EngineTest, TargetsWithMacrosAndAddressOnlyEntriesLandWhereTheySay) {
   EXPECT_TRUE(FileHoldsPattern(tempFolder + "deep/er/x.dll.uTMP", 10)) << "macro expanded, folders made";
   EXPECT_TRUE(FileHoldsPattern(CurrentFolder() + "tool.bin.uTMP", 20)) << "no target: the program's folder";
   EXPECT_EQ(k->FileList().GetValue(0), tempFolder + "deep/er/x.dll") << "the list holds the absolute name";
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + tempFolder + "deep/er/x.dll.uTMP\t" + tempFolder +
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\nconfirm\t30\n" + tempFolder + "deep/er/x.dll.uTMP\t" + tempFolder +
                                                 "deep/er/x.dll\n" + CurrentFolder() + "tool.bin.uTMP\t" +
                                                 CurrentFolder() + "tool.bin\nend\n");
 }
@@ -407,7 +436,7 @@ TEST_F(EngineTest, AProgramFileWithoutTargetIsTheNewBuildUnlessTheProgramItselfI
   PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/b.exe") + "\n#url2=" + server->Url("/a.exe") + "\n");
   ASSERT_TRUE(RunCheckUntil("OwnClose"));
   // The first program file by name replaces the program; the next keeps its name.
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + CurrentFolder() + "a.exe.uTMP\t" + self + "\n" +
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\nconfirm\t30\n" + CurrentFolder() + "a.exe.uTMP\t" + self + "\n" +
                                                 CurrentFolder() + "b.exe.uTMP\t" + CurrentFolder() + "b.exe\nend\n");
   EXPECT_TRUE(FileExists(UpdaterPath()));
 }
