@@ -157,6 +157,64 @@ Round HandOver(const fs::path& Root, int HoldMs) {
   return r;
 }
 
+// Voluntary context switches of every thread of a process: each one is a
+// wake-up from a wait.
+long long WakeUps(pid_t Pid) {
+  long long sum = 0;
+  const std::string tasks = "/proc/" + std::to_string(Pid) + "/task";
+  DIR* d = ::opendir(tasks.c_str());
+  if (d == nullptr) return -1;
+  while (const dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream in(tasks + "/" + e->d_name + "/status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) sum += std::stoll(line.substr(24));
+  }
+  ::closedir(d);
+  return sum;
+}
+
+// An install that the new build must confirm: the program replaced by a
+// copy of itself, the queue asking for a confirmation.
+struct Confirmation {
+  long long crashToOldNs = -1, waitCpuNs = -1, waitWakeUps = -1;
+};
+
+Confirmation ConfirmRound(const fs::path& Root, bool Crash) {
+  fs::remove_all(Root);
+  fs::create_directories(Root / "app");
+  const std::string app = (Root / "app" / "demo").string();
+  fs::copy_file(KV_BENCH_APP_EXE, app);
+  fs::copy_file(KV_BENCH_APP_EXE, app + ".uTMP");
+  const std::string state = (Root / "app" / ".demo.kelvora").string();
+  fs::create_directory(state);
+  fs::permissions(state, fs::perms::owner_all, fs::perm_options::replace);
+  std::ofstream(state + "/queue") << "kelvora-queue 1\nconfirm\t30\n" << app << ".uTMP\t" << app << "\nend\n";
+  Confirmation c;
+  std::vector<std::string> env = {"KV_BENCH_OLD_START=1"};
+  env.push_back(Crash ? "KV_BENCH_CRASH=1" : "KV_BENCH_CONFIRM_MS=2000");
+  const pid_t updater = Spawn({KV_UPDATER_EXE, app, "+/afterupgrade0"}, env);
+  if (Crash) {
+    int status = 0;
+    ::waitpid(updater, &status, 0);
+    if (WaitFor(app + ".oldstart", 10000) && WaitFor(app + ".crash", 1000))
+      c.crashToOldNs = std::stoll(Read(app + ".oldstart")) - std::stoll(Read(app + ".crash"));
+    return c;
+  }
+  // The new build runs 2 s before it confirms: the updater's share of it.
+  if (!WaitFor(app + ".start", 10000)) return c;
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const long long cpu0 = ProcessCpuNs(updater), wake0 = WakeUps(updater);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const long long cpu1 = ProcessCpuNs(updater), wake1 = WakeUps(updater);
+  if (cpu0 >= 0 && cpu1 >= 0) c.waitCpuNs = cpu1 - cpu0;
+  if (wake0 >= 0 && wake1 >= 0) c.waitWakeUps = wake1 - wake0;
+  int status = 0;
+  ::waitpid(updater, &status, 0);
+  return c;
+}
+
 double Median(std::vector<double> V) {
   if (V.empty()) return -1;
   std::sort(V.begin(), V.end());
@@ -174,6 +232,12 @@ int main() {
     if (r.restartNs >= 0) restart.push_back(r.restartNs / 1e6), notice.push_back(r.pollNoticeNs / 1e6);
   }
   const Round wait = HandOver(root, 2000);
+  std::vector<double> back;
+  for (int i = 0; i < kRounds; ++i) {
+    const Confirmation c = ConfirmRound(root, true);
+    if (c.crashToOldNs >= 0) back.push_back(c.crashToOldNs / 1e6);
+  }
+  const Confirmation confirm = ConfirmRound(root, false);
   fs::remove_all(root);
 
   std::printf("restart after exit (median of %zu): updater %.2f ms (max %.2f), 1 ms poll notices after %.2f ms; "
@@ -185,5 +249,10 @@ int main() {
               "(updater = %.2f %% of the poll; goal < 2 %%); the updater's whole run (start, wait, install, "
               "restart) %.3f ms\n",
               wait.updaterWaitCpuNs / 1e6, wait.pollWaitCpuNs / 1e6, share, wait.updaterRunCpuNs / 1e6);
-  return restart.empty() ? 1 : 0;
+  std::printf("new release crashing at start -> old release running again (median of %zu): %.2f ms (max %.2f); "
+              "goal well under 1 s\n",
+              back.size(), Median(back), back.empty() ? -1 : *std::max_element(back.begin(), back.end()));
+  std::printf("updater waiting 1.5 s for the confirmation: CPU %.3f ms, wake-ups %lld; goal 0 wake-ups\n",
+              confirm.waitCpuNs / 1e6, confirm.waitWakeUps);
+  return restart.empty() || back.empty() ? 1 : 0;
 }

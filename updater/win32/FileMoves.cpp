@@ -45,8 +45,14 @@ bool TakesOverMode(const std::string& Target) {
   return attr != INVALID_FILE_ATTRIBUTES && !(attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
+bool RenameOver(const std::string& From, const std::string& To) {
+  if (MoveReplacing(Wide(From), Wide(To))) return true;
+  ErrnoFromLastError();
+  return false;
+}
+
 bool MoveOver(const std::string& Download, const std::string& Target,
-              const std::function<void(const std::string&)>& Settle) {
+              const std::function<void(const std::string&)>& Settle, const std::string& Backup) {
   const std::wstring from = Wide(Download), to = Wide(Target);
   const DWORD attr = ::GetFileAttributesW(from.c_str());
   if (attr == INVALID_FILE_ATTRIBUTES) {
@@ -58,6 +64,21 @@ bool MoveOver(const std::string& Download, const std::string& Target,
     return false;
   }
   if (Settle) Settle(Download);
+  if (!Backup.empty() && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    // The old file keeps its name's attributes under the backup name; a
+    // file held open by another program is waited for (bounded).
+    const std::wstring backup = Wide(Backup);
+    if (!MoveReplacing(to, backup)) {
+      ErrnoFromLastError();
+      return false;
+    }
+    if (MoveReplacing(from, to)) return true;
+    ErrnoFromLastError();
+    const int err = errno;
+    ::MoveFileExW(backup.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    errno = err;
+    return false;
+  }
   // A read-only target refuses to be replaced: it is made writable first
   // and gets its bits back when the move fails.
   const DWORD old = ::GetFileAttributesW(to.c_str());

@@ -2,10 +2,13 @@
 // handles, its own process group.
 #include "../Launch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 
 #include "../Command.h"
+#include "../Transaction.h"
+#include "../TransactionFiles.h"
 #include "Wide.h"
 
 namespace kelvora::updater {
@@ -39,6 +42,51 @@ void WaitForExit(pid_t Pid) {
   const auto it = gStarted.find(Pid);
   if (it == gStarted.end()) return;
   ::WaitForSingleObject(it->second, INFINITE);
+  ::CloseHandle(it->second);
+  gStarted.erase(it);
+}
+
+TConfirmResult WaitForConfirmation(pid_t Pid, const std::string& StateFolder, std::chrono::milliseconds Limit) {
+  TConfirmResult result;
+  const auto it = gStarted.find(Pid);
+  if (it == gStarted.end()) {
+    result.Outcome = TConfirmOutcome::Ended;
+    return result;
+  }
+  const std::string confirm = ConfirmPath(StateFolder);
+  const HANDLE change = ::FindFirstChangeNotificationW(Wide(StateFolder).c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+  const auto end = std::chrono::steady_clock::now() + Limit;
+  for (;;) {
+    if (Exists(confirm)) {
+      result.Outcome = TConfirmOutcome::Confirmed;
+      break;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (::WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0) {
+      DWORD code = 0;
+      ::GetExitCodeProcess(it->second, &code);
+      result.Status = static_cast<int>(code);
+      result.Outcome = Exists(confirm) ? TConfirmOutcome::Confirmed : TConfirmOutcome::Ended;
+      break;
+    }
+    if (left.count() <= 0) break;
+    // Without a change notification: a light poll of the folder.
+    const HANDLE handles[2] = {it->second, change};
+    const DWORD ms = static_cast<DWORD>(change != INVALID_HANDLE_VALUE ? std::min<long long>(left.count(), INFINITE - 1)
+                                                                       : std::min<long long>(left.count(), 20));
+    const DWORD rc = ::WaitForMultipleObjects(change != INVALID_HANDLE_VALUE ? 2 : 1, handles, FALSE, ms);
+    if (rc == WAIT_OBJECT_0 + 1) ::FindNextChangeNotification(change);
+  }
+  if (change != INVALID_HANDLE_VALUE) ::FindCloseChangeNotification(change);
+  return result;
+}
+
+void EndProgram(pid_t Pid) {
+  const auto it = gStarted.find(Pid);
+  if (it == gStarted.end()) return;
+  // No console to ask: a Windows program without a window is ended.
+  if (::WaitForSingleObject(it->second, 0) != WAIT_OBJECT_0) ::TerminateProcess(it->second, 1);
+  ::WaitForSingleObject(it->second, 10000);
   ::CloseHandle(it->second);
   gStarted.erase(it);
 }

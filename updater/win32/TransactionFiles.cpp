@@ -45,6 +45,28 @@ bool IsRegularFile(const std::string& Path) {
   return attr != INVALID_FILE_ATTRIBUTES && !(attr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
+bool IsDirectory(const std::string& Path) {
+  const DWORD attr = ::GetFileAttributesW(Wide(Path).c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) && !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool AppendRecord(const std::string& Path, const std::string& Text) {
+  const HANDLE h = ::CreateFileW(Wide(Path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return false;
+  }
+  DWORD n = 0;
+  const bool ok = ::WriteFile(h, Text.data(), static_cast<DWORD>(Text.size()), &n, nullptr) && n == Text.size() &&
+                  ::FlushFileBuffers(h);
+  if (!ok) ErrnoFromLastError();
+  const int err = errno;
+  ::CloseHandle(h);
+  errno = ok ? 0 : err;
+  return ok;
+}
+
 bool RemoveFile(const std::string& Path) {
   const std::wstring w = Wide(Path);
   const DWORD attr = ::GetFileAttributesW(w.c_str());
@@ -175,6 +197,11 @@ bool LooksLikeProgram(const std::string& Path) {
 void MaybeKillAfter(int Moves) {
   const char* v = std::getenv("KELVORA_UPDATER_KILL_AFTER");
   if (v != nullptr && *v != '\0' && std::atoi(v) == Moves) ::TerminateProcess(::GetCurrentProcess(), 9);
+}
+
+void MaybeKillIn(const char* Step) {
+  const char* v = std::getenv("KELVORA_UPDATER_KILL_IN");
+  if (v != nullptr && std::strcmp(v, Step) == 0) ::TerminateProcess(::GetCurrentProcess(), 9);
 }
 
 }  // namespace kelvora::updater
