@@ -1,7 +1,10 @@
 // The application of the updater tests, built twice (KV_BUILD "old" and
 // "new"): appends "<build> <parameters>" to app.log beside itself; with
 // "hold <ms>" it keeps running (its executable busy) that long and then
-// appends "<build> done".
+// appends "<build> done". The new build started with "/afterupgrade"
+// confirms its start (the file "confirmed" in its state folder), unless a
+// file "fail-start" lies beside it: it then logs "new fails" and ends with
+// status 3.
 #include <windows.h>
 
 #include <cwchar>
@@ -9,12 +12,19 @@
 
 namespace {
 
-void Log(const std::wstring& Line) {
+std::wstring Self() {
   wchar_t self[32768];
   const DWORD n = ::GetModuleFileNameW(nullptr, self, 32768);
-  std::wstring path(self, n);
-  path.resize(path.rfind(L'\\') + 1);
-  path += L"app.log";
+  return std::wstring(self, n);
+}
+
+std::wstring Folder() {
+  const std::wstring self = Self();
+  return self.substr(0, self.rfind(L'\\') + 1);
+}
+
+void Log(const std::wstring& Line) {
+  std::wstring path = Folder() + L"app.log";
   const HANDLE h = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
@@ -33,6 +43,16 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring line = KV_BUILD;
   for (int i = 1; i < argc; ++i) line += std::wstring(L" ") + argv[i];
   Log(line);
+  if (argc == 2 && std::wcscmp(argv[1], L"/afterupgrade") == 0 && std::wstring(KV_BUILD) == L"new") {
+    if (::GetFileAttributesW((Folder() + L"fail-start").c_str()) != INVALID_FILE_ATTRIBUTES) {
+      Log(L"new fails");
+      return 3;
+    }
+    const std::wstring self = Self();
+    const std::wstring state = Folder() + L"." + self.substr(self.rfind(L'\\') + 1) + L".kelvora\\confirmed";
+    const HANDLE h = ::CreateFileW(state.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  }
   if (argc == 3 && std::wcscmp(argv[1], L"hold") == 0) {
     ::Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
     Log(std::wstring(KV_BUILD) + L" done");

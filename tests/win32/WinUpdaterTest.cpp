@@ -77,14 +77,14 @@ class WinUpdater : public ::testing::Test {
 
   // Stages the new build and a data file and commits the queue, as the
   // engine does once every download is complete.
-  void Commit() {
+  void Commit(int ConfirmSeconds = 0) {
     const std::string app = Utf8(app_), data = Utf8(folder_ + L"d\u00e4ta file.txt");
     ASSERT_TRUE(::CopyFileW((HereFolder() + L"kv_win_app_new.exe").c_str(), (app_ + L".uTMP").c_str(), FALSE));
     std::ofstream(Wide(data + kDownloadSuffix).c_str(), std::ios::binary) << "new data";
     const std::string state = StateFolderFor(app);
     ASSERT_TRUE(::CreateDirectoryW(Wide(state).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
     std::string text;
-    ASSERT_TRUE(FormatQueue({{data + kDownloadSuffix, data}, {app + kDownloadSuffix, app}}, text));
+    ASSERT_TRUE(FormatQueue({{data + kDownloadSuffix, data}, {app + kDownloadSuffix, app}}, text, ConfirmSeconds));
     ASSERT_TRUE(WriteFileDurably(QueuePath(state), text));
     queue_ = Wide(QueuePath(state));
   }
@@ -199,6 +199,36 @@ TEST_F(WinUpdater, FileHeldPastTheRetryBoundUndoesTheInstall) {
     EXPECT_FALSE(Exists(left)) << Utf8(left);
   const std::string failed = ReadText(Wide(StateFolderFor(Utf8(app_)) + "failed"));
   EXPECT_NE(failed.find(Utf8(data)), std::string::npos) << failed;
+}
+
+// The new build must confirm its start: once it does, the install is final;
+// when it ends first, the old build is put back and started as an ordinary
+// start.
+TEST_F(WinUpdater, TheNewBuildConfirmsOrTheInstallIsUndone) {
+  const std::wstring data = folder_ + L"d\u00e4ta file.txt";
+  const std::wstring state = Wide(StateFolderFor(Utf8(app_)));
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "ends before confirming" : "confirms");
+    ::DeleteFileW((folder_ + L"app.log").c_str());
+    ::CopyFileW((HereFolder() + L"kv_win_app_old.exe").c_str(), app_.c_str(), FALSE);
+    std::ofstream(data.c_str(), std::ios::binary) << "old data";
+    if (fails) std::ofstream((folder_ + L"fail-start").c_str()) << "";
+    Commit(20);
+    EXPECT_EQ(RunUpdater(), fails ? 3u : 0u);
+    if (fails) {
+      EXPECT_EQ(LogWith("old\n"), "new /afterupgrade\nnew fails\nold\n");
+      EXPECT_EQ(ReadText(data), "old data");
+      EXPECT_TRUE(ReadText(app_) != newBuild_) << "the new build stayed";
+      EXPECT_NE(ReadText(state + L"failed").find("ended with status 3"), std::string::npos);
+    } else {
+      EXPECT_EQ(LogWith("new /afterupgrade"), "new /afterupgrade\n");
+      EXPECT_EQ(ReadText(data), "new data");
+      EXPECT_TRUE(ReadText(app_) == newBuild_) << "the program is not the new build";
+      EXPECT_FALSE(Exists(state + L"failed"));
+    }
+    for (const std::wstring& left : {app_ + L".uOLD", data + L".uOLD", queue_, state + L"journal", state + L"confirmed"})
+      EXPECT_FALSE(Exists(left)) << Utf8(left);
+  }
 }
 
 // The queue names the program in other letter case and with "/": it is
