@@ -273,6 +273,7 @@ class TkvKelvora : public TkvCustomHTTP {
   void FailRun(const std::string& Text);
   void HandleWriteError(const std::string& FileName, int32_t ErrorCode);
   void RecoverInterruptedUpgrade();
+  void RemoveOldUpdaters();
   // At Loaded: an install left waiting for a confirmation, and a failed one
   // to report.
   void ResolveUpgradeAtLoad();

@@ -170,11 +170,12 @@ void TkvKelvora::DeleteTempFiles() {
 }
 
 void TkvKelvora::RecoverInterruptedUpgrade() {
-  // A left-over updater program; failures do not matter.
-  detail::RemoveOldUpdater(UpdaterPath());
-  detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
   detail::TUpgradeRun run(CurrentExeName());
-  if (run.Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;  // an updater (or a run) is at work
+  const auto begun = run.Begin(false, false);
+  // A left-over updater program, unless an updater (waiting for this
+  // program's confirmation) still runs; failures do not matter.
+  if (begun != detail::TUpgradeRun::TBegin::Busy) RemoveOldUpdaters();
+  if (begun != detail::TUpgradeRun::TBegin::Ok) return;  // an updater (or a run) is at work
   // An install waiting for its confirmation with no updater left: whether
   // this process is the release that owes it is known only at Loaded.
   journalAtStart_ = updater::AwaitingConfirmation(run.StateFolder());
@@ -236,7 +237,14 @@ bool TkvKelvora::ConfirmUpgradeNow() {
     updater::FinishInstall(state);
     confirmRun_.reset();
   }
+  // The updater ends now; its file goes.
+  RemoveOldUpdaters();
   return true;
+}
+
+void TkvKelvora::RemoveOldUpdaters() {
+  detail::RemoveOldUpdater(UpdaterPath());
+  detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
 }
 
 bool TkvKelvora::ReleaseFailedToday(const std::string& Release) {

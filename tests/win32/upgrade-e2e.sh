@@ -124,9 +124,10 @@ cmp -s "$app" "$new" || fail "the installed program is not the new build"
 check_clean "the upgrade"
 echo "upgrade-e2e: upgraded, restarted with /afterupgrade, nothing left behind"
 
-# --- 2. the server's copy is cut short: nothing is installed
+# --- 2. the server's copy is cut short: nothing is installed (the old build
+# put back by hand, without the record of the confirmed 2.0.0)
 cp "$old" "$app"
-rm -f "$work/app/kelvora-console.exe.log"
+rm -f "$work/app/kelvora-console.exe.log" "$state/installed-release"
 head -c $(($(stat -c %s "$new") / 2)) "$new" >"$work/www/kelvora-console.exe"
 run_host "$work/run2.out"
 [ "$status" -eq 5 ] || fail "a cut-short download ended with status $status, not 5 (stopped)"
