@@ -4,10 +4,15 @@
 include(CMakePackageConfigHelpers)
 set(kv_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Kelvora)
 
-# Every public header, new ones too, and the generated export headers.
+# Every public header, new ones too, and the generated export headers; the
+# Qt headers only with Kelvora::Qt, the Windows ones only there.
+set(kv_header_excludes PATTERN win32 EXCLUDE)
+if(NOT TARGET kelvora_qt)
+  list(APPEND kv_header_excludes PATTERN qt EXCLUDE PATTERN kelvora_qt_export.h EXCLUDE)
+endif()
 install(DIRECTORY include/kelvora ${PROJECT_BINARY_DIR}/include/kelvora
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development
-  FILES_MATCHING PATTERN "*.h")
+  FILES_MATCHING PATTERN "*.h" ${kv_header_excludes})
 
 # One targets file per component, so that Core never needs Qt.
 install(EXPORT KelvoraCoreTargets NAMESPACE Kelvora:: DESTINATION ${kv_cmake_dir} COMPONENT development)

@@ -33,7 +33,7 @@ endif()
 # Core alone never looks for Qt.
 set(build ${WORK_DIR}/core)
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${build} -DCMAKE_PREFIX_PATH=${prefix}
-  -DKV_COMPONENTS=Core -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON)
+  -DKV_COMPONENTS=Core -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON --no-warn-unused-cli)
 run(${CMAKE_COMMAND} --build ${build})
 run(${build}/consumer)
 
