@@ -34,13 +34,25 @@ install(FILES ${PROJECT_BINARY_DIR}/KelvoraConfig.cmake ${PROJECT_BINARY_DIR}/Ke
   DESTINATION ${kv_cmake_dir} COMPONENT development)
 
 # pkg-config: kelvora.pc and kelvora-qt.pc, relocatable (the prefix is found
-# from the file's own place). A static build lists what its users must link too.
+# from the file's own place). The shared library keeps libcurl and OpenSSL
+# private; a static one needs them in every program, so there they are plain
+# requirements (`--static` would also ask for the static builds of everything
+# libcurl uses, which Debian does not ship).
 set(kv_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH KELVORA_PC_PREFIX /${kv_pc_dir} /)
 string(REGEX REPLACE "/$" "" KELVORA_PC_PREFIX "${KELVORA_PC_PREFIX}")
-set(KELVORA_PC_CFLAGS "")
-set(KELVORA_QT_PC_CFLAGS "")
-if(NOT KELVORA_CORE_SHARED)
+if(KELVORA_CORE_SHARED)
+  set(KELVORA_PC_REQUIRES "nlohmann_json >= 3")
+  set(KELVORA_PC_REQUIRES_PRIVATE "libcurl, openssl")
+  set(KELVORA_PC_LIBS "")
+  set(KELVORA_PC_LIBS_PRIVATE "-pthread")
+  set(KELVORA_PC_CFLAGS "")
+  set(KELVORA_QT_PC_CFLAGS "")
+else()
+  set(KELVORA_PC_REQUIRES "nlohmann_json >= 3, libcurl, openssl")
+  set(KELVORA_PC_REQUIRES_PRIVATE "")
+  set(KELVORA_PC_LIBS " -pthread")
+  set(KELVORA_PC_LIBS_PRIVATE "")
   set(KELVORA_PC_CFLAGS " -DKELVORA_STATIC_DEFINE")
   set(KELVORA_QT_PC_CFLAGS " -DKELVORA_QT_STATIC_DEFINE")
 endif()

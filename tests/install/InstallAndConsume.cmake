@@ -44,9 +44,9 @@ if(rc EQUAL 0 OR NOT err MATCHES "Kelvora has no component 'Gui'; its components
   message(FATAL_ERROR "an unknown component was not refused clearly (${rc}):\n${out}\n${err}")
 endif()
 
-# pkg-config, static: the private dependencies come along with --static.
+# pkg-config: a static Kelvora brings libcurl and OpenSSL along.
 set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
-run(pkg-config --cflags --libs --static kelvora)
+run(pkg-config --cflags --libs kelvora)
 string(STRIP "${run_output}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
 run(${CXX} -std=c++20 ${CONSUMER_DIR}/main.cpp ${flags} -o ${WORK_DIR}/pc-consumer)
@@ -58,7 +58,7 @@ if(WITH_QT)
   run(${CMAKE_COMMAND} --build ${build})
   set(ENV{QT_QPA_PLATFORM} offscreen)
   run(${build}/qt_consumer)
-  run(pkg-config --cflags --libs --static kelvora-qt)
+  run(pkg-config --cflags --libs kelvora-qt)
   if(NOT run_output MATCHES "-lkelvora-qt .*-lkelvora .*Qt6Widgets")
     message(FATAL_ERROR "kelvora-qt.pc does not bring Kelvora and Qt: ${run_output}")
   endif()
