@@ -6,6 +6,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
+  # The package tests: .deb packages (dpkg-shlibdeps, dpkg-deb), file types.
+  dpkg-dev file
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
   clang libclang-rt-14-dev

@@ -2,6 +2,8 @@
 // termination and the main loop, all on top of the loop back-end in force.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <atomic>
 #include <functional>
 #include <string>
@@ -12,7 +14,7 @@
 
 namespace kelvora {
 
-class TApplication {
+class KELVORA_EXPORT TApplication {
  public:
   TApplication();
 
@@ -54,6 +56,6 @@ class TApplication {
   std::vector<std::string> arguments_;
 };
 
-TApplication& Application();
+KELVORA_EXPORT TApplication& Application();
 
 }  // namespace kelvora

@@ -2,6 +2,8 @@
 // destroys the components it owns when it is destroyed.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -21,7 +23,7 @@ using TComponentState = uint32_t;
 
 enum class TOperation { opInsert, opRemove };
 
-class TComponent : public TPersistent {
+class KELVORA_EXPORT TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* AOwner);
   // Marks the component (and what it owns) as being destroyed, destroys the

@@ -4,6 +4,8 @@
 // of the file where the output is a pipe or a file.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -12,7 +14,7 @@
 
 namespace kelvora {
 
-class TkvConsoleUpgradeUI : public TkvUpgradeUI {
+class KELVORA_EXPORT TkvConsoleUpgradeUI : public TkvUpgradeUI {
  public:
   enum TMode {
     cmAsk,        // ask on the terminal; without one, refuse (answer No / Cancel) and say why

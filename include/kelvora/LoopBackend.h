@@ -5,6 +5,8 @@
 // GUI toolkit.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,7 +23,7 @@ class TLoopBackend;
 
 // A manual-reset signal. Setting it wakes the UI loop so that a wait on it
 // ends promptly.
-class TSignal {
+class KELVORA_EXPORT TSignal {
  public:
   void Set();
   void Reset() { state_.store(false, std::memory_order_release); }
@@ -36,7 +38,7 @@ enum class TWaitResult { Signalled, Input, Timeout, Failed };
 // posted calls, due timers and whatever else the back-end counts as input.
 enum class TWakeMask { SentCalls, AnyInput };
 
-class TLoopBackend {
+class KELVORA_EXPORT TLoopBackend {
  public:
   TLoopBackend();
   virtual ~TLoopBackend();
@@ -87,8 +89,8 @@ class TLoopBackend {
 };
 
 // The loop back-end in force. Defaults to a process-wide plain back-end.
-TLoopBackend& LoopBackend();
+KELVORA_EXPORT TLoopBackend& LoopBackend();
 // Installs Backend (not owned); nullptr returns to the plain back-end.
-void SetLoopBackend(TLoopBackend* Backend);
+KELVORA_EXPORT void SetLoopBackend(TLoopBackend* Backend);
 
 }  // namespace kelvora

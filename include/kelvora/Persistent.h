@@ -2,13 +2,15 @@
 // that declare the properties written to a component's stored layout.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include "kelvora/Types.h"
 
 namespace kelvora {
 
 class TPropertyList;
 
-class TPersistent : public TObject {
+class KELVORA_EXPORT TPersistent : public TObject {
  public:
   // Copies Source into this object. Source may be nullptr: classes that accept
   // "nothing" restore their defaults. The base asks Source to AssignTo this

@@ -2,6 +2,8 @@
 // calls and timers, for headless hosts, console programs and tests.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <map>
 #include <utility>
 #include <vector>
@@ -10,7 +12,7 @@
 
 namespace kelvora {
 
-class TPlainLoopBackend : public TLoopBackend {
+class KELVORA_EXPORT TPlainLoopBackend : public TLoopBackend {
  public:
   void Post(std::function<void()> Call) override;
   bool SetTimer(const void* Owner, unsigned Id, unsigned IntervalMs, std::function<void()> OnTimer) override;

@@ -3,6 +3,8 @@
 // differs from its declared default, and how to write and read its value.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -17,7 +19,7 @@ class TPersistent;
 class TStream;
 class TStringList;
 
-class TPropertyList {
+class KELVORA_EXPORT TPropertyList {
  public:
   using Json = nlohmann::ordered_json;
   // Extra "stored" condition beyond the default test; empty means always.

@@ -2,6 +2,8 @@
 // recorded in order.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <deque>
 #include <optional>
 #include <string>
@@ -12,7 +14,7 @@
 
 namespace kelvora {
 
-class TkvScriptedUpgradeUI : public TkvUpgradeUI {
+class KELVORA_EXPORT TkvScriptedUpgradeUI : public TkvUpgradeUI {
  public:
   // One line per call, for example "AskUpgrade:<text>",
   // "MessageBox:<caption>|<flags>|<text>", "ShowWizard", "WizardFile:<url>|<count text>",

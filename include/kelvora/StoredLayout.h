@@ -9,6 +9,8 @@
 // declared before them.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <string>
 
 #include "kelvora/Component.h"
@@ -17,14 +19,14 @@
 namespace kelvora {
 
 // The stored properties of one persistent object.
-TPropertyList::Json WriteProperties(TPersistent& Obj);
-void ReadProperties(TPersistent& Obj, const TPropertyList::Json& Stored);
+KELVORA_EXPORT TPropertyList::Json WriteProperties(TPersistent& Obj);
+KELVORA_EXPORT void ReadProperties(TPersistent& Obj, const TPropertyList::Json& Stored);
 
 // A component with the components it owns. ClassName names it in the text.
-std::string WriteComponentText(TComponent& Root, const std::string& ClassName = "");
+KELVORA_EXPORT std::string WriteComponentText(TComponent& Root, const std::string& ClassName = "");
 // Applies a stored layout to Root and to the owned components whose names it
 // lists. All of them are in the loading state while their values are applied;
 // then each gets Loaded() once, root last. Raises EReadError on a malformed text.
-void ReadComponentText(TComponent& Root, const std::string& Text);
+KELVORA_EXPORT void ReadComponentText(TComponent& Root, const std::string& Text);
 
 }  // namespace kelvora

@@ -2,6 +2,8 @@
 // storage, and streams over OS file handles.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,7 +14,7 @@ namespace kelvora {
 
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 
-class TStream : public TObject {
+class KELVORA_EXPORT TStream : public TObject {
  public:
   // Read and Write move up to Count bytes and return how many moved.
   virtual int64_t Read(void* Buffer, int64_t Count) = 0;
@@ -32,7 +34,7 @@ class TStream : public TObject {
   int64_t CopyFrom(TStream& Source, int64_t Count);
 };
 
-class TMemoryStream : public TStream {
+class KELVORA_EXPORT TMemoryStream : public TStream {
  public:
   TMemoryStream() = default;
   ~TMemoryStream() override;
@@ -69,7 +71,7 @@ class TMemoryStream : public TStream {
 };
 
 // A stream over an OS file descriptor that it does not own.
-class THandleStream : public TStream {
+class KELVORA_EXPORT THandleStream : public TStream {
  public:
   explicit THandleStream(int AHandle) : handle_(AHandle) {}
   int64_t Read(void* Buffer, int64_t Count) override;
@@ -95,7 +97,7 @@ enum : uint32_t {
 };
 
 // A stream over a file it opens and closes itself.
-class TFileStream : public THandleStream {
+class KELVORA_EXPORT TFileStream : public THandleStream {
  public:
   // Raises EFCreateError / EFOpenError with the file name and the OS reason.
   TFileStream(const std::string& FileName, uint32_t Mode, uint32_t Rights = 0666);

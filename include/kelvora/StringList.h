@@ -3,6 +3,8 @@
 // notifications before and after each change.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <string>
 #include <vector>
 
@@ -14,7 +16,7 @@ class TStream;
 
 enum class TDuplicates { dupIgnore, dupAccept, dupError };
 
-class TStringList : public TPersistent {
+class KELVORA_EXPORT TStringList : public TPersistent {
  public:
   TStringList() = default;
   ~TStringList() override = default;

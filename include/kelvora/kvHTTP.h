@@ -8,6 +8,8 @@
 // transfer's worker thread and must not touch the user interface.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -101,7 +103,7 @@ inline constexpr int32_t kvMaxBufferSize = 2147483647;
 // object of the same class copies it; anything else goes to TPersistent.
 // ---------------------------------------------------------------------------
 
-class TkvHTTPProxy : public TPersistent {
+class KELVORA_EXPORT TkvHTTPProxy : public TPersistent {
  public:
   TkvHTTPProxy();
   void Assign(const TPersistent* Source) override;
@@ -129,7 +131,7 @@ class TkvHTTPProxy : public TPersistent {
   std::string proxyUsername_, proxyPassword_;
 };
 
-class TkvHTTPRange : public TPersistent {
+class KELVORA_EXPORT TkvHTTPRange : public TPersistent {
  public:
   void Assign(const TPersistent* Source) override;
   void DefineProperties(TPropertyList& List) override;
@@ -146,7 +148,7 @@ class TkvHTTPRange : public TPersistent {
 // Milliseconds; 0 stands for the default of 60 s each (never "no limit").
 // The receive time-out also spans the low-speed limit: a transfer averaging
 // under 100 bytes a second over that long is ended.
-class TkvHTTPTimeouts : public TPersistent {
+class KELVORA_EXPORT TkvHTTPTimeouts : public TPersistent {
  public:
   void Assign(const TPersistent* Source) override;
   void DefineProperties(TPropertyList& List) override;
@@ -164,7 +166,7 @@ class TkvHTTPTimeouts : public TPersistent {
 // Attributes put on the output file: Incomplete while it is written and
 // whenever a transfer leaves it unfinished ([atrArchive] means "leave the
 // attributes alone"), Complete after a successful transfer.
-class TkvOutputFileAttributes : public TPersistent {
+class KELVORA_EXPORT TkvOutputFileAttributes : public TPersistent {
  public:
   static constexpr TkvFileAttributes DefaultComplete() { return {atrArchive}; }
   static constexpr TkvFileAttributes DefaultIncomplete() { return {atrArchive, atrTemporary}; }
@@ -193,7 +195,7 @@ class TkvOutputFileAttributes : public TPersistent {
 // (truncated) with CreateNew, else opened or created. With ClearProtection a
 // hidden or read-only file is made writable for the open and gets its
 // attributes back afterwards. Raises EFCreateError "Cannot create file %s".
-class TkvFileStream : public THandleStream {
+class KELVORA_EXPORT TkvFileStream : public THandleStream {
  public:
   TkvFileStream(const std::string& FileName, bool CreateNew, bool ClearProtection);
   ~TkvFileStream() override;
@@ -215,7 +217,7 @@ class TkvFileStream : public THandleStream {
 // storing it wrong.
 inline constexpr uint8_t kvLoginKey = 0xA7;
 
-class TkvLoginComponent : public TComponent {
+class KELVORA_EXPORT TkvLoginComponent : public TComponent {
  public:
   explicit TkvLoginComponent(TComponent* AOwner);
   void DefineProperties(TPropertyList& List) override;
@@ -274,7 +276,7 @@ using TkvHTTPWaitTimeoutEvent = std::function<void(TObject* Sender, bool& StopJo
 
 // One transfer at a time. Sizes and counts are 64-bit: a Content-Length of
 // several GiB is reported as it is, not wrapped.
-class TkvCustomHTTP : public TkvLoginComponent {
+class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
  public:
   explicit TkvCustomHTTP(TComponent* AOwner);
   ~TkvCustomHTTP() override;
@@ -439,14 +441,14 @@ class TkvCustomHTTP : public TkvLoginComponent {
 // scheme's default when the URL names none. On failure (a part longer than
 // its buffer: scheme 32, host 256, user name and password 128, path and
 // extra information 2048 characters) the outputs are left untouched.
-bool SplitURL(const std::string& URL, std::string& Scheme, std::string& HostName, std::string& UserName,
+KELVORA_EXPORT bool SplitURL(const std::string& URL, std::string& Scheme, std::string& HostName, std::string& UserName,
               std::string& Password, std::string& Path, std::string& ExtraInfo, uint16_t& Port);
 // Each byte below 0x20 or from 0x80, blank, "#", "%", "*", "+", "<" and ">"
 // becomes "%" and two upper-case hex digits; everything else is kept.
-std::string EncodeURLPart(const std::string& S);
+KELVORA_EXPORT std::string EncodeURLPart(const std::string& S);
 // The text of an internet status code ("Unknown status" for others).
-std::string InternetStatusText(int32_t Status);
+KELVORA_EXPORT std::string InternetStatusText(int32_t Status);
 // The request flags of a request to a URL of Scheme with these options.
-uint32_t RequestFlags(const std::string& Scheme, TkvCacheOptions CacheOptions, TkvInternetOptions Options);
+KELVORA_EXPORT uint32_t RequestFlags(const std::string& Scheme, TkvCacheOptions CacheOptions, TkvInternetOptions Options);
 
 }  // namespace kelvora

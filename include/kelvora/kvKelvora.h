@@ -3,6 +3,8 @@
 // CheckUpdates, or lets the component check by itself on a timer.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -71,7 +73,7 @@ using TKVUpgradeFailedEvent = std::function<void(TObject* Sender, const std::str
 
 // What the developer keeps of the info file to be published; the check never
 // reads it.
-class TkvKelvoraInfo : public TPersistent {
+class KELVORA_EXPORT TkvKelvoraInfo : public TPersistent {
  public:
   TkvKelvoraInfo() = default;
   TkvStringList& Files() { return files_; }
@@ -91,7 +93,7 @@ class TkvKelvoraInfo : public TPersistent {
 };
 
 // Settings of the wizard window.
-class TkvKelvoraWizard : public TPersistent {
+class KELVORA_EXPORT TkvKelvoraWizard : public TPersistent {
  public:
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool Value) { enabled_ = Value; }
@@ -117,7 +119,7 @@ class TkvKelvoraWizard : public TPersistent {
   bool stayOnTop_ = true;
 };
 
-class TkvKelvora : public TkvCustomHTTP {
+class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
  public:
   explicit TkvKelvora(TComponent* AOwner);
   ~TkvKelvora() override;
@@ -373,8 +375,8 @@ class TkvKelvora : public TkvCustomHTTP {
 // The updater program's usual path: the temporary folder followed by
 // "AppUpdate.exe". Where that folder cannot run programs, the updater is
 // written to the program's state folder instead.
-const std::string& UpdaterPath();
+KELVORA_EXPORT const std::string& UpdaterPath();
 // The queue file of the running program, in its state folder.
-std::string QueueFilePath();
+KELVORA_EXPORT std::string QueueFilePath();
 
 }  // namespace kelvora

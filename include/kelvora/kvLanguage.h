@@ -6,6 +6,8 @@
 // value for the whole process, is the id of slot 0 of the language in force.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>
@@ -115,29 +117,29 @@ constexpr std::uint16_t LangTextId(TkvKelvoraLanguage Language, int Slot) {
 // The process-wide id of slot 0 of the current language; 0 until a language
 // has been chosen. The unit chooses one from the system when the program
 // starts. Read and written on the UI thread.
-std::uint16_t LanguageBaseId();
-void SetLanguageBaseId(std::uint16_t Value);
+KELVORA_EXPORT std::uint16_t LanguageBaseId();
+KELVORA_EXPORT void SetLanguageBaseId(std::uint16_t Value);
 
 // The text of a string id; empty when the id has no text.
-std::string GetResourceText(std::uint16_t Id);
+KELVORA_EXPORT std::string GetResourceText(std::uint16_t Id);
 
 // The text of a slot of the current language (id LanguageBaseId + Slot);
 // empty when that id has no text or the slot is outside 0..30.
-std::string GetLangText(int Slot);
+KELVORA_EXPORT std::string GetLangText(int Slot);
 
 // Chooses the language from the system's locale (LC_ALL, else LC_MESSAGES,
 // else LANG), sets LanguageBaseId and returns the language chosen. Languages
 // without a block of their own give wlEnglish.
-TkvKelvoraLanguage DetectLanguage();
+KELVORA_EXPORT TkvKelvoraLanguage DetectLanguage();
 
 // What the Wizard.Language setter does once the value has changed: wlAuto
 // runs DetectLanguage, any other language sets LanguageBaseId to its block.
 // Returns the language in force. Raises EConvertError for a value outside the
 // enumeration, leaving LanguageBaseId as it was.
-TkvKelvoraLanguage SelectLanguage(TkvKelvoraLanguage Language);
+KELVORA_EXPORT TkvKelvoraLanguage SelectLanguage(TkvKelvoraLanguage Language);
 
 // One argument of FormatLangText: a whole number, a floating value or a text.
-class TkvLangArg {
+class KELVORA_EXPORT TkvLangArg {
  public:
   template <std::integral T>
     requires(!std::same_as<T, bool>)
@@ -161,14 +163,14 @@ class TkvLangArg {
 // Widths and text precisions count characters, not bytes. Raises EConvertError when a placeholder is
 // malformed or its argument is missing or of another kind; surplus arguments
 // are ignored.
-std::string FormatText(std::string_view Format, std::initializer_list<TkvLangArg> Args);
+KELVORA_EXPORT std::string FormatText(std::string_view Format, std::initializer_list<TkvLangArg> Args);
 
 // GetLangText(Slot) formatted with Args, e.g. FormatLangText(ltFileSize, {Size / 1024.0}).
-std::string FormatLangText(int Slot, std::initializer_list<TkvLangArg> Args);
+KELVORA_EXPORT std::string FormatLangText(int Slot, std::initializer_list<TkvLangArg> Args);
 
 // The decimal separator used by FormatText: by default the user's (LC_ALL,
 // else LC_NUMERIC, else LANG), or "." when that locale is not available.
-std::string DecimalSeparator();
-void SetDecimalSeparator(const std::string& Value);
+KELVORA_EXPORT std::string DecimalSeparator();
+KELVORA_EXPORT void SetDecimalSeparator(const std::string& Value);
 
 }  // namespace kelvora

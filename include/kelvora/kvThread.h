@@ -3,6 +3,8 @@
 // the worker back to the UI thread.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -20,27 +22,27 @@ enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest,
 inline constexpr int kThreadPriorityValues[7] = {-15, -2, -1, 0, 1, 2, 15};
 // The OS value of a priority, and the priority of an OS value (tpNormal when
 // the value is not in the table).
-int PriorityToOSValue(TThreadPriority Priority);
-TThreadPriority OSValueToPriority(int Value);
+KELVORA_EXPORT int PriorityToOSValue(TThreadPriority Priority);
+KELVORA_EXPORT TThreadPriority OSValueToPriority(int Value);
 // On this system an OS value is a per-thread nice value: higher priority,
 // lower nice.
-int OSValueToNice(int Value);
-int NiceToOSValue(int Nice);
+KELVORA_EXPORT int OSValueToNice(int Value);
+KELVORA_EXPORT int NiceToOSValue(int Nice);
 
 // Unwinds the body of a job that was stopped at once (killed from outside, or
 // ended by Terminate(true) from inside). It is not a std::exception so that
 // ordinary handlers leave it alone; bodies must not swallow it with catch(...).
-struct EThreadStop {};
+struct KELVORA_EXPORT EThreadStop {};
 
 class TkvCustomThread;
 using TkvWaitTimeoutEvent = std::function<void(TObject* Sender, bool& StopJob)>;
 
 namespace detail {
 struct ThreadState;
-void FinishCall(ThreadState& State);
+KELVORA_EXPORT void FinishCall(ThreadState& State);
 }
 
-class TkvEventThread : public TObject {
+class KELVORA_EXPORT TkvEventThread : public TObject {
  public:
   // Created suspended; the OS thread starts at the first Resume.
   explicit TkvEventThread(TkvCustomThread* AOwner);
@@ -96,7 +98,7 @@ class TkvEventThread : public TObject {
   std::thread thread_;
 };
 
-class TkvCustomThread : public TComponent {
+class KELVORA_EXPORT TkvCustomThread : public TComponent {
  public:
   explicit TkvCustomThread(TComponent* AOwner);
   ~TkvCustomThread() override;
@@ -163,12 +165,12 @@ class TkvCustomThread : public TComponent {
 // (and its component freed) uses these, since the component may be gone by
 // the time it next looks. Outside a job's body, SynchronizeCurrentJob runs
 // Method directly and CurrentJobTerminated is false.
-void SynchronizeCurrentJob(const std::function<void()>& Method);
-bool CurrentJobTerminated();
+KELVORA_EXPORT void SynchronizeCurrentJob(const std::function<void()>& Method);
+KELVORA_EXPORT bool CurrentJobTerminated();
 
 // The per-process hand-off channel exists from the first thread object to the
 // last. These report its state.
-int ThreadObjectCount();
-bool ThreadChannelActive();
+KELVORA_EXPORT int ThreadObjectCount();
+KELVORA_EXPORT bool ThreadChannelActive();
 
 }  // namespace kelvora

@@ -4,6 +4,8 @@
 // for headless hosts.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,7 +27,7 @@ enum : unsigned {
 enum TkvMessageResult { idOK = 1, idCancel = 2, idYes = 6, idNo = 7 };
 
 // What the wizard window shows besides the texts the engine writes into it.
-struct TkvWizardOptions {
+struct KELVORA_EXPORT TkvWizardOptions {
   bool HideFileLocation = false;
   bool StayOnTop = true;
   std::string PicturePath;  // empty: the built-in picture
@@ -34,12 +36,12 @@ struct TkvWizardOptions {
 
 // The wizard tells the engine that it was closed (Closed) and, when the user
 // confirmed cancelling, asks it to abort the run (Abort, after Closed).
-struct TkvWizardHooks {
+struct KELVORA_EXPORT TkvWizardHooks {
   std::function<void()> Closed;
   std::function<void()> Abort;
 };
 
-class TkvUpgradeUI {
+class KELVORA_EXPORT TkvUpgradeUI {
  public:
   virtual ~TkvUpgradeUI() = default;
 
@@ -65,11 +67,11 @@ class TkvUpgradeUI {
 
 // The upgrade-UI in force for components that were given none. Defaults to
 // the console implementation.
-TkvUpgradeUI& UpgradeUI();
-void SetUpgradeUI(TkvUpgradeUI* UI);
+KELVORA_EXPORT TkvUpgradeUI& UpgradeUI();
+KELVORA_EXPORT void SetUpgradeUI(TkvUpgradeUI* UI);
 
 // The name texts give the program: the application's title, or the
 // program's own file name when the host set none.
-std::string ProgramTitle();
+KELVORA_EXPORT std::string ProgramTitle();
 
 }  // namespace kelvora

@@ -9,6 +9,8 @@
 // it is destroyed.
 #pragma once
 
+#include "kelvora/kelvora_qt_export.h"
+
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -28,7 +30,7 @@ namespace qtdetail {
 class TQtLoopAgent;
 }
 
-class TQtLoopBackend : public TLoopBackend {
+class KELVORA_QT_EXPORT TQtLoopBackend : public TLoopBackend {
  public:
   TQtLoopBackend();
   ~TQtLoopBackend() override;

@@ -5,6 +5,8 @@
 // SetUpgradeUI(&ui) or give it to one component with SetUI(&ui).
 #pragma once
 
+#include "kelvora/kelvora_qt_export.h"
+
 #include <memory>
 #include <string>
 
@@ -14,7 +16,7 @@ class QWidget;
 
 namespace kelvora {
 
-class TkvQtUpgradeUI : public TkvUpgradeUI {
+class KELVORA_QT_EXPORT TkvQtUpgradeUI : public TkvUpgradeUI {
  public:
   TkvQtUpgradeUI();
   ~TkvQtUpgradeUI() override;

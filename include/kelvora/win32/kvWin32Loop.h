@@ -11,6 +11,8 @@
 // must be the one that runs ProcessMessages, WaitFor and Run.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <memory>
 
 #include "kelvora/LoopBackend.h"
@@ -21,7 +23,7 @@ namespace win32detail {
 struct TLoopWindow;
 }
 
-class TWin32LoopBackend : public TLoopBackend {
+class KELVORA_EXPORT TWin32LoopBackend : public TLoopBackend {
  public:
   TWin32LoopBackend();
   ~TWin32LoopBackend() override;

@@ -1,6 +1,7 @@
 // Builds against the installed headers and library only.
 #include <kelvora/Application.h>
 #include <kelvora/kvThread.h>
+#include <kelvora/kvUtils.h>
 
 #include <cstdio>
 
@@ -10,6 +11,7 @@ int main() {
   thread.SetWaitThread(true);
   thread.SetOnExecute([&](kelvora::TObject*) { thread.Synchronize([&] { ++handed; }); });
   thread.Execute();
-  std::printf("handed %d\n", handed);
-  return handed == 1 ? 0 : 1;
+  const int order = kelvora::CompareVersions("1.10.0", "1.9.2");
+  std::printf("handed %d, 1.10.0 vs 1.9.2: %d\n", handed, order);
+  return handed == 1 && order > 0 ? 0 : 1;
 }
