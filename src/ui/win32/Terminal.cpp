@@ -26,7 +26,10 @@ HANDLE ConsoleOf(std::FILE* Stream) {
 
 void OpenTerminal(std::FILE*& In, std::FILE*& Out) {
   In = ::_wfopen(L"CONIN$", L"r");
-  Out = ::_wfopen(L"CONOUT$", L"w");
+  // Read and write: the console's mode and buffer queries need read access
+  // (a write-only handle fails them, and the console is then taken for a
+  // file).
+  Out = ::_wfopen(L"CONOUT$", L"r+");
 }
 
 void CloseTerminal(std::FILE* In, std::FILE* Out) {
