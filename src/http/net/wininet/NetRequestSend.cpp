@@ -2,6 +2,7 @@
 // upload in blocks) and pulling the body.
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <chrono>
 #include <limits>
 #include <vector>
@@ -73,9 +74,14 @@ bool TNetRequest::Impl::Open() {
   hopHost_ = hop.Host;
   HINTERNET internet = r.session_.Backend().Internet();
   if (internet == nullptr) return r.session_.Cancelled() ? r.Fail(TNetError::Cancelled) : FailLast();
-  const auto ctx = reinterpret_cast<DWORD_PTR>(this);
+  // Each open handle holds the state until its closing notification.
+  const auto ctx = reinterpret_cast<DWORD_PTR>(state_);
+  state_->AddRef();
   connect_ = InternetConnectW(internet, win32::Wide(hop.Host).c_str(), hop.Port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, ctx);
-  if (connect_ == nullptr) return FailLast();
+  if (connect_ == nullptr) {
+    state_->Release();
+    return FailLast();
+  }
   if (!r.session_.Backend().Adopt(connect_)) {
     connect_ = nullptr;
     return r.Fail(TNetError::Cancelled);
@@ -88,10 +94,14 @@ bool TNetRequest::Impl::Open() {
   if (secure) flags |= INTERNET_FLAG_SECURE;
   const std::wstring accept = win32::Wide(r.accept_);
   const wchar_t* acceptList[] = {accept.c_str(), nullptr};
+  state_->AddRef();
   request_ = HttpOpenRequestW(connect_, win32::Wide(r.method_).c_str(), win32::Wide(hop.Object).c_str(), nullptr,
                               r.referer_.empty() ? nullptr : win32::Wide(r.referer_).c_str(),
                               r.accept_.empty() ? nullptr : acceptList, flags, ctx);
-  if (request_ == nullptr) return FailLast();
+  if (request_ == nullptr) {
+    state_->Release();
+    return FailLast();
+  }
   if (!r.session_.Backend().Adopt(request_)) {
     request_ = nullptr;
     return r.Fail(TNetError::Cancelled);
@@ -141,11 +151,13 @@ bool TNetRequest::Impl::Run() {
   newConnections_ = 0;
   for (;;) {
     if (!Open()) return false;
-    sending_ = true;
-    const auto start = std::chrono::steady_clock::now();
-    const BOOL ok = HttpSendRequestW(request_, nullptr, 0, r.hasBody_ ? r.postData_.data() : nullptr,
-                                     r.hasBody_ ? static_cast<DWORD>(r.postData_.size()) : 0);
-    sending_ = false;
+    const auto start = Clock::now();
+    state_->post = r.postData_;
+    Arm();
+    const BOOL sent = HttpSendRequestW(request_, nullptr, 0, r.hasBody_ ? state_->post.data() : nullptr,
+                                       r.hasBody_ ? static_cast<DWORD>(state_->post.size()) : 0);
+    const bool ok = Settle(sent, SendLimit());
+    Drain(true);
     if (!ok) return FailSend(start);
     if (!ResponseIn() || !CheckedAsAsked()) return false;
     if (LoginAsked()) continue;
@@ -199,6 +211,8 @@ bool TNetRequest::Impl::ResponseIn() {
     lengthKnown_ = ec == std::errc() && p == len.data() + len.size() && n >= 0;
     length_ = lengthKnown_ ? n : 0;
   }
+  windowStart_ = lastByte_ = lastReturn_ = Clock::now();
+  windowBytes_ = received_;
   return true;
 }
 
@@ -232,15 +246,20 @@ bool TNetRequest::Impl::LoginAsked() {
 // A failed send. Some WinInet versions report a receive time-out that ran
 // out while waiting for the answer as a lost connection: one that failed only
 // after the whole time-out is taken for what it is.
-bool TNetRequest::Impl::FailSend(std::chrono::steady_clock::time_point Start) {
-  const DWORD e = GetLastError();
-  const auto waited =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start).count();
-  if (!r.session_.Cancelled() && r.receiveTimeout_ != 0 && waited >= r.receiveTimeout_ &&
+bool TNetRequest::Impl::FailSend(Clock::time_point Start) {
+  const auto e = r.systemError_;
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - Start).count();
+  if (r.error_ == TNetError::Transport && r.receiveTimeout_ != 0 && waited >= r.receiveTimeout_ &&
       (e == ERROR_INTERNET_CONNECTION_ABORTED || e == WSAETIMEDOUT))
     return r.Fail(TNetError::Timeout, e);
-  SetLastError(e);
-  return FailLast();
+  return false;
+}
+
+// How long a send may wait for its answer: the time-outs of its steps
+// together (a server that drips its headers is ended by it).
+uint32_t TNetRequest::Impl::SendLimit() const {
+  if (r.receiveTimeout_ == 0) return 0;
+  return r.connectTimeout_ + r.sendTimeout_ + r.receiveTimeout_;
 }
 
 bool TNetRequest::Impl::StartUpload() {
@@ -250,10 +269,10 @@ bool TNetRequest::Impl::StartUpload() {
   INTERNET_BUFFERSW in{};
   in.dwStructSize = sizeof in;
   in.dwBufferTotal = static_cast<DWORD>(r.uploadTotal_);
-  sending_ = true;
-  const BOOL ok = HttpSendRequestExW(request_, &in, nullptr, HSR_INITIATE, 0);
-  sending_ = false;
-  return ok ? true : FailLast();
+  Arm();
+  const bool ok = Settle(HttpSendRequestExW(request_, &in, nullptr, HSR_INITIATE, 0), SendLimit());
+  Drain(true);
+  return ok;
 }
 
 bool TNetRequest::Impl::Write(const void* Data, size_t Count, size_t& Written) {
@@ -261,7 +280,16 @@ bool TNetRequest::Impl::Write(const void* Data, size_t Count, size_t& Written) {
   if (!r.streaming_ || request_ == nullptr || r.headersFinal_) return r.Fail(TNetError::InvalidState);
   const size_t want = std::min<size_t>({Count, static_cast<size_t>(r.uploadTotal_ - r.sent_), 1u << 30});
   DWORD n = 0;
-  if (want > 0 && !InternetWriteFile(request_, Data, static_cast<DWORD>(want), &n)) return FailLast();
+  if (want > 0) {
+    // WinInet may take the bytes after the call returned: they go from the
+    // state's buffer, not the caller's.
+    state_->buffer.assign(static_cast<const uint8_t*>(Data), static_cast<const uint8_t*>(Data) + want);
+    state_->count = 0;
+    Arm();
+    const BOOL ok = InternetWriteFile(request_, state_->buffer.data(), static_cast<DWORD>(want), &state_->count);
+    if (!Settle(ok, r.sendTimeout_)) return false;
+    n = state_->count;
+  }
   Written = n;
   r.sent_ += n;
   if (n == 0 && Count > 0) return r.Fail(TNetError::InvalidState);
@@ -276,10 +304,10 @@ bool TNetRequest::Impl::End() {
     CloseHop();
     return r.Fail(TNetError::InvalidState);
   }
-  sending_ = true;
-  const BOOL ok = HttpEndRequestW(request_, nullptr, 0, 0);
-  sending_ = false;
-  if (!ok) return FailLast();
+  Arm();
+  const bool ok = Settle(HttpEndRequestW(request_, nullptr, 0, 0), SendLimit());
+  Drain(true);
+  if (!ok) return false;
   if (!ResponseIn() || !CheckedAsAsked()) return false;
   // A login the request holds but did not offer: send again with it.
   if (LoginAsked()) return r.Fail(TNetError::ForceRetry, ERROR_INTERNET_FORCE_RETRY);
@@ -287,11 +315,59 @@ bool TNetRequest::Impl::End() {
 }
 
 // Waits until body bytes can be read without blocking (Available > 0) or
-// the body has ended (0).
+// the body has ended (0): no byte for a whole receive time-out, or fewer
+// than kLowSpeedLimit bytes a second over one, is a time-out.
 bool TNetRequest::Impl::WaitForData(DWORD& Available) {
-  if (r.session_.Cancelled()) return r.Fail(TNetError::Cancelled);
-  Available = 0;
-  return InternetQueryDataAvailable(request_, &Available, 0, 0) ? true : FailLast();
+  const uint32_t limit = r.receiveTimeout_;
+  for (;;) {
+    if (r.session_.Cancelled()) return r.Fail(TNetError::Cancelled);
+    Available = 0;
+    state_->available = 0;
+    Arm();
+    const BOOL ok = InternetQueryDataAvailable(request_, &state_->available, 0, 0);
+    if (ok) {
+      Available = state_->available;
+      return true;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return FailLast();
+    // Pending: wait for it, checking the limits as time passes. (A completed
+    // query is asked again: the data it waited for is then at hand.)
+    for (;;) {
+      DWORD ms = INFINITE;
+      const auto now = Clock::now();
+      if (limit != 0) {
+        const auto idle = now - lastByte_, window = now - windowStart_;
+        const auto left = std::chrono::milliseconds(limit) - std::max(idle, window);
+        ms = static_cast<DWORD>(std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
+      }
+      const TWait w = Await(ms);
+      if (w == TWait::Cancelled) return r.Fail(TNetError::Cancelled);
+      if (w == TWait::Done) {
+        std::lock_guard lk(state_->mutex);
+        if (state_->result == 0) {
+          SetLastError(state_->error != ERROR_SUCCESS ? state_->error : ERROR_INTERNET_INTERNAL_ERROR);
+          return FailLast();
+        }
+        break;
+      }
+      if (!WithinLimits()) return r.Fail(TNetError::Timeout, ERROR_INTERNET_TIMEOUT);
+    }
+  }
+}
+
+// After a wait ran out: whether the receive may go on. A window that
+// brought enough bytes starts the next one.
+bool TNetRequest::Impl::WithinLimits() {
+  const auto limit = std::chrono::milliseconds(r.receiveTimeout_);
+  const auto now = Clock::now();
+  if (now - lastByte_ >= limit) return false;
+  if (now - windowStart_ >= limit) {
+    const int64_t need = kLowSpeedLimit * static_cast<int64_t>(r.receiveTimeout_) / 1000;
+    if (received_ - windowBytes_ < need) return false;
+    windowStart_ = now;
+    windowBytes_ = received_;
+  }
+  return true;
 }
 
 bool TNetRequest::Impl::Read(void* Buffer, size_t Size, size_t& BytesRead) {
@@ -301,6 +377,11 @@ bool TNetRequest::Impl::Read(void* Buffer, size_t Size, size_t& BytesRead) {
   }
   auto* out = static_cast<uint8_t*>(Buffer);
   size_t n = 0;
+  // The time the caller kept the last block does not count against the
+  // server.
+  const auto entry = Clock::now();
+  windowStart_ += entry - lastReturn_;
+  lastByte_ += entry - lastReturn_;
   while (n < Size && !ended_ && bodyError_ == TNetError::None) {
     if (lengthKnown_ && received_ >= length_) {
       ended_ = true;  // bytes beyond the announced length are not the body's
@@ -309,7 +390,9 @@ bool TNetRequest::Impl::Read(void* Buffer, size_t Size, size_t& BytesRead) {
     // Only what has arrived is read: a read that has to wait for more and
     // then fails would lose what it had received.
     DWORD available = 0;
-    if (!WaitForData(available)) {
+    const bool waited = WaitForData(available);
+    Drain(false);
+    if (!waited) {
       bodyError_ = r.error_;
       bodySystem_ = r.systemError_;
       break;
@@ -318,12 +401,20 @@ bool TNetRequest::Impl::Read(void* Buffer, size_t Size, size_t& BytesRead) {
     if (available > 0) {
       size_t room = std::min<size_t>({Size - n, available, 1u << 30});
       if (lengthKnown_) room = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(room), length_ - received_));
-      if (!InternetReadFile(request_, out + n, static_cast<DWORD>(room), &got)) {
-        FailLast();
+      // The bytes are at hand, so the read completes at once; should it
+      // not, WinInet fills the state's buffer, never the caller's late.
+      if (state_->buffer.size() < room) state_->buffer.resize(room);
+      state_->count = 0;
+      Arm();
+      const BOOL ok = InternetReadFile(request_, state_->buffer.data(), static_cast<DWORD>(room), &state_->count);
+      if (!Settle(ok, r.receiveTimeout_)) {
         bodyError_ = r.error_;
-        bodySystem_ = r.systemError_;
+        bodySystem_ = static_cast<DWORD>(r.systemError_);
         break;
       }
+      got = std::min<DWORD>(state_->count, static_cast<DWORD>(room));
+      std::memcpy(out + n, state_->buffer.data(), got);
+      lastByte_ = Clock::now();
     }
     if (got == 0) {
       // WinInet ends a body cut short like a complete one: the announced
@@ -340,6 +431,7 @@ bool TNetRequest::Impl::Read(void* Buffer, size_t Size, size_t& BytesRead) {
     received_ += got;
   }
   BytesRead = n;
+  lastReturn_ = Clock::now();
   if (n > 0) {
     // Hand out what arrived; a failure comes with the next call.
     r.error_ = TNetError::None;

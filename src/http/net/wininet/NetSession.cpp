@@ -19,6 +19,7 @@ TNetSession::Impl::~Impl() {
   handles.clear();
   if (internet != nullptr) InternetCloseHandle(internet);
   internet = nullptr;
+  if (cancel != nullptr) CloseHandle(cancel);
 }
 
 HINTERNET TNetSession::Impl::Internet() {
@@ -32,7 +33,7 @@ HINTERNET TNetSession::Impl::Internet() {
   const bool useProxy = s.Access() == TAccessType::Proxy;
   internet = InternetOpenW(agent.c_str(), access, useProxy && !proxy.empty() ? proxy.c_str() : nullptr,
                            useProxy && !bypass.empty() ? bypass.c_str() : nullptr,
-                           s.Offline() ? INTERNET_FLAG_OFFLINE : 0);
+                           INTERNET_FLAG_ASYNC | (s.Offline() ? INTERNET_FLAG_OFFLINE : 0));
   if (internet != nullptr) InternetSetStatusCallbackW(internet, &TNetRequest::Impl::OnStatusThunk);
   return internet;
 }
@@ -68,6 +69,7 @@ void TNetSession::Impl::CloseAll() {
 
 void TNetSession::Cancel() {
   cancelled_.store(true, std::memory_order_release);
+  if (impl_->cancel != nullptr) SetEvent(impl_->cancel);
   impl_->CloseAll();
 }
 

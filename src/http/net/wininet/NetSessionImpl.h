@@ -1,5 +1,6 @@
-// The WinInet side of TNetSession: the internet handle (InternetOpenW,
-// opened on first use) with its status callback, and the list of the
+// The WinInet side of TNetSession: the internet handle (InternetOpenW in
+// asynchronous mode, opened on first use) with its status callback, the
+// cancel event every wait of its requests watches, and the list of the
 // handles its requests opened, so that Cancel, from any thread, can close
 // them. Every handle is closed exactly once, by Cancel or by its request,
 // never by both.
@@ -16,7 +17,7 @@
 namespace kelvora::net {
 
 struct TNetSession::Impl {
-  explicit Impl(TNetSession& Owner) : s(Owner) {}
+  explicit Impl(TNetSession& Owner) : s(Owner), cancel(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~Impl();
 
   // The internet handle (nullptr when it cannot be opened or the session
@@ -30,6 +31,7 @@ struct TNetSession::Impl {
   void CloseAll();
 
   TNetSession& s;
+  HANDLE cancel;  // manual-reset, set by Cancel
   std::mutex mutex;
   HINTERNET internet = nullptr;
   std::vector<HINTERNET> handles;
