@@ -21,8 +21,9 @@ if [ "${1:-}" = "--windows" ]; then
   # The cross compiler (posix threads flavour, for std::thread), Wine, and
   # GoogleTest's sources to build for the target, the header-only JSON
   # library, nginx for the upgrade served to a Windows program, python3 for
-  # the fault server and the process host, openssl for test certificates.
-  packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest nlohmann-json3-dev nginx python3 openssl)
+  # the fault server and the process host, openssl for test certificates,
+  # Xvfb for a display of Wine's console host.
+  packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest nlohmann-json3-dev nginx python3 openssl xvfb)
 fi
 
 missing=()

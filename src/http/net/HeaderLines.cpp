@@ -43,6 +43,11 @@ std::vector<std::string> SplitLines(const std::string& Text) {
   return lines;
 }
 
+std::string SchemeOf(const std::string& Url) {
+  const size_t p = Url.find("://");
+  return p == std::string::npos ? std::string() : Lower(Url.substr(0, p));
+}
+
 bool ContainsWord(const std::string& Text, const char* Word) {
   return Lower(Text).find(Lower(Word)) != std::string::npos;
 }

@@ -22,4 +22,13 @@ std::string EscapeTarget(const std::string& Object);
 // changed, when a line is not "Name: value".
 bool AddHeaderLines(std::vector<std::string>& Headers, const std::string& Text, uint32_t Modifiers);
 
+// The scheme of an address in lower case ("" without "://").
+std::string SchemeOf(const std::string& Url);
+// Defined by the back-end, with its own address parser: "scheme://host:port"
+// of an absolute URL, lower case and with the scheme's default port filled
+// in ("" when it cannot be read); Ref (absolute or relative) resolved
+// against Base.
+std::string OriginOf(const std::string& Url);
+bool ResolveUrl(const std::string& Base, const std::string& Ref, std::string& Out);
+
 }  // namespace kelvora::net

@@ -25,8 +25,12 @@ HANDLE ConsoleOf(std::FILE* Stream) {
 }  // namespace
 
 void OpenTerminal(std::FILE*& In, std::FILE*& Out) {
-  In = ::_wfopen(L"CONIN$", L"r");
-  Out = ::_wfopen(L"CONOUT$", L"w");
+  // Both for reading and writing: the console's mode and buffer queries need
+  // read access (a write-only CONOUT$ fails them, and the console is then
+  // taken for a file), and turning the echo off needs write access to
+  // CONIN$.
+  In = ::_wfopen(L"CONIN$", L"r+");
+  Out = ::_wfopen(L"CONOUT$", L"r+");
 }
 
 void CloseTerminal(std::FILE* In, std::FILE* Out) {

@@ -1,4 +1,4 @@
-#include "http/net/NetClient.h"
+#include "http/net/curl/NetClientImpl.h"
 
 #include <new>
 
@@ -9,22 +9,26 @@ void EnsureCurlInitialised() {
   (void)done;
 }
 
-TNetClient::TNetClient() {
+TNetClient::TNetClient() : impl_(std::make_unique<Impl>()) {}
+
+TNetClient::~TNetClient() = default;
+
+TNetClient::Impl::Impl() {
   EnsureCurlInitialised();
   share_ = curl_share_init();
   if (share_ == nullptr) throw std::bad_alloc();
-  curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &TNetClient::Lock);
-  curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &TNetClient::Unlock);
+  curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &Impl::Lock);
+  curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &Impl::Unlock);
   curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
   curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
 }
 
-TNetClient::~TNetClient() {
+TNetClient::Impl::~Impl() {
   for (CURLM* m : idle_) curl_multi_cleanup(m);
   curl_share_cleanup(share_);
 }
 
-CURLM* TNetClient::AcquireMulti() {
+CURLM* TNetClient::Impl::AcquireMulti() {
   {
     std::lock_guard lk(mutex_);
     if (!idle_.empty()) {
@@ -38,7 +42,7 @@ CURLM* TNetClient::AcquireMulti() {
   return m;
 }
 
-void TNetClient::ReleaseMulti(CURLM* Multi, bool Reusable) {
+void TNetClient::Impl::ReleaseMulti(CURLM* Multi, bool Reusable) {
   if (Multi == nullptr) return;
   if (Reusable) {
     std::lock_guard lk(mutex_);
@@ -50,12 +54,12 @@ void TNetClient::ReleaseMulti(CURLM* Multi, bool Reusable) {
   curl_multi_cleanup(Multi);
 }
 
-void TNetClient::Lock(CURL*, curl_lock_data Data, curl_lock_access, void* User) {
-  static_cast<TNetClient*>(User)->shareLocks_[Data].lock();
+void TNetClient::Impl::Lock(CURL*, curl_lock_data Data, curl_lock_access, void* User) {
+  static_cast<Impl*>(User)->shareLocks_[Data].lock();
 }
 
-void TNetClient::Unlock(CURL*, curl_lock_data Data, void* User) {
-  static_cast<TNetClient*>(User)->shareLocks_[Data].unlock();
+void TNetClient::Impl::Unlock(CURL*, curl_lock_data Data, void* User) {
+  static_cast<Impl*>(User)->shareLocks_[Data].unlock();
 }
 
 }  // namespace kelvora::net

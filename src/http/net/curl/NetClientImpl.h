@@ -1,23 +1,20 @@
-// The connection cache of one user of the internet client (one HTTP
-// component): idle libcurl multi handles, whose connection and name caches
-// let consecutive transfers to the same host reuse their connections, and a
-// cookie store shared by every request made through it.
+// The libcurl side of TNetClient: idle multi handles, whose connection and
+// name caches let consecutive transfers to the same host reuse their
+// connections, and a cookie store shared by every request made through it.
 #pragma once
 
-#include <memory>
 #include <mutex>
 #include <vector>
 
 #include <curl/curl.h>
 
+#include "http/net/NetClient.h"
+
 namespace kelvora::net {
 
-class TNetClient {
- public:
-  TNetClient();
-  ~TNetClient();
-  TNetClient(const TNetClient&) = delete;
-  TNetClient& operator=(const TNetClient&) = delete;
+struct TNetClient::Impl {
+  Impl();
+  ~Impl();
 
   // A multi handle for one session: an idle one with its open connections
   // when there is one, else a fresh one. Never returns null.

@@ -1,15 +1,15 @@
-// TNetRequest: the body hand-over. libcurl pushes, the caller pulls a block
+// TNetRequest over libcurl: the body hand-over. libcurl pushes, the caller pulls a block
 // at a time; what arrives beyond the block waits in the hold-back buffer.
-#include "http/net/NetRequest.h"
+#include "http/net/curl/NetRequestImpl.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace kelvora::net {
 
-bool TNetRequest::Read(void* Buffer, size_t Size, size_t& BytesRead) {
+bool TNetRequest::Impl::Read(void* Buffer, size_t Size, size_t& BytesRead) {
   BytesRead = 0;
-  if (easy_ == nullptr || !headersFinal_) return Fail(TNetError::InvalidState);
+  if (easy_ == nullptr || !r.headersFinal_) return r.Fail(TNetError::InvalidState);
   auto* out = static_cast<uint8_t*>(Buffer);
   size_t n = 0;
   if (spillPos_ < spillEnd_) {
@@ -31,21 +31,21 @@ bool TNetRequest::Read(void* Buffer, size_t Size, size_t& BytesRead) {
     destRoom_ = destFill_ = 0;
     if (!ok) {
       // Hand out what arrived; the failure comes with the next call.
-      bodyError_ = error_;
-      bodyCurl_ = curlCode_;
+      bodyError_ = r.error_;
+      bodyCurl_ = r.systemError_;
       if (n == 0) return false;
-      error_ = TNetError::None;
+      r.error_ = TNetError::None;
     }
   }
   BytesRead = n;
   if (n > 0) return true;
   if (bodyError_ != TNetError::None) {
-    error_ = bodyError_;
-    curlCode_ = bodyCurl_;
+    r.error_ = bodyError_;
+    r.systemError_ = bodyCurl_;
     return false;
   }
   if (done_ && result_ != CURLE_OK) return FailCurl(result_);
-  error_ = TNetError::None;
+  r.error_ = TNetError::None;
   return true;
 }
 
@@ -53,7 +53,7 @@ bool TNetRequest::Read(void* Buffer, size_t Size, size_t& BytesRead) {
 // it holds to the front. It starts small and grows by doubling up to
 // kHoldBack, so a short body costs a small allocation, not kHoldBack
 // zeroed bytes.
-void TNetRequest::ReserveSpill(size_t Needed) {
+void TNetRequest::Impl::ReserveSpill(size_t Needed) {
   if (Needed <= spillCap_) return;
   size_t cap = std::max(spillCap_ * 2, kSpillStart);
   cap = std::max(std::min(cap, kHoldBack), Needed);
@@ -65,42 +65,42 @@ void TNetRequest::ReserveSpill(size_t Needed) {
   spillCap_ = cap;
 }
 
-size_t TNetRequest::OnBody(char* Data, size_t Size, size_t Count, void* Self) {
-  auto* r = static_cast<TNetRequest*>(Self);
+size_t TNetRequest::Impl::OnBody(char* Data, size_t Size, size_t Count, void* Self) {
+  auto* m = static_cast<Impl*>(Self);
   const size_t len = Size * Count;
-  r->activity_ = Clock::now();
-  if (r->authPending_) {
-    r->authPending_ = false;
-    r->headersFinal_ = true;
+  m->activity_ = Clock::now();
+  if (m->authPending_) {
+    m->authPending_ = false;
+    m->r.headersFinal_ = true;
   }
-  if (r->discard_) {
-    r->discarded_ += len;
+  if (m->discard_) {
+    m->discarded_ += len;
     return len;
   }
   size_t k = 0;
-  if (r->dest_ != nullptr && r->destFill_ < r->destRoom_ && r->spillPos_ == r->spillEnd_) {
-    k = std::min(len, r->destRoom_ - r->destFill_);
-    std::memcpy(r->dest_ + r->destFill_, Data, k);
-    r->destFill_ += k;
+  if (m->dest_ != nullptr && m->destFill_ < m->destRoom_ && m->spillPos_ == m->spillEnd_) {
+    k = std::min(len, m->destRoom_ - m->destFill_);
+    std::memcpy(m->dest_ + m->destFill_, Data, k);
+    m->destFill_ += k;
   }
   const size_t rest = len - k;
   if (rest == 0) return len;
-  if (r->spillEnd_ + rest > kHoldBack && r->spillPos_ > 0) {
-    std::memmove(r->spill_.get(), r->spill_.get() + r->spillPos_, r->spillEnd_ - r->spillPos_);
-    r->spillEnd_ -= r->spillPos_;
-    r->spillPos_ = 0;
+  if (m->spillEnd_ + rest > kHoldBack && m->spillPos_ > 0) {
+    std::memmove(m->spill_.get(), m->spill_.get() + m->spillPos_, m->spillEnd_ - m->spillPos_);
+    m->spillEnd_ -= m->spillPos_;
+    m->spillPos_ = 0;
   }
-  if (r->spillEnd_ + rest > kHoldBack && k == 0) {
+  if (m->spillEnd_ + rest > kHoldBack && k == 0) {
     // Nothing of this chunk was taken (the caller's block is full, or the
     // held-back bytes come first): libcurl keeps it until resumed.
-    r->recvPaused_ = true;
+    m->recvPaused_ = true;
     return CURL_WRITEFUNC_PAUSE;
   }
   // With room in the block the buffer is empty, so what is left of a chunk
   // fits; should a chunk ever be larger, every byte is kept all the same.
-  r->ReserveSpill(r->spillEnd_ + rest);
-  std::memcpy(r->spill_.get() + r->spillEnd_, Data + k, rest);
-  r->spillEnd_ += rest;
+  m->ReserveSpill(m->spillEnd_ + rest);
+  std::memcpy(m->spill_.get() + m->spillEnd_, Data + k, rest);
+  m->spillEnd_ += rest;
   return len;
 }
 

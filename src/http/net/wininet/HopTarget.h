@@ -15,9 +15,5 @@ struct THopTarget {
 };
 
 bool CrackHop(const std::string& Url, THopTarget& Target);
-// "scheme://host:port", lower case; "" when Url cannot be read.
-std::string OriginOf(const std::string& Url);
-// Ref (absolute or relative) resolved against Base.
-bool ResolveUrl(const std::string& Base, const std::string& Ref, std::string& Out);
 
 }  // namespace kelvora::net
