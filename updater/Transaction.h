@@ -69,7 +69,8 @@ struct TInstallResult {
 TInstallResult Install(const std::vector<TQueueEntry>& Entries, const std::string& ProgramPath);
 
 // Removes what the staging record lists (only names ending in ".uTMP" or
-// ".uPART") and then the record itself.
+// ".uPART") and then the record itself, which stays while a file it lists
+// could not be removed (held open on Windows).
 void RemoveStaged(const std::string& StateFolder);
 // After an install: the staging record, then the queue, each removal synced.
 void CloseInstall(const std::string& StateFolder);

@@ -31,7 +31,7 @@ std::optional<TReleaseRecord> ReadReleaseRecord(const std::string& Path) {
   // record is read at every start.
   std::string text;
   bool fits = true;
-  if (!updater::IsRegularFile(Path) || !detail::ReadInChunks(Path, [&](const char* Data, size_t Size) {
+  if (!updater::StateFolderIsSafe(updater::FolderPart(Path)) || !updater::IsRegularFile(Path) || !detail::ReadInChunks(Path, [&](const char* Data, size_t Size) {
         fits = text.size() + Size <= kMaxRecordSize;
         if (fits) text.append(Data, Size);
         return fits;
@@ -47,6 +47,7 @@ bool WriteReleaseRecord(const std::string& Path, const TReleaseRecord& Record) {
   // A line break inside a value would change the record's meaning.
   if (Record.InfoURL.find('\n') != std::string::npos || Record.Release.find('\n') != std::string::npos) return false;
   detail::MakePrivateFolder(updater::FolderPart(Path));  // fails harmlessly when present
+  if (!updater::StateFolderIsSafe(updater::FolderPart(Path))) return false;  // never through a planted link
   const std::string text = std::string(kMagic) + "\n" + (Record.Confirmed ? "confirmed" : "pending") + "\n" +
                            Record.InfoURL + "\n" + Record.Release + "\n";
   return updater::WriteFileDurably(Path, text);

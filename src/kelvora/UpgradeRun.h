@@ -13,7 +13,7 @@ namespace kelvora::detail {
 
 class TUpgradeRun {
  public:
-  enum class TBegin { Ok, Busy, Unwritable };
+  enum class TBegin { Ok, Busy, Unwritable, Untrusted };
 
   explicit TUpgradeRun(std::string ProgramPath);
   ~TUpgradeRun();  // lets go of the lock; the files stay
@@ -22,7 +22,8 @@ class TUpgradeRun {
 
   // Takes the lock (Create: making the state folder when missing), then
   // installs a queue an interrupted hand-over left and removes what an
-  // unfinished run left. Busy: another process holds the lock.
+  // unfinished run left. Busy: another process holds the lock. Untrusted:
+  // the state folder is a link, or not a folder of this user's alone.
   TBegin Begin(bool Create);
   bool Recovered() const { return recovered_; }
   const std::string& StateFolder() const { return state_; }
@@ -44,6 +45,10 @@ class TUpgradeRun {
   int lock_ = -1;
   bool recovered_ = false;
 };
+
+// Whether another process holds the upgrade lock of the program at
+// ProgramPath right now (tried without waiting, let go at once).
+bool UpgradeRunningElsewhere(const std::string& ProgramPath);
 
 std::string PartNameOf(const std::string& Final);      // Final + ".uPART"
 std::string DownloadNameOf(const std::string& Final);  // Final + ".uTMP"

@@ -123,6 +123,11 @@ int OpenLock(const std::string& StateFolder, bool Create) {
     if (errno == 0) errno = EPERM;
     return -1;
   }
+  // A leading dot hides nothing here: the folder gets the hidden attribute
+  // (also one an older build made).
+  const DWORD attr = ::GetFileAttributesW(Wide(StateFolder).c_str());
+  if (attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_HIDDEN))
+    ::SetFileAttributesW(Wide(StateFolder).c_str(), attr | FILE_ATTRIBUTE_HIDDEN);
   // Not inherited by the programs started later (no security attributes).
   const HANDLE h = ::CreateFileW(Wide(LockPath(StateFolder)).c_str(), GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
