@@ -86,6 +86,29 @@ TEST_F(HostileTest, TheStateFolderIsTrustedOnlyAsARealFolderOfTheUsersOwn) {
   }
 }
 
+TEST_F(HostileTest, DownloadsStayTheUsersAloneUntilTheUpdaterSettlesThem) {
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ::chmod(dir.Path().c_str(), 02775);  // a folder the group shares, and a umask that shares too
+  const mode_t saved = ::umask(002);
+  mode_t partMode = 0;
+  k->OnFileStart = [&](TObject*, const std::string&, int64_t, const TDateTime&, bool&) {
+    struct stat st {};
+    if (::lstat(dir.File("a.bin.uPART").c_str(), &st) == 0) partMode = st.st_mode & 07777;
+  };
+  k->OnEndUpgrade = [this](TObject*, bool& Restart) {
+    Record("EndUpgrade");
+    Restart = false;
+  };
+  const bool ended = RunCheckUntil("EndUpgrade");
+  ::umask(saved);
+  ASSERT_TRUE(ended) << Events();
+  EXPECT_EQ(partMode, 0600u);
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.File("a.bin.uTMP").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 TEST_F(HostileTest, TargetsInsideTheStateFolderAreRefusedBeforeAnyDownload) {
   server->AddTextFile("r.txt", "kelvora-release 1\nconfirmed\nx\ny\n");
   const std::string linkToState = dir.File("to-state");
