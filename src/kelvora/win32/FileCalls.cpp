@@ -94,9 +94,9 @@ std::string ResolvedPath(const std::string& Path) {
   ::CloseHandle(h);
   if (n == 0 || n >= 32768) return {};
   std::wstring path(buf, n);
-  if (path.rfind(L"\\?\UNC\", 0) == 0)
-    path = L"\\" + path.substr(8);
-  else if (path.rfind(L"\\?\", 0) == 0)
+  if (path.rfind(LR"(\\?\UNC\)", 0) == 0)
+    path = LR"(\\)" + path.substr(8);
+  else if (path.rfind(LR"(\\?\)", 0) == 0)
     path = path.substr(4);
   return Utf8(path);
 }
