@@ -230,7 +230,8 @@ void TkvKelvora::DeleteTempFiles() {
 void TkvKelvora::RecoverInterruptedUpgrade() {
   // A left-over updater program; failures do not matter.
   detail::RemoveOldUpdater(UpdaterPath());
-  detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
+  if (updater::StateFolderIsSafe(StateFolder()))  // never through a link planted at its name
+    detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
   detail::TUpgradeRun run(CurrentExeName());
   if (run.Begin(false) == detail::TUpgradeRun::TBegin::Ok) recoveredAtStart_ = run.Recovered();
 }

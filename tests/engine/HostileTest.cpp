@@ -60,6 +60,7 @@ TEST_F(HostileTest, TheStateFolderIsTrustedOnlyAsARealFolderOfTheUsersOwn) {
   ::mkdir(decoy.c_str(), 0700);
   WriteTextFile(decoy + "/queue", "kelvora-queue 1\nend\n");
   WriteTextFile(decoy + "/staging", dir.File("victim.uTMP") + "\n");
+  WriteTextFile(decoy + "/AppUpdate.exe", "somebody's");
   WriteTextFile(dir.File("victim.uTMP"), "keep");
   {
     StateAside aside(State());
@@ -72,6 +73,7 @@ TEST_F(HostileTest, TheStateFolderIsTrustedOnlyAsARealFolderOfTheUsersOwn) {
     EXPECT_TRUE(FileExists(decoy + "/queue"));
     EXPECT_TRUE(FileExists(decoy + "/staging"));
     EXPECT_FALSE(FileExists(decoy + "/lock"));
+    EXPECT_TRUE(FileExists(decoy + "/AppUpdate.exe"));
     EXPECT_EQ(ReadWholeFile(dir.File("victim.uTMP")), "keep");
   }
   // A real folder that others may write to is not trusted either.
