@@ -63,12 +63,22 @@ bool IsWithin(const std::string& Path, const std::string& Folder) {
 }
 
 // Whether a target would write into the state folder (or replace it), by
-// its text or through a link on the way.
+// its text or through a link on the way: its deepest existing folder is
+// resolved, the rest of the path put after it.
 bool TargetInState(const std::string& Final, const std::string& State) {
   if (IsWithin(LexicallyNormal(Final), LexicallyNormal(State))) return true;
-  const std::string folder = detail::ResolvedPath(FolderOf(Final)), state = detail::ResolvedPath(State);
-  return !folder.empty() && !state.empty() &&
-         IsWithin(LexicallyNormal(folder + updater::kPathSeparator + NameOf(Final)), LexicallyNormal(state));
+  const std::string state = detail::ResolvedPath(State);
+  if (state.empty()) return false;
+  std::string folder = FolderOf(Final), rest = NameOf(Final), resolved;
+  while (!folder.empty() && (resolved = detail::ResolvedPath(folder)).empty()) {
+    std::string up = folder;
+    while (!up.empty() && updater::IsPathSeparator(up.back())) up.pop_back();
+    if (FolderOf(up).empty()) return false;
+    rest = NameOf(up) + updater::kPathSeparator + rest;
+    folder = FolderOf(up);
+  }
+  return !resolved.empty() &&
+         IsWithin(LexicallyNormal(resolved + updater::kPathSeparator + rest), LexicallyNormal(state));
 }
 
 }  // namespace

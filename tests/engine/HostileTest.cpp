@@ -117,7 +117,8 @@ TEST_F(HostileTest, TargetsInsideTheStateFolderAreRefusedBeforeAnyDownload) {
   ASSERT_EQ(::symlink(StateFolder().c_str(), linkToState.c_str()), 0);
   for (const std::string& target :
        {"%current%." + ProgramName() + ".kelvora/installed-release", "%current%." + ProgramName() + ".kelvora",
-        "%current%sub/../." + ProgramName() + ".kelvora/./queue", linkToState + "/queue"}) {
+        "%current%sub/../." + ProgramName() + ".kelvora/./queue", linkToState + "/queue",
+        linkToState + "/made/by/the/run/x"}) {
     SCOPED_TRACE(target);
     events.clear();
     PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/r.txt") + "=" + target + "\n");
@@ -127,6 +128,7 @@ TEST_F(HostileTest, TargetsInsideTheStateFolderAreRefusedBeforeAnyDownload) {
     EXPECT_FALSE(FileExists(StateFolder() + "installed-release.uPART"));
     EXPECT_FALSE(FileExists(StateFolder() + "queue"));
     EXPECT_TRUE(FileExists(StateFolder())) << "the folder itself stays";
+    EXPECT_FALSE(FileExists(StateFolder() + "made")) << "no folder made in it";
   }
 }
 
