@@ -268,10 +268,14 @@ void RemoveStaged(const std::string& StateFolder) {
   std::string text;
   const std::string record = StagingPath(StateFolder);
   if (!ReadAll(record, text)) return;
+  bool left = false;
   for (const std::string& path : Lines(text)) {
     if (!IsAbsolutePath(path) || !(EndsWith(path, kDownloadSuffix) || EndsWith(path, kPartSuffix))) continue;
-    if (IsRegularFile(path)) RemoveFile(path);
+    if (IsRegularFile(path) && !RemoveFile(path)) left = true;
   }
+  // A file that could not go yet (held open on Windows) keeps the record, so
+  // the next holder of the lock removes it.
+  if (left) return;
   RemoveFile(record);
   SyncFolder(StateFolder);
 }

@@ -99,7 +99,8 @@ struct TFailure {
 std::optional<TFailure> ReadFailure(const std::string& StateFolder);
 
 // Removes what the staging record lists (only names ending in ".uTMP" or
-// ".uPART") and then the record itself.
+// ".uPART") and then the record itself, which stays while a file it lists
+// could not be removed (held open on Windows).
 void RemoveStaged(const std::string& StateFolder);
 // Removes a committed queue together with its downloads.
 void DiscardQueue(const std::string& StateFolder);

@@ -16,6 +16,9 @@ bool MakePrivateFolder(const std::string& Path);
 // Appends Text to Path (created private when missing) and flushes it to
 // disk; false (with errno) when any step fails.
 bool AppendDurably(const std::string& Path, const std::string& Text);
+// Path with every link on the way resolved (it must exist); "" when it
+// cannot be resolved.
+std::string ResolvedPath(const std::string& Path);
 // The size of the file at Path, -1 when it cannot be read.
 std::int64_t FileSize(const std::string& Path);
 // Hands the file's bytes to Chunk, block by block, until the end or until

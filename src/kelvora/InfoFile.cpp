@@ -1,5 +1,6 @@
 #include "kelvora/InfoFile.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "utils/TextUtils.h"
@@ -61,6 +62,25 @@ void ReadFileList(const std::string& Text, TkvStringList& List, std::vector<std:
     if (v.empty()) break;
     add(v, std::to_string(n));
   }
+}
+
+std::string UnreadFileKeys(const std::string& Text, const TkvStringList& List,
+                           const std::vector<std::string>& Suffixes) {
+  const std::string lower = utils::LowerCase(Text);
+  for (size_t at = lower.find("#url"); at != std::string::npos; at = lower.find("#url", at + 1)) {
+    size_t d = at + 4;
+    while (d < lower.size() && lower[d] >= '0' && lower[d] <= '9') ++d;
+    if (d >= lower.size() || lower[d] != '=') continue;
+    const std::string number = lower.substr(at + 4, d - at - 4);
+    const std::string value = ValueAt(Text, d + 1, false);
+    if (value.empty() || std::find(Suffixes.begin(), Suffixes.end(), number) != Suffixes.end() ||
+        List.IndexOf(value) >= 0)
+      continue;
+    return "the entry of \"#url" + number +
+           "\" is not read (after \"#url\" and \"#url0\" the numbers go on from the next one, and a gap ends the "
+           "list): every listed file must be installed";
+  }
+  return {};
 }
 
 int ReadUpgradeMethod(const std::string& Text) {

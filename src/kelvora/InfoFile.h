@@ -18,6 +18,13 @@ std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool 
 // when given, receives the key suffix of each item ("", "0", "2", ...).
 void ReadFileList(const std::string& Text, TkvStringList& List, std::vector<std::string>* Suffixes = nullptr);
 
+// The file keys ReadFileList leaves out although they carry an entry: "#url1"
+// beside "#url" or "#url0" (numbering goes on after them), a number after a
+// gap, a number written with a leading zero. Empty when every entry is in
+// the list; otherwise the reason for refusing the file, naming the first.
+std::string UnreadFileKeys(const std::string& Text, const TkvStringList& List,
+                           const std::vector<std::string>& Suffixes);
+
 // 0 self-upgrade, 1 external setup, 2 redirect to URL, from "#method".
 int ReadUpgradeMethod(const std::string& Text);
 

@@ -3,6 +3,7 @@
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
 #include "kelvora/ReleaseRecord.h"
+#include "kelvora/UpgradeRun.h"
 #include "kelvora/VersionDecision.h"
 #include "kelvora/kvKelvora.h"
 
@@ -55,7 +56,10 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     foundMethod_ = static_cast<uint8_t>(ReadUpgradeMethod(text));
     if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), fileList_, updateFound_);
     if (!alive.expired() && !checkOnly_) {
-      if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
+      if (updateFound_ && foundMethod_ != umRedirectToURL && !(run_ && run_->LockFd() >= 0) &&
+          detail::UpgradeRunningElsewhere(CurrentExeName())) {
+        FailRun(GetLangText(ltUpgradeBusy));  // told before being asked
+      } else if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
         if (fileList_.Count() > 0) {

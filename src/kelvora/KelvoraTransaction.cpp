@@ -36,6 +36,56 @@ std::string FolderOf(const std::string& Path) {
 }
 std::string NameOf(const std::string& Path) { return Path.substr(FolderOf(Path).size()); }
 
+// Path with "." and ".." steps and doubled or trailing separators taken out,
+// by its text alone.
+std::string LexicallyNormal(const std::string& Path) {
+  std::vector<std::string> steps;
+  std::string step, root;
+  size_t i = 0;
+  while (i < Path.size() && !updater::IsPathSeparator(Path[i])) root += Path[i++];  // "" or a drive "C:"
+  for (; i <= Path.size(); ++i) {
+    if (i < Path.size() && !updater::IsPathSeparator(Path[i])) {
+      step += Path[i];
+      continue;
+    }
+    if (step == "..") {
+      if (!steps.empty()) steps.pop_back();
+    } else if (!step.empty() && step != ".") {
+      steps.push_back(step);
+    }
+    step.clear();
+  }
+  std::string out = root;
+  for (const std::string& s : steps) out += updater::kPathSeparator + s;
+  return out;
+}
+
+// Whether Path is Folder or lies below it (both normal, without a trailing
+// separator).
+bool IsWithin(const std::string& Path, const std::string& Folder) {
+  return Path.size() >= Folder.size() && updater::SamePath(Path.substr(0, Folder.size()), Folder) &&
+         (Path.size() == Folder.size() || updater::IsPathSeparator(Path[Folder.size()]));
+}
+
+// Whether a target would write into the state folder (or replace it), by
+// its text or through a link on the way: its deepest existing folder is
+// resolved, the rest of the path put after it.
+bool TargetInState(const std::string& Final, const std::string& State) {
+  if (IsWithin(LexicallyNormal(Final), LexicallyNormal(State))) return true;
+  const std::string state = detail::ResolvedPath(State);
+  if (state.empty()) return false;
+  std::string folder = FolderOf(Final), rest = NameOf(Final), resolved;
+  while (!folder.empty() && (resolved = detail::ResolvedPath(folder)).empty()) {
+    std::string up = folder;
+    while (!up.empty() && updater::IsPathSeparator(up.back())) up.pop_back();
+    if (FolderOf(up).empty()) return false;
+    rest = NameOf(up) + updater::kPathSeparator + rest;
+    folder = FolderOf(up);
+  }
+  return !resolved.empty() &&
+         IsWithin(LexicallyNormal(resolved + updater::kPathSeparator + rest), LexicallyNormal(state));
+}
+
 }  // namespace
 
 std::string QueueFilePath() { return updater::QueuePath(StateFolder()); }
@@ -67,6 +117,10 @@ bool TkvKelvora::BeginRun() {
     case detail::TUpgradeRun::TBegin::Unwritable:
       FailRun(FormatLangText(ltCannotWrite, {CurrentFolder()}));
       return false;
+    case detail::TUpgradeRun::TBegin::Untrusted:
+      // A link or a folder someone else controls: nothing is done in it.
+      FailRun(FormatLangText(ltCannotWrite, {run_->StateFolder()}));
+      return false;
     case detail::TUpgradeRun::TBegin::Ok:
       break;
   }
@@ -88,6 +142,13 @@ bool TkvKelvora::BeginRun() {
       if (!HasSeparator(final)) final = CurrentFolder() + final;
       fileList_.SetValue(i, final);
     }
+    // The component's own records are never a download's target, whatever
+    // the info file says.
+    if (TargetInState(final, run_->StateFolder())) {
+      VerificationFailed(final + ": a target inside the folder of the upgrade's own records is refused");
+      AbortUpgrade();
+      return false;
+    }
     if (updater::IsPathSeparator(final.back()) || detail::IsFolder(final)) {
       FailRun(FormatLangText(ltCannotWrite, {final}));  // a folder cannot be replaced by a file
       return false;
@@ -96,6 +157,11 @@ bool TkvKelvora::BeginRun() {
     const std::string folder = FolderOf(final);
     if (!folders.insert(folder).second) continue;
     ForceFolders(final);
+    if (TargetInState(final, run_->StateFolder())) {  // a link among the folders just made
+      VerificationFailed(final + ": a target inside the folder of the upgrade's own records is refused");
+      AbortUpgrade();
+      return false;
+    }
     if (!detail::CanWriteFolder(folder)) {
       FailRun(FormatLangText(ltCannotWrite, {folder}));
       return false;
@@ -118,13 +184,14 @@ bool TkvKelvora::CommitRun() {
   // is among them.
   std::vector<updater::TQueueEntry> entries, plain;
   const std::string program = CurrentExeName();
-  bool programSettled = false;
+  // An entry of the program's own file (downloaded or skipped) settles it.
+  bool programSettled = std::any_of(targets_.begin(), targets_.end(),
+                                    [&](const std::string& T) { return updater::SamePath(T, program); });
   for (int i = 0; i < fileList_.Count() && i < static_cast<int>(targets_.size()); ++i) {
     const std::string download = detail::DownloadNameOf(targets_[i]);
     if (!updater::Exists(download)) continue;  // skipped
     if (fileList_.GetValue(i).empty()) {
       plain.push_back({download, targets_[i], false});
-      programSettled = programSettled || updater::SamePath(targets_[i], program);
     } else {
       entries.push_back({download, targets_[i], false});
     }
@@ -140,6 +207,15 @@ bool TkvKelvora::CommitRun() {
         e.Target = program;
     }
     entries.push_back(e);
+  }
+  // Whatever will be started must be a program of this system: a web page
+  // answered with success (a captive portal) never becomes the program.
+  for (const auto& e : entries) {
+    if ((e.Setup || updater::SamePath(e.Target, program)) && !updater::LooksLikeProgram(e.Download)) {
+      VerificationFailed(e.Target + ": the download is not a program for this system");
+      AbortUpgrade();
+      return false;
+    }
   }
   if (run_->Commit(entries, confirmTimeout_)) return true;
   FailRun(FormatLangText(ltCannotWrite, {QueueFilePath()}));
@@ -165,7 +241,9 @@ void TkvKelvora::HandleWriteError(const std::string& FileName, int32_t) {
 
 void TkvKelvora::DeleteTempFiles() {
   // Only what this run wrote, and only while it holds the lock: another
-  // instance's downloads are never touched.
+  // instance's downloads are never touched. The transfer's file is closed
+  // first: on Windows an open file cannot be deleted.
+  ReleaseOutput();
   if (run_) run_->Discard();
 }
 
@@ -244,7 +322,8 @@ bool TkvKelvora::ConfirmUpgradeNow() {
 
 void TkvKelvora::RemoveOldUpdaters() {
   detail::RemoveOldUpdater(UpdaterPath());
-  detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
+  if (updater::StateFolderIsSafe(StateFolder()))  // never through a link planted at its name
+    detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
 }
 
 bool TkvKelvora::ReleaseFailedToday(const std::string& Release) {

@@ -28,6 +28,10 @@ std::string TkvKelvora::TrustInfoFile(std::string& Text) {
   }
   std::vector<std::string> suffixes;
   ReadFileList(Text, fileList_, &suffixes);
+  if (std::string unread = UnreadFileKeys(Text, fileList_, suffixes); !unread.empty()) {
+    fileList_.Clear();
+    return unread;
+  }
   // A signed file must list a hash for every file it has downloaded; a
   // redirect's entry is a web page, not a file.
   std::vector<std::optional<trust::TFileHash>> hashes;
@@ -61,6 +65,9 @@ bool TkvKelvora::MayRedirectTo(const std::string& Address) const {
 }
 
 const TkvKelvora::TExpectedFile* TkvKelvora::CurrentExpectation() const {
+  // An error answer (a 404 page) is not the file: it ends as a lost file,
+  // whatever its length.
+  if (StatusCode() >= 300) return nullptr;
   if (infoMode_ || fileIndex_ < 0 || fileIndex_ >= fileList_.Count()) return nullptr;
   const auto it = expectedFiles_.find(fileList_.GetName(fileIndex_));
   return it == expectedFiles_.end() ? nullptr : &it->second;

@@ -31,7 +31,7 @@ std::optional<TReleaseRecord> ReadReleaseRecord(const std::string& Path) {
   // record is read at every start.
   std::string text;
   bool fits = true;
-  if (!updater::IsRegularFile(Path) || !detail::ReadInChunks(Path, [&](const char* Data, size_t Size) {
+  if (!updater::StateFolderIsSafe(updater::FolderPart(Path)) || !updater::IsRegularFile(Path) || !detail::ReadInChunks(Path, [&](const char* Data, size_t Size) {
         fits = text.size() + Size <= kMaxRecordSize;
         if (fits) text.append(Data, Size);
         return fits;
@@ -52,6 +52,7 @@ bool WriteReleaseRecord(const std::string& Path, const TReleaseRecord& Record) {
       Record.FailedOn.find('\n') != std::string::npos)
     return false;
   detail::MakePrivateFolder(updater::FolderPart(Path));  // fails harmlessly when present
+  if (!updater::StateFolderIsSafe(updater::FolderPart(Path))) return false;  // never through a planted link
   const std::string text = std::string(kMagic) + "\n" + (Record.Confirmed ? "confirmed" : Record.FailedOn.empty() ? "pending" : "failed " + Record.FailedOn) + "\n" +
                            Record.InfoURL + "\n" + Record.Release + "\n";
   return updater::WriteFileDurably(Path, text);

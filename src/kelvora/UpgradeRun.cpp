@@ -1,6 +1,8 @@
 #include "kelvora/UpgradeRun.h"
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "kelvora/FileCalls.h"
 #include "updater/TransactionFiles.h"
@@ -15,8 +17,14 @@ TUpgradeRun::~TUpgradeRun() { Release(); }
 TUpgradeRun::TBegin TUpgradeRun::Begin(bool Create, bool Recover) {
   if (lock_ < 0) {
     lock_ = updater::OpenLock(state_, Create);
-    if (lock_ < 0) return TBegin::Unwritable;
-    if (!updater::TryLock(lock_)) {
+    if (lock_ < 0) return errno == EPERM ? TBegin::Untrusted : TBegin::Unwritable;
+    // Another instance's probe holds it for a moment only.
+    bool locked = updater::TryLock(lock_);
+    for (int i = 0; !locked && errno == EWOULDBLOCK && i < 10; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      locked = updater::TryLock(lock_);
+    }
+    if (!locked) {
       const int err = errno;
       Release();
       errno = err;
@@ -50,6 +58,14 @@ void TUpgradeRun::Discard() {
 void TUpgradeRun::Release() {
   CloseLock(lock_);
   lock_ = -1;
+}
+
+bool UpgradeRunningElsewhere(const std::string& ProgramPath) {
+  const int fd = updater::OpenLock(updater::StateFolderFor(ProgramPath), false);
+  if (fd < 0) return false;  // no state folder (or none to trust): the run itself will tell
+  const bool busy = !updater::TryLock(fd) && errno == EWOULDBLOCK;
+  CloseLock(fd);
+  return busy;
 }
 
 std::string PartNameOf(const std::string& Final) { return Final + updater::kPartSuffix; }

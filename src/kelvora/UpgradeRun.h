@@ -13,7 +13,7 @@ namespace kelvora::detail {
 
 class TUpgradeRun {
  public:
-  enum class TBegin { Ok, Busy, Unwritable };
+  enum class TBegin { Ok, Busy, Unwritable, Untrusted };
 
   explicit TUpgradeRun(std::string ProgramPath);
   ~TUpgradeRun();  // lets go of the lock; the files stay
@@ -24,7 +24,8 @@ class TUpgradeRun {
   // (with Recover) settles an install an interrupted updater left (forward
   // when it was confirmed, back otherwise), drops a queue no updater began
   // and removes what an unfinished run left. Busy: another process holds
-  // the lock.
+  // the lock. Untrusted: the state folder is a link, or not a folder of this
+  // user's alone.
   TBegin Begin(bool Create, bool Recover = true);
   updater::TRecovered Recovered() const { return recovered_; }
   // The recovery put the program's own file back: the running process is
@@ -50,6 +51,10 @@ class TUpgradeRun {
   updater::TRecovered recovered_ = updater::TRecovered::Nothing;
   bool programRestored_ = false;
 };
+
+// Whether another process holds the upgrade lock of the program at
+// ProgramPath right now (tried without waiting, let go at once).
+bool UpgradeRunningElsewhere(const std::string& ProgramPath);
 
 std::string PartNameOf(const std::string& Final);      // Final + ".uPART"
 std::string DownloadNameOf(const std::string& Final);  // Final + ".uTMP"

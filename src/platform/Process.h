@@ -30,5 +30,11 @@ void OpenWithDesktop(const std::string& Address);
 // permission, a noexec mount) is an error here.
 int SpawnProgram(const std::string& Program, const std::vector<std::string>& Argv, int KeepFd,
                  const std::vector<std::string>& Env);
+// Linux: as SpawnProgram, with the program Name looked up in the folder open
+// as FolderFd (no path that anyone could change between a check and the
+// start). The program keeps the folder open as descriptor 4, so that a
+// script can be read by its interpreter.
+int SpawnProgramIn(int FolderFd, const std::string& Name, const std::vector<std::string>& Argv, int KeepFd,
+                   const std::vector<std::string>& Env);
 
 }  // namespace kelvora::platform

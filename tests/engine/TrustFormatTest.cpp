@@ -32,6 +32,9 @@ TEST(TrustFormat, TheSignatureLineIsTheLastLineAndCoversEveryByteBefore) {
   EXPECT_FALSE(Base64Decode("QUJD\n"));
   EXPECT_FALSE(Base64Decode("QU=D"));
   EXPECT_EQ(Base64Decode("QUI="), "AB");
+  // One text per byte string: unused bits set make another text of the same bytes.
+  for (const char* loose : {"QUJ=", "QUL=", "QR==", "QX=="}) EXPECT_FALSE(Base64Decode(loose)) << loose;
+  EXPECT_EQ(Base64Decode("QQ=="), "A");
 }
 
 TEST(TrustFormat, HashAndExpiryValuesAreReadExactly) {

@@ -131,3 +131,53 @@ TEST_F(PublishTool, HelpUsageErrorsAndBadInputsFollowTheConventions) {
   EXPECT_NE(missing.Output.find("missing.bin"), std::string::npos) << missing.Output;
   EXPECT_FALSE(FileExists(dir.File("info.txt"))) << "nothing written on failure";
 }
+
+TEST_F(PublishTool, NeverWritesOverWhatItReadsAndCountsWhatTheComponentInstalls) {
+  const std::string key = dir.File("k.pem");
+  const Outcome keygen = Tool({"keygen", key});
+  ASSERT_EQ(keygen.Code, 0);
+  const std::string pub = Trimmed(keygen.Output), pem = ReadWholeFile(key);
+  WritePatternFile(dir.File("build/app"), 1000);
+  const std::string desc = dir.File("release.json");
+  WriteTextFile(desc, R"({"version": "2.0", "files": [{"path": "build/app", "url": "https://example.org/app"}]})");
+  const std::string descText = ReadWholeFile(desc), app = ReadWholeFile(dir.File("build/app"));
+  // The key, a listed file or the description as the output: refused, all intact.
+  for (const std::string& out : {key, dir.File("build/app"), desc}) {
+    const Outcome o = Tool({"make", desc, "-o", out, "--key", key});
+    EXPECT_EQ(o.Code, 1) << out;
+    EXPECT_NE(o.Output.find("nothing was written"), std::string::npos) << o.Output;
+  }
+  const std::string info = dir.File("info.txt");
+  ASSERT_EQ(Tool({"make", desc, "-o", info, "--key", key}).Code, 0);
+  EXPECT_EQ(Tool({"sign", info, "--key", key, "-o", key}).Code, 1);
+  EXPECT_EQ(Tool({"sign", key, "--key", key}).Code, 1);
+  EXPECT_EQ(ReadWholeFile(key), pem);
+  EXPECT_EQ(ReadWholeFile(desc), descText);
+  EXPECT_EQ(ReadWholeFile(dir.File("build/app")), app);
+  struct stat st {};
+  ASSERT_EQ(::stat(key.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // A number beyond int does not wrap into the range.
+  WriteTextFile(desc, R"({"version": "2.0", "method": 4294967297, "files": [{"path": "build/app", "url": "u"}]})");
+  const Outcome wrapped = Tool({"make", desc, "-o", dir.File("wrapped.txt")});
+  EXPECT_EQ(wrapped.Code, 1);
+  EXPECT_NE(wrapped.Output.find("/method"), std::string::npos) << wrapped.Output;
+
+  // "#url" with "#url1" and "#url2": the component would leave #url1 out, so
+  // the file is refused, and verify says so; two files it reads are two.
+  const std::string hash = "#hash=sha256:" + std::string(64, '0') + " 1\n";
+  WriteTextFile(info, "#version=2.0\n#url=https://e.org/a\n" + hash + "#url1=https://e.org/b\n" +
+                          "#hash1=sha256:" + std::string(64, '0') + " 1\n#url2=https://e.org/c\n#hash2=sha256:" +
+                          std::string(64, '0') + " 1\n");
+  ASSERT_EQ(Tool({"sign", info, "--key", key}).Code, 0);
+  const Outcome skipped = Tool({"verify", info, "--public-key", pub});
+  EXPECT_EQ(skipped.Code, 1);
+  EXPECT_NE(skipped.Output.find(info + ":4: the entry of \"#url1\" is not read"), std::string::npos) << skipped.Output;
+  WriteTextFile(info, "#version=2.0\n#url=https://e.org/a\n" + hash + "#url2=https://e.org/c\n#hash2=sha256:" +
+                          std::string(64, '0') + " 1\n");
+  ASSERT_EQ(Tool({"sign", info, "--key", key}).Code, 0);
+  const Outcome two = Tool({"verify", info, "--public-key", pub});
+  EXPECT_EQ(two.Code, 0) << two.Output;
+  EXPECT_NE(two.Output.find("2 file(s) listed"), std::string::npos) << two.Output;
+}

@@ -73,6 +73,9 @@ int Child::Wait(int TimeoutMs) {
 }
 
 UpdaterFolders::UpdaterFolders() {
+  // The files a case writes as downloads are the user's alone, as the
+  // engine's are, whatever umask the machine runs the tests with.
+  ::umask(022);
   ::mkdir(App().c_str(), 0755);
   ::mkdir(Tmp().c_str(), 0700);
 }

@@ -33,6 +33,9 @@ TEST(CryptoCNG, HashesAndBase64) {
   EXPECT_EQ(Base64Decode("YWI="), "ab");
   EXPECT_EQ(Base64Decode(""), "");
   for (const char* bad : {"YWI", "YW I=", "YWI=\n", "Y=WI", "YWI*"}) EXPECT_FALSE(Base64Decode(bad)) << bad;
+  // Unused bits set: another text of the same bytes, refused.
+  for (const char* loose : {"YWJ=", "YWL=", "YR==", "YX=="}) EXPECT_FALSE(Base64Decode(loose)) << loose;
+  EXPECT_EQ(Base64Decode("YQ=="), "a");
 }
 
 TEST(CryptoCNG, VerifiesOnlyTheSignedMessageWithItsKey) {

@@ -3,7 +3,8 @@
 # info file and the newer build; the old build checks, downloads, hands over
 # to the real updater and ends; the updater puts the new build in place and
 # starts it with "/afterupgrade". Then the same with a server whose copy of
-# the new build is cut short: the program must stay as it was.
+# the new build is cut short, and with one that announces more than it sends:
+# the program must stay as it was, and nothing of the run may be left.
 # Usage: upgrade-e2e.sh <old build .exe> <new build .exe>
 set -euo pipefail
 
@@ -17,8 +18,10 @@ unset DISPLAY WAYLAND_DISPLAY
 
 work=$(mktemp -d /tmp/kv-win-e2e.XXXXXX)
 nginx_pid=""
+fault_pid=""
 cleanup() {
   if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  if [ -n "$fault_pid" ]; then kill "$fault_pid" 2>/dev/null || true; wait "$fault_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,8 +35,15 @@ fail() {
   exit 1
 }
 
-# --- nginx on a free loopback port, serving $work/www (a few ports are tried)
+# --- the fault server (a body cut short, reached through a redirect since an
+# address in an info file holds no "="), then nginx on a free loopback port,
+# serving $work/www (a few ports are tried)
 mkdir -p "$work/www" "$work/app" "$work/nginx/tmp"
+python3 "$(dirname "$(realpath "$0")")/../support/fault_server.py" --port 0 >"$work/fault.out" 2>&1 &
+fault_pid=$!
+for _ in $(seq 50); do grep -q '^PORT ' "$work/fault.out" && break; sleep 0.1; done
+fport=$(sed -n 's/^PORT //p' "$work/fault.out")
+[ -n "$fport" ] || fail "the fault server did not start"
 user_line=""
 [ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
 start_nginx() {
@@ -51,7 +61,10 @@ http {
   uwsgi_temp_path $work/nginx/tmp/uwsgi;
   scgi_temp_path $work/nginx/tmp/scgi;
   default_type application/octet-stream;
-  server { listen 127.0.0.1:$port; root $work/www; }
+  server {
+    listen 127.0.0.1:$port; root $work/www;
+    location = /cut/kelvora-console.exe { return 302 http://127.0.0.1:$fport/truncated?n=18000000&send=9000000; }
+  }
 }
 CONF
   nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g "daemon off;" \
@@ -122,7 +135,11 @@ grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log
 timeout 60 "$wineserver" -w || true  # the updater and the restarted program have ended
 cmp -s "$app" "$new" || fail "the installed program is not the new build"
 check_clean "the upgrade"
-echo "upgrade-e2e: upgraded, restarted with /afterupgrade, nothing left behind"
+# A leading dot hides nothing on Windows: the state folder carries the hidden
+# attribute (Wine keeps it in user.DOSATTRIB; it reports dot-files hidden anyway).
+python3 -c 'import os, sys; sys.exit(0 if int(os.getxattr(sys.argv[1], "user.DOSATTRIB").rstrip(b"\0"), 16) & 2 else 1)' \
+  "$state" 2>/dev/null || fail "the state folder does not have the hidden attribute"
+echo "upgrade-e2e: upgraded, restarted with /afterupgrade, nothing left behind, the state folder hidden"
 
 # --- 2. the server's copy is cut short: nothing is installed (the old build
 # put back by hand, without the record of the confirmed 2.0.0)
@@ -136,3 +153,15 @@ cmp -s "$app" "$old" || fail "the program was changed by a cut-short download"
 ! grep -qs "restarted" "$work/app/kelvora-console.exe.log" || fail "the updater ran after a cut-short download"
 check_clean "the cut-short download"
 echo "upgrade-e2e: a cut-short download left the program untouched"
+
+# --- 3. a server that announces more than it sends and closes (no hash to
+# tell): the cut-short part file is closed, then removed, with its record
+cp "$old" "$app"
+rm -f "$work/app/kelvora-console.exe.log"
+printf '#version=2.0.0\r\n#url1=%s/cut/kelvora-console.exe\r\n' "$base" >"$work/www/info.txt"
+run_host "$work/run3.out"
+timeout 60 "$wineserver" -w || true
+cmp -s "$app" "$old" || fail "the program was changed by a download cut short"
+! grep -qs "restarted" "$work/app/kelvora-console.exe.log" || fail "the updater ran after a download cut short"
+check_clean "a download cut short"
+echo "upgrade-e2e: a download cut short left no part file and no record"

@@ -1,4 +1,6 @@
 // keygen and sign.
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "PublishCommands.h"
@@ -67,10 +69,14 @@ int Sign(const Args& A) {
   }
   const std::string* key = o.Get("--key");
   if (o.Operands.size() != 1 || key == nullptr) throw Failure("give an info file and --key (try --help)", kExitUsage);
+  struct stat keyFile {}, infoFile {};
+  if (::stat(key->c_str(), &keyFile) == 0 && ::stat(o.Operands[0].c_str(), &infoFile) == 0 &&
+      keyFile.st_dev == infoFile.st_dev && keyFile.st_ino == infoFile.st_ino)
+    throw Failure(o.Operands[0] + ": is the private key; nothing was written");
   const std::string pem = ReadFile(*key);
   const std::string text = SignInfoText(ReadFile(o.Operands[0]), pem);
   const std::string* out = o.Get("-o");
-  WriteFileAtomically(out != nullptr ? *out : o.Operands[0], text);
+  WriteFileAtomically(out != nullptr ? *out : o.Operands[0], text, o.Operands[0]);
   std::printf("%s\n", kelvora::trust::Base64Encode(kelvora::trust::PublicKeyOf(pem)).c_str());
   return 0;
 }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <utility>
 
 #include "kelvora/trust/Crypto.h"
 
@@ -28,11 +30,24 @@ void WriteAll(int Fd, const std::string& Path, const std::string& Data) {
 
 constexpr int64_t kProgressFrom = 16 * 1024 * 1024;
 
+// Every file this run has read (key, description, info file, listed files),
+// by identity, so that no output lands on one of them under any name.
+std::set<std::pair<dev_t, ino_t>>& Inputs() {
+  static std::set<std::pair<dev_t, ino_t>> inputs;
+  return inputs;
+}
+
+void NoteInput(int Fd) {
+  struct stat st {};
+  if (::fstat(Fd, &st) == 0) Inputs().emplace(st.st_dev, st.st_ino);
+}
+
 }  // namespace
 
 std::string ReadFile(const std::string& Path) {
   const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw Failure(Why(Path));
+  NoteInput(fd);
   std::string out;
   char buf[64 * 1024];
   ssize_t n;
@@ -44,7 +59,13 @@ std::string ReadFile(const std::string& Path) {
   return out;
 }
 
-void WriteFileAtomically(const std::string& Path, const std::string& Data) {
+void WriteFileAtomically(const std::string& Path, const std::string& Data, const std::string& InPlace) {
+  struct stat out {}, own {};
+  if (::stat(Path.c_str(), &out) == 0 && Inputs().count({out.st_dev, out.st_ino}) != 0 &&
+      !(!InPlace.empty() && ::stat(InPlace.c_str(), &own) == 0 && own.st_dev == out.st_dev &&
+        own.st_ino == out.st_ino))
+    throw Failure(Path + ": is a file this command reads (the key, the description or a listed file); "
+                  "nothing was written, give another output");
   const std::string temp = Path + ".tmp-" + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) throw Failure(Why(temp));
@@ -92,6 +113,7 @@ kelvora::trust::TFileHash HashFile(const std::string& Path) {
     ::close(fd);
     throw Failure(Path + ": not a regular file");
   }
+  NoteInput(fd);
   // A progress line only where someone watches it.
   const bool progress = st.st_size >= kProgressFrom && ::isatty(2);
   kelvora::trust::TSha256 hash;

@@ -19,8 +19,9 @@ inline constexpr int kExitUsage = 2;   // the command line is wrong
 
 std::string ReadFile(const std::string& Path);
 // Writes Path through a temporary file beside it and a rename, so a reader
-// never sees half a file.
-void WriteFileAtomically(const std::string& Path, const std::string& Data);
+// never sees half a file. Refused when Path is (another name of) any file
+// this run has read, except InPlace: the one file a command rewrites.
+void WriteFileAtomically(const std::string& Path, const std::string& Data, const std::string& InPlace = "");
 // Creates Path with mode 0600; never replaces an existing file.
 void WriteNewPrivateFile(const std::string& Path, const std::string& Data);
 // 1-based line of byte Offset in Text.

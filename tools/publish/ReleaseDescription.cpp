@@ -1,5 +1,7 @@
 #include "ReleaseDescription.h"
 
+#include <cstdint>
+
 #include <nlohmann/json.hpp>
 
 #include "PublishIo.h"
@@ -96,8 +98,9 @@ std::string InfoFileFromDescription(const std::string& File, const std::string& 
   int method = 0;
   if (doc.contains("method")) {
     const json& m = doc["method"];
-    if (!m.is_number_integer() || m.get<int>() < 0 || m.get<int>() > 2) r.Fail("/method", "not 0, 1 or 2");
-    method = m.get<int>();
+    // Compared as read: a number beyond int must not wrap into the range.
+    if (!m.is_number_unsigned() || m.get<std::uint64_t>() > 2) r.Fail("/method", "not 0, 1 or 2");
+    method = static_cast<int>(m.get<std::uint64_t>());
   }
   out += "#method=" + std::to_string(method) + "\n";
 

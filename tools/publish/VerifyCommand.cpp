@@ -62,6 +62,11 @@ int Verify(const Args& A) {
   std::vector<std::string> suffixes;
   kelvora::ReadFileList(verdict.Text, list, &suffixes);
   if (list.Count() == 0) throw Failure(file + ": lists no file");
+  // What the component will install, or the reason it refuses the file.
+  if (const std::string unread = kelvora::UnreadFileKeys(verdict.Text, list, suffixes); !unread.empty()) {
+    const size_t key = unread.find("#url");
+    throw Failure(At(file, text, unread.substr(key, unread.find('"', key) - key)) + ": " + unread);
+  }
   const bool redirect = kelvora::ReadUpgradeMethod(verdict.Text) == 2;
   std::vector<std::optional<kelvora::trust::TFileHash>> hashes;
   std::string reason;

@@ -11,6 +11,21 @@ namespace kelvora::updater {
 
 namespace {
 constexpr const char* kDosAttribXattr = "user.DOSATTRIB";
+
+// The process's umask, read without changing it where the kernel tells it.
+mode_t CurrentUmask() {
+  if (std::FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask & 0777);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
 }  // namespace
 
 bool TakesOverMode(const std::string& Target) {
@@ -26,10 +41,17 @@ bool MoveOver(const std::string& Download, const std::string& Target,
     errno = EINVAL;
     return false;
   }
-  if (TakesOverMode(Target)) {
-    struct stat old {};
-    if (::lstat(Target.c_str(), &old) == 0) ::chmod(Download.c_str(), old.st_mode & 07777);
+  // A download is written private to the user; one that belongs to somebody
+  // else, or that others could have written to, is not what was checked.
+  if (src.st_uid != ::geteuid() || (src.st_mode & 022) != 0) {
+    errno = EPERM;
+    return false;
   }
+  struct stat old {};
+  if (TakesOverMode(Target) && ::lstat(Target.c_str(), &old) == 0)
+    ::chmod(Download.c_str(), old.st_mode & 07777);
+  else
+    ::chmod(Download.c_str(), 0666 & ~CurrentUmask());  // a new file, as the user's files are made
   if (Settle) Settle(Download);
   struct stat old {};
   if (!Backup.empty() && ::lstat(Target.c_str(), &old) == 0) {

@@ -1,5 +1,8 @@
 // AppUpdate: finishes an upgrade after the application has closed. Started
 // by the application as: AppUpdate <application path> +<restart parameters><digit>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -20,5 +23,9 @@ int main(int argc, char** argv) {
   int pid = 0;
   if (const char* p = std::getenv("KELVORA_APP_PID"); p != nullptr) pid = std::atoi(p);
   ::unsetenv("KELVORA_APP_PID");  // not passed on to the programs it starts
+  // The folder the application started this program from by descriptor
+  // (descriptor 4) is not passed on either.
+  struct stat folder {};
+  if (::fstat(4, &folder) == 0 && S_ISDIR(folder.st_mode)) ::fcntl(4, F_SETFD, FD_CLOEXEC);
   return kelvora::updater::RunUpdater(args, limit, pid);
 }

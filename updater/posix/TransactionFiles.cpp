@@ -119,13 +119,59 @@ bool WriteFileDurably(const std::string& Path, const std::string& Text) {
   return false;
 }
 
-int OpenLock(const std::string& StateFolder, bool Create) {
-  if (Create && ::mkdir(StateFolder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
-  if (!StateFolderIsSafe(StateFolder)) {
-    if (errno == 0) errno = EPERM;
+namespace {
+
+// The state folder opened as itself: its parent by path, then its own name
+// beneath that descriptor without following a link, checked through the
+// descriptor it was opened as (a real folder of this user's that nobody else
+// can write to). Create makes it first when missing. -1 with errno (EPERM
+// for a folder that is not to be trusted).
+int OpenStateFolder(const std::string& StateFolder, bool Create) {
+  std::string path = StateFolder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 >= path.size()) {
+    errno = EINVAL;
     return -1;
   }
-  return ::open(LockPath(StateFolder).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const std::string parentPath = slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = path.substr(slash + 1);
+  const int parent = ::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (parent < 0) return -1;
+  if (Create && ::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
+    const int err = errno;
+    ::close(parent);
+    errno = err;
+    return -1;
+  }
+  const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int err = errno;
+  ::close(parent);
+  if (fd < 0) {
+    // A link (ELOOP) or anything else that is not a folder at that name.
+    errno = (err == ELOOP || err == ENOTDIR) ? EPERM : err;
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
+    ::close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+int OpenLock(const std::string& StateFolder, bool Create) {
+  const int dir = OpenStateFolder(StateFolder, Create);
+  if (dir < 0) return -1;
+  // The lock is made in the folder just checked, whatever its path leads to now.
+  const int fd = ::openat(dir, "lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int err = errno;
+  ::close(dir);
+  errno = err;
+  return fd;
 }
 
 bool TryLock(int Fd) {
@@ -136,13 +182,10 @@ bool TryLock(int Fd) {
 }
 
 bool StateFolderIsSafe(const std::string& StateFolder) {
-  struct stat st {};
   errno = 0;
-  if (::lstat(StateFolder.c_str(), &st) != 0) return false;
-  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
-    errno = EPERM;
-    return false;
-  }
+  const int fd = OpenStateFolder(StateFolder, false);
+  if (fd < 0) return false;
+  ::close(fd);
   return true;
 }
 

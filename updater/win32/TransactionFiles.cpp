@@ -145,6 +145,12 @@ int OpenLock(const std::string& StateFolder, bool Create) {
     if (errno == 0) errno = EPERM;
     return -1;
   }
+  // A leading dot hides nothing here: the folder gets the hidden attribute
+  // (also one an older build made). Set whatever the folder reports, since
+  // Wine reports a dot-folder hidden without keeping the attribute.
+  const DWORD attr = ::GetFileAttributesW(Wide(StateFolder).c_str());
+  if (attr != INVALID_FILE_ATTRIBUTES)
+    ::SetFileAttributesW(Wide(StateFolder).c_str(), (attr & ~FILE_ATTRIBUTE_DIRECTORY) | FILE_ATTRIBUTE_HIDDEN);
   // Not inherited by the programs started later (no security attributes).
   const HANDLE h = ::CreateFileW(Wide(LockPath(StateFolder)).c_str(), GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -32,6 +32,14 @@ bool AppendDurably(const std::string& Path, const std::string& Text) {
   return ok;
 }
 
+std::string ResolvedPath(const std::string& Path) {
+  char* resolved = ::realpath(Path.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string out = resolved;
+  std::free(resolved);
+  return out;
+}
+
 std::int64_t FileSize(const std::string& Path) {
   struct stat st {};
   return ::stat(Path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
@@ -56,7 +64,9 @@ void CloseLock(int Fd) {
 
 bool CreatePart(const std::string& Part) {
   if (::unlink(Part.c_str()) != 0 && errno != ENOENT) return false;
-  const int fd = ::open(Part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // The user's alone until the updater settles it: in a folder others may
+  // write to, nobody else can change the bytes after they were checked.
+  const int fd = ::open(Part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   ::close(fd);
   return true;

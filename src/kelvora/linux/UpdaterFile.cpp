@@ -63,21 +63,18 @@ bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUp
 }
 
 int StartUpdater(TUpdaterFile& File, const std::vector<std::string>& Args, int LockFd) {
-  // Started by its path (a script must be able to open itself), once the
-  // path is seen to lead to the very file written in the folder checked.
-  struct stat written {}, byPath {}, dir {}, dirByPath {};
-  const std::string folder = File.Path.substr(0, File.Path.rfind('/') + 1);
+  // Started by descriptor: the name is looked up in the folder that was
+  // checked when the file was written, and must still be the regular file
+  // of this user's written there (the folder is nobody else's to change).
+  struct stat written {};
   const int dirFd = static_cast<int>(File.Dir);
-  if (dirFd < 0 || ::fstatat(dirFd, kUpdaterFileName, &written, AT_SYMLINK_NOFOLLOW) != 0 ||
-      ::lstat(File.Path.c_str(), &byPath) != 0 || ::fstat(dirFd, &dir) != 0 ||
-      ::lstat(folder.c_str(), &dirByPath) != 0 || written.st_ino != byPath.st_ino ||
-      written.st_dev != byPath.st_dev || dir.st_ino != dirByPath.st_ino || dir.st_dev != dirByPath.st_dev ||
-      !S_ISREG(byPath.st_mode) || !S_ISDIR(dirByPath.st_mode)) {
+  if (dirFd < 0 || !PrivateFolder(dirFd) || ::fstatat(dirFd, kUpdaterFileName, &written, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(written.st_mode) || written.st_uid != ::geteuid()) {
     errno = EPERM;
     return -1;
   }
   const std::vector<std::string> env = {"KELVORA_APP_PID=" + std::to_string(::getpid())};
-  return platform::SpawnProgram(File.Path, Args, LockFd, env);
+  return platform::SpawnProgramIn(dirFd, kUpdaterFileName, Args, LockFd, env);
 }
 
 void RemoveUpdaterFile(TUpdaterFile& File) {

@@ -12,7 +12,8 @@
 namespace kelvora::trust {
 
 // Standard base64 with padding. Decoding is strict: no blanks or line
-// breaks, length a multiple of four, "=" only at the end.
+// breaks, length a multiple of four, "=" only at the end, the unused bits
+// of the last group zero (only the canonical text of each byte string).
 std::string Base64Encode(std::string_view Data);
 std::optional<std::string> Base64Decode(std::string_view Text);
 

@@ -167,6 +167,8 @@ std::optional<std::string> Base64Decode(std::string_view Text) {
       len != out.size() - pad)
     return std::nullopt;
   out.resize(len);
+  // One text per byte string: unused bits of the last group must be zero.
+  if (Base64Encode(out) != Text) return std::nullopt;
   return out;
 }
 

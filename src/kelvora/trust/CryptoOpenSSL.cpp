@@ -86,6 +86,8 @@ std::optional<std::string> Base64Decode(std::string_view Text) {
                                 reinterpret_cast<const unsigned char*>(Text.data()), static_cast<int>(Text.size()));
   if (n < 0 || static_cast<size_t>(n) != out.size()) return std::nullopt;
   out.resize(out.size() - pad);
+  // One text per byte string: unused bits of the last group must be zero.
+  if (Base64Encode(out) != Text) return std::nullopt;
   return out;
 }
 

@@ -16,6 +16,7 @@
 namespace kelvora::detail {
 
 using updater::ErrnoFromLastError;
+using updater::Utf8;
 using updater::Wide;
 
 namespace {
@@ -57,8 +58,14 @@ bool IsFolder(const std::string& Path) {
 bool PathExists(const std::string& Path) { return ::GetFileAttributesW(Wide(Path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool MakePrivateFolder(const std::string& Path) {
-  // The folder inherits the access list of the program's folder.
-  return ::CreateDirectoryW(Wide(Path).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+  // The folder inherits the access list of the program's folder; a leading
+  // dot hides nothing here, the attribute does.
+  const std::wstring path = Wide(Path);
+  if (::CreateDirectoryW(path.c_str(), nullptr)) {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    return true;
+  }
+  return ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 bool AppendDurably(const std::string& Path, const std::string& Text) {
@@ -76,6 +83,22 @@ bool AppendDurably(const std::string& Path, const std::string& Text) {
   CloseKeepingErrno(h);
   if (ok) errno = 0;
   return ok;
+}
+
+std::string ResolvedPath(const std::string& Path) {
+  const HANDLE h = ::CreateFileW(Wide(Path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                 nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  wchar_t buf[32768];
+  const DWORD n = ::GetFinalPathNameByHandleW(h, buf, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  ::CloseHandle(h);
+  if (n == 0 || n >= 32768) return {};
+  std::wstring path(buf, n);
+  if (path.rfind(LR"(\\?\UNC\)", 0) == 0)
+    path = LR"(\\)" + path.substr(8);
+  else if (path.rfind(LR"(\\?\)", 0) == 0)
+    path = path.substr(4);
+  return Utf8(path);
 }
 
 std::int64_t FileSize(const std::string& Path) {

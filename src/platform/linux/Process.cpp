@@ -21,8 +21,14 @@ int SpawnDetached(const std::vector<std::string>& Argv) {
   return SpawnProgram(std::string(), Argv, -1, {});
 }
 
-int SpawnProgram(const std::string& Program, const std::vector<std::string>& Argv, int KeepFd,
-                 const std::vector<std::string>& Env) {
+namespace {
+
+// Descriptor 4 of the child holds the folder a program is started from by
+// descriptor.
+constexpr int kChildFolderFd = 4;
+
+int Spawn(const std::string& Program, int FolderFd, const std::vector<std::string>& Argv, int KeepFd,
+          const std::vector<std::string>& Env) {
   if (Argv.empty()) {
     errno = EINVAL;
     return -1;
@@ -48,7 +54,9 @@ int SpawnProgram(const std::string& Program, const std::vector<std::string>& Arg
   // Descriptor 3 is the one handed over: a KeepFd that is 3 already is moved
   // out of the way first, so that the dup2 below clears its close-on-exec.
   int keep = KeepFd;
-  if (keep == 3) keep = ::fcntl(KeepFd, F_DUPFD_CLOEXEC, 10);
+  if (keep == 3 || keep == kChildFolderFd) keep = ::fcntl(KeepFd, F_DUPFD_CLOEXEC, 10);
+  int folder = FolderFd;
+  if (folder == 3 || folder == kChildFolderFd) folder = ::fcntl(FolderFd, F_DUPFD_CLOEXEC, 10);
 
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -56,9 +64,16 @@ int SpawnProgram(const std::string& Program, const std::vector<std::string>& Arg
   posix_spawnattr_init(&attr);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (keep >= 0) posix_spawn_file_actions_adddup2(&actions, keep, 3);
+  // The folder stays open in the program (without close-on-exec), so that a
+  // script's interpreter can open the script by the same name.
+  if (folder >= 0) posix_spawn_file_actions_adddup2(&actions, folder, kChildFolderFd);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-  posix_spawn_file_actions_addclosefrom_np(&actions, keep >= 0 ? 4 : 3);
+  posix_spawn_file_actions_addclosefrom_np(&actions, folder >= 0 ? kChildFolderFd + 1 : keep >= 0 ? 4 : 3);
 #endif
+  // By descriptor: the name is looked up in the very folder that was
+  // opened and checked, whatever its path leads to by now.
+  const std::string path =
+      folder >= 0 ? "/proc/self/fd/" + std::to_string(kChildFolderFd) + "/" + Program : Program;
   // A new session, default signal handling and an empty signal mask, so the
   // program does not inherit what the application blocked or ignored.
   sigset_t all, none;
@@ -70,10 +85,11 @@ int SpawnProgram(const std::string& Program, const std::vector<std::string>& Arg
 
   pid_t pid = -1;
   const int rc = Program.empty() ? ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data())
-                                 : ::posix_spawn(&pid, Program.c_str(), &actions, &attr, argv.data(), envp.data());
+                                 : ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (keep >= 0 && keep != KeepFd) ::close(keep);
+  if (folder >= 0 && folder != FolderFd) ::close(folder);
   if (rc != 0) {
     errno = rc;
     return -1;
@@ -86,6 +102,22 @@ int SpawnProgram(const std::string& Program, const std::vector<std::string>& Arg
     }
   }).detach();
   return pid;
+}
+
+}  // namespace
+
+int SpawnProgram(const std::string& Program, const std::vector<std::string>& Argv, int KeepFd,
+                 const std::vector<std::string>& Env) {
+  return Spawn(Program, -1, Argv, KeepFd, Env);
+}
+
+int SpawnProgramIn(int FolderFd, const std::string& Name, const std::vector<std::string>& Argv, int KeepFd,
+                   const std::vector<std::string>& Env) {
+  if (FolderFd < 0 || Name.empty() || Name.find('/') != std::string::npos) {
+    errno = EINVAL;
+    return -1;
+  }
+  return Spawn(Name, FolderFd, Argv, KeepFd, Env);
 }
 
 void OpenWithDesktop(const std::string& Address) {
