@@ -23,6 +23,9 @@ class TUpgradeRun;
 namespace ui {
 class TProgressMeter;
 }
+namespace trust {
+class TArrivalHash;
+}
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -156,6 +159,10 @@ class TkvKelvora : public TkvCustomHTTP {
   // Empty: info files are not required to be signed.
   const std::string& PublicKey() const { return publicKey_; }
   void SetPublicKey(const std::string& Value) { publicKey_ = Value; }
+  // The transfer component's ProgressInterval, 50 ms here: the downloads
+  // run at the pace of the disk and OnProgress (and the wizard) follow at
+  // most once per interval. 0 gives an event per block.
+  // (ProgressInterval / SetProgressInterval are inherited.)
 
   TKVBeginUpgradeEvent OnBeginUpgrade;
   TKVEndUpgradeEvent OnEndUpgrade;
@@ -218,6 +225,8 @@ class TkvKelvora : public TkvCustomHTTP {
   // Upper bound on an info file read into memory: larger ones are treated as
   // not being an info file.
   static constexpr int64_t kMaxInfoFileSize = 4 * 1024 * 1024;
+  // The engine's own ProgressInterval, in milliseconds.
+  static constexpr int32_t kDefaultProgressInterval = 50;
 
  private:
   void RearmAutoCheckTimer();
@@ -276,6 +285,9 @@ class TkvKelvora : public TkvCustomHTTP {
   const TExpectedFile* CurrentExpectation() const;
   bool AnnouncedSizeFits(int64_t ContentLength);
   bool ReceivedSizeFits(int64_t BytesRead);
+  // Before each transfer: the size past which the first progress event must
+  // come at once, and the hash of the bytes as they arrive.
+  void WatchTransfer();
   bool DownloadVerified(const std::string& Path);
   void RefuseDownload();
   void VerificationFailed(const std::string& Reason);
@@ -325,6 +337,9 @@ class TkvKelvora : public TkvCustomHTTP {
   std::shared_ptr<THandle> doneSignal_ = std::make_shared<THandle>(-1);
   // Size and SHA-256 of each listed address, from the info file.
   std::map<std::string, TExpectedFile> expectedFiles_;
+  // The SHA-256 of the current download, taken from its bytes as they are
+  // written (when it lists a hash).
+  std::shared_ptr<trust::TArrivalHash> arrivalHash_;
   // Why the current download is refused, while its transfer winds down.
   std::string pendingRefusal_;
   TkvUpgradeUI* ui_ = nullptr;
