@@ -321,6 +321,13 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   int32_t TransferBufferSize() const { return transferBufferSize_; }
   // Raises EInvalidOperation outside 255..2147483647.
   void SetTransferBufferSize(int32_t V);
+  // Milliseconds. 0: OnReadProgress (OnUploadProgress) after every block, each
+  // block written as it arrives. Positive: the worker reads and writes on its
+  // own, in writes of at least 256 KiB, and raises the event through the same
+  // hand-off at most once per interval and always for the last block, with
+  // the output flushed up to BytesRead first. Raises EInvalidOperation below 0.
+  int32_t ProgressInterval() const { return progressInterval_; }
+  void SetProgressInterval(int32_t V);
   bool UploadFromStream() const { return uploadFromStream_; }
   void SetUploadFromStream(bool V) { uploadFromStream_ = V; }
   TkvHTTPRequestMethod RequestMethod() const { return requestMethod_; }
@@ -380,6 +387,17 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   TNotifyEvent OnTransferAborted;
   TkvHTTPWaitTimeoutEvent OnWaitTimeoutExpired;
 
+ protected:
+  // Both are taken by the next transfer started. With a positive
+  // ProgressInterval, the block that takes BytesRead past AlertSize raises
+  // OnReadProgress at once, whatever the interval (-1: no such size).
+  void SetProgressAlertSize(int64_t AlertSize) { progressAlertSize_ = AlertSize; }
+  // Called on the worker with each piece of the output file right after it
+  // was written: its position in the file and its bytes. Not for memory
+  // output. Must not block or hand off to the UI thread.
+  using TBodyObserver = std::function<void(int64_t Position, const uint8_t* Data, size_t Size)>;
+  void SetBodyObserver(TBodyObserver Observer) { bodyObserver_ = std::move(Observer); }
+
  private:
   friend class httpimpl::TRequestWorker;
   using TransferPtr = std::shared_ptr<httpimpl::TTransfer>;
@@ -413,6 +431,9 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
                                        coCreateTempFilesIfCantCache};
   TkvInternetOptions internetOptions_{ioKeepConnection};
   int32_t transferBufferSize_ = 4096;
+  int32_t progressInterval_ = 0;
+  int64_t progressAlertSize_ = -1;
+  TBodyObserver bodyObserver_;
   bool uploadFromStream_ = false;
   TkvHTTPRequestMethod requestMethod_ = rmAuto;
   bool autoGoOnline_ = false, workOffline_ = false;

@@ -25,6 +25,9 @@ class TUpgradeRun;
 namespace ui {
 class TProgressMeter;
 }
+namespace trust {
+class TArrivalHash;
+}
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -176,6 +179,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // becomes final and the updater ends. True when an install was waiting for
   // it. With cuOnLoaded the component calls it itself at the end of Loaded.
   bool ConfirmUpgradeNow();
+  // The transfer component's ProgressInterval, 50 ms here: the downloads
+  // run at the pace of the disk and OnProgress (and the wizard) follow at
+  // most once per interval. 0 gives an event per block.
+  // (ProgressInterval / SetProgressInterval are inherited.)
 
   TKVBeginUpgradeEvent OnBeginUpgrade;
   TKVEndUpgradeEvent OnEndUpgrade;
@@ -242,6 +249,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // Upper bound on an info file read into memory: larger ones are treated as
   // not being an info file.
   static constexpr int64_t kMaxInfoFileSize = 4 * 1024 * 1024;
+  // The engine's own ProgressInterval, in milliseconds.
+  static constexpr int32_t kDefaultProgressInterval = 50;
 
  private:
   void RearmAutoCheckTimer();
@@ -307,6 +316,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   const TExpectedFile* CurrentExpectation() const;
   bool AnnouncedSizeFits(int64_t ContentLength);
   bool ReceivedSizeFits(int64_t BytesRead);
+  // Before each transfer: the size past which the first progress event must
+  // come at once, and the hash of the bytes as they arrive.
+  void WatchTransfer();
   bool DownloadVerified(const std::string& Path);
   void RefuseDownload();
   void VerificationFailed(const std::string& Reason);
@@ -363,6 +375,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   std::shared_ptr<THandle> doneSignal_ = std::make_shared<THandle>(-1);
   // Size and SHA-256 of each listed address, from the info file.
   std::map<std::string, TExpectedFile> expectedFiles_;
+  // The SHA-256 of the current download, taken from its bytes as they are
+  // written (when it lists a hash).
+  std::shared_ptr<trust::TArrivalHash> arrivalHash_;
   // Why the current download is refused, while its transfer winds down.
   std::string pendingRefusal_;
   TkvUpgradeUI* ui_ = nullptr;

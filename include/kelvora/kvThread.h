@@ -1,6 +1,6 @@
 // Unit kvThread: the worker thread object TkvEventThread and the component
-// TkvCustomThread that runs each job on a fresh OS thread and hands calls from
-// the worker back to the UI thread.
+// TkvCustomThread that runs each job on a fresh thread object and hands calls
+// from the worker back to the UI thread.
 #pragma once
 
 #include "kelvora/kelvora_export.h"
@@ -39,6 +39,8 @@ using TkvWaitTimeoutEvent = std::function<void(TObject* Sender, bool& StopJob)>;
 
 namespace detail {
 struct ThreadState;
+class TWorkerCarrier;
+class TWorkerPool;
 KELVORA_EXPORT void FinishCall(ThreadState& State);
 }
 
@@ -95,7 +97,9 @@ class KELVORA_EXPORT TkvEventThread : public TObject {
 
   TkvCustomThread* owner_;
   std::shared_ptr<detail::ThreadState> state_;
-  std::thread thread_;
+  // The owner's OS threads, and the one that took this job once started.
+  std::shared_ptr<detail::TWorkerPool> pool_;
+  std::shared_ptr<detail::TWorkerCarrier> carrier_;
 };
 
 class KELVORA_EXPORT TkvCustomThread : public TComponent {
@@ -105,7 +109,8 @@ class KELVORA_EXPORT TkvCustomThread : public TComponent {
 
   void Loaded() override;
 
-  // Starts a job on a fresh OS thread. True when started (or, with
+  // Starts a job on a fresh thread object; its OS thread is one the
+  // component keeps between jobs when one is idle. True when started (or, with
   // WaitThread, waited for and ended); false when the wait timed out and the
   // job was stopped.
   bool Execute();
@@ -147,6 +152,7 @@ class KELVORA_EXPORT TkvCustomThread : public TComponent {
 
  private:
   friend void detail::FinishCall(detail::ThreadState& State);
+  friend class TkvEventThread;
   TkvEventThread* thread_ = nullptr;
   bool storedSuspended_ = true;
   bool handleExceptions_ = true;
@@ -158,6 +164,7 @@ class KELVORA_EXPORT TkvCustomThread : public TComponent {
   uint64_t executions_ = 0;
   // Lets a wait that runs handlers notice that one of them freed us.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::shared_ptr<detail::TWorkerPool> pool_;
 };
 
 // For a job's body: the same as its component's Synchronize and Terminated,

@@ -69,6 +69,11 @@ void TkvCustomHTTP::SetTransferBufferSize(int32_t V) {
   transferBufferSize_ = V;
 }
 
+void TkvCustomHTTP::SetProgressInterval(int32_t V) {
+  if (V < 0) throw EInvalidOperation("ProgressInterval must not be negative");
+  progressInterval_ = V;
+}
+
 bool TkvCustomHTTP::Busy() const { return thread_ != nullptr && thread_->Running(); }
 
 std::string TkvCustomHTTP::HostName() const {
@@ -110,6 +115,9 @@ std::shared_ptr<TTransfer> TkvCustomHTTP::NewTransfer() {
   s.ReceiveTimeout = timeouts_->ReceiveTimeout();
   s.SendTimeout = timeouts_->SendTimeout();
   s.BlockSize = transferBufferSize_;
+  s.ProgressInterval = progressInterval_;
+  s.ProgressAlertSize = progressAlertSize_;
+  s.BodyObserver = bodyObserver_;
   s.UploadFromStream = uploadFromStream_;
   s.RequestMethod = requestMethod_;
   s.AccessType = proxy_->AccessType();

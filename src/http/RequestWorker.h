@@ -72,7 +72,10 @@ class TRequestWorker {
   Next Output();
   Next AbandonResume();
   void ReadProgress();
-  bool WriteOutput(const uint8_t* Data, int64_t Count);
+  // Writes Count bytes that belong at Position of the output.
+  bool WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count);
+  // With a positive ProgressInterval: whether an event is due now.
+  bool EventDue(uint32_t& LastEvent) const;
   void UploadProgress();
   void FreeStream();
   void DropRequest();

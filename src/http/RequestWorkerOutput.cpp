@@ -1,6 +1,6 @@
 // The request worker's output: choosing and opening the transfer stream,
-// the read loop with its progress event per block, the comparison of a
-// resumed file, and the writing of the output file.
+// the read loop with its progress event per block (or per interval), the
+// comparison of a resumed file, and the writing of the output file.
 #include "http/RequestWorker.h"
 
 #include <algorithm>
@@ -20,6 +20,10 @@ using namespace net;
 // bound, so a wrong or hostile Content-Length cannot make us allocate
 // gigabytes before any byte arrived; past it the stream grows as data comes.
 constexpr int64_t kPresizeLimit = 16 * 1024 * 1024;
+
+// With a positive ProgressInterval the output is written in pieces of at
+// least this size (or what is left when an event or the end comes).
+constexpr size_t kLargeWrite = 256 * 1024;
 
 }  // namespace
 
@@ -84,23 +88,37 @@ TRequestWorker::Next TRequestWorker::Output() {
 
   bool compareFirst = t_.ResumePosition != 0 && t_.OutputFileOpen;
   t_.BytesTransferred = 0;
-  auto buffer = std::make_shared<std::vector<uint8_t>>(block_);
+  // Paced (a positive ProgressInterval): blocks gather in one large buffer,
+  // written when it holds kLargeWrite bytes and before every event.
+  const bool paced = s_.ProgressInterval > 0;
+  const size_t capacity = paced ? std::max(kLargeWrite, block_) + block_ : block_;
+  auto buffer = std::make_shared<std::vector<uint8_t>>(capacity);
   Guarded([&] { t_.Buffer = buffer; });
   uint8_t* buf = buffer->data();
+  size_t fill = 0;           // gathered, not written yet
+  bool unreported = false;   // received since the last event
+  uint32_t lastEvent = TickCount();
+  auto flush = [&] {
+    const int64_t at = t_.ResumePosition + t_.BytesTransferred - static_cast<int64_t>(fill);
+    const bool ok = fill == 0 || WriteOutput(at, buf, static_cast<int64_t>(fill));
+    fill = 0;
+    return ok;
+  };
   for (;;) {
     Check();
+    uint8_t* dst = buf + fill;
     size_t n = 0;
     bool ok = true;
     if (local_) {
       Guarded([&] {
         const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(block_), localLeft_));
-        const int64_t got = want == 0 ? 0 : sys::ReadFile(t_.LocalFile, buf, want);
+        const int64_t got = want == 0 ? 0 : sys::ReadFile(t_.LocalFile, dst, want);
         ok = got >= 0;
         n = ok ? static_cast<size_t>(got) : 0;
         localLeft_ -= static_cast<int64_t>(n);
       });
     } else {
-      ok = t_.Request->Read(buf, block_, n);
+      ok = t_.Request->Read(dst, block_, n);
     }
     if (!ok) {
       Check();  // a read cut short by an abort ends as an abort
@@ -115,23 +133,45 @@ TRequestWorker::Next TRequestWorker::Output() {
       // lies beyond its end is written.
       compareFirst = false;
       bool same = true, wrote = false;
+      int64_t have = 0;
       Guarded([&] {
         std::vector<uint8_t> old(n);
         t_.Stream->Seek(t_.ResumePosition, soBeginning);
-        const int64_t have = t_.Stream->Read(old.data(), static_cast<int64_t>(n));
+        have = t_.Stream->Read(old.data(), static_cast<int64_t>(n));
         same = have <= 0 || std::memcmp(old.data(), buf, static_cast<size_t>(have)) == 0;
-        if (same && have < static_cast<int64_t>(n)) {
-          t_.Stream->WriteBuffer(buf + have, static_cast<int64_t>(n) - have);
-          wrote = true;
-        }
       });
       if (!same) return AbandonResume();
+      have = std::max<int64_t>(have, 0);
+      if (have < static_cast<int64_t>(n)) {
+        if (!WriteOutput(t_.ResumePosition + have, buf + have, static_cast<int64_t>(n) - have)) break;
+        wrote = true;
+      }
       if (wrote) ReadProgress();
       continue;
     }
-    if (!WriteOutput(buf, static_cast<int64_t>(n))) break;
-    ReadProgress();
+    if (!paced) {
+      if (!WriteOutput(t_.ResumePosition + t_.BytesTransferred - static_cast<int64_t>(n), buf,
+                       static_cast<int64_t>(n)))
+        break;
+      ReadProgress();
+      continue;
+    }
+    fill += n;
+    unreported = true;
+    const bool last = t_.ContentLength != 0 && t_.BytesTransferred >= t_.ContentLength;
+    const bool alert = s_.ProgressAlertSize >= 0 && t_.BytesTransferred + t_.ResumePosition > s_.ProgressAlertSize;
+    const bool event = last || alert || EventDue(lastEvent);
+    if ((event || fill >= kLargeWrite) && !flush()) break;
+    if (event) {
+      ReadProgress();
+      lastEvent = TickCount();
+      unreported = false;
+    }
   }
+  // Paced: what is gathered is written, and the bytes not reported yet get
+  // their event (also before a lost connection is reported); a write error
+  // is reported as it is, without one.
+  if (paced && t_.WriteError == 0 && flush() && unreported) ReadProgress();
   Guarded([&] { t_.Buffer.reset(); });
   t_.Success = t_.StatusCode == 200 || t_.StatusCode == 206;
   // A read that failed is a lost connection even when no length was
@@ -149,7 +189,7 @@ TRequestWorker::Next TRequestWorker::Output() {
   return Next::End;
 }
 
-bool TRequestWorker::WriteOutput(const uint8_t* Data, int64_t Count) {
+bool TRequestWorker::WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count) {
   bool ok = true;
   Guarded([&] {
     if (!t_.StreamIsFile) {
@@ -172,8 +212,13 @@ bool TRequestWorker::WriteOutput(const uint8_t* Data, int64_t Count) {
         return;
       }
     }
+    if (s_.BodyObserver) s_.BodyObserver(Position, Data, static_cast<size_t>(Count));
   });
   return ok;
+}
+
+bool TRequestWorker::EventDue(uint32_t& LastEvent) const {
+  return TickCount() - LastEvent >= static_cast<uint32_t>(s_.ProgressInterval);
 }
 
 void TRequestWorker::ReadProgress() {

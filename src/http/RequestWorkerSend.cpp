@@ -1,5 +1,5 @@
 // The request worker's send step: a GET, a form POST, or an upload from a
-// memory stream in blocks with a progress event per block.
+// memory stream in blocks with a progress event per block (or per interval).
 #include "http/RequestWorker.h"
 
 #include <algorithm>
@@ -33,6 +33,7 @@ bool TRequestWorker::Upload(bool& SkipToRetryDecision) {
   if (!req.SendEx(s_.UploadHeaders, size)) return false;
   mem->SetPosition(0);
   t_.BytesTransferred = 0;
+  uint32_t lastEvent = TickCount();
   for (;;) {
     Check();
     const int64_t n = std::min<int64_t>(static_cast<int64_t>(block_), size - t_.BytesTransferred);
@@ -40,7 +41,10 @@ bool TRequestWorker::Upload(bool& SkipToRetryDecision) {
     size_t written = 0;
     if (!req.Write(mem->Memory() + t_.BytesTransferred, static_cast<size_t>(n), written) || written == 0) break;
     t_.BytesTransferred += static_cast<int64_t>(written);
+    // Paced: at most one event per interval, always one for the last block.
+    if (s_.ProgressInterval > 0 && t_.BytesTransferred < size && !EventDue(lastEvent)) continue;
     UploadProgress();
+    lastEvent = TickCount();
   }
   if (!req.End() && req.LastError() == TNetError::ForceRetry) {
     t_.Retry = true;

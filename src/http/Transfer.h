@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,9 @@ struct TTransferSettings {
   uint32_t RangeStart = 0, RangeEnd = 0;
   uint32_t ConnectTimeout = 0, ReceiveTimeout = 0, SendTimeout = 0;
   int32_t BlockSize = 4096;
+  int32_t ProgressInterval = 0;     // ms; 0: an event and a write per block
+  int64_t ProgressAlertSize = -1;   // BytesRead past it raises the event at once
+  std::function<void(int64_t, const uint8_t*, size_t)> BodyObserver;
   bool UploadFromStream = false;
   TkvHTTPRequestMethod RequestMethod = rmAuto;
   TkvHTTPAccessType AccessType = atPreconfig;

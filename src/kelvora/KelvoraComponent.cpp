@@ -15,6 +15,7 @@ TkvKelvora::TkvKelvora(TComponent* AOwner) : TkvCustomHTTP(AOwner) {
   // Every download stays hidden while it waits for its replacement.
   OutputFileAttributes().SetIncomplete({atrHidden, atrTemporary});
   OutputFileAttributes().SetComplete({atrArchive, atrHidden, atrTemporary});
+  SetProgressInterval(kDefaultProgressInterval);
 
   OnHeaderInfo = [this](TObject*, int, const std::string&, const std::string&, const std::string&,
                         const std::string&, int64_t ContentLength, const std::string&, TDateTime, TDateTime LastModified,
@@ -85,6 +86,8 @@ void TkvKelvora::DefineProperties(TPropertyList& L) {
          [this](int v) { SetThreadPriority(static_cast<TThreadPriority>(v)); }, tpNormal);
   L.Integer("TransferBufferSize", [this] { return TransferBufferSize(); },
             [this](int64_t v) { SetTransferBufferSize(static_cast<int32_t>(v)); }, 4096);
+  L.Integer("ProgressInterval", [this] { return ProgressInterval(); },
+            [this](int64_t v) { SetProgressInterval(static_cast<int32_t>(v)); }, kDefaultProgressInterval);
   L.Boolean("AutoCheck", [this] { return autoCheck_; }, [this](bool v) { SetAutoCheck(v); }, false);
   L.Integer("AutoCheckDelay", [this] { return autoCheckDelay_; },
             [this](int64_t v) { autoCheckDelay_ = static_cast<int32_t>(v); }, 10000);
@@ -184,6 +187,7 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   SetInfoMode(true);
   SetURL(infoFileURL_);
   SetOutputFileName("");
+  WatchTransfer();
   if (!Read(false) || !CheckOnly) {
     checkOnly_ = false;
     return false;

@@ -77,6 +77,7 @@ void TkvKelvora::StartNextFile(bool First) {
     }
     SetOutputFileName(detail::PartNameOf(final));
     ReleaseOutput();
+    WatchTransfer();
     Read(false);
     return;
   }

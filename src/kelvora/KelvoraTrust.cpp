@@ -92,11 +92,34 @@ bool TkvKelvora::ReceivedSizeFits(int64_t BytesRead) {
   return false;
 }
 
+void TkvKelvora::WatchTransfer() {
+  // With a paced transfer the size limits still act at the block that
+  // passes them: that block's progress event comes at once.
+  if (infoMode_) {
+    SetProgressAlertSize(kMaxInfoFileSize);
+    SetBodyObserver(nullptr);
+    arrivalHash_.reset();
+    return;
+  }
+  const TExpectedFile* expected = CurrentExpectation();
+  SetProgressAlertSize(expected != nullptr ? expected->Size : -1);
+  // A listed hash is computed from the bytes as they are written, so the
+  // file need not be read again once complete. Each transfer has its own.
+  arrivalHash_ = expected != nullptr ? std::make_shared<trust::TArrivalHash>() : nullptr;
+  if (arrivalHash_)
+    SetBodyObserver([hash = arrivalHash_](int64_t Position, const uint8_t* Data, size_t Size) {
+      hash->Add(Position, Data, Size);
+    });
+  else
+    SetBodyObserver(nullptr);
+}
+
 bool TkvKelvora::DownloadVerified(const std::string& Path) {
   if (pendingRefusal_.empty()) {
     const TExpectedFile* expected = CurrentExpectation();
     if (expected == nullptr) return true;
-    pendingRefusal_ = trust::CheckDownload(Path, trust::TFileHash{expected->Sha256, expected->Size});
+    pendingRefusal_ =
+        trust::CheckDownload(Path, trust::TFileHash{expected->Sha256, expected->Size}, arrivalHash_.get());
     if (pendingRefusal_.empty()) return true;
   }
   RefuseDownload();

@@ -1,9 +1,11 @@
 #include "kelvora/Application.h"
 #include "thread/ThreadState.h"
+#include "thread/WorkerPool.h"
 
 namespace kelvora {
 
-TkvCustomThread::TkvCustomThread(TComponent* AOwner) : TComponent(AOwner) {
+TkvCustomThread::TkvCustomThread(TComponent* AOwner)
+    : TComponent(AOwner), pool_(std::make_shared<detail::TWorkerPool>()) {
   Application();  // the UI thread is the one that creates components
   thread_ = new TkvEventThread(this);
 }
@@ -16,6 +18,7 @@ TkvCustomThread::~TkvCustomThread() {
     delete thread_;
     thread_ = nullptr;
   }
+  pool_->Shutdown();
 }
 
 void TkvCustomThread::Loaded() {

@@ -1,6 +1,7 @@
 #include "kelvora/Application.h"
 #include "thread/ThreadState.h"
 #include "thread/ThreadSystem.h"
+#include "thread/WorkerPool.h"
 
 namespace kelvora {
 
@@ -109,6 +110,7 @@ void ThreadProc(std::shared_ptr<ThreadState> s) {
       // here, after the finish step below.
     }
     if (finish) {
+      s->Ending.store(true);
       try {
         Marshal(*s, [&s] { detail::FinishCall(*s); });
       } catch (...) {
@@ -124,12 +126,20 @@ void ThreadProc(std::shared_ptr<ThreadState> s) {
       if (!s->ObjectGone) delete s->Object;
     });
   }
+  // Whoever sees the job end may give its thread the next one.
+  detail::TWorkerCarrier::JobDone();
   s->Finished.Set();
+  {
+    std::lock_guard lk(s->Mutex);
+    s->Ended = true;
+  }
+  s->Resumed.notify_all();
 }
 
 }  // namespace
 
 TkvEventThread::TkvEventThread(TkvCustomThread* AOwner) : owner_(AOwner), state_(std::make_shared<ThreadState>()) {
+  if (AOwner != nullptr) pool_ = AOwner->pool_;
   state_->Component = AOwner;
   state_->Object = this;
   if (AOwner != nullptr) state_->HandleExceptions.store(AOwner->HandleExceptions());
@@ -139,10 +149,9 @@ TkvEventThread::TkvEventThread(TkvCustomThread* AOwner) : owner_(AOwner), state_
 TkvEventThread::~TkvEventThread() {
   ThreadState& s = *state_;
   s.Terminated.store(true);
-  if (thread_.joinable()) {
-    if (s.Killed.load()) {
-      thread_.detach();
-    } else {
+  if (carrier_) {
+    // A job stopped at once is let go: its body unwinds on its own.
+    if (!s.Killed.load()) {
       {
         // A body held at a hand-off must be let go to see Terminated.
         std::lock_guard lk(s.Mutex);
@@ -157,7 +166,13 @@ TkvEventThread::~TkvEventThread() {
 }
 
 void TkvEventThread::Start() {
-  thread_ = std::thread(ThreadProc, state_);
+  std::function<void()> job = [s = state_] { ThreadProc(s); };
+  if (pool_) {
+    carrier_ = pool_->Run(std::move(job), state_->Priority.load());
+  } else {
+    carrier_ = detail::TWorkerCarrier::Launch(std::move(job));
+    carrier_->Retire();  // this one job only
+  }
 }
 
 void TkvEventThread::Suspend() {
@@ -204,14 +219,16 @@ const TSignal& TkvEventThread::Finished() const { return state_->Finished; }
 void TkvEventThread::SetHandleExceptions(bool Value) { state_->HandleExceptions.store(Value); }
 
 uint32_t TkvEventThread::WaitFor() {
-  if (!thread_.joinable()) return 0;
+  if (!carrier_) return 0;
   if (Application().IsMainThread()) {
     // Serve the worker's hand-offs (and nothing else) until it has ended.
     TLoopBackend& loop = LoopBackend();
     while (!state_->Finished.IsSet())
       if (loop.WaitFor(&state_->Finished, 0, TWakeMask::SentCalls) == TWaitResult::Input) loop.ServeSentCalls();
   }
-  thread_.join();
+  // The job's own end; its carrier goes on to the next one.
+  std::unique_lock lk(state_->Mutex);
+  state_->Resumed.wait(lk, [this] { return state_->Ended; });
   return 0;
 }
 
@@ -263,6 +280,9 @@ TkvEventThread* TkvEventThread::Kill() {
     }
     s.Resumed.notify_all();
     LoopBackend().DropCancelledCalls();
+    // Mid-body, the carrier stays with the body until it has unwound; the
+    // next job gets another one. In the finish hand-off it ends at once.
+    if (carrier_ && pool_ && !s.Ending.load()) pool_->Retire(carrier_);
   }
   TkvEventThread* clone = Clone();
   delete this;

@@ -22,6 +22,9 @@ struct ThreadState {
   // Stopped at once: hand-offs are dropped and the body unwinds.
   std::atomic<bool> Killed{false};
   std::atomic<bool> HandleExceptions{true};
+  // The body is done and only the finish hand-off is left: a stop at once
+  // now leaves the carrier fit for later jobs.
+  std::atomic<bool> Ending{false};
   std::atomic<int> Priority{0};  // OS value
   std::atomic<int64_t> Tid{0};
   TSignal Finished;
@@ -34,6 +37,7 @@ struct ThreadState {
   std::condition_variable Resumed;
   int SuspendCount = 1;
   bool Started = false;
+  bool Ended = false;  // Finished, for waits off the UI thread (Resumed is notified)
 
   // Written on the UI thread before the job starts; the worker reads
   // OnExecute, the UI thread the others.

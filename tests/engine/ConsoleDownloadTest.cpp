@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <thread>
 
@@ -123,7 +124,11 @@ TEST_F(ConsoleDownloadTest, IntoAPipeItWritesAPlainLinePerTenth) {
   ::close(fds[0]);
 
   EXPECT_EQ(text.find_first_of("\r\033\b"), std::string::npos) << "no control characters";
+  // The engine's progress comes at its own pace, so a line is written at
+  // the first figure of each further tenth (a tenth passed within one
+  // interval gets none).
   size_t progress = 0;
+  int tenth = 0;
   std::string last;
   for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
     const std::string line = text.substr(at, end - at);
@@ -131,9 +136,12 @@ TEST_F(ConsoleDownloadTest, IntoAPipeItWritesAPlainLinePerTenth) {
     ++progress;
     last = line;
     EXPECT_TRUE(std::regex_match(line, kWholeFields)) << line;
-    EXPECT_EQ(line.rfind(std::to_string(10 * progress) + "% ", 0), 0u) << "at each further tenth: " << line;
+    const int percent = std::atoi(line.c_str());
+    EXPECT_GT(percent / 10, tenth) << "at each further tenth: " << line;
+    tenth = percent / 10;
   }
-  EXPECT_EQ(progress, 10u) << text;
+  EXPECT_GE(progress, 2u) << text;
+  EXPECT_LE(progress, 10u) << text;
   EXPECT_EQ(last.rfind("100% (all 100%)  File size: 262144.0 Kb", 0), 0u) << last;
   EXPECT_NE(last.find("Estimated time left: 0:00:00"), std::string::npos) << "the end, once: " << last;
 }

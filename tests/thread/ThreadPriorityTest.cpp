@@ -92,3 +92,74 @@ TEST(Priority, WithoutTheRightToRaiseItAJobRunsAtNormal) {
       },
       ::testing::ExitedWithCode(0), "");
 }
+
+TEST(Execute, ReusesTheOSThreadBetweenJobsButNeverForAStoppedBodyOrALoweredPriority) {
+  TkvCustomThread c(nullptr);
+  std::atomic<int> tid{0}, nice{99};
+  std::atomic<bool> hold{false}, held{false}, unwound{false};
+  Gate release;
+  int finishes = 0, events = 0;
+  c.SetOnExecute([&](TObject*) {
+    tid = static_cast<int>(::syscall(SYS_gettid));
+    nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid.load()));
+    if (!hold) {
+      c.Synchronize([&] { ++events; });
+      return;
+    }
+    held = true;
+    release.Wait();
+    try {
+      c.Synchronize([&] { ++events; });
+    } catch (const EThreadStop&) {
+      unwound = true;
+      throw;
+    }
+  });
+  c.SetOnFinish([&](TObject*) { ++finishes; });
+  auto run = [&](int Finishes) {
+    c.Execute();
+    return PumpUntil([&] { return finishes == Finishes && !c.Running(); });
+  };
+  ASSERT_TRUE(run(1));
+  const int first = tid;
+  ASSERT_TRUE(run(2));
+  EXPECT_EQ(tid, first) << "an idle thread takes the next job";
+
+  // Suspended at its hand-off on a reused thread, released by Resume.
+  hold = true;
+  c.Execute();
+  ASSERT_TRUE(PumpUntil([&] { return held.load(); }));
+  EXPECT_EQ(tid, first);
+  c.Suspend();
+  release.Open();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+  PumpUntil([&] { return std::chrono::steady_clock::now() > until; });
+  EXPECT_EQ(events, 2) << "held while suspended";
+  c.SetSuspended(false);
+  ASSERT_TRUE(PumpUntil([&] { return finishes == 3 && !c.Running(); }));
+  EXPECT_EQ(events, 3);
+
+  // Stopped at once mid-body: the next job runs at once on another thread,
+  // and the stopped body delivers nothing.
+  release.open = false;
+  held = false;
+  c.Execute();
+  ASSERT_TRUE(PumpUntil([&] { return held.load(); }));
+  const int stopped = tid;
+  hold = false;
+  ASSERT_TRUE(run(4));
+  EXPECT_NE(tid, stopped);
+  release.Open();
+  ASSERT_TRUE(PumpUntil([&] { return unwound.load(); }));
+  Application().ProcessMessages();
+  EXPECT_EQ(finishes, 4);
+  EXPECT_EQ(events, 4);
+
+  // A thread once lowered is not given a job that asks for more.
+  c.SetPriority(tpLowest);
+  ASSERT_TRUE(run(5));
+  EXPECT_EQ(nice, 10);
+  c.SetPriority(tpNormal);
+  ASSERT_TRUE(run(6));
+  EXPECT_EQ(nice, ::getpriority(PRIO_PROCESS, 0)) << "the UI thread's own";
+}

@@ -5,10 +5,32 @@
 
 namespace kelvora::trust {
 
-std::string CheckDownload(const std::string& Path, const TFileHash& Expected) {
+TArrivalHash::TArrivalHash() : hash_(std::make_unique<TSha256>()) {}
+TArrivalHash::~TArrivalHash() = default;
+
+void TArrivalHash::Add(int64_t Position, const uint8_t* Data, size_t Size) {
+  if (!inOrder_ || Position != next_) {
+    inOrder_ = false;
+    return;
+  }
+  hash_->Update(Data, Size);
+  next_ += static_cast<int64_t>(Size);
+}
+
+std::string TArrivalHash::Digest(int64_t Size) {
+  if (!inOrder_ || next_ != Size) return {};
+  inOrder_ = false;  // the digest ends the computation
+  return hash_->HexDigest();
+}
+
+std::string CheckDownload(const std::string& Path, const TFileHash& Expected, TArrivalHash* Arrived) {
   const std::int64_t size = detail::FileSize(Path);
   if (size < 0) return Path + ": cannot be read for its check";
   if (size != Expected.Size) return Path + ": " + std::to_string(size) + " bytes instead of " + std::to_string(Expected.Size);
+  if (Arrived != nullptr) {
+    const std::string digest = Arrived->Digest(size);
+    if (!digest.empty()) return digest == Expected.Sha256 ? std::string() : Path + ": SHA-256 does not match the info file";
+  }
   TSha256 hash;
   std::int64_t read = 0;
   const bool ok = detail::ReadInChunks(Path, [&](const char* Data, std::size_t Size) {

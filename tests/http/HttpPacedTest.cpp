@@ -1,0 +1,197 @@
+// Transfers with a positive ProgressInterval: the scenarios of the other
+// suites (complete and cut bodies, aborts from a handler and from the UI, a
+// write error, a size alert, resume, upload) with the events paced.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "http/HttpFixture.h"
+#include "http/HttpTestUtil.h"
+
+using namespace kelvora;
+using namespace kvtest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kInterval = 50;
+
+// Exposes the engine's size alert.
+class TAlertedHTTP : public TkvCustomHTTP {
+ public:
+  using TkvCustomHTTP::SetProgressAlertSize;
+  TAlertedHTTP() : TkvCustomHTTP(nullptr) {}
+};
+
+int64_t SizeOnDisk(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+class HttpPaced : public FaultServerHttpTest {
+ protected:
+  void SetUp() override {
+    http_ = std::make_unique<TAlertedHTTP>();
+    http_->SetProgressInterval(kInterval);
+    ev_.Attach(*http_);
+    out_ = dir_.File("out.bin");
+    Reset();
+  }
+  void Fetch(const std::string& Path, const std::string& Out) {
+    http_->SetURL(server_->Url(Path));
+    http_->SetOutputFileName(Out);
+    ASSERT_TRUE(http_->Read(false));
+    ASSERT_TRUE(PumpUntil([this] { return ev_.Finished() && !http_->Busy(); })) << ev_.Joined();
+  }
+  // Forgets the events; at every event the file must hold what it reports.
+  void Reset() {
+    ev_.Reset();
+    ev_.OnProgress = [this] {
+      times_.push_back(Clock::now());
+      if (!http_->OutputFileName().empty() && SizeOnDisk(http_->OutputFileName()) < ev_.LastBytesRead)
+        ++unflushed_;
+    };
+    times_.clear();
+  }
+  // The shortest time between two events but the last.
+  double ShortestGapMs() const {
+    double shortest = 1e9;
+    for (size_t i = 1; i + 1 < times_.size(); ++i)
+      shortest = std::min(shortest, std::chrono::duration<double, std::milli>(times_[i] - times_[i - 1]).count());
+    return shortest;
+  }
+
+  TempDir dir_;
+  std::string out_;
+  std::vector<Clock::time_point> times_;
+  int unflushed_ = 0;
+};
+
+TEST_F(HttpPaced, EventsAtMostOncePerIntervalWithTheOutputFlushed) {
+  // 400000 bytes in 40 pieces 10 ms apart: far fewer events than blocks,
+  // the last one for the last block.
+  Fetch("/slow?n=400000&chunk=10000&delay=10", out_);
+  EXPECT_EQ(ev_.Outcome(), (std::vector<std::string>{"HeaderInfo", "Done"}));
+  EXPECT_GE(ev_.ProgressCount, 2);
+  EXPECT_LT(ev_.ProgressCount, 20);
+  EXPECT_GE(ShortestGapMs(), kInterval - 2);
+  EXPECT_EQ(ev_.LastBytesRead, 400000);
+  EXPECT_EQ(ev_.LastPercents, 100);
+  EXPECT_EQ(unflushed_, 0);
+  EXPECT_TRUE(FileHoldsPattern(out_, 400000));
+
+  // Memory, and a body without a length: one event at its end.
+  Reset();
+  Fetch("/chunked?n=300000&chunk=1000", "");
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
+  EXPECT_EQ(ev_.ProgressCount, 1);
+  EXPECT_EQ(ev_.LastBytesRead, 300000);
+  EXPECT_EQ(ev_.Data, PatternBytes(0, 300000));
+
+  // Cut short: what arrived is written and reported before the loss.
+  Reset();
+  Fetch("/truncated?n=400000&send=300000", out_);
+  EXPECT_EQ(ev_.Outcome(), (std::vector<std::string>{"HeaderInfo", "ConnectionLost", "RequestFailed"}));
+  EXPECT_EQ(ev_.LastBytesRead, 300000);
+  EXPECT_EQ(ev_.LostBytesRead, 300000);
+  EXPECT_EQ(unflushed_, 0);
+  EXPECT_TRUE(FileHoldsPattern(out_, 300000));
+}
+
+TEST_F(HttpPaced, AbortFromAHandlerAndFromTheUI) {
+  for (bool force : {false, true}) {
+    SCOPED_TRACE(force);
+    Reset();
+    ev_.OnProgress = [&] {
+      if (ev_.ProgressCount == 2) http_->Abort(false, force);
+    };
+    Fetch("/slow?n=1000000&chunk=10000&delay=10", out_);
+    PumpFor(100);
+    EXPECT_EQ(ev_.Joined(), "HeaderInfo,TransferAborted");
+    EXPECT_EQ(ev_.ProgressCount, 2);
+    EXPECT_GE(SizeOnDisk(out_), ev_.LastBytesRead);
+  }
+  // Cancelled from the UI between two events; the file may go with it.
+  Reset();
+  http_->SetURL(server_->Url("/slow?n=1000000&chunk=10000&delay=10"));
+  http_->SetOutputFileName(out_);
+  ASSERT_TRUE(http_->Read(false));
+  ASSERT_TRUE(PumpUntil([this] { return ev_.ProgressCount >= 1; }));
+  http_->Abort(true, false);
+  ASSERT_TRUE(PumpUntil([this] { return ev_.Finished() && !http_->Busy(); }));
+  EXPECT_EQ(ev_.Outcome(), (std::vector<std::string>{"HeaderInfo", "TransferAborted"}));
+  EXPECT_FALSE(FileExists(out_));
+}
+
+TEST_F(HttpPaced, WriteErrorIsReportedBeforeAnyEvent) {
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  http_->OutputFileAttributes().SetIncomplete({atrArchive});
+  http_->OutputFileAttributes().SetComplete({atrArchive});
+  for (const char* path : {"/bytes?n=10000", "/bytes?n=700000"}) {
+    SCOPED_TRACE(path);
+    Reset();
+    Fetch(path, "/dev/full");
+    ASSERT_TRUE(PumpUntil([this] { return ev_.Outcome().size() >= 3 && !http_->Busy(); }));
+    EXPECT_EQ(ev_.Joined(), "HeaderInfo,WriteError:" + std::to_string(ENOSPC) + ",RequestFailed");
+  }
+}
+
+TEST_F(HttpPaced, PassingTheAlertSizeRaisesTheEventAtOnce) {
+  // A watcher of the size (the engine's trust layer) stops the transfer at
+  // the block that passes it, whatever the interval.
+  static_cast<TAlertedHTTP&>(*http_).SetProgressAlertSize(100000);
+  int64_t stoppedAt = -1;
+  ev_.OnProgress = [&] {
+    if (ev_.LastBytesRead > 100000 && stoppedAt < 0) {
+      stoppedAt = ev_.LastBytesRead;
+      http_->Abort(true, false);
+    }
+  };
+  Fetch("/bytes?n=5000000", out_);
+  EXPECT_EQ(ev_.Outcome(), (std::vector<std::string>{"HeaderInfo", "TransferAborted"}));
+  EXPECT_GT(stoppedAt, 100000);
+  EXPECT_LE(stoppedAt, 100000 + 4096);
+  EXPECT_EQ(ev_.LastBytesRead, stoppedAt) << "no event after the one that stopped it";
+  EXPECT_FALSE(FileExists(out_));
+}
+
+TEST_F(HttpPaced, ResumeAndUpload) {
+  // The first block is compared with the partial file, the rest appended.
+  WritePatternFile(out_, 6000);
+  http_->SetURL(server_->Url("/bytes?n=10000"));
+  http_->SetOutputFileName(out_);
+  ASSERT_TRUE(http_->ReadRange(1000, 0, false));
+  ASSERT_TRUE(PumpUntil([this] { return ev_.Finished() && !http_->Busy(); }));
+  EXPECT_EQ(ev_.Outcome(), (std::vector<std::string>{"HeaderInfo", "Done"}));
+  EXPECT_EQ(ev_.ProgressCount, 1);
+  EXPECT_EQ(ev_.LastBytesRead, 10000);
+  EXPECT_TRUE(FileHoldsPattern(out_, 10000));
+
+  // An upload: its last block is always reported.
+  Reset();
+  int64_t lastSent = -1;
+  http_->OnUploadProgress = [&](TObject*, int64_t, int64_t Sent, int32_t, int32_t, uint8_t, float) {
+    ev_.Names.push_back("UploadProgress");
+    lastSent = Sent;
+  };
+  auto src = std::make_unique<TMemoryStream>();
+  const std::string data = PatternBytes(3, 50000);
+  src->WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+  http_->SetURL(server_->Url("/upload"));
+  http_->SetOutputFileName("");
+  http_->SetTransferBufferSize(8192);
+  ASSERT_TRUE(http_->StartUpload(std::move(src), "Content-Type: application/octet-stream", false));
+  ASSERT_TRUE(PumpUntil([this] { return ev_.Finished() && !http_->Busy(); }));
+  EXPECT_EQ(ev_.Outcome(), (std::vector<std::string>{"HeaderInfo", "Done"}));
+  const auto uploads = std::count(ev_.Names.begin(), ev_.Names.end(), "UploadProgress");
+  EXPECT_GE(uploads, 1);
+  EXPECT_LT(uploads, 7);  // 7 blocks
+  EXPECT_EQ(lastSent, 50000);
+  EXPECT_EQ(ev_.Data.substr(0, 6), "50000 ");
+}
+
+}  // namespace
