@@ -86,7 +86,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
 
   const std::string setup = cmd.SetupMode && !SamePath(installed.SetupProgram, cmd.AppPath) ? installed.SetupProgram : "";
   const std::string first = setup.empty() ? cmd.AppPath : setup;
-  const auto pid = StartProgram(first, cmd.RestartParams);
+  const auto pid = StartProgram(first, cmd.RestartParams, setup.empty() ? cmd.Arguments : std::vector<std::string>{});
   if (pid < 0) std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", first.c_str(), std::strerror(errno));
   if (setup.empty()) return 0;
 
@@ -99,7 +99,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   } else {
     std::fprintf(stderr, "AppUpdate: %s is still running; it is left in place\n", setup.c_str());
   }
-  if (StartProgram(cmd.AppPath, cmd.RestartParams) < 0)
+  if (StartProgram(cmd.AppPath, cmd.RestartParams, cmd.Arguments) < 0)
     std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", cmd.AppPath.c_str(), std::strerror(errno));
   return 0;
 }

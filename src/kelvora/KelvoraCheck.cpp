@@ -41,6 +41,8 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   const std::string refusal = TrustInfoFile(text);
   if (!refusal.empty()) {
     VerificationFailed(refusal);
+    // A refused info file ends the check as a refused download does.
+    if (!alive.expired() && OnAborted) OnAborted(this);
     SignalWait(*done);
     return;
   }
@@ -59,7 +61,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
           if (MayRedirectTo(fileList_[0]))
             OpenWebURL(fileList_[0], true);
           else
-            VerificationFailed("a signed redirect opens only http and https addresses: " + fileList_[0]);
+            RefuseRedirect(fileList_[0]);
         }
       } else if (!alive.expired()) {
         StartNextFile(true);
@@ -71,6 +73,11 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       ShowUpgraderMessage(GetLangText(ltNoUpdate), mbIconInformation);
   }
   SignalWait(*done);
+}
+
+void TkvKelvora::RefuseRedirect(const std::string& Address) {
+  VerificationFailed("a signed redirect opens only http and https addresses: " + Address);
+  if (OnAborted) OnAborted(this);
 }
 
 std::string TkvKelvora::ReleaseKey(const std::string& Text) const {

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "kelvora/Application.h"
 #include "qt/QtLoopAgent.h"
 
 namespace kelvora {
@@ -212,6 +213,20 @@ void TQtLoopBackend::Run(const std::atomic<bool>& Stop) {
     WaitFor(nullptr, 0, TWakeMask::AnyInput);
     ProcessMessages();
   }
+}
+
+}  // namespace kelvora
+
+namespace kelvora {
+
+void TQtLoopBackend::Terminating() {
+  // Unless the host has taken the termination back meanwhile.
+  QMetaObject::invokeMethod(
+      agent_.get(),
+      [] {
+        if (Application().Terminated()) QCoreApplication::exit(0);
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace kelvora

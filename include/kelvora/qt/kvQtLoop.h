@@ -42,6 +42,9 @@ class TQtLoopBackend : public TLoopBackend {
   TWaitResult WaitFor(const TSignal* Signal, unsigned TimeoutMs, TWakeMask Mask) override;
   void Run(const std::atomic<bool>& Stop) override;
   void Wake() override;
+  // Ends the Qt event loop as well (QCoreApplication::exec in the host's
+  // main), from a queued call, so that it also ends a loop not yet entered.
+  void Terminating() override;
 
   int TimerCount() const;
   bool HasTimer(const void* Owner, unsigned Id) const;
