@@ -71,10 +71,10 @@ enum class UiMode {
 };
 
 struct Options {
-  std::string infoAddress;  // the info file's address
-  std::string version;      // "1.4.0": compared by number with "#version"; raise it in every release
-  std::string releaseDate;  // "12/24/2026" (month/day/year): compared with "#date" when no version is given
-  std::string publicKeys;   // the publisher's keys, blank-separated; empty: info files need no signature
+  std::string infoAddress{};  // the info file's address
+  std::string version{};      // "1.4.0": compared by number with "#version"; raise it in every release
+  std::string releaseDate{};  // "12/24/2026" (month/day/year): compared with "#date" when no version is given
+  std::string publicKeys{};   // the publisher's keys, blank-separated; empty: info files need no signature
   UiMode ui = UiMode::Installed;
   std::chrono::milliseconds checkInterval{0};  // a check by itself this often; 0: only checkNow
   Messages messages = Messages::Default;       // in every check

@@ -288,6 +288,8 @@ class TkvKelvora : public TkvCustomHTTP {
   void RefuseDownload();
   void VerificationFailed(const std::string& Reason);
   void RefuseRedirect(const std::string& Address);
+  // A version number set, but dates compared: told to the developer once.
+  void NoteUnusedVersionNumber() const;
 
   bool autoCheck_ = false;
   int32_t autoCheckDelay_ = 10000;
@@ -326,6 +328,7 @@ class TkvKelvora : public TkvCustomHTTP {
   std::shared_ptr<detail::TUpgradeRun> run_;
   std::string updaterFolder_;
   bool recoveredAtStart_ = false;
+  bool programTargetNoted_ = false;
   std::string currentTarget_;
   TDateTime serverFileTime_ = 0;
   int fileIndex_ = 0;

@@ -1,5 +1,8 @@
 // The info file and the version decision.
+#include <atomic>
+
 #include "kelvora/Application.h"
+#include "kelvora/DeveloperLog.h"
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
 #include "kelvora/ReleaseRecord.h"
@@ -46,6 +49,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     SignalWait(*done);
     return;
   }
+  NoteUnusedVersionNumber();
   foundRelease_ = ReleaseKey(text);
   const bool update = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
   if (update) {
@@ -78,6 +82,13 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
 void TkvKelvora::RefuseRedirect(const std::string& Address) {
   VerificationFailed("a signed redirect opens only http and https addresses: " + Address);
   if (OnAborted) OnAborted(this);
+}
+
+void TkvKelvora::NoteUnusedVersionNumber() const {
+  static std::atomic<bool> noted{false};
+  if (versionControl_ != byDate || versionNumber_.empty() || noted.exchange(true)) return;
+  DeveloperNote("VersionNumber is " + versionNumber_ + " but VersionControl is byDate: releases are compared by " +
+                "their date (VersionDate " + versionDate_ + "), not by number. Set VersionControl to byNumber.");
 }
 
 std::string TkvKelvora::ReleaseKey(const std::string& Text) const {

@@ -92,7 +92,7 @@ bool TkvKelvora::BeginRun() {
       return false;
     }
   }
-  detail::NoteWhenProgramNotTargeted(fileList_, targets_, FoundMethod(), CurrentExeName());
+  detail::NoteWhenProgramNotTargeted(fileList_, targets_, FoundMethod(), CurrentExeName(), programTargetNoted_);
   updaterFolder_ = detail::ChooseUpdaterFolder(run_->StateFolder(), detail::UpdaterProgramBytes().size());
   if (updaterFolder_.empty()) {
     FailRun(GetLangText(ltUpdaterFailed));

@@ -1,7 +1,5 @@
 #include "kelvora/ProgramTarget.h"
 
-#include <atomic>
-
 #include "kelvora/DeveloperLog.h"
 #include "updater/TransactionFiles.h"
 
@@ -27,9 +25,9 @@ bool RunTargetsProgram(const TkvStringList& Files, const std::vector<std::string
 }
 
 void NoteWhenProgramNotTargeted(const TkvStringList& Files, const std::vector<std::string>& Targets,
-                                TztUpgradeMethod Method, const std::string& Program) {
-  static std::atomic<bool> noted{false};
-  if (Method != umSelfUpgrade || RunTargetsProgram(Files, Targets, Program) || noted.exchange(true)) return;
+                                TztUpgradeMethod Method, const std::string& Program, bool& Noted) {
+  if (Noted || Method != umSelfUpgrade || RunTargetsProgram(Files, Targets, Program)) return;
+  Noted = true;
   std::string listed;
   for (const auto& t : Targets) listed += (listed.empty() ? "" : ", ") + t;
   DeveloperNote("no entry of the info file replaces the running program " + Program + " (the entries go to " +

@@ -104,16 +104,21 @@ TEST_F(EngineTest, FrontDoorReportsEveryCheckOnceWithItsOutcome) {
     EXPECT_TRUE(r.userStarted);
     EXPECT_EQ(r.offeredVersion, c.offered);
     EXPECT_FALSE(updater.checking());
-    if (c.outcome == Outcome::Failed || c.outcome == Outcome::VerificationRefused) EXPECT_NE(r.reason, "");
+    if (c.outcome == Outcome::Failed || c.outcome == Outcome::VerificationRefused) {
+      EXPECT_NE(r.reason, "");
+    }
     if (c.outcome == Outcome::NoInfoFile) {
       EXPECT_EQ(r.statusCode, 404);
       EXPECT_EQ(r.address, server->Url("/missing.txt"));
       updater.component().SetInfoFileURL(server->Url("/info.txt"));
     }
-    if (c.outcome == Outcome::ConnectionProblem) EXPECT_EQ(r.address, "http://127.0.0.1:1/info.txt");
+    if (c.outcome == Outcome::ConnectionProblem) {
+      EXPECT_EQ(r.address, "http://127.0.0.1:1/info.txt");
+    }
     // A check the user started says "up to date" and what went wrong.
-    if (c.outcome == Outcome::UpToDate || c.outcome == Outcome::NoInfoFile || c.outcome == Outcome::ConnectionProblem)
+    if (c.outcome == Outcome::UpToDate || c.outcome == Outcome::NoInfoFile || c.outcome == Outcome::ConnectionProblem) {
       EXPECT_EQ(ui.Count("MessageBox:"), boxes + 1);
+    }
   }
   EXPECT_TRUE(Application().Terminated()) << "closed for the restart";
   EXPECT_TRUE(FileHoldsPattern(dir.File("prog.bin.uTMP"), 5000));
