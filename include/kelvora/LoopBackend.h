@@ -69,10 +69,6 @@ class TLoopBackend {
   virtual void Run(const std::atomic<bool>& Stop) = 0;
   // Any thread: makes a waiting loop look at its input and signals again.
   virtual void Wake() = 0;
-  // The application was asked to end (TApplication::Terminate). A back-end
-  // inside a toolkit whose own loop the host may run instead of Run() ends
-  // that loop too.
-  virtual void Terminating() {}
 
   // How long a sender spins before it parks, and how long the UI thread
   // keeps spinning for more hand-offs before it parks.

@@ -37,7 +37,6 @@ void TApplication::ProcessMessages() { Backend().ProcessMessages(); }
 void TApplication::Terminate() {
   terminated_.store(true, std::memory_order_release);
   Backend().Wake();
-  Backend().Terminating();
 }
 
 void TApplication::Run() { Backend().Run(terminated_); }

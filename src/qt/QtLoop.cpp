@@ -102,6 +102,7 @@ void TQtLoopBackend::OnWakeEvent() {
   wakePending_.store(false, std::memory_order_seq_cst);
   ServeSentCalls();
   RunPostedCalls();
+  EndExecOnTermination();
 }
 
 bool TQtLoopBackend::SetTimer(const void* Owner, unsigned Id, unsigned IntervalMs, std::function<void()> OnTimer) {
@@ -215,18 +216,14 @@ void TQtLoopBackend::Run(const std::atomic<bool>& Stop) {
   }
 }
 
-}  // namespace kelvora
-
-namespace kelvora {
-
-void TQtLoopBackend::Terminating() {
-  // Unless the host has taken the termination back meanwhile.
-  QMetaObject::invokeMethod(
-      agent_.get(),
-      [] {
-        if (Application().Terminated()) QCoreApplication::exit(0);
-      },
-      Qt::QueuedConnection);
+void TQtLoopBackend::EndExecOnTermination() {
+  // The application was asked to end (TApplication::Terminate wakes the
+  // loop): a host that runs QApplication::exec instead of Application().Run()
+  // gets its exec ended too, once per termination. Qt ignores the call
+  // when no exec runs.
+  const bool terminated = Application().Terminated();
+  if (terminated && !exitSent_) QCoreApplication::exit(0);
+  exitSent_ = terminated;
 }
 
 }  // namespace kelvora

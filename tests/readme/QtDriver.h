@@ -60,3 +60,6 @@ class QtDriver {
 };
 
 }  // namespace kvtest
+
+// Put before "return app.exec()" by the test.
+#define KVTEST_QT_DRIVER(Window, Updater) kvtest::QtDriver kvtestDriver(Window, Updater);

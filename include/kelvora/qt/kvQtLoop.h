@@ -42,9 +42,6 @@ class TQtLoopBackend : public TLoopBackend {
   TWaitResult WaitFor(const TSignal* Signal, unsigned TimeoutMs, TWakeMask Mask) override;
   void Run(const std::atomic<bool>& Stop) override;
   void Wake() override;
-  // Ends the Qt event loop as well (QCoreApplication::exec in the host's
-  // main), from a queued call, so that it also ends a loop not yet entered.
-  void Terminating() override;
 
   int TimerCount() const;
   bool HasTimer(const void* Owner, unsigned Id) const;
@@ -59,6 +56,8 @@ class TQtLoopBackend : public TLoopBackend {
 
   // Called on the UI thread when the wake-up descriptor is readable.
   void OnWakeEvent();
+  // Ends QCoreApplication::exec once the application was asked to end.
+  void EndExecOnTermination();
   void OnQtTimer(int QtId);
   // Runs the calls posted so far; true when there were any.
   bool RunPostedCalls();
@@ -84,6 +83,7 @@ class TQtLoopBackend : public TLoopBackend {
   // UI thread only.
   std::map<TimerKey, Timer> timers_;
   std::exception_ptr keptError_;
+  bool exitSent_ = false;
 };
 
 }  // namespace kelvora
