@@ -145,14 +145,16 @@ void Updater::TState::Start(bool UserStarted) {
   refused = lostFile = redirect = false;
   const Messages shown = options.messages | (UserStarted ? options.userCheckMessages : Messages::None);
   engine->SetShowMessages(static_cast<TkvKelvoraShowMessages>(static_cast<unsigned>(shown)));
-  engine->CheckUpdates(false);
-  // Refused before any transfer began (another run of the component is
-  // under way, or the address cannot be used): said so, not left hanging.
-  if (pending && !engine->Busy()) {
+  // A transfer of the component's own under way (started through
+  // component()) would make the check start nothing: said so, not left
+  // hanging.
+  if (engine->Busy()) {
     current.address = engine->InfoFileURL();
-    current.reason = "the check could not start";
+    current.reason = "the component is busy with another transfer";
     Finish(Outcome::Failed);
+    return;
   }
+  engine->CheckUpdates(false);
 }
 
 Updater::Updater(Options Value) : state_(std::make_unique<TState>()) {
