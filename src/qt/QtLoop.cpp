@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
@@ -219,11 +220,15 @@ void TQtLoopBackend::Run(const std::atomic<bool>& Stop) {
 void TQtLoopBackend::EndExecOnTermination() {
   // The application was asked to end (TApplication::Terminate wakes the
   // loop): a host that runs QApplication::exec instead of Application().Run()
-  // gets its exec ended too, once per termination. Qt ignores the call
-  // when no exec runs.
+  // gets its exec ended too, once per termination. Only while a Qt event
+  // loop runs (this back-end's own waits run none): called outside one, Qt
+  // would end every event loop started later, modal dialogs' too.
   const bool terminated = Application().Terminated();
-  if (terminated && !exitSent_) QCoreApplication::exit(0);
-  exitSent_ = terminated;
+  if (terminated && !exitSent_ && QThread::currentThread()->loopLevel() > 0) {
+    exitSent_ = true;
+    QCoreApplication::exit(0);
+  }
+  if (!terminated) exitSent_ = false;
 }
 
 }  // namespace kelvora
