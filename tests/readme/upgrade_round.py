@@ -68,18 +68,23 @@ def round_trip(name, build, work, expected, env_extra):
         with open(out_path, "w") as out:
             first = subprocess.Popen([program, "--greeting", "two words"], stdout=out, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL, env=env, cwd=root)
+
+        def seen():
+            # The window may be gone before the status bar's last change is seen.
+            prefix = expected[0].split(":")[0] + ":"
+            return [l for l in open(out_path).read().splitlines() if l.startswith(prefix) and l != "qt: updated"]
+
+        # The first run, the updater (a program of its own) and the run it
+        # started again: done when the last line has come and all have ended.
         end = time.monotonic() + 120
-        while time.monotonic() < end:
+        while time.monotonic() < end and (len(seen()) < len(expected) or first.poll() is None or
+                                          processes_of(program)):
             time.sleep(0.1)
-            if first.poll() is not None and not processes_of(program):
-                break
-        else:
-            return "did not finish within 120 s"
-        # The window may be gone before the status bar's last change is seen.
-        lines = [l for l in open(out_path).read().splitlines()
-                 if l.startswith(expected[0].split(":")[0] + ":") and l != "qt: updated"]
+        lines = seen()
         if lines != expected:
             return f"output {lines}, expected {expected}\n--- all output:\n{open(out_path).read()}"
+        if processes_of(program):
+            return "the restarted program did not end"
         with open(program, "rb") as f:
             if not f.read().endswith(MARKER):
                 return "the program was not replaced"
