@@ -21,8 +21,11 @@ TCommand ParseCommand(const std::vector<std::string>& Args) {
   TCommand cmd;
   cmd.AppPath = Join(Args, 0, plus);
   if (plus == Args.size()) return cmd;
+  size_t marker = plus + 1;
+  while (marker < Args.size() && Args[marker] != kArgumentsMarker) ++marker;
+  if (marker < Args.size()) cmd.Arguments.assign(Args.begin() + static_cast<std::ptrdiff_t>(marker) + 1, Args.end());
   // "+", the restart parameters, the digit.
-  const std::string tail = Join(Args, plus, Args.size());
+  const std::string tail = Join(Args, plus, marker);
   if (tail.size() >= 2) {
     cmd.RestartParams = tail.substr(1, tail.size() - 2);
     cmd.SetupMode = tail.back() == '1';

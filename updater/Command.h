@@ -1,6 +1,7 @@
 // The updater's command line: the application's path, then "+" with the
 // restart parameters and the method digit ("0" self-upgrade, "1" external
-// setup).
+// setup), optionally followed by "--" and the program's own arguments, which
+// are passed on one by one after the restart parameters.
 #pragma once
 
 #include <string>
@@ -12,14 +13,19 @@ struct TCommand {
   std::string AppPath;        // the program to wait for and to start again
   std::string RestartParams;  // passed to the program when it is started again
   bool SetupMode = false;     // the digit was "1"
+  std::vector<std::string> Arguments;  // the program's own, after the restart parameters
 };
+
+// Separates the restart part from the program's own arguments.
+inline constexpr const char* kArgumentsMarker = "--";
 
 // Args are the parameters without the program's own name. They are joined
 // with single blanks, so a command line split at the blanks of the
 // application's path reads the same as one that kept the path whole. The
 // restart part starts with the first parameter that begins with "+" (a "+"
-// inside the path does not count); without one, everything is the path and
-// there is no restart parameter and no digit.
+// inside the path does not count) and runs up to a parameter "--" after it;
+// without one, everything is the path and there is no restart parameter and
+// no digit. Every parameter after that "--" is one of Arguments, unchanged.
 TCommand ParseCommand(const std::vector<std::string>& Args);
 
 // The folder of Path up to and including its last "/" ("" when it has

@@ -72,7 +72,7 @@ int Undo(const std::string& State, const TCommand& Cmd, int Lock, const std::str
   if (!RollBack(State, Cmd.AppPath))
     std::fprintf(stderr, "AppUpdate: not every file could be put back; the next start tries again\n");
   ReleaseLock(Lock);
-  if (StartProgram(Cmd.AppPath, "") < 0)
+  if (StartProgram(Cmd.AppPath, "", Cmd.Arguments) < 0)
     std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", Cmd.AppPath.c_str(), std::strerror(errno));
   return 3;
 }
@@ -123,7 +123,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
     // What an earlier updater left halfway goes the way its records say.
     if (ResolveInterruptedInstall(state, cmd.AppPath) == TRecovered::RolledBack) {
       ReleaseLock(lock);
-      StartProgram(cmd.AppPath, "");
+      StartProgram(cmd.AppPath, "", cmd.Arguments);
       return 3;
     }
     if (auto queue = ReadQueue(QueuePath(state), &confirmSeconds)) {
@@ -148,7 +148,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   if (!setup.empty()) {
     // External setup: once it has ended it is deleted and the application
     // starts.
-    const auto pid = StartProgram(setup, cmd.RestartParams);
+    const auto pid = StartProgram(setup, cmd.RestartParams);  // the program's own arguments are not the setup's
     if (pid < 0) std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", setup.c_str(), std::strerror(errno));
     if (pid > 0) WaitForExit(pid);
     if (WaitUntilFree(setup, WaitLimit)) {
@@ -159,7 +159,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
     }
   }
   if (!confirm) {
-    if (StartProgram(cmd.AppPath, cmd.RestartParams) < 0)
+    if (StartProgram(cmd.AppPath, cmd.RestartParams, cmd.Arguments) < 0)
       std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", cmd.AppPath.c_str(), std::strerror(errno));
     return 0;
   }
@@ -167,7 +167,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   // The new release proves itself: it is started with the restart
   // parameters and must confirm its start in time.
   RemoveFile(ConfirmPath(state));
-  const auto pid = StartProgram(cmd.AppPath, cmd.RestartParams);
+  const auto pid = StartProgram(cmd.AppPath, cmd.RestartParams, cmd.Arguments);
   if (pid < 0) {
     const std::string why = std::string("the new version could not be started: ") + std::strerror(errno);
     return Undo(state, cmd, lock, cmd.AppPath, why);

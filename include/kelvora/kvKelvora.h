@@ -148,6 +148,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   void SetInfoFileURL(const std::string& Value) { infoFileURL_ = Value; }
   const std::string& RestartParams() const { return restartParams_; }
   void SetRestartParams(const std::string& Value);
+  // Arguments the restarted program gets after RestartParams, each as it is
+  // (not stored; empty by default). The front door keeps the program's own.
+  const std::vector<std::string>& RestartArguments() const { return restartArguments_; }
+  void SetRestartArguments(std::vector<std::string> Value) { restartArguments_ = std::move(Value); }
   TztMiscFilesUpgradeBehavior MiscFilesUpgrade() const { return miscFilesUpgrade_; }
   void SetMiscFilesUpgrade(TztMiscFilesUpgradeBehavior Value) { miscFilesUpgrade_ = Value; }
   TkvKelvoraVersionControl VersionControl() const { return versionControl_; }
@@ -231,6 +235,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   int FileIndex() const { return fileIndex_; }
   bool AutoCheckFired() const { return autoCheckFired_; }
   bool AutoCheckRunning() const { return autoCheckRunning_; }
+  // Why the last run failed before or after its downloads (a folder that
+  // cannot be written, another upgrade under way, no updater), as the user
+  // was told; cleared when a check starts.
+  const std::string& LastFailure() const { return lastFailure_; }
 
   // The upgrade-UI this component talks through (default: UpgradeUI()).
   void SetUI(TkvUpgradeUI* UI) { ui_ = UI; }
@@ -322,6 +330,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   bool DownloadVerified(const std::string& Path);
   void RefuseDownload();
   void VerificationFailed(const std::string& Reason);
+  void RefuseRedirect(const std::string& Address);
+  // A version number set, but dates compared: told to the developer once.
+  void NoteUnusedVersionNumber() const;
 
   bool autoCheck_ = false;
   int32_t autoCheckDelay_ = 10000;
@@ -329,6 +340,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   TkvKelvoraInfo info_;
   std::string infoFileURL_ = "http://";
   std::string restartParams_ = "/afterupgrade";
+  std::vector<std::string> restartArguments_;
+  std::string lastFailure_;
   TztMiscFilesUpgradeBehavior miscFilesUpgrade_ = mfuAlwaysDownload;
   TkvKelvoraVersionControl versionControl_ = byDate;
   std::string versionDate_;
@@ -365,6 +378,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // The lock held by this process while it owes the confirmation itself
   // (its updater is gone).
   std::shared_ptr<detail::TUpgradeRun> confirmRun_;
+  bool programTargetNoted_ = false;
   std::string currentTarget_;
   TDateTime serverFileTime_ = 0;
   int fileIndex_ = 0;

@@ -1,5 +1,8 @@
 // The info file and the version decision.
+#include <atomic>
+
 #include "kelvora/Application.h"
+#include "kelvora/DeveloperLog.h"
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
 #include "kelvora/ReleaseRecord.h"
@@ -42,9 +45,12 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   const std::string refusal = TrustInfoFile(text);
   if (!refusal.empty()) {
     VerificationFailed(refusal);
+    // A refused info file ends the check as a refused download does.
+    if (!alive.expired() && OnAborted) OnAborted(this);
     SignalWait(*done);
     return;
   }
+  NoteUnusedVersionNumber();
   foundRelease_ = ReleaseKey(text);
   // A release that failed to install today is not offered again by the
   // automatic check (a host's own check still offers it).
@@ -66,7 +72,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
           if (MayRedirectTo(fileList_[0]))
             OpenWebURL(fileList_[0], true);
           else
-            VerificationFailed("a signed redirect opens only http and https addresses: " + fileList_[0]);
+            RefuseRedirect(fileList_[0]);
         }
       } else if (!alive.expired()) {
         StartNextFile(true);
@@ -78,6 +84,18 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       ShowUpgraderMessage(GetLangText(ltNoUpdate), mbIconInformation);
   }
   SignalWait(*done);
+}
+
+void TkvKelvora::RefuseRedirect(const std::string& Address) {
+  VerificationFailed("a signed redirect opens only http and https addresses: " + Address);
+  if (OnAborted) OnAborted(this);
+}
+
+void TkvKelvora::NoteUnusedVersionNumber() const {
+  static std::atomic<bool> noted{false};
+  if (versionControl_ != byDate || versionNumber_.empty() || noted.exchange(true)) return;
+  DeveloperNote("VersionNumber is " + versionNumber_ + " but VersionControl is byDate: releases are compared by " +
+                "their date (VersionDate " + versionDate_ + "), not by number. Set VersionControl to byNumber.");
 }
 
 std::string TkvKelvora::ReleaseKey(const std::string& Text) const {

@@ -183,6 +183,7 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   autoCheckRunning_ = false;
   updateFound_ = false;
   infoOversized_ = false;
+  lastFailure_.clear();
   checkOnly_ = CheckOnly;
   SetInfoMode(true);
   SetURL(infoFileURL_);

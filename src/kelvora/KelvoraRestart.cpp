@@ -36,7 +36,12 @@ void TkvKelvora::LaunchUpdater(const std::string& Params) {
     // holding the upgrade lock from here on. The program's name and " +"
     // with the parameters are its two arguments, so a blank in the program's
     // path or in the restart parameters survives.
-    pid = detail::StartUpdater(file, {file.Path, CurrentExeName(), "+" + Params}, run_ ? run_->LockFd() : -1);
+    std::vector<std::string> args{file.Path, CurrentExeName(), "+" + Params};
+    if (!restartArguments_.empty()) {
+      args.emplace_back("--");  // the program's own arguments follow, one by one
+      args.insert(args.end(), restartArguments_.begin(), restartArguments_.end());
+    }
+    pid = detail::StartUpdater(file, args, run_ ? run_->LockFd() : -1);
     if (pid < 0) detail::RemoveUpdaterFile(file);
   }
   if (pid < 0) {

@@ -17,6 +17,7 @@
 #include "kelvora/UpdaterFile.h"
 #include "kelvora/UpdaterProgram.h"
 #include "kelvora/UpgradeRun.h"
+#include "kelvora/ProgramTarget.h"
 #include "kelvora/kvKelvora.h"
 #include "updater/TransactionFiles.h"
 
@@ -167,6 +168,7 @@ bool TkvKelvora::BeginRun() {
       return false;
     }
   }
+  detail::NoteWhenProgramNotTargeted(fileList_, targets_, FoundMethod(), CurrentExeName(), programTargetNoted_);
   updaterFolder_ = detail::ChooseUpdaterFolder(run_->StateFolder(), detail::UpdaterProgramBytes().size());
   if (updaterFolder_.empty()) {
     FailRun(GetLangText(ltUpdaterFailed));
@@ -223,6 +225,7 @@ bool TkvKelvora::CommitRun() {
 }
 
 void TkvKelvora::FailRun(const std::string& Text) {
+  lastFailure_ = Text;
   ShowUpgraderMessage(Text, mbIconError);
   AbortUpgrade();
 }

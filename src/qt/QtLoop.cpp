@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "kelvora/Application.h"
 #include "qt/QtLoopAgent.h"
 
 namespace kelvora {
@@ -101,6 +103,7 @@ void TQtLoopBackend::OnWakeEvent() {
   wakePending_.store(false, std::memory_order_seq_cst);
   ServeSentCalls();
   RunPostedCalls();
+  EndExecOnTermination();
 }
 
 bool TQtLoopBackend::SetTimer(const void* Owner, unsigned Id, unsigned IntervalMs, std::function<void()> OnTimer) {
@@ -212,6 +215,20 @@ void TQtLoopBackend::Run(const std::atomic<bool>& Stop) {
     WaitFor(nullptr, 0, TWakeMask::AnyInput);
     ProcessMessages();
   }
+}
+
+void TQtLoopBackend::EndExecOnTermination() {
+  // The application was asked to end (TApplication::Terminate wakes the
+  // loop): a host that runs QApplication::exec instead of Application().Run()
+  // gets its exec ended too, once per termination. Only while a Qt event
+  // loop runs (this back-end's own waits run none): called outside one, Qt
+  // would end every event loop started later, modal dialogs' too.
+  const bool terminated = Application().Terminated();
+  if (terminated && !exitSent_ && QThread::currentThread()->loopLevel() > 0) {
+    exitSent_ = true;
+    QCoreApplication::exit(0);
+  }
+  if (!terminated) exitSent_ = false;
 }
 
 }  // namespace kelvora

@@ -693,3 +693,23 @@ TEST_F(EngineTest, TheUpdaterIsANewFileInAFolderOfItsOwn) {
   EXPECT_FALSE(FileExists(record + ".planted"));
   platform::UnregisterResource("KVLOR", "KVLOR");
 }
+
+TEST_F(EngineTest, DeclinedRestartKeepsItsQueueFromASecondInstanceUntilTheFirstLetsGo) {
+  server->AddPatternFile("data.bin", 3000);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/data.bin") + "=" + dir.File("data.bin") + "\n");
+  k->OnEndUpgrade = [this](TObject*, bool& RestartNow) {
+    RestartNow = false;
+    Record("EndUpgrade");
+  };
+  ASSERT_TRUE(RunCheckUntil("EndUpgrade")) << Events();
+  EXPECT_TRUE(FileHoldsPattern(dir.File("data.bin.uTMP"), 3000));
+  // A second instance starting meanwhile leaves the first one's upgrade alone.
+  { TkvKelvora second(nullptr); }
+  EXPECT_TRUE(FileHoldsPattern(dir.File("data.bin.uTMP"), 3000));
+  EXPECT_FALSE(FileExists(dir.File("data.bin")));
+  // Once the first has gone, the next start installs it.
+  k.reset();
+  { TkvKelvora next(nullptr); }
+  EXPECT_TRUE(FileHoldsPattern(dir.File("data.bin"), 3000));
+  EXPECT_FALSE(FileExists(dir.File("data.bin.uTMP")));
+}

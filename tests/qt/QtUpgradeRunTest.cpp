@@ -22,6 +22,7 @@
 #include "qt/QtTestSupport.h"
 #include "support/FaultServer.h"
 #include "support/Nginx.h"
+#include "support/OwnProgram.h"
 #include "support/TestFiles.h"
 
 using namespace kelvora;
@@ -65,6 +66,7 @@ class QtUpgradeRunTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(QtUpgradeRunTest, TwoFileUpgradeThroughTheQtWindows) {
+  if (RanInOwnProgram()) return;
   static const char kStub[] = "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$KV_UPDATER_RECORD.tmp\"\nmv \"$KV_UPDATER_RECORD.tmp\" \"$KV_UPDATER_RECORD\"\n";
   platform::RegisterResource("KVLOR", "KVLOR", kStub, sizeof kStub - 1);
   TempDir dir;
@@ -150,6 +152,7 @@ TEST_F(QtUpgradeRunTest, TwoFileUpgradeThroughTheQtWindows) {
 // The wizard's rate and time left against a server that sends 20 000 bytes
 // a second, once with its size announced and once without.
 TEST_F(QtUpgradeRunTest, WizardFiguresMatchTheTransferAndStayBlankUntilKnown) {
+  if (RanInOwnProgram()) return;
   // Listed addresses cannot carry "=", so nginx passes plain names on to
   // the fault server's slow body, as it comes.
   FaultServer slow;

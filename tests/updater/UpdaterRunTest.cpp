@@ -53,6 +53,15 @@ TEST(UpdaterCommand, PathsWithBlanksAndPlusSignsInEitherForm) {
   started = WaitForFile(app + ".started");
   ASSERT_TRUE(started);
   EXPECT_EQ(*started, "/afterupgrade\n" + OwnNice());
+
+  // The program's own arguments after "--", each passed on as it is.
+  ::unlink((app + ".started").c_str());
+  CopyProgram(ProbeExe(), app + ".uTMP", 0644);
+  WriteQueue(app, {{app + ".uTMP", app}});
+  ASSERT_EQ(RunUpdater(f, {app, "+/afterupgrade0", "--", "--yes", "two words", "\"q\"", "--"}), 0);
+  started = WaitForFile(app + ".started");
+  ASSERT_TRUE(started);
+  EXPECT_EQ(*started, "/afterupgrade\n--yes\ntwo words\n\"q\"\n--\n" + OwnNice());
 }
 
 TEST(UpdaterMoves, OnlyTheCommittedQueueIsInstalled) {

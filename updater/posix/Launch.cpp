@@ -20,8 +20,9 @@ extern char** environ;
 
 namespace kelvora::updater {
 
-pid_t StartProgram(const std::string& Program, const std::string& Params) {
+pid_t StartProgram(const std::string& Program, const std::string& Params, const std::vector<std::string>& Extra) {
   std::vector<std::string> args = SplitArguments(Params);
+  args.insert(args.end(), Extra.begin(), Extra.end());
   args.insert(args.begin(), Program);  // the path stays whole, blanks and all
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

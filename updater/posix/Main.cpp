@@ -1,5 +1,6 @@
 // AppUpdate: finishes an upgrade after the application has closed. Started
 // by the application as: AppUpdate <application path> +<restart parameters><digit>
+// [-- <the application's own arguments>...]
 #include <fcntl.h>
 #include <sys/stat.h>
 

@@ -1,5 +1,6 @@
 // AppUpdate: finishes an upgrade after the application has closed. Started
 // by the application as: AppUpdate <application path> +<restart parameters><digit>
+// [-- <the application's own arguments>...]
 // The command line is taken in UTF-16 and handed on in UTF-8.
 #include <cstdlib>
 #include <string>

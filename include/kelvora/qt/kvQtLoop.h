@@ -58,6 +58,8 @@ class KELVORA_QT_EXPORT TQtLoopBackend : public TLoopBackend {
 
   // Called on the UI thread when the wake-up descriptor is readable.
   void OnWakeEvent();
+  // Ends QCoreApplication::exec once the application was asked to end.
+  void EndExecOnTermination();
   void OnQtTimer(int QtId);
   // Runs the calls posted so far; true when there were any.
   bool RunPostedCalls();
@@ -83,6 +85,7 @@ class KELVORA_QT_EXPORT TQtLoopBackend : public TLoopBackend {
   // UI thread only.
   std::map<TimerKey, Timer> timers_;
   std::exception_ptr keptError_;
+  bool exitSent_ = false;
 };
 
 }  // namespace kelvora

@@ -1,0 +1,119 @@
+// The front door: one object that keeps a program up to date. It drives a
+// TkvKelvora underneath (component() reaches it) and reports every check
+// once, through onFinished, with its outcome.
+//
+//   kelvora::Updater updater({.infoAddress = "https://example.org/myapp/info.txt", .version = "1.4.0"});
+//   updater.onFinished([](const kelvora::Result& r) { ... });
+//   updater.checkNow();
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kelvora {
+
+class TkvKelvora;
+
+// How a check ended. Later releases may add outcomes (an install that failed
+// and was rolled back): keep a default branch where you switch on it.
+enum class Outcome {
+  UpToDate,             // the info file announces nothing newer
+  Updated,              // onFinished: downloaded, the updater runs, the program is closing for its restart;
+                        // onRestarted: this run is the new release
+  Declined,             // the user cancelled the download, its completion page or a login
+  Later,                // the user chose not to upgrade now
+  Failed,               // the upgrade could not be done: reason says why; nothing was changed
+  VerificationRefused,  // the info file or a download failed its signature, expiry, size or hash
+  NoInfoFile,           // the server has no info file at the address (statusCode) or sent something else
+  ConnectionProblem,    // the server could not be reached, or the connection broke
+  OpenedWebPage,        // the info file sends the user to a web page, which was opened
+};
+const char* OutcomeName(Outcome Value);
+
+struct Result {
+  Outcome outcome = Outcome::Failed;
+  bool userStarted = false;     // by checkNow, not by the check interval
+  std::string offeredVersion;   // the "#version" (or "#date") the info file announces, when one was read
+  std::string reason;           // why, for Failed and VerificationRefused
+  std::string address;          // the address concerned: the info file, a download, the host
+  int statusCode = 0;           // the HTTP status of a server's refusal, 0 otherwise
+};
+
+// Which messages and questions the user is shown.
+enum class Messages : unsigned {
+  None = 0,
+  AskUpgrade = 1u << 0,       // "Do you want to update ... now?"
+  ConnectionLost = 1u << 1,
+  HostUnreachable = 1u << 2,
+  LostFile = 1u << 3,         // a download the server does not have; also a refused download
+  NoInfoFile = 1u << 4,
+  UpToDate = 1u << 5,
+  PasswordRequest = 1u << 6,
+  Default = AskUpgrade | ConnectionLost | LostFile | PasswordRequest,
+  UserCheck = UpToDate | NoInfoFile | HostUnreachable,  // added for a check the user started
+};
+constexpr Messages operator|(Messages A, Messages B) {
+  return static_cast<Messages>(static_cast<unsigned>(A) | static_cast<unsigned>(B));
+}
+constexpr Messages operator&(Messages A, Messages B) {
+  return static_cast<Messages>(static_cast<unsigned>(A) & static_cast<unsigned>(B));
+}
+constexpr Messages operator~(Messages A) { return static_cast<Messages>(~static_cast<unsigned>(A) & 0x7Fu); }
+
+// Who talks to the user.
+enum class UiMode {
+  Installed,         // the upgrade-UI installed with SetUpgradeUI (the Qt windows with kelvora::qt::Integration)
+  Console,           // the terminal: questions, a progress line; without a terminal, "no"
+  ConsoleAssumeYes,  // the terminal, answering yes by itself
+};
+
+struct Options {
+  std::string infoAddress{};  // the info file's address
+  std::string version{};      // "1.4.0": compared by number with "#version"; raise it in every release
+  std::string releaseDate{};  // "12/24/2026" (month/day/year): compared with "#date" when no version is given
+  std::string publicKeys{};   // the publisher's keys, blank-separated; empty: info files need no signature
+  UiMode ui = UiMode::Installed;
+  std::chrono::milliseconds checkInterval{0};  // a check by itself this often; 0: only checkNow
+  Messages messages = Messages::Default;       // in every check
+  Messages userCheckMessages = Messages::UserCheck;  // added in a check started by checkNow
+  bool keepArguments = true;  // the restarted program gets its own arguments after the restart parameter
+};
+
+class Updater {
+ public:
+  // Does what loading the component does: finishes an install an updater
+  // left half done, and notes whether this run is the restarted one.
+  // Throws std::invalid_argument without an info address or without both a
+  // version and a release date.
+  explicit Updater(Options Value);
+  ~Updater();
+  Updater(const Updater&) = delete;
+  Updater& operator=(const Updater&) = delete;
+
+  // Called once at the end of every check, on the UI thread.
+  void onFinished(std::function<void(const Result&)> Call);
+  // Called in the run the updater started after an upgrade (at once when
+  // this run is one), with Outcome::Updated and the release installed.
+  void onRestarted(std::function<void(const Result&)> Call);
+
+  // A check the user asked for: "up to date" and failures are shown too
+  // (userCheckMessages). Returns at once; while a check is under way it
+  // starts nothing (that check's onFinished still comes).
+  void checkNow();
+  bool checking() const;
+  bool restarted() const;
+  // The program's own arguments, without the restart parameter.
+  std::vector<std::string> arguments() const;
+
+  // The component underneath, for what the options do not cover.
+  TkvKelvora& component();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
+};
+
+}  // namespace kelvora

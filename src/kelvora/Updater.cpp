@@ -1,0 +1,232 @@
+// The front door over TkvKelvora: its events folded into one Result per
+// check. The engine's own handlers of the transfer's events stay in place;
+// the ones wrapped here only note details (status, address, the offered
+// release) before handing on.
+#include "kelvora/Updater.h"
+
+#include <stdexcept>
+
+#include "kelvora/Application.h"
+#include "kelvora/ConsoleUpgradeUI.h"
+#include "kelvora/ReleaseRecord.h"
+#include "kelvora/kvKelvora.h"
+
+namespace kelvora {
+
+const char* OutcomeName(Outcome Value) {
+  switch (Value) {
+    case Outcome::UpToDate: return "up to date";
+    case Outcome::Updated: return "updated";
+    case Outcome::Declined: return "declined";
+    case Outcome::Later: return "later";
+    case Outcome::Failed: return "failed";
+    case Outcome::VerificationRefused: return "refused by verification";
+    case Outcome::NoInfoFile: return "no info file";
+    case Outcome::ConnectionProblem: return "connection problem";
+    case Outcome::OpenedWebPage: return "opened a web page";
+  }
+  return "unknown";
+}
+
+namespace {
+
+constexpr unsigned kIntervalTimerId = 1;
+
+std::string ValueAfterKey(const std::string& Release) {
+  const size_t eq = Release.find('=');
+  return eq == std::string::npos ? Release : Release.substr(eq + 1);
+}
+
+}  // namespace
+
+struct Updater::TState {
+  Options options;
+  std::unique_ptr<TkvConsoleUpgradeUI> console;
+  std::unique_ptr<TkvKelvora> engine;
+  std::function<void(const Result&)> finished;
+  std::function<void(const Result&)> restartedCall;
+  bool restarted = false;
+  bool restartedReported = false;
+  // The check under way: its result so far, and whether it still has to be
+  // reported.
+  bool pending = false;
+  Result current;
+  bool refused = false;     // a verification refusal came before the abort
+  bool lostFile = false;    // a listed file was missing and not skipped
+  bool redirect = false;    // the info file offered a web page
+
+  void Finish(Outcome Value) {
+    if (!pending) return;
+    pending = false;
+    Result r = std::move(current);
+    r.outcome = Value;
+    current = Result{};
+    if (finished) finished(r);
+  }
+  void Start(bool UserStarted);
+  void Wire();
+};
+
+void Updater::TState::Wire() {
+  TkvKelvora& k = *engine;
+  k.OnNoUpdateAvailable = [this](TObject*) { Finish(Outcome::UpToDate); };
+  k.OnLaterUpgrade = [this](TObject*) { Finish(Outcome::Later); };
+  k.OnConnLost = [this](TObject*) {
+    current.address = engine->URL();
+    Finish(Outcome::ConnectionProblem);
+  };
+  k.OnHostUnreachable = [this](TObject*, const std::string& URL, const std::string& Host) {
+    current.address = URL;
+    current.reason = "cannot reach " + Host;
+    Finish(Outcome::ConnectionProblem);
+  };
+  k.OnNoInfoFile = [this](TObject*) {
+    current.address = engine->InfoFileURL();
+    Finish(Outcome::NoInfoFile);
+  };
+  k.OnVerificationFailed = [this](TObject*, const std::string& Reason) {
+    refused = true;
+    current.reason = Reason;
+  };
+  k.OnLostFile = [this](TObject*, const std::string& URL, int32_t Code, bool&) {
+    lostFile = true;
+    current.address = URL;
+    current.statusCode = Code;
+    current.reason = "the server did not give " + URL + (Code > 0 ? " (status " + std::to_string(Code) + ")" : "");
+  };
+  k.OnBeginUpgrade = [this](TObject*, const std::string&, TztUpgradeMethod Method, TkvStringList&, bool&) {
+    redirect = Method == umRedirectToURL;
+  };
+  k.OnAborted = [this](TObject*) {
+    if (refused) {
+      Finish(Outcome::VerificationRefused);
+    } else if (!engine->LastFailure().empty()) {
+      current.reason = engine->LastFailure();
+      Finish(Outcome::Failed);
+    } else {
+      Finish(lostFile ? Outcome::Failed : Outcome::Declined);
+    }
+  };
+  // Only once the updater runs: the program closes for its restart.
+  k.OnDoOwnCloseAppMethod = [this](TObject*) {
+    Finish(Outcome::Updated);
+    CloseApplication();
+  };
+  k.OnAfterRestart = [this](TObject*) { restarted = true; };
+
+  // The transfer's details, then the engine's own handling.
+  k.OnHTTPError = [this, inner = std::move(k.OnHTTPError)](TObject* Sender, int32_t Code, TStream* Data) {
+    current.statusCode = Code;
+    current.address = engine->URL();
+    if (inner) inner(Sender, Code, Data);
+  };
+  k.OnDone = [this, inner = std::move(k.OnDone)](TObject* Sender, const std::string& Type, int64_t Size,
+                                                TStream* Data) {
+    const bool info = engine->InfoMode();
+    if (info && Data != nullptr && Data->Size() <= TkvKelvora::kMaxInfoFileSize) {
+      const int64_t at = Data->Position();
+      std::string text(static_cast<size_t>(Data->Size() - at), '\0');
+      if (!text.empty()) Data->ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
+      Data->SetPosition(at);
+      const bool numbered = engine->VersionControl() == byNumber;
+      current.offeredVersion = engine->ReadInfoValue(text, numbered ? "#version" : "#date");
+    }
+    if (inner) inner(Sender, Type, Size, Data);
+    // A web page offered and opened ends the check without an event of its own.
+    if (info && pending && redirect && engine && engine->InfoMode()) Finish(Outcome::OpenedWebPage);
+  };
+}
+
+void Updater::TState::Start(bool UserStarted) {
+  if (pending) return;
+  pending = true;
+  current = Result{};
+  current.userStarted = UserStarted;
+  refused = lostFile = redirect = false;
+  const Messages shown = options.messages | (UserStarted ? options.userCheckMessages : Messages::None);
+  engine->SetShowMessages(static_cast<TkvKelvoraShowMessages>(static_cast<unsigned>(shown)));
+  // A transfer of the component's own under way (started through
+  // component()) would make the check start nothing: said so, not left
+  // hanging.
+  if (engine->Busy()) {
+    current.address = engine->InfoFileURL();
+    current.reason = "the component is busy with another transfer";
+    Finish(Outcome::Failed);
+    return;
+  }
+  engine->CheckUpdates(false);
+}
+
+Updater::Updater(Options Value) : state_(std::make_unique<TState>()) {
+  TState& s = *state_;
+  s.options = std::move(Value);
+  if (s.options.infoAddress.empty()) throw std::invalid_argument("kelvora::Updater: no info address");
+  if (s.options.version.empty() && s.options.releaseDate.empty())
+    throw std::invalid_argument("kelvora::Updater: neither a version nor a release date, nothing to compare with");
+  if (s.options.ui != UiMode::Installed)
+    s.console = std::make_unique<TkvConsoleUpgradeUI>(s.options.ui == UiMode::ConsoleAssumeYes
+                                                           ? TkvConsoleUpgradeUI::cmAssumeYes
+                                                           : TkvConsoleUpgradeUI::cmAsk);
+  s.engine = std::make_unique<TkvKelvora>(nullptr);
+  TkvKelvora& k = *s.engine;
+  if (s.console) k.SetUI(s.console.get());
+  k.SetInfoFileURL(s.options.infoAddress);
+  if (!s.options.version.empty()) {
+    k.SetVersionControl(byNumber);
+    k.SetVersionNumber(s.options.version);
+  } else {
+    k.SetVersionControl(byDate);
+    k.SetVersionDateAutoSet(false);
+    k.SetVersionDate(s.options.releaseDate);
+  }
+  k.SetPublicKey(s.options.publicKeys);
+  if (s.options.keepArguments) k.SetRestartArguments(arguments());
+  s.Wire();
+  k.Loaded();
+  if (s.options.checkInterval.count() > 0) {
+    const auto ms = s.options.checkInterval.count();
+    LoopBackend().SetTimer(this, kIntervalTimerId, ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms),
+                           [this] { state_->Start(false); });
+  }
+}
+
+Updater::~Updater() {
+  LoopBackend().KillTimer(this, kIntervalTimerId);
+  state_->engine.reset();
+}
+
+void Updater::onFinished(std::function<void(const Result&)> Call) { state_->finished = std::move(Call); }
+
+void Updater::onRestarted(std::function<void(const Result&)> Call) {
+  TState& s = *state_;
+  s.restartedCall = std::move(Call);
+  if (!s.restarted || s.restartedReported || !s.restartedCall) return;
+  s.restartedReported = true;
+  Result r;
+  r.outcome = Outcome::Updated;
+  r.address = s.options.infoAddress;
+  if (const auto record = ReadReleaseRecord(ReleaseRecordPath()); record && record->InfoURL == s.options.infoAddress)
+    r.offeredVersion = ValueAfterKey(record->Release);
+  s.restartedCall(r);
+}
+
+void Updater::checkNow() { state_->Start(true); }
+
+bool Updater::checking() const { return state_->pending; }
+
+bool Updater::restarted() const { return state_->restarted; }
+
+std::vector<std::string> Updater::arguments() const {
+  std::vector<std::string> args;
+  const int count = Application().ParamCount();
+  const std::string restart = state_->engine ? state_->engine->RestartParams() : std::string("/afterupgrade");
+  for (int i = 1; i <= count; ++i) {
+    if (i == 1 && Application().ParamStr(1) == restart) continue;
+    args.push_back(Application().ParamStr(i));
+  }
+  return args;
+}
+
+TkvKelvora& Updater::component() { return *state_->engine; }
+
+}  // namespace kelvora

@@ -1,0 +1,139 @@
+// The front door against nginx: every outcome of a check reported once,
+// with its details.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "engine/EngineFixture.h"
+#include "kelvora/DeveloperLog.h"
+#include "kelvora/StateFolder.h"
+#include "kelvora/Updater.h"
+
+using namespace kelvora;
+using namespace kvtest;
+
+namespace {
+
+// The stand-in updater of an earlier run may hold the upgrade lock a moment.
+void WaitForUpgradeLock() {
+  const int fd = ::open((StateFolder() + "lock").c_str(), O_RDONLY | O_CLOEXEC);
+  for (int i = 0; fd >= 0 && i < 500 && ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace
+
+TEST_F(EngineTest, FrontDoorReportsEveryCheckOnceWithItsOutcome) {
+  EXPECT_THROW(Updater({.infoAddress = "http://127.0.0.1/info.txt"}), std::invalid_argument);
+
+  // A web page offered by the info file goes to this test's browser.
+  TempDir desktop;
+  const std::string opened = desktop.File("opened.txt");
+  WriteTextFile(desktop.File("browser.sh"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + opened + "\n");
+  ::chmod(desktop.File("browser.sh").c_str(), 0755);
+  WriteTextFile(desktop.File("data/applications/kvtest-browser.desktop"),
+                "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" + desktop.File("browser.sh") +
+                    " %u\nMimeType=text/html;\n");
+  WriteTextFile(desktop.File("config/mimeapps.list"), "[Default Applications]\ntext/html=kvtest-browser.desktop\n");
+  ::setenv("XDG_CONFIG_HOME", desktop.File("config").c_str(), 1);
+  ::setenv("XDG_DATA_HOME", desktop.File("data").c_str(), 1);
+
+  std::vector<std::string> notes;
+  SetDeveloperLog([&](const std::string& Line) { notes.push_back(Line); });
+  server->AddPatternFile("prog.bin", 5000);
+  const std::string file = "#url1=" + server->Url("/prog.bin") + "=" + dir.File("prog.bin") + "\n";
+  Updater updater({.infoAddress = server->Url("/info.txt"), .version = "1.4.0"});
+  updater.component().SetUI(&ui);
+  std::vector<Result> results;
+  updater.onFinished([&](const Result& R) { results.push_back(R); });
+  EXPECT_FALSE(updater.restarted());
+
+  const struct {
+    const char* name;
+    std::string info;  // served as /info.txt; empty: nothing there
+    std::function<void()> before;
+    Outcome outcome;
+    std::string offered;
+  } cases[] = {
+      {"up to date", "#version=1.4.0\n" + file, [] {}, Outcome::UpToDate, "1.4.0"},
+      {"later", "#version=1.5.0\n" + file, [&] { ui.UpgradeAnswers.push_back(false); }, Outcome::Later, "1.5.0"},
+      {"declined", "#version=1.5.0\n" + file,
+       [&] {
+         // The user closes the completion page and confirms.
+         ui.PressFinishOnCompletion = false;
+         updater.component().OnFileDone = [&](TObject*, const std::string&) {
+           LoopBackend().Post([&] { ui.CloseWizard(true); });
+         };
+       },
+       Outcome::Declined, "1.5.0"},
+      {"failed", "#version=1.5.0\n#url1=" + server->Url("/prog.bin") + "=/proc/kelvora-cannot/prog.bin\n",
+       [&] {
+         ui.PressFinishOnCompletion = true;
+         updater.component().OnFileDone = nullptr;
+       },
+       Outcome::Failed, "1.5.0"},
+      {"refused", "#version=1.5.0\n" + file, [&] { updater.component().SetPublicKey("MFkwEwYHKoZIzj0CAQYI"); },
+       Outcome::VerificationRefused, "1.5.0"},
+      {"no info file", "",
+       [&] {
+         updater.component().SetPublicKey("");
+         updater.component().SetInfoFileURL(server->Url("/missing.txt"));
+       },
+       Outcome::NoInfoFile, ""},
+      {"connection", "#version=1.5.0\n" + file,
+       [&] { updater.component().SetInfoFileURL("http://127.0.0.1:1/info.txt"); }, Outcome::ConnectionProblem, ""},
+      {"web page", "#version=1.5.0\n#method=2\n#url1=www.example.invalid/news.html\n",
+       [&] { updater.component().SetInfoFileURL(server->Url("/info.txt")); }, Outcome::OpenedWebPage, "1.5.0"},
+      {"updated", "#version=1.5.0\n" + file, [] {}, Outcome::Updated, "1.5.0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.info.empty()) server->AddTextFile("info.txt", c.info);
+    c.before();
+    WaitForUpgradeLock();
+    const size_t before = results.size();
+    const int boxes = ui.Count("MessageBox:");
+    updater.checkNow();
+    updater.checkNow();  // under way: starts nothing
+    ASSERT_TRUE(PumpUntil([&] { return results.size() > before && !updater.component().Busy(); }));
+    for (int i = 0; i < 20; ++i) {  // nothing more comes
+      LoopBackend().WaitFor(nullptr, 5, TWakeMask::AnyInput);
+      Application().ProcessMessages();
+    }
+    ASSERT_EQ(results.size(), before + 1);
+    const Result& r = results.back();
+    EXPECT_EQ(OutcomeName(r.outcome), std::string(OutcomeName(c.outcome)));
+    EXPECT_TRUE(r.userStarted);
+    EXPECT_EQ(r.offeredVersion, c.offered);
+    EXPECT_FALSE(updater.checking());
+    if (c.outcome == Outcome::Failed || c.outcome == Outcome::VerificationRefused) {
+      EXPECT_NE(r.reason, "");
+    }
+    if (c.outcome == Outcome::NoInfoFile) {
+      EXPECT_EQ(r.statusCode, 404);
+      EXPECT_EQ(r.address, server->Url("/missing.txt"));
+      updater.component().SetInfoFileURL(server->Url("/info.txt"));
+    }
+    if (c.outcome == Outcome::ConnectionProblem) {
+      EXPECT_EQ(r.address, "http://127.0.0.1:1/info.txt");
+    }
+    // A check the user started says "up to date" and what went wrong.
+    if (c.outcome == Outcome::UpToDate || c.outcome == Outcome::NoInfoFile || c.outcome == Outcome::ConnectionProblem) {
+      EXPECT_EQ(ui.Count("MessageBox:"), boxes + 1);
+    }
+  }
+  EXPECT_TRUE(Application().Terminated()) << "closed for the restart";
+  EXPECT_TRUE(FileHoldsPattern(dir.File("prog.bin.uTMP"), 5000));
+  EXPECT_TRUE(FileExists(opened));
+  // Every upgrade above went beside the program: said once to the developer.
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_NE(notes[0].find("no entry of the info file replaces the running program"), std::string::npos) << notes[0];
+  SetDeveloperLog(nullptr);
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("XDG_DATA_HOME");
+}
