@@ -42,16 +42,22 @@ void TFonts::Make(UINT Dpi) {
     ncm.lfMessageFont.lfHeight = ::MulDiv(ncm.lfMessageFont.lfHeight, static_cast<int>(Dpi), 96);
   }
   LOGFONTW lf = ncm.lfMessageFont;
+  base_ = lf;
   message_ = ::CreateFontIndirectW(&lf);
+  MakeTitle(Dpi, 19);
   const TScale s{Dpi};
-  LOGFONTW title = lf;
-  title.lfHeight = -s(19);
-  title.lfWeight = FW_BOLD;
-  title_ = ::CreateFontIndirectW(&title);
   LOGFONTW small = lf;
   // One pixel above the message font at 96 dpi, as the layout intends.
   small.lfHeight = lf.lfHeight < 0 ? lf.lfHeight - s(1) : lf.lfHeight + s(1);
   small_ = ::CreateFontIndirectW(&small);
+}
+
+void TFonts::MakeTitle(UINT Dpi, int PixelHeight) {
+  if (title_ != nullptr) ::DeleteObject(title_);
+  LOGFONTW title = base_;
+  title.lfHeight = -TScale{Dpi}(PixelHeight);
+  title.lfWeight = FW_BOLD;
+  title_ = ::CreateFontIndirectW(&title);
 }
 
 std::wstring WinText(const std::string& Text) {

@@ -27,6 +27,8 @@ class TFonts {
   TFonts(const TFonts&) = delete;
   TFonts& operator=(const TFonts&) = delete;
   void Make(UINT Dpi);
+  // The title font again, PixelHeight high at 96 dpi (19 by default).
+  void MakeTitle(UINT Dpi, int PixelHeight);
   HFONT Message() const { return message_; }
   HFONT Title() const { return title_; }  // larger, bold
   HFONT Small() const { return small_; }  // the URL line and the product name
@@ -34,6 +36,7 @@ class TFonts {
  private:
   void Free();
   HFONT message_ = nullptr, title_ = nullptr, small_ = nullptr;
+  LOGFONTW base_{};
 };
 
 // UTF-8 text as UTF-16 with every line break as CR LF ("\r", "\n" and

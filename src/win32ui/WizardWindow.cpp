@@ -29,7 +29,7 @@ TWizardWindow* TWizardWindow::Open(const TkvWizardOptions& Options, TkvWizardHoo
   w->hooks_ = std::move(Hooks);
   w->gone_ = std::move(Gone);
   RegisterControlClasses();
-  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | WS_CLIPCHILDREN;
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
   const DWORD ex = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT |
                    (w->options_.StayOnTop ? WS_EX_TOPMOST : 0);
   if (CreateModeless(nullptr, Proc, reinterpret_cast<LPARAM>(w), style, ex, kWizardClass) == nullptr) {
@@ -125,7 +125,7 @@ void TWizardWindow::Create() {
   HFONT f = fonts_.Message();
   HWND pic = Child(hwnd_, kPictureClass, L"", 0, idImage, nullptr);
   SetBuiltInPicture(pic, bpWizard, true);
-  Child(hwnd_, L"STATIC", L"", SS_NOPREFIX | SS_ENDELLIPSIS, idWizardTitle, fonts_.Title());
+  Child(hwnd_, L"STATIC", L"", SS_NOPREFIX, idWizardTitle, fonts_.Title());
   Child(hwnd_, L"STATIC", L"", SS_NOPREFIX, idAfterNote, f);
   Child(hwnd_, L"BUTTON", L"", BS_GROUPBOX, idLCurrentFile, f);
   Child(hwnd_, L"STATIC", L"", SS_NOPREFIX | SS_ENDELLIPSIS, idLDownloadingFileFrom, f);
@@ -185,9 +185,17 @@ void TWizardWindow::Layout() {
   const int line = TextExtent(hwnd_, fonts_.Message(), L"Ag").cy;
   Place(Item(idImage), s(10), s(10), s(120), s(220));
 
+  // The title in the largest size up to 19 pixels (at 96 dpi) that fits
+  // beside the picture.
   const std::wstring title = WinText(TextOf(Item(idWizardTitle)));
-  const SIZE t = TextExtent(hwnd_, fonts_.Title(), title);
-  Place(Item(idWizardTitle), s(136), s(10), std::min<int>(t.cx, s(kBoxWidth)), t.cy);
+  SIZE t{};
+  for (int px = 19;; --px) {
+    fonts_.MakeTitle(s.Dpi, px);
+    t = TextExtent(hwnd_, fonts_.Title(), title);
+    if (t.cx <= s(kBoxWidth) || px <= 12) break;
+  }
+  ::SendMessageW(Item(idWizardTitle), WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Title()), FALSE);
+  Place(Item(idWizardTitle), s(136), s(10), std::min<int>(t.cx + s(2), s(kBoxWidth)), t.cy);
 
   const std::wstring note = WinText(TextOf(Item(idAfterNote)));
   const SIZE n = TextExtent(hwnd_, fonts_.Message(), note, s(kBoxWidth));
