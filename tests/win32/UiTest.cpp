@@ -7,6 +7,8 @@
 // with the longest texts (French).
 #include <gtest/gtest.h>
 
+#include "kelvora/Application.h"
+#include "kelvora/kvKelvora.h"
 #include "kelvora/kvLanguage.h"
 #include "kelvora/win32/kvWin32UpgradeUI.h"
 
@@ -16,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -41,11 +44,21 @@ std::wstring W(const std::string& S) {
   return out;
 }
 
+// A message sent to a window of the other thread, never waiting for ever.
+LRESULT Ask(HWND H, UINT M, WPARAM Wp = 0, LPARAM Lp = 0) {
+  DWORD_PTR r = 0;
+  ::SendMessageTimeoutW(H, M, Wp, Lp, SMTO_NORMAL, 5000, &r);
+  return static_cast<LRESULT>(r);
+}
+
 std::wstring TextOf(HWND H) {
   wchar_t buf[2048] = {};
-  ::SendMessageW(H, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buf));
+  Ask(H, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buf));
   return buf;
 }
+
+// Lines reach the log as they come, also when Wine ends the program.
+const int gUnbuffered = std::setvbuf(stdout, nullptr, _IONBF, 0);
 
 // The language and DPI a picture was taken in.
 std::string ShotName(const std::string& What) {
@@ -196,10 +209,10 @@ TEST_P(Win32UI, QuestionsAndMessageBoxes) {
       P.Check(TextOf(d) == W(GetLangText(ltPasswordCaption)), "password caption");
       P.Check(P.Text(d, idUsernameEdit) == L"alice", "the previous user name");
       P.Check(P.Text(d, idPasswordEdit).empty(), "an empty password");
-      P.Check(::SendMessageW(::GetDlgItem(d, idPasswordEdit), EM_GETPASSWORDCHAR, 0, 0) == L'*', "masked");
+      P.Check(Ask(::GetDlgItem(d, idPasswordEdit), EM_GETPASSWORDCHAR) == L'*', "masked");
       P.Check(::GetDlgItem(d, idUsernameEdit) == ::GetNextDlgTabItem(d, ::GetDlgItem(d, idCancelBtn), FALSE),
               "tab order: user name after Cancel");
-      ::SendMessageW(::GetDlgItem(d, idPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"s3cret \u00fc"));
+      Ask(::GetDlgItem(d, idPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"s3cret \u00fc"));
       P.CheckInside(d, "password");
       P.Shot(d, "password");
       P.Click(d, idOKBtn);
@@ -213,7 +226,7 @@ TEST_P(Win32UI, QuestionsAndMessageBoxes) {
   {
     TPerson p([&](TPerson& P) {
       HWND d = P.WaitFor(kPasswordClass);
-      ::SendMessageW(::GetDlgItem(d, idPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"wrong"));
+      Ask(::GetDlgItem(d, idPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"wrong"));
       P.Key(d, VK_ESCAPE);
     });
     std::string user = "bob", pass = "kept";
@@ -265,8 +278,8 @@ TEST_P(Win32UI, WizardPagesCancelAndFinish) {
     P.Check((::GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, "stays on top");
     P.Check(P.Text(w, idWizardTitle) == W(GetLangText(ltDownloadingTitle)), "title");
     P.Check(P.Text(w, idLTransferRate) == W(FormatLangText(ltTransferRate, {1234.5})), "rate");
-    P.Check(::SendMessageW(::GetDlgItem(w, idProgressCurrentFile), PBM_GETPOS, 0, 0) == 42, "file bar");
-    P.Check(::SendMessageW(::GetDlgItem(w, idProgressAllFiles), PBM_GETPOS, 0, 0) == 68, "all bar");
+    P.Check(Ask(::GetDlgItem(w, idProgressCurrentFile), PBM_GETPOS) == 42, "file bar");
+    P.Check(Ask(::GetDlgItem(w, idProgressAllFiles), PBM_GETPOS) == 68, "all bar");
     P.Check(!::IsWindowEnabled(::GetDlgItem(w, idFinishBtn)), "Next disabled while downloading");
     P.CheckInside(w, "wizard");
     P.Shot(w, "wizard-download");
@@ -356,3 +369,90 @@ TEST_P(Win32UI, WizardAbortAndDestroyDuringTheQuestion) {
 
 INSTANTIATE_TEST_SUITE_P(Languages, Win32UI, ::testing::Values(wlEnglish, wlFrench),
                          [](const auto& I) { return I.param == wlEnglish ? "English" : "French"; });
+
+// Whole runs of the engine through the native windows against a real server
+// (ui_run_server.py, started by ui-tests.sh): a cancel in the middle of a
+// download, a refused password, a lost connection. Each ends with nothing
+// left in the targets' folder (the script checks it).
+class Win32UIRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = LanguageBaseId();
+    SetLanguageBaseId(LanguageBlockId(wlEnglish));
+    SetUpgradeUI(&ui);
+    const char* base = std::getenv("KV_INFO_BASE");
+    if (base == nullptr) GTEST_SKIP() << "no servers (run by ui-tests.sh)";
+    base_ = base;
+  }
+  void TearDown() override {
+    SetUpgradeUI(nullptr);
+    SetLanguageBaseId(saved_);
+  }
+  // Checks Info with the engine while Person acts; true once the run ended
+  // (aborted, or its connection lost).
+  bool Run(const std::string& Info, std::function<void(TPerson&)> Person, std::vector<std::string>& Events) {
+    TkvKelvora k(nullptr);
+    k.SetInfoFileURL(base_ + Info);
+    k.SetVersionControl(byNumber);
+    k.SetVersionNumber("1.0");
+    bool aborted = false;
+    k.OnAborted = [&](TObject*) {
+      Events.push_back("Aborted");
+      aborted = true;
+    };
+    k.OnConnLost = [&](TObject*) {
+      Events.push_back("ConnLost");
+      aborted = true;  // the run ends here too
+    };
+    k.OnPasswordRequest = [&](TObject*, const std::string&, bool&) { Events.push_back("PasswordRequest"); };
+    TPerson p(std::move(Person));
+    k.CheckUpdates(false);
+    const bool ended = Pump([&] { return aborted && p.Done() && !ui.HasWizard(); });
+    p.Join();
+    return ended;
+  }
+  TkvWin32UpgradeUI ui;
+  std::string base_;
+  uint16_t saved_ = 0;
+};
+
+TEST_F(Win32UIRun, CancelInTheMiddleRefusedPasswordAndLostConnection) {
+  std::vector<std::string> events;
+  EXPECT_TRUE(Run("slow.txt", [](TPerson& P) {
+    P.Click(P.WaitFor(kUpgradeMessageClass), idYesBtn);
+    HWND w = P.WaitFor(kWizardClass);
+    // Cancelled once the figures move.
+    for (int i = 0; i < 500 && Ask(::GetDlgItem(w, idProgressCurrentFile), PBM_GETPOS) < 5; ++i)
+      ::Sleep(20);
+    P.Check(Ask(::GetDlgItem(w, idProgressCurrentFile), PBM_GETPOS) >= 5, "the bar moves");
+    P.Check(!P.Text(w, idLTransferRate).empty() || !P.Text(w, idLFileSize).empty(), "the figures are shown");
+    P.Shot(w, "run-wizard-downloading");
+    P.Click(w, idCancelBtn);
+    P.Click(P.WaitFor(L"#32770", L"win32_ui_tests.exe"), IDYES);
+  }, events));
+  EXPECT_EQ(events, std::vector<std::string>{"Aborted"});
+
+  events.clear();
+  EXPECT_TRUE(Run("protected.txt", [](TPerson& P) {
+    P.Click(P.WaitFor(kUpgradeMessageClass), idYesBtn);
+    HWND d = P.WaitFor(kPasswordClass);
+    Ask(::GetDlgItem(d, idUsernameEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"u"));
+    Ask(::GetDlgItem(d, idPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"wrong"));
+    P.Click(d, idOKBtn);
+    P.Check(P.WaitGone(d), "OK closes the dialog");
+    // Refused: asked again, with the user name kept; Cancel gives up.
+    HWND again = P.WaitFor(kPasswordClass);
+    P.Check(P.Text(again, idUsernameEdit) == L"u" && P.Text(again, idPasswordEdit).empty(), "asked again");
+    P.Click(again, idCancelBtn);
+  }, events));
+  EXPECT_EQ(events, (std::vector<std::string>{"PasswordRequest", "PasswordRequest", "Aborted"}));
+
+  events.clear();
+  EXPECT_TRUE(Run("cut.txt", [](TPerson& P) {
+    P.Click(P.WaitFor(kUpgradeMessageClass), idYesBtn);
+    HWND box = P.WaitFor(L"#32770", W(GetLangText(ltWizardCaption)));
+    P.Check(TextOf(::GetDlgItem(box, 0xFFFF)) == W(GetLangText(ltConnLost)), "the lost connection is told");
+    P.Click(box, IDOK);
+  }, events));
+  EXPECT_EQ(events, std::vector<std::string>{"ConnLost"});
+}
