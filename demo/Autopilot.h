@@ -10,6 +10,7 @@
 #include <chrono>
 #include <string>
 
+#include "AutopilotRules.h"
 #include "DemoOptions.h"
 
 namespace demo {
@@ -18,22 +19,19 @@ class TForm1;
 
 class TAutopilot : public QObject {
  public:
-  enum TGoal { glUpgrade, glNoUpdate };
+  using TGoal = TAutopilotRules::TGoal;
+  static constexpr TGoal glUpgrade = TAutopilotRules::glUpgrade;
+  static constexpr TGoal glNoUpdate = TAutopilotRules::glNoUpdate;
   TAutopilot(TForm1& Form, const TDemoOptions& Options, TGoal Goal);
   // 0 when the run went as a willing user's would, else 1.
-  int ExitCode() const { return failed_ ? 1 : 0; }
+  int ExitCode() const { return rules_.ExitCode(); }
 
  private:
   void Step();
-  void Fail(const std::string& Why);
 
   TForm1& form_;
-  TDemoOptions options_;
-  TGoal goal_;
-  bool noUpdateSeen_ = false;
+  TAutopilotRules rules_;
   QTimer timer_;
-  std::chrono::steady_clock::time_point deadline_;
-  bool failed_ = false;
 };
 
 }  // namespace demo

@@ -10,6 +10,9 @@
 #                             button, answers Yes and OK; the restarted demo
 #                             checks again and must find no update; the script
 #                             checks every step and exits non-zero on failure
+#   scripts/demo.sh --windows [--smoke]
+#                             the same round with kelvora-demo.exe under Wine
+#                             (scripts/demo-windows.sh)
 #
 # KELVORA_DEMO_BUILD_DIR chooses the build tree (default build-demo);
 # KELVORA_DEMO_KEEP=1 keeps the run's scratch folder.
@@ -18,11 +21,15 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KELVORA_DEMO_BUILD_DIR:-$root/build-demo}
 smoke=0
-case "${1:-}" in
-  --smoke) smoke=1 ;;
-  "") ;;
-  *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
-esac
+windows=0
+for arg in "$@"; do
+  case "$arg" in
+    --smoke) smoke=1 ;;
+    --windows) windows=1 ;;
+    *) echo "usage: $0 [--windows] [--smoke]" >&2; exit 2 ;;
+  esac
+done
+if [ "$windows" = 1 ]; then exec "$root/scripts/demo-windows.sh" "$smoke"; fi
 if [ "$smoke" = 0 ] && [ -z "${DISPLAY:-}" ]; then
   echo "demo: no display here: running the demo unattended (offscreen); use a desktop session to click yourself"
   smoke=1

@@ -21,9 +21,15 @@ if [ "${1:-}" = "--windows" ]; then
   # The cross compiler (posix threads flavour, for std::thread), Wine, and
   # GoogleTest's sources to build for the target, the header-only JSON
   # library, nginx for the upgrade served to a Windows program, python3 for
-  # the fault server and the process host, openssl for test certificates,
-  # Xvfb for a display of Wine's console host.
-  packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest nlohmann-json3-dev nginx python3 openssl xvfb)
+  # the fault server and the process host, openssl for test certificates.
+  # Xvfb is the display of Wine's console host, of the native windows and of
+  # the Windows demo; fonts-wine gives Wine the faces of its captions and
+  # frames.
+  packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest nlohmann-json3-dev nginx python3 openssl
+            xvfb xauth fonts-wine)
+elif [ "${1:-}" = "--publish" ]; then
+  # kelvora-publish alone (the Windows demo signs its release with it).
+  packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev)
 fi
 
 missing=()

@@ -45,6 +45,10 @@ fi
 stage bench "$root/scripts/bench.sh" "$out/release"
 # The README's demo command, unattended: check, download, updater, restart.
 stage demo env KELVORA_DEMO_BUILD_DIR="$out/release" "$root/scripts/demo.sh" --smoke
+# The same round on Windows: kelvora-demo.exe under Wine on a virtual display
+# (about a minute: a fresh Wine prefix, then some 20 s for the round).
+stage windows-demo env KELVORA_DEMO_BUILD_DIR="$out/release" KELVORA_DEMO_WIN_BUILD_DIR="$out/win32" \
+  "$root/scripts/demo.sh" --windows --smoke
 
 echo
 echo "== summary"

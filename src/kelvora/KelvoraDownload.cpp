@@ -223,7 +223,10 @@ void TkvKelvora::HandleConnectionLost() {
   if (OnConnLost) OnConnLost(this);
   if (Wants(mConnLost)) ShowUpgraderMessage(GetLangText(ltConnLost), mbIconError);
   StopUpgrade();
-  // A partial download is never resumed: nothing of this run stays.
+  // A partial download is never resumed: nothing of this run stays. The part
+  // file is closed first (the event comes while the transfer still holds it,
+  // and Windows removes no open file).
+  ReleaseOutput();
   DeleteTempFiles();
 }
 

@@ -1,8 +1,8 @@
 #include <atomic>
 
 #include "kelvora/Application.h"
-#include "kelvora/ConsoleUpgradeUI.h"
 #include "kelvora/kvUtils.h"
+#include "ui/DefaultUpgradeUI.h"
 #include "updater/TransactionFiles.h"
 
 namespace kelvora {
@@ -13,8 +13,7 @@ std::atomic<TkvUpgradeUI*> gUI{nullptr};
 
 TkvUpgradeUI& UpgradeUI() {
   if (TkvUpgradeUI* ui = gUI.load()) return *ui;
-  static TkvConsoleUpgradeUI* console = new TkvConsoleUpgradeUI();  // lives as long as the process
-  return *console;
+  return detail::DefaultUpgradeUI();
 }
 
 void SetUpgradeUI(TkvUpgradeUI* UI) { gUI.store(UI); }
