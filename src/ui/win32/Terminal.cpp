@@ -45,8 +45,23 @@ bool PrepareTerminal(std::FILE* Out) {
   DWORD mode = 0;
   if (h == nullptr || !::GetConsoleMode(h, &mode)) return false;
   // Without it (older consoles) the redrawn line is blanked out by spaces.
-  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
-         ::SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  if (!(mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+      !::SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+    return false;
+  // Some consoles take the mode and still print the sequence (Wine's): an
+  // erase that moves the cursor was printed; it is wiped out again.
+  std::fflush(Out);
+  CONSOLE_SCREEN_BUFFER_INFO before{}, after{};
+  if (!::GetConsoleScreenBufferInfo(h, &before)) return false;
+  DWORD written = 0;
+  ::WriteConsoleW(h, L"\x1b[K", 3, &written, nullptr);
+  if (!::GetConsoleScreenBufferInfo(h, &after)) return false;
+  if (after.dwCursorPosition.X == before.dwCursorPosition.X && after.dwCursorPosition.Y == before.dwCursorPosition.Y)
+    return true;
+  DWORD filled = 0;
+  ::FillConsoleOutputCharacterW(h, L' ', written, before.dwCursorPosition, &filled);
+  ::SetConsoleCursorPosition(h, before.dwCursorPosition);
+  return false;
 }
 
 int TerminalWidth(std::FILE* Out) {
