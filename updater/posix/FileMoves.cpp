@@ -53,7 +53,6 @@ bool MoveOver(const std::string& Download, const std::string& Target,
   else
     ::chmod(Download.c_str(), 0666 & ~CurrentUmask());  // a new file, as the user's files are made
   if (Settle) Settle(Download);
-  struct stat old {};
   if (!Backup.empty() && ::lstat(Target.c_str(), &old) == 0) {
     // A second name for the old file, so that Target is never missing; where
     // the file system has no hard links, a rename leaves it missing for a
