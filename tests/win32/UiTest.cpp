@@ -409,6 +409,9 @@ class Win32UIRun : public ::testing::Test {
     k.CheckUpdates(false);
     const bool ended = Pump([&] { return aborted && p.Done() && !ui.HasWizard(); });
     p.Join();
+    // The stopped transfer's worker removes its part file when it ends (on
+    // Windows no open file can be removed before): the program goes on.
+    Pump([&] { return !k.Busy(); });
     return ended;
   }
   TkvWin32UpgradeUI ui;
