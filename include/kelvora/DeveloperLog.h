@@ -3,6 +3,8 @@
 // host's hook; without one, to std::cerr in debug builds of the library.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <functional>
 #include <string>
 
@@ -11,7 +13,7 @@ namespace kelvora {
 using TDeveloperLog = std::function<void(const std::string& Line)>;
 
 // Process-wide; an empty hook restores the default.
-void SetDeveloperLog(TDeveloperLog Log);
-void DeveloperNote(const std::string& Line);
+KELVORA_EXPORT void SetDeveloperLog(TDeveloperLog Log);
+KELVORA_EXPORT void DeveloperNote(const std::string& Line);
 
 }  // namespace kelvora

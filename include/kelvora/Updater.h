@@ -7,6 +7,8 @@
 //   updater.checkNow();
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -31,7 +33,7 @@ enum class Outcome {
   ConnectionProblem,    // the server could not be reached, or the connection broke
   OpenedWebPage,        // the info file sends the user to a web page, which was opened
 };
-const char* OutcomeName(Outcome Value);
+KELVORA_EXPORT const char* OutcomeName(Outcome Value);
 
 struct Result {
   Outcome outcome = Outcome::Failed;
@@ -82,7 +84,7 @@ struct Options {
   bool keepArguments = true;  // the restarted program gets its own arguments after the restart parameter
 };
 
-class Updater {
+class KELVORA_EXPORT Updater {
  public:
   // Does what loading the component does: finishes an install an updater
   // left half done, and notes whether this run is the restarted one.

@@ -11,6 +11,8 @@
 // and let it go after.
 #pragma once
 
+#include "kelvora/kelvora_qt_export.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -25,7 +27,7 @@ class TkvQtUpgradeUI;
 
 namespace kelvora::qt {
 
-class Integration {
+class KELVORA_QT_EXPORT Integration {
  public:
   explicit Integration(QApplication& App, QWidget* MainWindow = nullptr);
   ~Integration();

@@ -9,6 +9,8 @@
 // without it the windows still work, in the old look and scaled by the system.
 #pragma once
 
+#include "kelvora/kelvora_export.h"
+
 #include <memory>
 #include <string>
 
@@ -52,7 +54,7 @@ enum : int {
 };
 }  // namespace win32ui
 
-class TkvWin32UpgradeUI : public TkvUpgradeUI {
+class KELVORA_EXPORT TkvWin32UpgradeUI : public TkvUpgradeUI {
  public:
   TkvWin32UpgradeUI();
   ~TkvWin32UpgradeUI() override;
