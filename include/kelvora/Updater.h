@@ -32,6 +32,8 @@ enum class Outcome {
   NoInfoFile,           // the server has no info file at the address (statusCode) or sent something else
   ConnectionProblem,    // the server could not be reached, or the connection broke
   OpenedWebPage,        // the info file sends the user to a web page, which was opened
+  InstallFailed,        // onRestarted: the last upgrade could not be installed, or its release did not start,
+                        // and the previous release was put back; reason says why
 };
 KELVORA_EXPORT const char* OutcomeName(Outcome Value);
 
@@ -98,7 +100,9 @@ class KELVORA_EXPORT Updater {
   // Called once at the end of every check, on the UI thread.
   void onFinished(std::function<void(const Result&)> Call);
   // Called in the run the updater started after an upgrade (at once when
-  // this run is one), with Outcome::Updated and the release installed.
+  // this run is one), with Outcome::Updated and the release installed, or
+  // with Outcome::InstallFailed in the previous release put back after an
+  // upgrade that failed.
   void onRestarted(std::function<void(const Result&)> Call);
 
   // A check the user asked for: "up to date" and failures are shown too

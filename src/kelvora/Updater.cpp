@@ -24,6 +24,7 @@ const char* OutcomeName(Outcome Value) {
     case Outcome::NoInfoFile: return "no info file";
     case Outcome::ConnectionProblem: return "connection problem";
     case Outcome::OpenedWebPage: return "opened a web page";
+    case Outcome::InstallFailed: return "install failed and was undone";
   }
   return "unknown";
 }
@@ -47,6 +48,7 @@ struct Updater::TState {
   std::function<void(const Result&)> restartedCall;
   bool restarted = false;
   bool restartedReported = false;
+  std::string installFailure;  // set when this run is the release put back after a failed upgrade
   // The check under way: its result so far, and whether it still has to be
   // reported.
   bool pending = false;
@@ -113,6 +115,9 @@ void Updater::TState::Wire() {
     CloseApplication();
   };
   k.OnAfterRestart = [this](TObject*) { restarted = true; };
+  k.OnUpgradeFailed = [this](TObject*, const std::string& Reason) {
+    installFailure = Reason.empty() ? "the upgrade failed" : Reason;
+  };
 
   // The transfer's details, then the engine's own handling.
   k.OnHTTPError = [this, inner = std::move(k.OnHTTPError)](TObject* Sender, int32_t Code, TStream* Data) {
@@ -200,11 +205,17 @@ void Updater::onFinished(std::function<void(const Result&)> Call) { state_->fini
 void Updater::onRestarted(std::function<void(const Result&)> Call) {
   TState& s = *state_;
   s.restartedCall = std::move(Call);
-  if (!s.restarted || s.restartedReported || !s.restartedCall) return;
+  if ((!s.restarted && s.installFailure.empty()) || s.restartedReported || !s.restartedCall) return;
   s.restartedReported = true;
   Result r;
   r.outcome = Outcome::Updated;
   r.address = s.options.infoAddress;
+  if (!s.installFailure.empty()) {
+    r.outcome = Outcome::InstallFailed;
+    r.reason = s.installFailure;
+    s.restartedCall(r);
+    return;
+  }
   if (const auto record = ReadReleaseRecord(ReleaseRecordPath()); record && record->InfoURL == s.options.infoAddress)
     r.offeredVersion = ValueAfterKey(record->Release);
   s.restartedCall(r);

@@ -137,3 +137,19 @@ TEST_F(EngineTest, FrontDoorReportsEveryCheckOnceWithItsOutcome) {
   ::unsetenv("XDG_CONFIG_HOME");
   ::unsetenv("XDG_DATA_HOME");
 }
+
+TEST_F(EngineTest, FrontDoorTellsThePreviousReleaseWhyItsUpgradeWasUndone) {
+  // What the updater leaves after putting the previous release back.
+  ::mkdir(StateFolder().c_str(), 0700);
+  WriteTextFile(StateFolder() + "failed", "kelvora-failed 1\n" + dir.File("a.bin") + "\nIs a directory\n");
+  SetUpgradeUI(&ui);
+  Updater updater({.infoAddress = server->Url("/info.txt"), .version = "1.4.0"});
+  std::vector<Result> told;
+  updater.onRestarted([&](const Result& R) { told.push_back(R); });
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].outcome, Outcome::InstallFailed);
+  EXPECT_EQ(told[0].reason, dir.File("a.bin") + ": Is a directory");
+  EXPECT_FALSE(updater.restarted()) << "started as an ordinary run, not by the updater";
+  EXPECT_FALSE(FileExists(StateFolder() + "failed")) << "told once";
+  SetUpgradeUI(nullptr);
+}

@@ -140,7 +140,7 @@ TEST_F(HostileTest, OnlyTheProgramsOwnEntryBecomesTheProgramAndOnlyAsAProgram) {
   PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/tool.exe") + "\n#url2=" + server->Url("/new-build") +
               "=%current%" + ProgramName() + "\n");
   ASSERT_TRUE(RunCheckUntil("OwnClose")) << Events();
-  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\n" + self + ".uTMP\t" + self + "\n" + CurrentFolder() +
+  EXPECT_EQ(ReadWholeFile(QueueFilePath()), "kelvora-queue 1\nconfirm\t30\n" + self + ".uTMP\t" + self + "\n" + CurrentFolder() +
                                                 "tool.exe.uTMP\t" + CurrentFolder() + "tool.exe\nend\n");
   ClearState();
 
