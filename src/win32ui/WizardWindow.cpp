@@ -125,7 +125,9 @@ void TWizardWindow::Create() {
   HFONT f = fonts_.Message();
   HWND pic = Child(hwnd_, kPictureClass, L"", 0, idImage, nullptr);
   SetBuiltInPicture(pic, bpWizard, true);
-  Child(hwnd_, L"STATIC", L"", SS_NOPREFIX, idWizardTitle, fonts_.Title());
+  // One line, never wrapped: a word that does not fit is cut, not moved
+  // below the line where nobody sees it.
+  Child(hwnd_, L"STATIC", L"", SS_NOPREFIX | SS_LEFTNOWORDWRAP, idWizardTitle, fonts_.Title());
   Child(hwnd_, L"STATIC", L"", SS_NOPREFIX, idAfterNote, f);
   Child(hwnd_, L"BUTTON", L"", BS_GROUPBOX, idLCurrentFile, f);
   Child(hwnd_, L"STATIC", L"", SS_NOPREFIX | SS_ENDELLIPSIS, idLDownloadingFileFrom, f);
@@ -274,6 +276,9 @@ void TWizardWindow::ShowCompleted() {
   ::SendMessageW(Item(idCancelBtn), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
   ::EnableWindow(Item(idCancelBtn), FALSE);
   Layout();
+  // The page changed under the controls that moved or were hidden: paint it
+  // whole, so nothing of the download page stays behind.
+  ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
   ::SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(idFinishBtn)), TRUE);
 }
 
