@@ -296,11 +296,16 @@ bool AwaitingConfirmation(const std::string& StateFolder) {
 TRecovered ResolveInterruptedInstall(const std::string& StateFolder, const std::string& ProgramPath,
                                      bool* ProgramRestored) {
   if (ProgramRestored != nullptr) *ProgramRestored = false;
+  if (!Exists(JournalPath(StateFolder))) {
+    // A confirmation with no install behind it is left over: it must not
+    // settle the next install (finishing would discard its fresh queue).
+    RemoveFile(ConfirmPath(StateFolder));
+    return TRecovered::Nothing;
+  }
   if (Exists(ConfirmPath(StateFolder))) {
     FinishInstall(StateFolder);
     return TRecovered::Finished;
   }
-  if (!Exists(JournalPath(StateFolder))) return TRecovered::Nothing;
   WriteFailure(StateFolder, ProgramPath, "the install was interrupted before the new version confirmed its start");
   RollBack(StateFolder, ProgramPath, ProgramRestored);
   return TRecovered::RolledBack;
