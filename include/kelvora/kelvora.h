@@ -14,7 +14,8 @@
  * Threads: every function is called on the program's main thread (the one
  * that first called into the library), and every callback runs on that
  * thread too, from inside kelvora_init, kelvora_run or
- * kelvora_process_messages. */
+ * kelvora_process_messages. A callback must not call kelvora_free,
+ * kelvora_init, kelvora_run or kelvora_process_messages on its handle. */
 #ifndef KELVORA_KELVORA_H
 #define KELVORA_KELVORA_H
 
