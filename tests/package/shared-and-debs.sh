@@ -100,6 +100,7 @@ contains "$(dpkg-deb -f "$rt" Depends)" 'libc6 .*libcurl4.*|libcurl4.*libc6' "ru
 contains "$(dpkg-deb -f "$rt" Depends)" 'libssl3' "runtime Depends (from dpkg-shlibdeps)"
 contents=$(dpkg-deb -c "$dev")
 contains "$contents" 'usr/include/kelvora/kelvora_export\.h' "dev contents"
+contains "$contents" 'usr/include/kelvora/kelvora\.h' "dev contents"
 contains "$contents" "usr/$libdir/libkelvora\.so -> libkelvora\.so\.1" "dev contents"
 contains "$contents" "usr/$libdir/cmake/Kelvora/KelvoraConfig\.cmake" "dev contents"
 contains "$contents" "usr/$libdir/pkgconfig/kelvora\.pc" "dev contents"
