@@ -23,6 +23,12 @@ fail() {
   exit 1
 }
 
+# kelvora.dll exports every function of the header (kelvora.def lists them), and nothing else.
+declared=$(grep -o 'KELVORA_CALL kelvora_[a-z_]*(' "$src/include/kelvora/kelvora.h" | sed 's/KELVORA_CALL //; s/($//' | sort)
+exported=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] \(.*\)$/\1/p' | sort)
+[ -n "$declared" ] && [ "$declared" = "$exported" ] ||
+  fail "kelvora.dll exports differ from kelvora.h:"$'\n'"$(diff <(echo "$declared") <(echo "$exported"))"
+
 # The program: the README's, with the test's address, "yes" answered, and
 # its output in myapp.exe.log.
 awk '/^```c$/{on=1; next} /^```$/{on=0} on' "$src/README.md" >"$work/readme.c"
