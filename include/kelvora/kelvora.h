@@ -43,7 +43,9 @@ typedef enum kelvora_error {
 /* How a check ended (kelvora::Outcome). Later releases may add values. */
 typedef enum kelvora_outcome {
   KELVORA_UP_TO_DATE = 0,
-  KELVORA_UPDATED = 1, /* on_finished: the updater runs, end the program now; on_restarted: this run is the new release */
+  /* on_finished: the updater runs, end the program now; on_restarted: this
+   * run is the new release */
+  KELVORA_UPDATED = 1,
   KELVORA_DECLINED = 2,
   KELVORA_LATER = 3,
   KELVORA_FAILED = 4,
@@ -56,10 +58,14 @@ typedef enum kelvora_outcome {
 
 /* Who talks to the user. */
 typedef enum kelvora_ui {
-  KELVORA_UI_INSTALLED = 0,          /* the upgrade UI installed in the library (the native windows where built) */
+  /* the library's own: on Windows the native windows in a GUI program, else
+   * the console's questions */
+  KELVORA_UI_INSTALLED = 0,
   KELVORA_UI_CONSOLE = 1,            /* questions and a progress line on the terminal; without one, "no" */
   KELVORA_UI_CONSOLE_ASSUME_YES = 2, /* the terminal, answering yes by itself */
-  KELVORA_UI_NONE = 3                /* no messages and no questions: an upgrade found is installed */
+  /* no messages and no questions: an upgrade found is installed (a progress
+   * line still goes to the terminal) */
+  KELVORA_UI_NONE = 3
 } kelvora_ui;
 
 typedef enum kelvora_run_result {
@@ -103,7 +109,8 @@ KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_check_interval(kelvora_upd
  * e.g. Python's "-Xkelvora-restarted". */
 KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_restart_parameter(kelvora_updater* u, const char* parameter);
 KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_on_finished(kelvora_updater* u, kelvora_finished_fn call, void* user);
-KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_on_restarted(kelvora_updater* u, kelvora_restarted_fn call, void* user);
+KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_on_restarted(kelvora_updater* u, kelvora_restarted_fn call,
+                                                              void* user);
 
 /* Starts the updater: finishes an install left half done and, in the run
  * the updater restarted, calls on_restarted. */
