@@ -84,6 +84,7 @@ struct Options {
   Messages messages = Messages::Default;       // in every check
   Messages userCheckMessages = Messages::UserCheck;  // added in a check started by checkNow
   bool keepArguments = true;  // the restarted program gets its own arguments after the restart parameter
+  std::string restartParameter{};  // its first argument, "/afterupgrade" when empty
 };
 
 class KELVORA_EXPORT Updater {
@@ -109,6 +110,8 @@ class KELVORA_EXPORT Updater {
   // (userCheckMessages). Returns at once; while a check is under way it
   // starts nothing (that check's onFinished still comes).
   void checkNow();
+  // A check as the interval starts one: only `messages` are shown.
+  void checkQuietly();
   bool checking() const;
   bool restarted() const;
   // The program's own arguments, without the restart parameter.

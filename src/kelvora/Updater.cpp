@@ -185,6 +185,7 @@ Updater::Updater(Options Value) : state_(std::make_unique<TState>()) {
     k.SetVersionDate(s.options.releaseDate);
   }
   k.SetPublicKey(s.options.publicKeys);
+  if (!s.options.restartParameter.empty()) k.SetRestartParams(s.options.restartParameter);
   if (s.options.keepArguments) k.SetRestartArguments(arguments());
   s.Wire();
   k.Loaded();
@@ -222,6 +223,8 @@ void Updater::onRestarted(std::function<void(const Result&)> Call) {
 }
 
 void Updater::checkNow() { state_->Start(true); }
+
+void Updater::checkQuietly() { state_->Start(false); }
 
 bool Updater::checking() const { return state_->pending; }
 

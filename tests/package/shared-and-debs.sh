@@ -62,6 +62,25 @@ build_consumers() {  # build_consumers <prefix> <libdir> <tag>
 }
 build_consumers "$prefix" "$libdir" installed
 
+# The C interface: its functions leave the library unmangled; the README's C
+# program, compiled as C against the installed header and shared library,
+# and a Python program through ctypes each upgrade themselves once.
+contains "$(nm -D --defined-only "$lib")" ' T kelvora_create$' "C interface symbols"
+capi=$work/capi; mkdir -p "$capi"
+awk '/^```c$/{on=1; next} /^```$/{on=0} on' "$src/README.md" >"$capi/readme.c"
+[ -s "$capi/readme.c" ] || fail "README.md has no C example"
+grep -q 'KELVORA_UI_CONSOLE)' "$capi/readme.c" || fail "the README's C example no longer sets KELVORA_UI_CONSOLE"
+{ echo '#include <stdlib.h>'
+  sed -e 's|"https://example.org/myapp/info.txt"|getenv("KVTEST_INFO_URL")|' \
+      -e 's|KELVORA_UI_CONSOLE)|KELVORA_UI_CONSOLE_ASSUME_YES)|' "$capi/readme.c"; } >"$capi/main.c"
+# shellcheck disable=SC2046
+cc -std=c99 -pedantic -Wall -Wextra -Werror -x c "$capi/main.c" \
+  $(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs kelvora) \
+  -Wl,-rpath,"$prefix/$libdir" -o "$capi/myapp" || fail "the README's C example does not build as C"
+contains "$(readelf -d "$capi/myapp")" 'NEEDED.*libkelvora\.so\.1' "C program links the .so"
+python3 "$src/tests/capi/upgrade_round.py" --work "$work/capi-round" --c-build "$capi" --library "$lib" \
+  || fail "C interface upgrade rounds"
+
 # The .deb packages.
 (cd "$tree" && cpack -G DEB >"$work/cpack.log") || { cat "$work/cpack.log"; fail "cpack"; }
 debs=$work/debs; mkdir -p "$debs"; mv "$tree"/*.deb "$debs"/
@@ -81,6 +100,7 @@ contains "$(dpkg-deb -f "$rt" Depends)" 'libc6 .*libcurl4.*|libcurl4.*libc6' "ru
 contains "$(dpkg-deb -f "$rt" Depends)" 'libssl3' "runtime Depends (from dpkg-shlibdeps)"
 contents=$(dpkg-deb -c "$dev")
 contains "$contents" 'usr/include/kelvora/kelvora_export\.h' "dev contents"
+contains "$contents" 'usr/include/kelvora/kelvora\.h' "dev contents"
 contains "$contents" "usr/$libdir/libkelvora\.so -> libkelvora\.so\.1" "dev contents"
 contains "$contents" "usr/$libdir/cmake/Kelvora/KelvoraConfig\.cmake" "dev contents"
 contains "$contents" "usr/$libdir/pkgconfig/kelvora\.pc" "dev contents"

@@ -36,16 +36,20 @@ def processes_of(path):
 
 
 def serve(folder):
-    handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=folder)
-    handler.log_message = lambda *a: None
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+    handler = functools.partial(Quiet, directory=folder)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
 
 
-def round_trip(name, build, work, expected, env_extra):
-    """Runs the program until it and the run the updater started have ended;
-    returns what went wrong, or None."""
+def round_trip(name, build, work, expected, env_extra, leading_args=()):
+    """Runs the program (with leading_args before its own arguments) until it
+    and the run the updater started have ended; returns what went wrong, or
+    None."""
     root = os.path.join(work, name)
     app, www, tmp = (os.path.join(root, d) for d in ("app", "www", "tmp"))
     for d in (app, www, tmp):
@@ -66,7 +70,7 @@ def round_trip(name, build, work, expected, env_extra):
     out_path = os.path.join(root, "out.txt")
     try:
         with open(out_path, "w") as out:
-            first = subprocess.Popen([program, "--greeting", "two words"], stdout=out, stderr=subprocess.STDOUT,
+            first = subprocess.Popen([program, *leading_args, "--greeting", "two words"], stdout=out, stderr=subprocess.STDOUT,
                                      stdin=subprocess.DEVNULL, env=env, cwd=root)
 
         def seen():
