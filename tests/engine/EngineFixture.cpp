@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <sys/stat.h>
 
 #include "kelvora/Application.h"
 #include "kelvora/ReleaseRecord.h"
@@ -24,6 +25,18 @@ void EngineTest::SetUpTestSuite() {
   static TempDir temp;
   ::unsetenv("XDG_RUNTIME_DIR");
   ::setenv("TMPDIR", temp.Path().c_str(), 1);
+}
+
+void InstallRecordingBrowser(const TempDir& Desktop, const std::string& Record) {
+  WriteTextFile(Desktop.File("browser.sh"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + Record + ".tmp && mv " + Record +
+                                                ".tmp " + Record + "\n");
+  ::chmod(Desktop.File("browser.sh").c_str(), 0755);
+  WriteTextFile(Desktop.File("data/applications/kvtest-browser.desktop"),
+                "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" + Desktop.File("browser.sh") +
+                    " %u\nMimeType=text/html;\n");
+  WriteTextFile(Desktop.File("config/mimeapps.list"), "[Default Applications]\ntext/html=kvtest-browser.desktop\n");
+  ::setenv("XDG_CONFIG_HOME", Desktop.File("config").c_str(), 1);
+  ::setenv("XDG_DATA_HOME", Desktop.File("data").c_str(), 1);
 }
 
 void ClearState() {

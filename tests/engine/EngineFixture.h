@@ -21,6 +21,10 @@ namespace kvtest {
 // Removes what a run staged and committed beside this test program.
 void ClearState();
 
+// Makes Desktop the user's desktop (XDG folders), whose browser is a script
+// that writes the addresses it was given, one a line, to Record.
+void InstallRecordingBrowser(const TempDir& Desktop, const std::string& Record);
+
 class EngineTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite();

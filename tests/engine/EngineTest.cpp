@@ -523,15 +523,7 @@ TEST_F(EngineTest, RedirectOpensTheFirstEntryInTheBrowserAndDownloadsNothing) {
   // A desktop whose browser is a script that writes down what it was given.
   TempDir desktop;
   const std::string record = desktop.File("opened.txt");
-  WriteTextFile(desktop.File("browser.sh"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + record + ".tmp && mv " +
-                                                record + ".tmp " + record + "\n");
-  ::chmod(desktop.File("browser.sh").c_str(), 0755);
-  WriteTextFile(desktop.File("data/applications/kvtest-browser.desktop"),
-                "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" + desktop.File("browser.sh") +
-                    " %u\nMimeType=text/html;\n");
-  WriteTextFile(desktop.File("config/mimeapps.list"), "[Default Applications]\ntext/html=kvtest-browser.desktop\n");
-  ::setenv("XDG_CONFIG_HOME", desktop.File("config").c_str(), 1);
-  ::setenv("XDG_DATA_HOME", desktop.File("data").c_str(), 1);
+  InstallRecordingBrowser(desktop, record);
 
   PublishInfo("#date=12/31/2099\n#method=2\n#url1=www.example.invalid/news.html\n");
   k->CheckUpdates(false);

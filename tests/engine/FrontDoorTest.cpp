@@ -34,14 +34,7 @@ TEST_F(EngineTest, FrontDoorReportsEveryCheckOnceWithItsOutcome) {
   // A web page offered by the info file goes to this test's browser.
   TempDir desktop;
   const std::string opened = desktop.File("opened.txt");
-  WriteTextFile(desktop.File("browser.sh"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + opened + "\n");
-  ::chmod(desktop.File("browser.sh").c_str(), 0755);
-  WriteTextFile(desktop.File("data/applications/kvtest-browser.desktop"),
-                "[Desktop Entry]\nType=Application\nName=Test browser\nExec=" + desktop.File("browser.sh") +
-                    " %u\nMimeType=text/html;\n");
-  WriteTextFile(desktop.File("config/mimeapps.list"), "[Default Applications]\ntext/html=kvtest-browser.desktop\n");
-  ::setenv("XDG_CONFIG_HOME", desktop.File("config").c_str(), 1);
-  ::setenv("XDG_DATA_HOME", desktop.File("data").c_str(), 1);
+  InstallRecordingBrowser(desktop, opened);
 
   std::vector<std::string> notes;
   SetDeveloperLog([&](const std::string& Line) { notes.push_back(Line); });
