@@ -9,7 +9,7 @@ packages=(
   # The package tests: .deb packages (dpkg-shlibdeps, dpkg-deb), file types.
   dpkg-dev file
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
   qt6-base-dev
@@ -29,7 +29,7 @@ if [ "${1:-}" = "--windows" ]; then
             xvfb xauth fonts-wine)
 elif [ "${1:-}" = "--publish" ]; then
   # kelvora-publish alone (the Windows demo signs its release with it).
-  packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev)
+  packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev)
 fi
 
 missing=()
