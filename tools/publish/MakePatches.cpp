@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -91,6 +92,9 @@ void MakePatches(TRelease& R, const TPatchPlan& Plan) {
   if (!any) return;
   if (Plan.Folder.empty()) throw Failure("older releases are given: --patches names the folder for the patches");
 
+  std::error_code error;
+  std::filesystem::create_directories(Plan.Folder, error);
+  if (error) throw Failure(Plan.Folder + ": " + error.message());
   std::set<std::string> written;
   for (size_t i = 0; i < R.Files.size(); ++i) {
     TReleaseFile& f = R.Files[i];
