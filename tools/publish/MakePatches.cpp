@@ -53,6 +53,9 @@ std::string PatchAddress(const TRelease& R, const TReleaseFile& F, const std::st
   return address;
 }
 
+// Both files are held in memory to make a patch, and the old one to apply it.
+constexpr int64_t kLargest = int64_t{1} << 31;
+
 struct TBase {
   std::string Path;
   kelvora::trust::TFileHash Hash;
@@ -62,6 +65,8 @@ struct TBase {
 
 void MakePatches(TRelease& R, const TPatchPlan& Plan) {
   // The older releases of each file, hashed (and so noted as inputs) first.
+  for (const std::string& folder : Plan.PreviousFolders)
+    if (!std::filesystem::is_directory(folder)) throw Failure(folder + ": not a folder (--previous)");
   std::map<std::string, size_t> byName;
   std::vector<std::vector<TBase>> bases(R.Files.size());
   bool any = false;
@@ -80,6 +85,10 @@ void MakePatches(TRelease& R, const TPatchPlan& Plan) {
     std::set<std::string> seen;
     for (const std::string& path : paths) {
       TBase base{path, HashFile(path)};
+      if (base.Hash.Size > kLargest || f.Hash->Size > kLargest) {
+        std::printf("%s: no patch from %s, a file of more than 2 GiB\n", f.Path.c_str(), path.c_str());
+        continue;
+      }
       if (base.Hash.Sha256 == f.Hash->Sha256) {
         std::printf("%s: unchanged since %s, no patch\n", f.Path.c_str(), path.c_str());
         continue;
