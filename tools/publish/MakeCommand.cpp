@@ -55,10 +55,10 @@ int Make(const Args& A) {
   TRelease release = ReadRelease(o.Operands[0], ReadFile(o.Operands[0]));
   TPatchPlan plan{o.GetAll("--previous"), o.Get("--patches") != nullptr ? *o.Get("--patches") : std::string()};
   if (const std::string* level = o.Get("--patch-level")) {
-    if (level->size() > 2 || level->find_first_not_of("0123456789") != std::string::npos || std::stoi("0" + *level) < 1 ||
-        std::stoi("0" + *level) > 19)
-      throw Failure("--patch-level takes 1 to 19", kExitUsage);
-    plan.Level = std::stoi(*level);
+    const bool number =
+        !level->empty() && level->size() <= 2 && level->find_first_not_of("0123456789") == std::string::npos;
+    plan.Level = number ? std::stoi(*level) : 0;
+    if (plan.Level < 1 || plan.Level > 19) throw Failure("--patch-level takes 1 to 19", kExitUsage);
   }
   MakePatches(release, plan);
   std::string text = FormatInfoFile(release);

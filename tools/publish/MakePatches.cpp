@@ -1,6 +1,7 @@
 #include "MakePatches.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -40,10 +41,9 @@ std::string PatchAddress(const TRelease& R, const TReleaseFile& F, const std::st
   std::string base = R.PatchUrl;
   if (base.empty()) {
     const std::string url = F.Url.substr(0, F.Url.find_first_of("?#"));
-    const size_t scheme = url.find("://");
-    const size_t slash = url.rfind('/');
-    base = slash == std::string::npos || (scheme != std::string::npos && slash <= scheme + 2) ? url + "/"
-                                                                                              : url.substr(0, slash + 1);
+    const size_t scheme = url.find("://"), slash = url.rfind('/');
+    const bool inPath = slash != std::string::npos && (scheme == std::string::npos || slash > scheme + 2);
+    base = inPath ? url.substr(0, slash + 1) : url + "/";
   }
   if (base.back() != '/') base += '/';
   const std::string address = base + Name;
@@ -62,6 +62,20 @@ struct TBase {
 };
 
 }  // namespace
+
+std::string PatchMakes(const std::string& BasePath, const std::string& PatchPath,
+                       const kelvora::trust::TFileHash& Listed) {
+  kelvora::trust::TSha256 made;
+  const std::string reason =
+      kelvora::delta::ApplyPatch(BasePath, PatchPath, Listed.Size, [&](const uint8_t* Data, size_t Size) {
+        made.Update(Data, Size);
+        return true;
+      });
+  if (!reason.empty()) return "applied to " + BasePath + ": " + reason;
+  if (made.HexDigest() != Listed.Sha256)
+    return "applied to " + BasePath + ", it makes another file than the listed one";
+  return {};
+}
 
 void MakePatches(TRelease& R, const TPatchPlan& Plan) {
   // The older releases of each file, hashed (and so noted as inputs) first.
@@ -123,7 +137,18 @@ void MakePatches(TRelease& R, const TPatchPlan& Plan) {
       const std::string name = PatchName(f, base.Hash.Sha256);
       const std::string address = PatchAddress(R, f, name);
       // Two entries of the same file from the same old one share the patch.
-      if (written.insert(name).second) WriteFileAtomically(Plan.Folder + "/" + name, patch);
+      if (written.insert(name).second) {
+        const std::string path = Plan.Folder + "/" + name;
+        WriteFileAtomically(path, patch);
+        // Checked as written, on the old file as it is now: a file that
+        // changed while the run read it must not make a patch nobody can use.
+        std::string problem = HashFile(base.Path).Sha256 != base.Hash.Sha256 ? base.Path + " changed meanwhile"
+                                                                              : PatchMakes(base.Path, path, *f.Hash);
+        if (!problem.empty()) {
+          ::unlink(path.c_str());
+          throw Failure(f.Path + ": the patch just made is wrong (" + problem + "); nothing was listed");
+        }
+      }
       f.Patches.push_back({base.Hash.Sha256, kelvora::trust::Sha256Hex(patch), size, address});
       std::printf("%s: patch from %s: %s, %lld of %lld bytes\n", f.Path.c_str(), base.Path.c_str(), name.c_str(),
                   static_cast<long long>(size), static_cast<long long>(f.Hash->Size));

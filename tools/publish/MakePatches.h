@@ -26,4 +26,9 @@ inline constexpr int kKeepNumerator = 3, kKeepDenominator = 4;
 // Every file the run reads is read before the first patch is written.
 void MakePatches(TRelease& R, const TPatchPlan& Plan);
 
+// Applies the patch at PatchPath to the file at BasePath; empty when it makes
+// exactly the Listed file, otherwise what went wrong.
+std::string PatchMakes(const std::string& BasePath, const std::string& PatchPath,
+                       const kelvora::trust::TFileHash& Listed);
+
 }  // namespace publish

@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "MakePatches.h"
 #include "PublishCommands.h"
 #include "PublishIo.h"
 #include "kelvora/InfoFile.h"
 #include "kelvora/delta/PatchOffer.h"
-#include "kelvora/delta/ZstdPatch.h"
-#include "kelvora/trust/Crypto.h"
 #include "kelvora/kvUtils.h"
 #include "kelvora/trust/DownloadCheck.h"
 #include "kelvora/trust/InfoTrust.h"
@@ -35,19 +34,6 @@ std::string LastSegment(const std::string& Address) {
 bool IsRegularFile(const std::string& Path) {
   struct stat st {};
   return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Applies the patch at PatchPath to Base and compares the result with the
-// listed file; empty when it makes exactly that file.
-std::string Rebuild(const std::string& Base, const std::string& PatchPath, const kelvora::trust::TFileHash& Listed) {
-  kelvora::trust::TSha256 made;
-  const std::string reason = kelvora::delta::ApplyPatch(Base, PatchPath, Listed.Size, [&](const uint8_t* Data, size_t Size) {
-    made.Update(Data, Size);
-    return true;
-  });
-  if (!reason.empty()) return "applied to " + Base + ": " + reason;
-  if (made.HexDigest() != Listed.Sha256) return "applied to " + Base + ", it makes another file than the listed one";
-  return {};
 }
 
 }  // namespace
@@ -98,7 +84,8 @@ int Verify(const Args& A) {
   std::string reason;
   if (!kelvora::trust::ReadFileHashes(verdict.Text, suffixes, !redirect, hashes, reason)) {
     const size_t key = reason.find("#hash");
-    const std::string name = key == std::string::npos ? "#hash" : reason.substr(key, reason.find_first_of(": ", key) - key);
+    const std::string name =
+        key == std::string::npos ? "#hash" : reason.substr(key, reason.find_first_of(": ", key) - key);
     throw Failure(At(file, text, name) + ": " + reason);
   }
   // A malformed patch key makes the component refuse the whole file; a patch
@@ -138,7 +125,7 @@ int Verify(const Args& A) {
         for (const std::string& older : previous) {
           const std::string base = older + "/" + LastSegment(list.GetName(i));
           if (!problem.empty() || !IsRegularFile(base) || HashFile(base).Sha256 != p.BaseSha256) continue;
-          problem = Rebuild(base, local, *hashes[i]);
+          problem = PatchMakes(base, local, *hashes[i]);
           rebuilt += problem.empty();
           break;
         }
