@@ -30,5 +30,8 @@ bool ReadInChunks(const std::string& Path, const std::function<bool(const char*,
 void RemoveOldUpdater(const std::string& Path);
 // Closes a descriptor the updater's OpenLock returned.
 void CloseLock(int Fd);
+// Whether a running program's own file may be renamed over or removed (not
+// on Windows, where only the updater, once the program has ended, can).
+bool RunningProgramCanBeReplaced();
 
 }  // namespace kelvora::detail

@@ -134,6 +134,8 @@ void RemoveOldUpdater(const std::string& Path) {
   }
 }
 
+bool RunningProgramCanBeReplaced() { return false; }
+
 void CloseLock(int Fd) {
   if (Fd >= 0) ::_close(Fd);
 }
