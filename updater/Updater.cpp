@@ -84,9 +84,10 @@ int Undo(const std::string& State, const TCommand& Cmd, int Lock, const std::str
 int RecoverForProgram(const std::string& State, const TCommand& Cmd, int Lock) {
   if (Lock >= 0) {
     Recover(State, Cmd.AppPath);
-    if (UndoTouches(State, Cmd.AppPath)) {
-      // Started again it would only hand the same undo back.
-      std::fprintf(stderr, "AppUpdate: %s could not be put back; the next start tries again\n", Cmd.AppPath.c_str());
+    if (Exists(JournalPath(State))) {
+      // A file stayed (held by another program): started now, the program
+      // would run from a mixed set, or hand the same undo back at once.
+      std::fprintf(stderr, "AppUpdate: not every file could be put back; the next start tries again\n");
       ReleaseLock(Lock);
       return 3;
     }

@@ -125,8 +125,7 @@ bool TkvKelvora::BeginRun() {
     case detail::TUpgradeRun::TBegin::Ok:
       break;
   }
-  if (undoPending_ ||
-      (!detail::RunningProgramCanBeReplaced() && updater::UndoTouches(run_->StateFolder(), CurrentExeName()))) {
+  if (undoPending_ || updater::UndoTouches(run_->StateFolder(), detail::HeldWhileRunning)) {
     // An install that only the next start of the program can undo comes
     // first.
     run_->Release();
@@ -285,10 +284,10 @@ void TkvKelvora::ResolveUpgradeAtLoad() {
     return;
   }
   // An ordinary start finds an install nobody confirmed: it goes back.
-  if (!detail::RunningProgramCanBeReplaced() && updater::UndoTouches(run->StateFolder(), CurrentExeName())) {
-    // This process runs the build to undo, whose file cannot be put back
-    // from under it: the updater does the whole undo once this process has
-    // ended, and starts the previous build.
+  if (updater::UndoTouches(run->StateFolder(), detail::HeldWhileRunning)) {
+    // This process runs files of the build to undo, which cannot be put
+    // back from under it: the updater does the whole undo once this process
+    // has ended, and starts the previous build.
     if (HandRecoveryToUpdater(run->LockFd())) std::_Exit(0);
     // Everything stays on record for the next start.
     undoPending_ = true;

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "kelvora/UpgradeRun.h"
+#include "kelvora/kvUtils.h"
 #include "updater/TransactionFiles.h"
 #include "updater/win32/Wide.h"
 
@@ -134,7 +135,9 @@ void RemoveOldUpdater(const std::string& Path) {
   }
 }
 
-bool RunningProgramCanBeReplaced() { return false; }
+bool HeldWhileRunning(const std::string& Path) {
+  return updater::SamePath(Path, CurrentExeName()) || ::GetModuleHandleW(Wide(Path).c_str()) != nullptr;
+}
 
 void CloseLock(int Fd) {
   if (Fd >= 0) ::_close(Fd);
