@@ -15,10 +15,13 @@ std::string Join(const std::vector<std::string>& Args, size_t From, size_t To) {
 
 }  // namespace
 
-TCommand ParseCommand(const std::vector<std::string>& All) {
+TCommand ParseCommand(const std::vector<std::string>& Args) {
+  if (!Args.empty() && Args.front() == kRecoverOption) {
+    TCommand cmd = ParseCommand({Args.begin() + 1, Args.end()});
+    cmd.Recovery = true;
+    return cmd;
+  }
   TCommand cmd;
-  cmd.Recovery = !All.empty() && All.front() == kRecoverOption;
-  const std::vector<std::string> Args(All.begin() + (cmd.Recovery ? 1 : 0), All.end());
   size_t plus = 0;
   while (plus < Args.size() && (Args[plus].empty() || Args[plus][0] != '+')) ++plus;
   cmd.AppPath = Join(Args, 0, plus);

@@ -20,7 +20,7 @@ struct TCommand {
 };
 
 // The program hands the updater what it cannot do while it runs: on Windows
-// its own file cannot be put back from under it.
+// its own files cannot be put back from under it.
 inline constexpr const char* kRecoverOption = "--recover";
 
 // Separates the restart part from the program's own arguments.
