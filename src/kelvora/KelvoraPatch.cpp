@@ -108,8 +108,9 @@ bool TkvKelvora::StartPatch(const std::string& Final) {
     return false;
   const std::string installed = FileSha256(Final);
   const delta::TPatchOffer* offer = nullptr;
+  // A patch never costs more than the file itself.
   for (const auto& o : offers->second)
-    if (!installed.empty() && o.BaseSha256 == installed) {
+    if (!installed.empty() && o.BaseSha256 == installed && o.Size < expected->second.Size) {
       offer = &o;
       break;
     }

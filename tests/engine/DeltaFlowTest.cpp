@@ -220,6 +220,22 @@ TEST_F(DeltaFlowTest, HostilePatchesEndInTheOneWholeDownloadOrAClearStop) {
       {"endless", at(faults.Url("/nolength?n=50000000")), "OwnClose"},
       {"connection cut", at(faults.Url("/truncated?n=" + std::to_string(listed->Size) + "&send=100")), "ConnLost"},
   };
+  // A malformed offer refuses the info file, like a malformed "#hash"; an
+  // offer for a file without "#hash" (nothing to check the result against)
+  // is not used.
+  WriteTextFile(prog, v1);
+  server->AddTextFile("whole0", v2);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/whole0") + "=" + prog + "\n#hash1=" + HashValue(v2) +
+              "\n#patch1.1=" + good.substr(0, 70) + "\n");
+  ASSERT_TRUE(RunCheckUntil("Aborted")) << Events();
+  EXPECT_TRUE(Has("Refused:malformed #patch1.1")) << Events();
+  EXPECT_FALSE(Has("BeginUpgrade"));
+  events.clear();
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/whole0") + "=" + prog + "\n#patch1.1=" + good + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose")) << Events();
+  EXPECT_EQ(ServedFor(*server, "/p/good").Requests, 0);
+  EXPECT_TRUE(ReadWholeFile(prog + ".uTMP") == v2);
+
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
