@@ -123,19 +123,19 @@ TEST_F(DeltaFlowTest, ReleaseOneToTwoToThreeFetchesOnlyThePatchesAndInstallsTheE
                             "\n#patch2.1=" + Offer(notes1, notes2, "/p/notes.1-2") + "\n";
   PublishInfo(body2 + "#signature=" + trust::Base64Encode(trust::SignMessage(key.PrivateKeyPem, body2)) + "\n");
   ASSERT_TRUE(RunCheckUntil("OwnClose")) << Events();
-  const TServed p12 = ServedFor(*server, "/p/prog.1-2");
-  EXPECT_EQ(Events(), "BeginUpgrade:0:2:;FileStart:prog.1-2:" + std::to_string(p12.Bytes) + ";Progress;" +
-                          "PatchApplied:prog.1-2:" + std::to_string(p12.Bytes) + ":" + std::to_string(prog2.size()) +
-                          ";FileDone:prog.uTMP;FileStart:notes.1-2:" +
-                          std::to_string(ServedFor(*server, "/p/notes.1-2").Bytes) +
-                          ";Progress;PatchApplied:notes.1-2:" + std::to_string(ServedFor(*server, "/p/notes.1-2").Bytes) +
-                          ":" + std::to_string(notes2.size()) + ";FileDone:notes.txt.uTMP;EndUpgrade;OwnClose");
-  EXPECT_EQ(p12.Requests, 1);
+  const TServed p12 = ServedFor(*server, "/p/prog.1-2"), n12 = ServedFor(*server, "/p/notes.1-2");
+  const auto patched = [](const std::string& Patch, int64_t PatchSize, size_t FileSize, const std::string& File) {
+    const std::string size = std::to_string(PatchSize);
+    return "FileStart:" + Patch + ":" + size + ";Progress;PatchApplied:" + Patch + ":" + size + ":" +
+           std::to_string(FileSize) + ";FileDone:" + File + ".uTMP;";
+  };
+  EXPECT_EQ(Events(), "BeginUpgrade:0:2:;" + patched("prog.1-2", p12.Bytes, prog2.size(), "prog") +
+                          patched("notes.1-2", n12.Bytes, notes2.size(), "notes.txt") + "EndUpgrade;OwnClose");
+  EXPECT_EQ(p12.Requests + n12.Requests, 2);
   EXPECT_LT(p12.Bytes * 20, static_cast<int64_t>(prog2.size())) << "a patch is a small part of the program";
   EXPECT_EQ(ServedFor(*server, "/r2/prog").Requests + ServedFor(*server, "/r2/notes.txt").Requests, 0)
       << "no whole file was fetched";
-  EXPECT_EQ(k->PatchSavedBytes(), static_cast<int64_t>(prog2.size() + notes2.size()) - p12.Bytes -
-                                      ServedFor(*server, "/p/notes.1-2").Bytes);
+  EXPECT_EQ(k->PatchSavedBytes(), static_cast<int64_t>(prog2.size() + notes2.size()) - p12.Bytes - n12.Bytes);
   EXPECT_EQ(ui.Count("WizardFile:" + server->Url("/p/prog.1-2") + "|"), 1) << "the wizard shows what is fetched";
   EXPECT_TRUE(NoPatchFilesLeft());
   Install({prog, notes});
