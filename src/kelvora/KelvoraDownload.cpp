@@ -45,7 +45,7 @@ void TkvKelvora::StartNextFile(bool First) {
     fileIndex_ = 0;
     if (!BeginRun()) return;
     if (wizard_.Enabled()) ShowWizard();
-  } else if (!EndPatchStep()) {  // (true: the same file again, whole, as its patch was not used)
+  } else if (!EndPatchStep()) {  // (otherwise the same file again, whole, as its patch failed)
     // A skipped file leaves nothing: its part file, if any, was never filled.
     if (run_ && static_cast<size_t>(fileIndex_) < targets_.size())
       updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
@@ -163,6 +163,7 @@ void TkvKelvora::HandleDone(TStream* Data) {
   const std::string part = detail::PartNameOf(final);
   // Listed size and SHA-256, checked before the file gets the name the
   // updater installs from; a mismatch deletes it and aborts the upgrade.
+  // A patch is checked, the file built from it and checked the same way.
   if (!(PatchActive() ? BuildFromPatch(part) : DownloadVerified(part))) return;
   if (serverFileTime_ != 0) SetFileTimes(part, serverFileTime_, serverFileTime_, -1);
   if (!detail::CompleteDownload(part, currentTarget_)) {
