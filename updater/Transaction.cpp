@@ -273,7 +273,9 @@ void RemoveStaged(const std::string& StateFolder) {
   if (!ReadAll(record, text)) return;
   bool left = false;
   for (const std::string& path : Lines(text)) {
-    if (!IsAbsolutePath(path) || !(EndsWith(path, kDownloadSuffix) || EndsWith(path, kPartSuffix))) continue;
+    if (!IsAbsolutePath(path) ||
+        !(EndsWith(path, kDownloadSuffix) || EndsWith(path, kPartSuffix) || EndsWith(path, kPatchSuffix)))
+      continue;
     if (IsRegularFile(path) && !RemoveFile(path)) left = true;
   }
   // A file that could not go yet (held open on Windows) keeps the record, so
