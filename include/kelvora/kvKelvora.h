@@ -21,6 +21,7 @@ namespace kelvora {
 
 namespace detail {
 class TUpgradeRun;
+class TDownloadResume;
 }
 namespace ui {
 class TProgressMeter;
@@ -334,6 +335,19 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // A version number set, but dates compared: told to the developer once.
   void NoteUnusedVersionNumber() const;
 
+  // Downloads continued across runs (KelvoraResume.cpp): the record settled
+  // when the run begins, the point a file continues from, its guarded range
+  // request, the validator noted at the header, the one fresh fetch of a
+  // continued file that failed its check, and the end of it all at commit.
+  void SettleResumes();
+  int64_t ResumePoint(const std::string& Final);
+  void ReadFrom(int64_t Position);
+  void NoteResumable(bool ContinueDownload);
+  bool RetryFromStart();
+  void ForgetResume();
+  bool KeepsPartOnStop() const;
+  void EndResumes();
+
   bool autoCheck_ = false;
   int32_t autoCheckDelay_ = 10000;
   TkvCacheOptions cacheOptions_{coReloadIfNoExpireInformation, coReloadUpdatedObjects, coCreateTempFilesIfCantCache};
@@ -371,6 +385,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // The final local name of every listed file, resolved when the run begins.
   std::vector<std::string> targets_;
   std::shared_ptr<detail::TUpgradeRun> run_;
+  std::shared_ptr<detail::TDownloadResume> resume_;
+  std::string resumeValidator_;
   std::string updaterFolder_;
   // An install waits for its confirmation and no updater holds the lock: the
   // start-up decides at Loaded.

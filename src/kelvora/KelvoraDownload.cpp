@@ -47,8 +47,10 @@ void TkvKelvora::StartNextFile(bool First) {
     if (wizard_.Enabled()) ShowWizard();
   } else {
     // A skipped file leaves nothing: its part file, if any, was never filled.
-    if (run_ && static_cast<size_t>(fileIndex_) < targets_.size())
+    if (run_ && static_cast<size_t>(fileIndex_) < targets_.size()) {
+      ForgetResume();
       updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
+    }
     ++fileIndex_;
   }
   const int count = fileList_.Count();
@@ -70,7 +72,10 @@ void TkvKelvora::StartNextFile(bool First) {
     // entry has the same target.
     const auto earlier = targets_.begin() + fileIndex_;
     const bool ours = std::find(targets_.begin(), earlier, final) != earlier;
-    if (!run_->Stage(final) || !detail::CreatePart(detail::PartNameOf(final)) ||
+    // A part an earlier run of this release left is continued, else a new
+    // one is made.
+    const int64_t resumeFrom = ResumePoint(final);
+    if (!run_->Stage(final) || (resumeFrom == 0 && !detail::CreatePart(detail::PartNameOf(final))) ||
         (!ours && !detail::RemoveForeignDownload(currentTarget_))) {
       FailRun(FormatLangText(ltCannotWrite, {final}));
       return;
@@ -78,7 +83,7 @@ void TkvKelvora::StartNextFile(bool First) {
     SetOutputFileName(detail::PartNameOf(final));
     ReleaseOutput();
     WatchTransfer();
-    Read(false);
+    ReadFrom(resumeFrom);
     return;
   }
 
@@ -115,6 +120,7 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
   if (OnFileStart) OnFileStart(this, URL(), ContentLength, serverFileTime_, ContinueDownload);
   // A length other than the listed one is refused before anything is written.
   if (ContinueDownload && !AnnouncedSizeFits(ContentLength)) ContinueDownload = false;
+  NoteResumable(ContinueDownload);
 }
 
 uint8_t TkvKelvora::TotalPercents(int FileIndex, int Count, int PercentsDone) {
@@ -223,9 +229,10 @@ void TkvKelvora::HandleConnectionLost() {
   if (OnConnLost) OnConnLost(this);
   if (Wants(mConnLost)) ShowUpgraderMessage(GetLangText(ltConnLost), mbIconError);
   StopUpgrade();
-  // A partial download is never resumed: nothing of this run stays. The part
-  // file is closed first (the event comes while the transfer still holds it,
-  // and Windows removes no open file).
+  // Nothing of this run stays but a part the next run of the release may
+  // continue (see KelvoraResume.cpp). The part file is closed first (the
+  // event comes while the transfer still holds it, and Windows removes no
+  // open file).
   ReleaseOutput();
   DeleteTempFiles();
 }
@@ -266,8 +273,8 @@ void TkvKelvora::EndRunWithoutData() {
 void TkvKelvora::StopUpgrade() {
   SignalWait(*doneSignal_);
   // A transfer still running may yet create its part file: it goes with the
-  // abort.
-  Abort(!infoMode_, false);
+  // abort, unless the next run may continue it.
+  Abort(!infoMode_ && !KeepsPartOnStop(), false);
   if (UI().HasWizard()) UI().DestroyWizard();
 }
 

@@ -168,6 +168,7 @@ bool TkvKelvora::BeginRun() {
       return false;
     }
   }
+  SettleResumes();
   detail::NoteWhenProgramNotTargeted(fileList_, targets_, FoundMethod(), CurrentExeName(), programTargetNoted_);
   updaterFolder_ = detail::ChooseUpdaterFolder(run_->StateFolder(), detail::UpdaterProgramBytes().size());
   if (updaterFolder_.empty()) {
@@ -219,6 +220,7 @@ bool TkvKelvora::CommitRun() {
       return false;
     }
   }
+  EndResumes();  // every part is complete now
   if (run_->Commit(entries, confirmTimeout_)) return true;
   FailRun(FormatLangText(ltCannotWrite, {QueueFilePath()}));
   return false;

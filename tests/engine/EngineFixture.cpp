@@ -48,6 +48,7 @@ void ClearState() {
     if (line.ends_with(".uTMP") || line.ends_with(".uPART")) ::unlink(line.c_str());
   ::unlink((state + "staging").c_str());
   ::unlink((state + "queue").c_str());
+  ::unlink((state + "resume").c_str());
 }
 
 void EngineTest::SetUp() {

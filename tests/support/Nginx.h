@@ -45,6 +45,9 @@ class Nginx {
   std::string TlsUrl(const std::string& Path, const std::string& Host = "127.0.0.1") const;
   const Options& Opts() const { return opts_; }
   std::string ErrorLog() const;
+  // One line a request: "<request line> <status> <body bytes> range=<Range>
+  // if_range=<If-Range>" ("-" for a header not sent).
+  std::string AccessLog() const;
   const TestCertificate& Certificate() const { return cert_; }
 
  private:
