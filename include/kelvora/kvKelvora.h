@@ -347,6 +347,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   void ForgetResume();
   bool KeepsPartOnStop() const;
   void EndResumes();
+  // No release to download: parts left for one are removed.
+  void DropResumes();
 
   bool autoCheck_ = false;
   int32_t autoCheckDelay_ = 10000;

@@ -13,6 +13,7 @@
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
 #include "ui/ProgressFigures.h"
+#include "updater/TransactionFiles.h"
 
 namespace kelvora {
 
@@ -99,6 +100,14 @@ bool TkvKelvora::KeepsPartOnStop() const {
 
 void TkvKelvora::EndResumes() {
   if (resume_) resume_->Clear();
+}
+
+void TkvKelvora::DropResumes() {
+  detail::TUpgradeRun run(CurrentExeName());
+  if (!updater::Exists(updater::ResumePath(run.StateFolder()))) return;
+  // Only by the holder of the lock: a run elsewhere may be continuing them.
+  if (run.Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;
+  detail::TDownloadResume(run.StateFolder()).KeepOnly({});
 }
 
 }  // namespace kelvora

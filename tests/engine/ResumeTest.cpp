@@ -212,3 +212,18 @@ TEST_F(ResumeTest, APartPlantedAsALinkOrASecondNameIsNeverContinued) {
     ClearState();
   }
 }
+
+TEST_F(ResumeTest, APartOfAReleaseNoLongerAnnouncedIsRemovedAtTheNextCheck) {
+  FaultServer faults;
+  const std::string path = "/p/bytes/n:50000/etag:v1/cut:40000";
+  Publish(faults.Url(path), PatternBytes(0, 50000));
+  ASSERT_TRUE(RunCheckUntil("ConnLost")) << Events() << faults.Log();
+  ASSERT_EQ(PartSize(), 40000);
+
+  NewStart();
+  k->OnNoUpdateAvailable = [this](TObject*) { Record("NoUpdate"); };
+  PublishInfo("#date=01/01/2000\n#url1=" + faults.Url(path) + "=" + target + "\n");
+  ASSERT_TRUE(RunCheckUntil("NoUpdate")) << Events();
+  EXPECT_EQ(PartSize(), -1);
+  EXPECT_FALSE(FileExists(StateFolder() + "resume"));
+}
