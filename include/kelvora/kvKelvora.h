@@ -220,7 +220,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   void StopUpgrade();
   void AbortUpgrade();
   // Removes what the current run wrote (only while it holds the upgrade
-  // lock: never another instance's files).
+  // lock: never another instance's files), except the part files kept for
+  // the next run of the same release to continue.
   void DeleteTempFiles();
   void RestartApplication();
   void LaunchUpdater(const std::string& Params);
