@@ -46,9 +46,11 @@ void TkvKelvora::ReadFrom(int64_t Position) {
   }
   // The transfer takes its headers when it starts; the line is this
   // file's alone.
-  const int line = RequestHeaders().Add("If-Range: " + resumeValidator_);
+  const std::string header = "If-Range: " + resumeValidator_;
+  const bool added = RequestHeaders().IndexOf(header) < 0;
+  if (added) RequestHeaders().Add(header);
   ReadRange(Position, 0, false);
-  RequestHeaders().Delete(line);
+  if (const int line = RequestHeaders().IndexOf(header); added && line >= 0) RequestHeaders().Delete(line);
 }
 
 void TkvKelvora::NoteResumable(bool ContinueDownload) {
