@@ -7,6 +7,7 @@
 #include <set>
 
 #include "FileMoves.h"
+#include "ResumeRecord.h"
 #include "TransactionFiles.h"
 
 namespace kelvora::updater {
@@ -242,6 +243,7 @@ void FinishInstall(const std::string& StateFolder) {
     if (!u.Backup.empty() && IsRegularFile(u.Backup)) RemoveFile(u.Backup);
   RemoveFile(JournalPath(StateFolder));
   RemoveFile(StagingPath(StateFolder));
+  RemoveFile(ResumePath(StateFolder));
   RemoveFile(QueuePath(StateFolder));
   SyncFolder(StateFolder);
   RemoveFile(ConfirmPath(StateFolder));
@@ -271,16 +273,30 @@ void RemoveStaged(const std::string& StateFolder) {
   std::string text;
   const std::string record = StagingPath(StateFolder);
   if (!ReadAll(record, text)) return;
+  // A part the resume record names stays for the next run of its release,
+  // and so does its line.
+  const std::set<std::string> resumable = ResumableParts(StateFolder);
+  std::set<std::string> kept;
   bool left = false;
   for (const std::string& path : Lines(text)) {
     if (!IsAbsolutePath(path) ||
         !(EndsWith(path, kDownloadSuffix) || EndsWith(path, kPartSuffix) || EndsWith(path, kPatchSuffix)))
       continue;
+    if (resumable.count(path) != 0 && IsRegularFile(path)) {
+      kept.insert(path);
+      continue;
+    }
     if (IsRegularFile(path) && !RemoveFile(path)) left = true;
   }
   // A file that could not go yet (held open on Windows) keeps the record, so
   // the next holder of the lock removes it.
   if (left) return;
+  if (!kept.empty()) {
+    std::string lines;
+    for (const std::string& path : kept) lines += path + "\n";
+    if (text != lines) WriteFileDurably(record, lines);
+    return;
+  }
   RemoveFile(record);
   SyncFolder(StateFolder);
 }

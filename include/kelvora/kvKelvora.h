@@ -22,6 +22,7 @@ namespace kelvora {
 namespace detail {
 class TUpgradeRun;
 struct TPatchRound;
+class TDownloadResume;
 }
 namespace ui {
 class TProgressMeter;
@@ -227,7 +228,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   void StopUpgrade();
   void AbortUpgrade();
   // Removes what the current run wrote (only while it holds the upgrade
-  // lock: never another instance's files).
+  // lock: never another instance's files), except the part files kept for
+  // the next run of the same release to continue.
   void DeleteTempFiles();
   void RestartApplication();
   void LaunchUpdater(const std::string& Params);
@@ -357,6 +359,21 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // A version number set, but dates compared: told to the developer once.
   void NoteUnusedVersionNumber() const;
 
+  // Downloads continued across runs (KelvoraResume.cpp): the record settled
+  // when the run begins, the point a file continues from, its guarded range
+  // request, the validator noted at the header, the one fresh fetch of a
+  // continued file that failed its check, and the end of it all at commit.
+  void SettleResumes();
+  int64_t ResumePoint(const std::string& Final);
+  void ReadFrom(int64_t Position);
+  void NoteResumable(bool ContinueDownload);
+  bool RetryFromStart();
+  void ForgetResume();
+  bool KeepsPartOnStop() const;
+  void EndResumes();
+  // No release to download: parts left for one are removed.
+  void DropResumes();
+
   bool autoCheck_ = false;
   int32_t autoCheckDelay_ = 10000;
   TkvCacheOptions cacheOptions_{coReloadIfNoExpireInformation, coReloadUpdatedObjects, coCreateTempFilesIfCantCache};
@@ -394,6 +411,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // The final local name of every listed file, resolved when the run begins.
   std::vector<std::string> targets_;
   std::shared_ptr<detail::TUpgradeRun> run_;
+  std::shared_ptr<detail::TDownloadResume> resume_;
+  std::string resumeValidator_;
   std::string updaterFolder_;
   // An install waits for its confirmation and no updater holds the lock: the
   // start-up decides at Loaded.

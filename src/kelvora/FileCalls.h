@@ -24,6 +24,10 @@ std::int64_t FileSize(const std::string& Path);
 // Hands the file's bytes to Chunk, block by block, until the end or until
 // Chunk returns false. False when the file cannot be opened or read.
 bool ReadInChunks(const std::string& Path, const std::function<bool(const char*, std::size_t)>& Chunk);
+// The size of the part file an earlier run left at Part, -1 unless it is
+// a regular file of this user with no other name (checked on the open file,
+// never through a link).
+std::int64_t ResumablePartSize(const std::string& Part);
 // Deletes an updater program left from the last upgrade. On Windows a
 // running program cannot be deleted: the updater that has just started this
 // program may still be ending, so it is given a moment.

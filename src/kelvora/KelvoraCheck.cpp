@@ -79,6 +79,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       }
     }
   } else {
+    DropResumes();
     if (OnNoUpdateAvailable) OnNoUpdateAvailable(this);
     if (!alive.expired() && !autoCheckRunning_ && Wants(mNoUpdateAvailable))
       ShowUpgraderMessage(GetLangText(ltNoUpdate), mbIconInformation);

@@ -47,8 +47,10 @@ void TkvKelvora::StartNextFile(bool First) {
     if (wizard_.Enabled()) ShowWizard();
   } else if (!EndPatchStep()) {  // (otherwise the same file again, whole, as its patch failed)
     // A skipped file leaves nothing: its part file, if any, was never filled.
-    if (run_ && static_cast<size_t>(fileIndex_) < targets_.size())
+    if (run_ && static_cast<size_t>(fileIndex_) < targets_.size()) {
+      ForgetResume();
       updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
+    }
     ++fileIndex_;
   }
   const int count = fileList_.Count();
@@ -70,16 +72,21 @@ void TkvKelvora::StartNextFile(bool First) {
     // entry has the same target.
     const auto earlier = targets_.begin() + fileIndex_;
     const bool ours = std::find(targets_.begin(), earlier, final) != earlier;
-    if (!run_->Stage(final) || !detail::CreatePart(detail::PartNameOf(final)) ||
+    // A part an earlier run of this release left is continued, else a new
+    // one is made.
+    const int64_t resumeFrom = ResumePoint(final);
+    if (!run_->Stage(final) || (resumeFrom == 0 && !detail::CreatePart(detail::PartNameOf(final))) ||
         (!ours && !detail::RemoveForeignDownload(currentTarget_))) {
       FailRun(FormatLangText(ltCannotWrite, {final}));
       return;
     }
-    if (StartPatch(final)) return;  // a patch from the installed file, built into the part file
+    // A patch from the installed file, built into the part file; a part an
+    // earlier run left is continued instead.
+    if (resumeFrom == 0 && StartPatch(final)) return;
     SetOutputFileName(detail::PartNameOf(final));
     ReleaseOutput();
     WatchTransfer();
-    Read(false);
+    ReadFrom(resumeFrom);
     return;
   }
 
@@ -116,6 +123,7 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
   if (OnFileStart) OnFileStart(this, URL(), ContentLength, serverFileTime_, ContinueDownload);
   // A length other than the listed one is refused before anything is written.
   if (ContinueDownload && !AnnouncedSizeFits(ContentLength)) ContinueDownload = false;
+  NoteResumable(ContinueDownload);
 }
 
 uint8_t TkvKelvora::TotalPercents(int FileIndex, int Count, int PercentsDone) {
@@ -229,9 +237,10 @@ void TkvKelvora::HandleConnectionLost() {
   if (OnConnLost) OnConnLost(this);
   if (Wants(mConnLost)) ShowUpgraderMessage(GetLangText(ltConnLost), mbIconError);
   StopUpgrade();
-  // A partial download is never resumed: nothing of this run stays. The part
-  // file is closed first (the event comes while the transfer still holds it,
-  // and Windows removes no open file).
+  // Nothing of this run stays but a part the next run of the release may
+  // continue (see KelvoraResume.cpp). The part file is closed first (the
+  // event comes while the transfer still holds it, and Windows removes no
+  // open file).
   ReleaseOutput();
   DeleteTempFiles();
 }
@@ -272,8 +281,8 @@ void TkvKelvora::EndRunWithoutData() {
 void TkvKelvora::StopUpgrade() {
   SignalWait(*doneSignal_);
   // A transfer still running may yet create its part file: it goes with the
-  // abort.
-  Abort(!infoMode_, false);
+  // abort, unless the next run may continue it.
+  Abort(!infoMode_ && !KeepsPartOnStop(), false);
   if (UI().HasWizard()) UI().DestroyWizard();
 }
 

@@ -176,6 +176,7 @@ bool TkvKelvora::BeginRun() {
       return false;
     }
   }
+  SettleResumes();
   detail::NoteWhenProgramNotTargeted(fileList_, targets_, FoundMethod(), CurrentExeName(), programTargetNoted_);
   updaterFolder_ = detail::ChooseUpdaterFolder(run_->StateFolder(), detail::UpdaterProgramBytes().size());
   if (updaterFolder_.empty()) {
@@ -227,6 +228,7 @@ bool TkvKelvora::CommitRun() {
       return false;
     }
   }
+  EndResumes();  // every part is complete now
   if (run_->Commit(entries, confirmTimeout_)) return true;
   FailRun(FormatLangText(ltCannotWrite, {QueueFilePath()}));
   return false;

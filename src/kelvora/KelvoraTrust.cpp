@@ -128,6 +128,7 @@ bool TkvKelvora::DownloadVerified(const std::string& Path) {
     pendingRefusal_ =
         trust::CheckDownload(Path, trust::TFileHash{expected->Sha256, expected->Size}, arrivalHash_.get());
     if (pendingRefusal_.empty()) return true;
+    if (RetryFromStart()) return false;  // a continued part that failed: fetched once more, whole
   }
   RefuseDownload();
   return false;
@@ -142,6 +143,7 @@ void TkvKelvora::RefuseDownload() {
   }
   // Whichever name the download has reached; the abort removes the rest of
   // the run's files.
+  ForgetResume();
   if (!currentTarget_.empty()) {
     updater::RemoveFile(currentTarget_);
     updater::RemoveFile(detail::PartNameOf(currentTarget_.substr(0, currentTarget_.size() - 5)));

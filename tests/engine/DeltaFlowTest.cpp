@@ -46,12 +46,12 @@ TServed ServedFor(const Nginx& Server, const std::string& Path) {
   TServed s;
   std::istringstream log(Server.AccessLog());
   for (std::string line; std::getline(log, line);) {
-    const size_t at = line.find("\"GET " + Path + " ");
-    if (at == std::string::npos) continue;
-    const size_t end = line.find('"', at + 1);
+    // "GET <path> HTTP/1.1 <status> <body bytes> ..."
+    const std::string request = "GET " + Path + " HTTP/1.1 ";
+    if (line.rfind(request, 0) != 0) continue;
     int status = 0;
     long long bytes = 0;
-    if (std::sscanf(line.c_str() + end + 1, " %d %lld", &status, &bytes) != 2) continue;
+    if (std::sscanf(line.c_str() + request.size(), "%d %lld", &status, &bytes) != 2) continue;
     ++s.Requests;
     s.Bytes += bytes;
   }

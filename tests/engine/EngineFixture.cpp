@@ -49,6 +49,7 @@ void ClearState() {
       ::unlink(line.c_str());
   ::unlink((state + "staging").c_str());
   ::unlink((state + "queue").c_str());
+  ::unlink((state + "resume").c_str());
 }
 
 void EngineTest::SetUp() {

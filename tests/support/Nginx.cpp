@@ -72,7 +72,8 @@ void Nginx::Start() {
     << "error_log " << d << "/error.log warn;\n"
     << "events { worker_connections 512; }\n"
     << "http {\n"
-    << "  access_log " << d << "/access.log;\n"
+    << "  log_format kv '$request $status $body_bytes_sent range=$http_range if_range=$http_if_range';\n"
+    << "  access_log " << d << "/access.log kv;\n"
     << "  client_body_temp_path " << d << "/tmp/body;\n"
     << "  proxy_temp_path " << d << "/tmp/proxy;\n"
     << "  fastcgi_temp_path " << d << "/tmp/fastcgi;\n"
@@ -122,7 +123,7 @@ std::string Nginx::TlsUrl(const std::string& Path, const std::string& Host) cons
 }
 
 std::string Nginx::ErrorLog() const { return ReadWholeFile(dir_.File("error.log")); }
-
 std::string Nginx::AccessLog() const { return ReadWholeFile(dir_.File("access.log")); }
+
 
 }  // namespace kvtest

@@ -45,7 +45,8 @@ class Nginx {
   std::string TlsUrl(const std::string& Path, const std::string& Host = "127.0.0.1") const;
   const Options& Opts() const { return opts_; }
   std::string ErrorLog() const;
-  // The access log (nginx's "combined" format, one request a line).
+  // One line a request: "<request line> <status> <body bytes> range=<Range>
+  // if_range=<If-Range>" ("-" for a header not sent).
   std::string AccessLog() const;
   const TestCertificate& Certificate() const { return cert_; }
 

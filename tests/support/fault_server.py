@@ -6,7 +6,9 @@ stdout once it listens, and serves until killed. Every answer is chosen by
 the path; numbers come from the query string. Bodies are a fixed byte
 pattern (see pattern_byte), so clients can check any range of them.
 
-  /bytes?n=N[&ranges=0][&type=T][&lastmod=1][&etag=E]   N pattern bytes; Range honoured unless ranges=0
+  /bytes?n=N[&ranges=0][&type=T][&lastmod=1][&etag=E][&cut=M]   N pattern bytes; Range honoured unless
+                              ranges=0 or an If-Range names another validator; cut=M: the first answer to
+                              this exact target sends M bytes of its body, then closes the connection
   /truncated?n=N&send=M       Content-Length N, M bytes, then the connection closes
   /nolength?n=N               no Content-Length; body ends when the connection closes
   /chunked?n=N&chunk=K        chunked transfer coding
@@ -29,7 +31,10 @@ pattern (see pattern_byte), so clients can check any range of them.
   /echo                       text/plain: request line, headers and body as received
   /setcookie                  sets the cookie kv=42
   /upload                     POST: answers "<length> <md5>" of the body
-  /_log                       the requests received so far, one JSON object per line
+  /p/ROUTE/K:V/...            ROUTE with the query K=V&... given as path steps (for addresses that
+                              cannot hold "=", such as an info file's)
+  /_log                       the requests received so far, one JSON object per line, each with the
+                              body bytes the server sent for it ("sent")
   /_stats                     JSON: connections accepted and requests served
 
 A request whose target is an absolute URL is a proxy request: it is answered
@@ -76,6 +81,7 @@ class Stats:
     requests = 0
     log = []
     nonces = set()
+    cut_done = set()
 
 
 class Server(ThreadingHTTPServer):
@@ -133,6 +139,23 @@ class Handler(BaseHTTPRequestHandler):
             step = min(65536, end - pos)
             self.wfile.write(pattern_slice(pos, pos + step))
             pos += step
+            with Stats.lock:
+                self.entry["sent"] += step
+
+    def write_pattern_or_cut(self, start, end):
+        """The body, or with cut=M only its first M bytes once per target."""
+        cut = self.q.get("cut")
+        with Stats.lock:
+            first = cut is not None and self.path not in Stats.cut_done
+            if first:
+                Stats.cut_done.add(self.path)
+        if not first:
+            self.write_pattern(start, end)
+            return
+        self.write_pattern(start, min(end, start + int(cut)))
+        self.wfile.flush()
+        self.close_connection = True
+        self.connection.shutdown(socket.SHUT_WR)
 
     def read_body(self):
         n = int(self.headers.get("Content-Length") or 0)
@@ -166,7 +189,9 @@ class Handler(BaseHTTPRequestHandler):
 
     def dispatch(self):
         target = self.path
-        entry = {"method": self.command, "target": target, "headers": [[k, v] for k, v in self.headers.items()]}
+        entry = {"method": self.command, "target": target, "headers": [[k, v] for k, v in self.headers.items()],
+                 "sent": 0}
+        self.entry = entry
         with Stats.lock:
             Stats.requests += 1
             Stats.log.append(entry)
@@ -223,6 +248,10 @@ class Handler(BaseHTTPRequestHandler):
                 extra.append((name, self.q[key]))
         ctype = self.q.get("type", "application/octet-stream")
         rng = self.headers.get("Range")
+        if_range = self.headers.get("If-Range")
+        valid = [v for _, v in extra if _ in ("ETag", "Last-Modified")]
+        if if_range is not None and if_range not in valid:
+            rng = None  # changed since: the whole resource
         if rng and self.q.get("ranges", "1") != "0" and rng.lower().startswith("bytes="):
             wanted = rng[6:].split(",")[0].strip()
             first, _, last = wanted.partition("-")
@@ -238,11 +267,11 @@ class Handler(BaseHTTPRequestHandler):
             extra.append(("Content-Range", "bytes %d-%d/%d" % (start, end - 1, n)))
             self.send_body_headers(206, end - start, ctype, extra)
             if self.command != "HEAD":
-                self.write_pattern(start, end)
+                self.write_pattern_or_cut(start, end)
             return
         self.send_body_headers(200, n, ctype, extra)
         if self.command != "HEAD":
-            self.write_pattern(0, n)
+            self.write_pattern_or_cut(0, n)
 
     def r_truncated(self, _):
         n, send = self.num("n", 4096), self.num("send", 1000)
@@ -431,6 +460,15 @@ class Handler(BaseHTTPRequestHandler):
         self.send_body_headers(200, len(data), "application/json")
         self.wfile.write(data)
 
+    def r_path_query(self, path):
+        steps = path[len("/p/"):].split("/")
+        self.q = dict(step.split(":", 1) for step in steps[1:] if ":" in step)
+        route = ROUTES.get("/" + steps[0])
+        if route is None:
+            self.error_page(404)
+            return
+        route(self, "/" + steps[0])
+
     def r_stats(self, _):
         with Stats.lock:
             data = json.dumps({"connections": Stats.connections, "requests": Stats.requests}).encode()
@@ -479,7 +517,7 @@ ROUTES = {
     "/_log": Handler.r_log,
     "/_stats": Handler.r_stats,
 }
-PREFIX_ROUTES = [("/status/", Handler.r_status)]
+PREFIX_ROUTES = [("/status/", Handler.r_status), ("/p/", Handler.r_path_query)]
 
 
 def main():

@@ -4,7 +4,9 @@
 # to the real updater and ends; the updater puts the new build in place and
 # starts it with "/afterupgrade". Then the same with a server whose copy of
 # the new build is cut short, and with one that announces more than it sends:
-# the program must stay as it was, and nothing of the run may be left.
+# the program must stay as it was, and nothing of the run may be left. Last,
+# a program killed halfway through its download continues the part in its
+# next run and fetches only the rest.
 # Usage: upgrade-e2e.sh <old build .exe> <new build .exe>
 set -euo pipefail
 
@@ -64,6 +66,8 @@ http {
   server {
     listen 127.0.0.1:$port; root $work/www;
     location = /cut/kelvora-console.exe { return 302 http://127.0.0.1:$fport/truncated?n=18000000&send=9000000; }
+    location /slow/ { limit_rate_after 4m; limit_rate 256k;
+      if (\$http_range) { set \$limit_rate 0; } }
   }
 }
 CONF
@@ -165,3 +169,39 @@ cmp -s "$app" "$old" || fail "the program was changed by a download cut short"
 ! grep -qs "restarted" "$work/app/kelvora-console.exe.log" || fail "the updater ran after a download cut short"
 check_clean "a download cut short"
 echo "upgrade-e2e: a download cut short left no part file and no record"
+
+# --- 4. the program killed halfway through the download: its part stays, and
+# the next run continues it with a guarded range (206), then installs
+cp "$old" "$app"
+rm -f "$work/app/kelvora-console.exe.log" "$state/installed-release"
+mkdir -p "$work/www/slow"
+cp "$new" "$work/www/slow/kelvora-console.exe"
+printf '#version=2.0.0\r\n#url1=%s/slow/kelvora-console.exe\r\n#hash1=sha256:%s %s\r\n' \
+  "$base" "$(sha256sum "$new" | cut -d' ' -f1)" "$(stat -c %s "$new")" >"$work/www/info.txt"
+part="$app.uPART"
+timeout 120 "$wine" "$app" --yes "$base/info.txt" >"$work/run4.out" 2>&1 &
+run4=$!
+for _ in $(seq 600); do
+  [ "$(stat -c %s "$part" 2>/dev/null || echo 0)" -ge 4194304 ] && break
+  sleep 0.1
+done
+"$wineserver" -k || true
+wait "$run4" 2>/dev/null || true
+kept=$(stat -c %s "$part" 2>/dev/null || echo 0)
+[ "$kept" -ge 4194304 ] || fail "the killed run left no part to continue ($kept bytes)"
+[ -f "$state/resume" ] || fail "the killed run left no resume record"
+run_host "$work/run5.out"
+[ "$status" -eq 0 ] || fail "the continued run ended with status $status"
+for _ in $(seq 600); do
+  grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" && break
+  sleep 0.1
+done
+timeout 60 "$wineserver" -w || true
+cmp -s "$app" "$new" || fail "the continued download did not install the new build"
+grep -q '"GET /slow/kelvora-console.exe HTTP/1.1" 206 ' "$work/nginx/access.log" ||
+  fail "the next run did not continue the part with a range"
+rest=$(sed -n 's|.*"GET /slow/kelvora-console.exe HTTP/1.1" 206 \([0-9]*\) .*|\1|p' "$work/nginx/access.log" | tail -1)
+[ "$rest" -le $(($(stat -c %s "$new") - 4194304)) ] || fail "the continued run fetched $rest bytes, more than the rest"
+check_clean "a continued download"
+[ ! -e "$state/resume" ] || fail "the resume record was left after the install"
+echo "upgrade-e2e: a killed download was continued with $rest bytes and installed"

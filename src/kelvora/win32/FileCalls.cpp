@@ -143,6 +143,20 @@ void CloseLock(int Fd) {
   if (Fd >= 0) ::_close(Fd);
 }
 
+std::int64_t ResumablePartSize(const std::string& Part) {
+  // The name itself, never what a link or junction points to.
+  const HANDLE h = ::CreateFileW(Wide(Part).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool plain = ::GetFileInformationByHandle(h, &info) != 0 &&
+                     (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+                     info.nNumberOfLinks == 1;
+  ::CloseHandle(h);
+  if (!plain) return -1;
+  return static_cast<std::int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+}
+
 bool CreatePart(const std::string& Part) {
   // Whatever holds the name (a link planted there included) goes first.
   if (!updater::RemoveFile(Part) && errno != ENOENT) return false;

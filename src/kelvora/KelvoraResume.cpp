@@ -1,0 +1,117 @@
+// Downloads continued across runs. A download with a listed hash that
+// breaks (lost connection, cancel, the program closed or killed) leaves its
+// part file together with an entry in the resume record: the address, the
+// listed hash and size, and the server's validator. The next run of the
+// same release continues the part with a range request guarded by
+// If-Range, so a resource changed since is sent whole. The whole file is
+// then checked as any other; a continued file that fails is fetched once
+// more from the start, never installed.
+#include <cerrno>
+
+#include "kelvora/DownloadResume.h"
+#include "kelvora/FileCalls.h"
+#include "kelvora/UpgradeRun.h"
+#include "kelvora/kvKelvora.h"
+#include "ui/ProgressFigures.h"
+#include "updater/TransactionFiles.h"
+
+namespace kelvora {
+
+void TkvKelvora::SettleResumes() {
+  resume_ = std::make_shared<detail::TDownloadResume>(run_->StateFolder());
+  std::vector<updater::TResumeEntry> wanted;
+  for (int i = 0; i < fileList_.Count() && i < static_cast<int>(targets_.size()); ++i) {
+    const auto it = expectedFiles_.find(fileList_.GetName(i));
+    if (it != expectedFiles_.end())
+      wanted.push_back({detail::PartNameOf(targets_[i]), it->first, it->second.Sha256, it->second.Size, ""});
+  }
+  resume_->KeepOnly(wanted);
+}
+
+int64_t TkvKelvora::ResumePoint(const std::string& Final) {
+  resumeValidator_.clear();
+  if (!resume_) return 0;
+  updater::TResumeEntry wanted{detail::PartNameOf(Final), fileList_.GetName(fileIndex_), "", 0, ""};
+  if (const auto it = expectedFiles_.find(wanted.Address); it != expectedFiles_.end()) {
+    wanted.Sha256 = it->second.Sha256;
+    wanted.Size = it->second.Size;
+  }
+  return resume_->From(wanted, resumeValidator_);
+}
+
+void TkvKelvora::ReadFrom(int64_t Position) {
+  if (Position <= 0 || resumeValidator_.empty()) {
+    Read(false);
+    return;
+  }
+  // The transfer takes its headers when it starts; the line is this
+  // file's alone.
+  const std::string header = "If-Range: " + resumeValidator_;
+  const bool added = RequestHeaders().IndexOf(header) < 0;
+  if (added) RequestHeaders().Add(header);
+  ReadRange(Position, 0, false);
+  if (const int line = RequestHeaders().IndexOf(header); added && line >= 0) RequestHeaders().Delete(line);
+}
+
+void TkvKelvora::NoteResumable(bool ContinueDownload) {
+  if (!resume_ || !ContinueDownload || fileIndex_ < 0 || static_cast<size_t>(fileIndex_) >= targets_.size()) return;
+  const std::string part = detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]);
+  resume_->Resumed = ResumePosition() > 0;
+  // A patch is small and is not continued: its failure means the whole file.
+  if (PatchActive()) return;
+  const TExpectedFile* expected = CurrentExpectation();
+  const std::string validator =
+      expected != nullptr ? detail::RangeValidator(ETag(), RawHeaders(), Date(), LastModified()) : std::string();
+  // Recorded before the first byte is written: whenever the download
+  // breaks from now on, the part can be continued.
+  if (validator.empty())
+    resume_->Forget(part);
+  else
+    resume_->Note({part, fileList_.GetName(fileIndex_), expected->Sha256, expected->Size, validator});
+}
+
+bool TkvKelvora::RetryFromStart() {
+  if (!resume_ || !resume_->Resumed || resume_->Retried || fileIndex_ < 0 ||
+      static_cast<size_t>(fileIndex_) >= targets_.size())
+    return false;
+  const std::string part = detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]);
+  resume_->Forget(part);
+  resume_->Resumed = false;
+  resume_->Retried = true;
+  pendingRefusal_.clear();
+  ReleaseOutput();
+  if (!detail::CreatePart(part)) {
+    HandleWriteError(part, errno);
+    return true;
+  }
+  if (progressMeter_) progressMeter_->Restart();
+  SetOutputFileName(part);
+  ReleaseOutput();
+  WatchTransfer();
+  Read(false);
+  return true;
+}
+
+void TkvKelvora::ForgetResume() {
+  if (resume_ && fileIndex_ >= 0 && static_cast<size_t>(fileIndex_) < targets_.size())
+    resume_->Forget(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
+}
+
+bool TkvKelvora::KeepsPartOnStop() const {
+  return !infoMode_ && resume_ && fileIndex_ >= 0 && static_cast<size_t>(fileIndex_) < targets_.size() &&
+         resume_->Has(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
+}
+
+void TkvKelvora::EndResumes() {
+  if (resume_) resume_->Clear();
+}
+
+void TkvKelvora::DropResumes() {
+  detail::TUpgradeRun run(CurrentExeName());
+  if (!updater::Exists(updater::ResumePath(run.StateFolder()))) return;
+  // Only by the holder of the lock: a run elsewhere may be continuing them.
+  if (run.Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;
+  detail::TDownloadResume(run.StateFolder()).KeepOnly({});
+}
+
+}  // namespace kelvora
