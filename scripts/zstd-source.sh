@@ -92,9 +92,6 @@ if [ "$(readlink "$link" 2>/dev/null)" != "zstd-$version" ]; then
   mv -T "$link.new" "$link"
 fi
 for old in "$cache"/zstd-*; do
-  case "$old" in
-    "$folder" | "$cache/zstd.lock" | "$link.new") ;;
-    *) [ -d "$old" ] && rm -rf "$old" ;;
-  esac
+  if [ "$old" != "$folder" ] && [ -d "$old" ]; then rm -rf "$old"; fi
 done
 echo "$link"
