@@ -9,13 +9,15 @@
 # .dsc and both tarballs against the SHA-256 sums in the index (apt-get source
 # stops on a mismatch and never takes unauthenticated files); dpkg-source
 # then checks the tarballs against the .dsc while it unpacks and applies
-# Debian's patches. Here: the unpacked tree must hold the library's sources,
-# and zstd.h must state the version that Debian's version names.
+# Debian's patches (the uploader's signature on the .dsc itself only when
+# debian-keyring is installed; the archive's chain above does not need it).
+# Here: the unpacked tree must hold the library's sources, and zstd.h must
+# state the version that Debian's version names.
 #
 # The cache: KELVORA_CACHE_DIR (default ~/.cache/kelvora), zstd/ in it, a
-# link swapped in at once to a folder per Debian version, so that a build
-# that runs meanwhile sees either the old tree or the new one, never half of
-# one. Messages go to stderr, the folder alone to stdout.
+# link swapped in at once to a folder per Debian version, so that no build
+# sees a tree half unpacked. Messages go to stderr, the folder alone to
+# stdout.
 set -euo pipefail
 
 cache=${KELVORA_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/kelvora}
