@@ -58,7 +58,10 @@ fi
 # the distribution's security fixes. An older one is built only when named
 # in KELVORA_ZSTD_VERSION, never taken silently when the newest cannot be
 # fetched.
-newest=$(apt-cache showsrc libzstd | sed -n 's/^Version: //p' | sort -V | tail -n1)
+newest=""
+for v in $(apt-cache showsrc libzstd | sed -n 's/^Version: //p'); do
+  if [ -z "$newest" ] || dpkg --compare-versions "$v" gt "$newest"; then newest=$v; fi
+done
 version=${KELVORA_ZSTD_VERSION:-$newest}
 [ -n "$version" ] || fail "no version of libzstd's source package"
 [ "$version" = "$newest" ] || say "building libzstd $version as KELVORA_ZSTD_VERSION asks, not the newest ($newest)"
