@@ -16,9 +16,14 @@ std::string Join(const std::vector<std::string>& Args, size_t From, size_t To) {
 }  // namespace
 
 TCommand ParseCommand(const std::vector<std::string>& Args) {
+  if (!Args.empty() && Args.front() == kRecoverOption) {
+    TCommand cmd = ParseCommand({Args.begin() + 1, Args.end()});
+    cmd.Recovery = true;
+    return cmd;
+  }
+  TCommand cmd;
   size_t plus = 0;
   while (plus < Args.size() && (Args[plus].empty() || Args[plus][0] != '+')) ++plus;
-  TCommand cmd;
   cmd.AppPath = Join(Args, 0, plus);
   if (plus == Args.size()) return cmd;
   size_t marker = plus + 1;

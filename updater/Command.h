@@ -1,7 +1,9 @@
 // The updater's command line: the application's path, then "+" with the
 // restart parameters and the method digit ("0" self-upgrade, "1" external
 // setup), optionally followed by "--" and the program's own arguments, which
-// are passed on one by one after the restart parameters.
+// are passed on one by one after the restart parameters. Led by "--recover",
+// it finishes the records of an interrupted install once the application
+// has ended, instead of installing a queue.
 #pragma once
 
 #include <string>
@@ -14,7 +16,12 @@ struct TCommand {
   std::string RestartParams;  // passed to the program when it is started again
   bool SetupMode = false;     // the digit was "1"
   std::vector<std::string> Arguments;  // the program's own, after the restart parameters
+  bool Recovery = false;      // led by kRecoverOption
 };
+
+// The program hands the updater what it cannot do while it runs: on Windows
+// its own files cannot be put back from under it.
+inline constexpr const char* kRecoverOption = "--recover";
 
 // Separates the restart part from the program's own arguments.
 inline constexpr const char* kArgumentsMarker = "--";
@@ -26,6 +33,7 @@ inline constexpr const char* kArgumentsMarker = "--";
 // inside the path does not count) and runs up to a parameter "--" after it;
 // without one, everything is the path and there is no restart parameter and
 // no digit. Every parameter after that "--" is one of Arguments, unchanged.
+// A first parameter kRecoverOption sets Recovery; the rest reads as above.
 TCommand ParseCommand(const std::vector<std::string>& Args);
 
 // The folder of Path up to and including its last "/" ("" when it has

@@ -293,6 +293,17 @@ bool AwaitingConfirmation(const std::string& StateFolder) {
   return Exists(JournalPath(StateFolder)) && !Exists(ConfirmPath(StateFolder));
 }
 
+bool UndoTouches(const std::string& StateFolder, const std::function<bool(const std::string&)>& Held) {
+  if (!AwaitingConfirmation(StateFolder)) return false;
+  for (const TUndo& u : ReadJournal(StateFolder)) {
+    if (!Held(u.Target)) continue;
+    // The same tests RollBack makes before it acts.
+    if (u.Backup.empty() ? IsRegularFile(u.Target) && !Exists(u.Target + kDownloadSuffix) : Exists(u.Backup))
+      return true;
+  }
+  return false;
+}
+
 TRecovered ResolveInterruptedInstall(const std::string& StateFolder, const std::string& ProgramPath,
                                      bool* ProgramRestored) {
   if (ProgramRestored != nullptr) *ProgramRestored = false;

@@ -13,6 +13,7 @@
 //   synced to disk.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -116,6 +117,11 @@ TRecovered ResolveInterruptedInstall(const std::string& StateFolder, const std::
 TRecovered Recover(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored = nullptr);
 // An install that began (its journal exists) and is not confirmed yet.
 bool AwaitingConfirmation(const std::string& StateFolder);
+// Whether undoing such an install would rename or remove a file for which
+// Held is true: its backup waits to be put back, or the install brought it
+// in. (On Windows a running program's own files can be neither, so its
+// process cannot make that undo.)
+bool UndoTouches(const std::string& StateFolder, const std::function<bool(const std::string&)>& Held);
 
 void SyncFolder(const std::string& Folder);
 bool LooksLikeProgram(const std::string& Path);  // ELF header or "#!"

@@ -77,6 +77,29 @@ int Undo(const std::string& State, const TCommand& Cmd, int Lock, const std::str
   return 3;
 }
 
+// For a program that could not undo its own install while it ran: now that
+// it has ended, the records are settled the way they say and the program is
+// started again as an ordinary start (after an undo it is the previous
+// build, which learns why from the failure record).
+int RecoverForProgram(const std::string& State, const TCommand& Cmd, int Lock) {
+  if (Lock >= 0) {
+    Recover(State, Cmd.AppPath);
+    if (Exists(JournalPath(State))) {
+      // A file stayed (held by another program): started now, the program
+      // would run from a mixed set, or hand the same undo back at once.
+      std::fprintf(stderr, "AppUpdate: not every file could be put back; the next start tries again\n");
+      ReleaseLock(Lock);
+      return 3;
+    }
+  }
+  ReleaseLock(Lock);
+  if (StartProgram(Cmd.AppPath, "", Cmd.Arguments) < 0) {
+    std::fprintf(stderr, "AppUpdate: could not start %s: %s\n", Cmd.AppPath.c_str(), std::strerror(errno));
+    return 3;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit, int AppPid) {
@@ -108,13 +131,15 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
     // Nothing was moved: the upgrade is dropped, and the next start of the
     // program says why.
     std::fprintf(stderr, "AppUpdate: %s is still running; nothing was changed\n", cmd.AppPath.c_str());
-    if (lock >= 0 && ReadQueue(QueuePath(state))) {
+    if (!cmd.Recovery && lock >= 0 && ReadQueue(QueuePath(state))) {
       WriteFailure(state, cmd.AppPath, "another instance of the program was still running");
       DiscardQueue(state);
     }
     ReleaseLock(lock);
     return 1;
   }
+
+  if (cmd.Recovery) return RecoverForProgram(state, cmd, lock);
 
   TInstallResult installed;
   int confirmSeconds = 0;

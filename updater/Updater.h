@@ -23,6 +23,9 @@ inline constexpr int kInheritedLockFd = 3;
 // temporary name and is reported on stderr), 1 when the application was
 // still running after WaitLimit or another upgrade of it holds the lock, 2
 // when the command line names no full path (nothing changed in these cases).
+// In recovery mode (kRecoverOption): 0 when the records were settled and the
+// program started again, 3 when a file could not be put back (the program
+// is not started; its next start tries again) or it could not be started.
 int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit, int AppPid = 0);
 
 }  // namespace kelvora::updater

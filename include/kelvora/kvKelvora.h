@@ -297,6 +297,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // to report.
   void ResolveUpgradeAtLoad();
   void ReportFailedUpgrade();
+  // Starts the updater to settle the records once this process has ended,
+  // and to start the program again; false when it did not start.
+  bool HandRecoveryToUpdater(int LockFd);
   // Whether the automatic check should pass over Release: it failed to
   // install today.
   bool ReleaseFailedToday(const std::string& Release);
@@ -375,6 +378,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // An install waits for its confirmation and no updater holds the lock: the
   // start-up decides at Loaded.
   bool journalAtStart_ = false;
+  // The install on record could be undone neither here nor by the updater:
+  // nothing of it is reported yet.
+  bool undoPending_ = false;
   // The lock held by this process while it owes the confirmation itself
   // (its updater is gone).
   std::shared_ptr<detail::TUpgradeRun> confirmRun_;

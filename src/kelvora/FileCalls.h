@@ -30,5 +30,10 @@ bool ReadInChunks(const std::string& Path, const std::function<bool(const char*,
 void RemoveOldUpdater(const std::string& Path);
 // Closes a descriptor the updater's OpenLock returned.
 void CloseLock(int Fd);
+// Whether this process keeps Path from being renamed over or removed while
+// it runs: on Windows its own program file and every module it has loaded
+// (only the updater, once the process has ended, can replace them); nothing
+// on Linux.
+bool HeldWhileRunning(const std::string& Path);
 
 }  // namespace kelvora::detail

@@ -1,10 +1,13 @@
 // The end of an upgrade: the updater program is written to a private folder
 // that can run it and started; the application closes only once it runs.
+// The same start hands the updater an undo that a running program cannot
+// make itself.
 #include "kelvora/Application.h"
 #include "kelvora/StateFolder.h"
 #include "kelvora/UpdaterFile.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
+#include "updater/Command.h"
 
 namespace kelvora {
 
@@ -21,29 +24,38 @@ void TkvKelvora::RestartApplication() {
   LaunchUpdater(restartParams_ + (foundMethod_ == umUseExternalSetup ? "1" : "0"));
 }
 
-void TkvKelvora::LaunchUpdater(const std::string& Params) {
-  // 1. The updater program, byte for byte from the embedded resource, as a
-  // new file in a private folder that can run it.
+namespace {
+
+// 1. The updater program, byte for byte from the embedded resource, as a new
+// file in a private folder that can run it (Folder, or one chosen now). 2.
+// Started as a process of its own that outlives the application, with
+// Params after its own path, holding the upgrade lock from then on. Its
+// process id, or -1.
+int WriteAndStartUpdater(const std::string& Folder, const std::vector<std::string>& Params, int LockFd) {
   const std::string program = detail::UpdaterProgramBytes();
   const std::string folder =
-      updaterFolder_.empty() ? detail::ChooseUpdaterFolder(StateFolderOf(CurrentExeName()), program.size())
-                             : updaterFolder_;
+      Folder.empty() ? detail::ChooseUpdaterFolder(StateFolderOf(CurrentExeName()), program.size()) : Folder;
   detail::TUpdaterFile file;
-  int pid = -1;
-  if (!folder.empty() && detail::WriteUpdaterFile(folder, program, file)) {
-    ApplyFileAttributes(file.Path, {atrTemporary});
-    // 2. Started as a process of its own that outlives the application,
-    // holding the upgrade lock from here on. The program's name and " +"
-    // with the parameters are its two arguments, so a blank in the program's
-    // path or in the restart parameters survives.
-    std::vector<std::string> args{file.Path, CurrentExeName(), "+" + Params};
-    if (!restartArguments_.empty()) {
-      args.emplace_back("--");  // the program's own arguments follow, one by one
-      args.insert(args.end(), restartArguments_.begin(), restartArguments_.end());
-    }
-    pid = detail::StartUpdater(file, args, run_ ? run_->LockFd() : -1);
-    if (pid < 0) detail::RemoveUpdaterFile(file);
+  if (folder.empty() || !detail::WriteUpdaterFile(folder, program, file)) return -1;
+  ApplyFileAttributes(file.Path, {atrTemporary});
+  std::vector<std::string> args{file.Path};
+  args.insert(args.end(), Params.begin(), Params.end());
+  const int pid = detail::StartUpdater(file, args, LockFd);
+  if (pid < 0) detail::RemoveUpdaterFile(file);
+  return pid;
+}
+
+}  // namespace
+
+void TkvKelvora::LaunchUpdater(const std::string& Params) {
+  // The program's name and " +" with the parameters are two arguments, so a
+  // blank in the program's path or in the restart parameters survives.
+  std::vector<std::string> args{CurrentExeName(), "+" + Params};
+  if (!restartArguments_.empty()) {
+    args.emplace_back("--");  // the program's own arguments follow, one by one
+    args.insert(args.end(), restartArguments_.begin(), restartArguments_.end());
   }
+  const int pid = WriteAndStartUpdater(updaterFolder_, args, run_ ? run_->LockFd() : -1);
   if (pid < 0) {
     // The application stays; nothing of the upgrade is left behind.
     finished_ = false;
@@ -56,6 +68,15 @@ void TkvKelvora::LaunchUpdater(const std::string& Params) {
     OnDoOwnCloseAppMethod(this);
   else
     CloseApplication();
+}
+
+bool TkvKelvora::HandRecoveryToUpdater(int LockFd) {
+  // The updater makes this start again once it has settled the records:
+  // the same arguments, without the restart parameters.
+  std::vector<std::string> args{updater::kRecoverOption, CurrentExeName(), "+"};
+  if (Application().ParamCount() > 0) args.emplace_back(updater::kArgumentsMarker);
+  for (int i = 1; i <= Application().ParamCount(); ++i) args.push_back(Application().ParamStr(i));
+  return WriteAndStartUpdater("", args, LockFd) > 0;
 }
 
 }  // namespace kelvora

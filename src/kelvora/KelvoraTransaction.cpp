@@ -111,7 +111,7 @@ bool TkvKelvora::BeginRun() {
     return false;
   }
   if (!run_) run_ = std::make_shared<detail::TUpgradeRun>(CurrentExeName());
-  switch (run_->Begin(true)) {
+  switch (run_->Begin(true, false)) {
     case detail::TUpgradeRun::TBegin::Busy:
       FailRun(GetLangText(ltUpgradeBusy));
       return false;
@@ -125,6 +125,14 @@ bool TkvKelvora::BeginRun() {
     case detail::TUpgradeRun::TBegin::Ok:
       break;
   }
+  if (undoPending_ || updater::UndoTouches(run_->StateFolder(), detail::HeldWhileRunning)) {
+    // An install that only the next start of the program can undo comes
+    // first.
+    run_->Release();
+    FailRun(GetLangText(ltUpgradeBusy));
+    return false;
+  }
+  run_->Begin(true);  // settles what an interrupted run or install left
   // Every target resolved and its folder made and tried before the first
   // byte is downloaded.
   targets_.clear();
@@ -276,6 +284,15 @@ void TkvKelvora::ResolveUpgradeAtLoad() {
     return;
   }
   // An ordinary start finds an install nobody confirmed: it goes back.
+  if (updater::UndoTouches(run->StateFolder(), detail::HeldWhileRunning)) {
+    // This process runs files of the build to undo, which cannot be put
+    // back from under it: the updater does the whole undo once this process
+    // has ended, and starts the previous build.
+    if (HandRecoveryToUpdater(run->LockFd())) std::_Exit(0);
+    // Everything stays on record for the next start.
+    undoPending_ = true;
+    return;
+  }
   run->Begin(false, true);
   if (run->ProgramRestored()) {
     // This process is the release just undone: the previous one takes over.
@@ -285,7 +302,9 @@ void TkvKelvora::ResolveUpgradeAtLoad() {
 }
 
 void TkvKelvora::ReportFailedUpgrade() {
-  // Read and removed by one holder of the lock, so the user is told once.
+  // Read and removed by one holder of the lock, so the user is told once,
+  // and only once the install is undone.
+  if (undoPending_) return;
   detail::TUpgradeRun run(CurrentExeName());
   if (run.Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;
   const auto failure = updater::ReadFailure(run.StateFolder());

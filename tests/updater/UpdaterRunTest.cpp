@@ -64,6 +64,32 @@ TEST(UpdaterCommand, PathsWithBlanksAndPlusSignsInEitherForm) {
   EXPECT_EQ(*started, "/afterupgrade\n--yes\ntwo words\n\"q\"\n--\n" + OwnNice());
 }
 
+// Recovery mode, as a program hands it over when it cannot put its own files
+// back while it runs: the install an updater left halfway is undone, and the
+// program starts as an ordinary start with its own arguments.
+TEST(UpdaterCommand, RecoveryModeUndoesTheInstallThenStartsTheProgramPlainly) {
+  UpdaterFolders f;
+  const std::string app = f.App("demo");
+  CopyProgram(ProbeExe(), app);
+  const std::string oldBuild = ReadWholeFile(app);
+  WriteTextFile(f.App("x.dat"), "old");
+  WriteTextFile(f.App("x.dat.uTMP"), "new");
+  WriteTextFile(app + ".uTMP", oldBuild + "\nnew build\n");
+  WriteQueue(app, {{f.App("x.dat.uTMP"), f.App("x.dat")}, {app + ".uTMP", app}});
+  ASSERT_EQ(RunUpdater(f, {app, "+/afterupgrade0"}, {{"KELVORA_UPDATER_KILL_AFTER", "2"}}), -1);
+  ASSERT_NE(ReadWholeFile(app), oldBuild);
+
+  ASSERT_EQ(RunUpdater(f, {"--recover", app, "+", "--", "two words"}), 0) << ReadWholeFile(f.Log());
+  const auto started = WaitForFile(app + ".started");
+  ASSERT_TRUE(started);
+  EXPECT_EQ(*started, "two words\n" + OwnNice());
+  EXPECT_EQ(ReadWholeFile(app), oldBuild);
+  EXPECT_EQ(ReadWholeFile(f.App("x.dat")), "old");
+  for (const char* left : {"journal", "queue"}) EXPECT_FALSE(FileExists(f.State() + left)) << left;
+  EXPECT_FALSE(FileExists(app + ".uOLD"));
+  EXPECT_NE(ReadWholeFile(f.State() + "failed").find("interrupted"), std::string::npos);
+}
+
 TEST(UpdaterMoves, OnlyTheCommittedQueueIsInstalled) {
   UpdaterFolders f;
   const std::string other = f.Root("other/");

@@ -45,8 +45,8 @@ class WinUpdater : public ::testing::Test {
     ASSERT_TRUE(::CreateDirectoryW(root_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
     ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
     app_ = folder_ + L"my app.exe";
-    ASSERT_TRUE(::CopyFileW((HereFolder() + L"kv_win_app_old.exe").c_str(), app_.c_str(), FALSE));
-    newBuild_ = ReadText(HereFolder() + L"kv_win_app_new.exe");
+    ASSERT_TRUE(::CopyFileW((HereFolder() + builds_ + L"old.exe").c_str(), app_.c_str(), FALSE));
+    newBuild_ = ReadText(HereFolder() + builds_ + L"new.exe");
     ASSERT_FALSE(newBuild_.empty());
   }
 
@@ -79,7 +79,7 @@ class WinUpdater : public ::testing::Test {
   // engine does once every download is complete.
   void Commit(int ConfirmSeconds = 0) {
     const std::string app = Utf8(app_), data = Utf8(folder_ + L"d\u00e4ta file.txt");
-    ASSERT_TRUE(::CopyFileW((HereFolder() + L"kv_win_app_new.exe").c_str(), (app_ + L".uTMP").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW((HereFolder() + builds_ + L"new.exe").c_str(), (app_ + L".uTMP").c_str(), FALSE));
     std::ofstream(Wide(data + kDownloadSuffix).c_str(), std::ios::binary) << "new data";
     const std::string state = StateFolderFor(app);
     ASSERT_TRUE(::CreateDirectoryW(Wide(state).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
@@ -128,6 +128,7 @@ class WinUpdater : public ::testing::Test {
 
   std::wstring root_, folder_, app_, queue_;
   std::string newBuild_;
+  std::wstring builds_ = L"kv_win_app_";  // the old and the new build: <builds_>old.exe, <builds_>new.exe
 };
 
 // The application is still running when the updater starts: the updater
@@ -267,6 +268,82 @@ TEST_F(WinUpdater, TargetHeldOpenForAMomentIsReplaced) {
   EXPECT_EQ(ReadText(data), "new data");
   EXPECT_FALSE(Exists(data + L".uTMP"));
   EXPECT_EQ(LogWith("new /afterupgrade"), "new /afterupgrade\n");
+}
+
+// The programs are hosts of the real component, which settles at its start
+// what an updater left halfway. A running program's own file cannot be put
+// back here: the new build hands the whole undo to the updater and ends, and
+// the old build runs and is told once.
+class WinRecovery : public WinUpdater {
+ protected:
+  void SetUp() override {
+    builds_ = L"kv_win_host_";
+    WinUpdater::SetUp();
+    data_ = folder_ + L"d\u00e4ta file.txt";
+    std::ofstream(data_.c_str(), std::ios::binary) << "old data";
+  }
+
+  // Started as a user would, without parameters; its exit code.
+  DWORD StartByHand() {
+    PROCESS_INFORMATION pi = Start(app_, L"");
+    return pi.hProcess != nullptr ? Finish(pi) : 259;
+  }
+
+  static size_t Count(const std::string& Text, const std::string& Part) {
+    size_t n = 0;
+    for (size_t at = Text.find(Part); at != std::string::npos; at = Text.find(Part, at + 1)) ++n;
+    return n;
+  }
+
+  // The whole old set, nothing of the install left, and the old build told
+  // once (Log: the programs' log once it ends with the message).
+  void ExpectUndone(const std::string& Log) {
+    EXPECT_EQ(ReadText(data_), "old data");
+    EXPECT_TRUE(ReadText(app_) != newBuild_) << "the new build stayed";
+    const std::wstring state = Wide(StateFolderFor(Utf8(app_)));
+    for (const std::wstring& left : {app_ + L".uOLD", app_ + L".uTMP", data_ + L".uOLD", data_ + L".uTMP", queue_,
+                                     state + L"journal", state + L"confirmed", state + L"failed"})
+      EXPECT_FALSE(Exists(left)) << Utf8(left);
+    EXPECT_EQ(Count(Log, " failed: "), 1u) << Log;
+    EXPECT_EQ(Count(Log, " message: "), 1u) << Log;
+    EXPECT_NE(Log.find("old failed: "), std::string::npos) << Log;
+    EXPECT_NE(Log.find("interrupted"), std::string::npos) << Log;
+    EXPECT_EQ(Log.find("has now been installed"), std::string::npos) << Log;
+  }
+
+  std::wstring data_;
+};
+
+// The updater is killed while it waits for the confirmation, and the new
+// build ends without confirming. The user then starts the new build by hand.
+TEST_F(WinRecovery, NewBuildStartedByHandAfterALostConfirmationEndsWithTheOldSet) {
+  std::ofstream((folder_ + L"fail-start").c_str()) << "";
+  Commit(20);
+  EXPECT_EQ(RunUpdater({{L"KELVORA_UPDATER_KILL_IN", L"wait"}}), 9u);
+  LogWith("new fails");
+  ASSERT_TRUE(ReadText(app_) == newBuild_) << "nobody undid it yet";
+  EXPECT_EQ(StartByHand(), 0u);
+  const std::string log = LogWith("old message: ");
+  EXPECT_EQ(log.substr(0, log.find("old failed")), "new /afterupgrade\nnew fails\nnew\nold\n");
+  ExpectUndone(log);
+}
+
+// The updater is killed after the data file (1) or after the program too
+// (2); the program, old or new build, is started by hand.
+TEST_F(WinRecovery, ProgramStartedAfterAnInstallWasCutShortEndsWithTheOldSet) {
+  for (const bool programMoved : {false, true}) {
+    SCOPED_TRACE(programMoved ? "after the program's move" : "after the data file's move");
+    ::DeleteFileW((folder_ + L"app.log").c_str());
+    ::CopyFileW((HereFolder() + builds_ + L"old.exe").c_str(), app_.c_str(), FALSE);
+    std::ofstream(data_.c_str(), std::ios::binary) << "old data";
+    Commit(20);
+    EXPECT_EQ(RunUpdater({{L"KELVORA_UPDATER_KILL_AFTER", programMoved ? L"2" : L"1"}}), 9u);
+    EXPECT_EQ(ReadText(app_) == newBuild_, programMoved);
+    EXPECT_EQ(StartByHand(), 0u);
+    const std::string log = LogWith("old message: ");
+    EXPECT_EQ(log.substr(0, log.find("old failed")), programMoved ? "new\nold\n" : "old\n");
+    ExpectUndone(log);
+  }
 }
 
 }  // namespace

@@ -58,6 +58,8 @@ bool ReadInChunks(const std::string& Path, const std::function<bool(const char*,
 
 void RemoveOldUpdater(const std::string& Path) { ::unlink(Path.c_str()); }
 
+bool HeldWhileRunning(const std::string&) { return false; }
+
 void CloseLock(int Fd) {
   if (Fd >= 0) ::close(Fd);
 }

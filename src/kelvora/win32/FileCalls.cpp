@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "kelvora/UpgradeRun.h"
+#include "kelvora/kvUtils.h"
 #include "updater/TransactionFiles.h"
 #include "updater/win32/Wide.h"
 
@@ -132,6 +133,10 @@ void RemoveOldUpdater(const std::string& Path) {
     if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_READONLY)) return;  // not a running program
     ::Sleep(kPauseMs);
   }
+}
+
+bool HeldWhileRunning(const std::string& Path) {
+  return updater::SamePath(Path, CurrentExeName()) || ::GetModuleHandleW(Wide(Path).c_str()) != nullptr;
 }
 
 void CloseLock(int Fd) {
