@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Builds the demo, serves an info file and a newer build of the demo from a
-# local server on 127.0.0.1, and runs the demo against it. The server stays up
-# until the last demo process this script started has exited: the demo, the
-# updater it starts, and the demo the updater starts again after the upgrade.
+# Builds the demo, serves an info file, a newer build of the demo and a patch
+# from the installed build to the newer one from a local server on 127.0.0.1,
+# and runs the demo against it. The server stays up until the last demo
+# process this script started has exited: the demo, the updater it starts,
+# and the demo the updater starts again after the upgrade.
 #
 #   scripts/demo.sh           the window on $DISPLAY; without a display the
 #                             unattended run below, since nobody could click
 #   scripts/demo.sh --smoke   unattended and offscreen: the demo presses its
 #                             button, answers Yes and OK; the restarted demo
 #                             checks again and must find no update; the script
-#                             checks every step and exits non-zero on failure
+#                             checks every step (the patch was downloaded, the
+#                             full build was not, the installed program is the
+#                             newer build byte for byte) and exits non-zero on
+#                             failure
 #   scripts/demo.sh --windows [--smoke]
 #                             the same round with kelvora-demo.exe under Wine
 #                             (scripts/demo-windows.sh)
@@ -62,9 +66,10 @@ trap "exit 143" INT TERM
 # The installed program, and the newer build on the server: the same program
 # released later (its stored release date is the one the info file announces,
 # so after the upgrade it is up to date).
-mkdir -p "$work/app" "$work/www" "$work/tmp"
+mkdir -p "$work/app" "$work/www" "$work/tmp" "$work/old"
 chmod 700 "$work/tmp"
 cp "$demo_bin" "$work/app/kelvora-demo"
+cp "$demo_bin" "$work/old/kelvora-demo"  # the release the newer build replaces, kept by the publisher
 cp "$next_bin" "$work/www/kelvora-demo"
 next_date="12/31/2030"  # KELVORA_DEMO_NEXT_DATE in demo/CMakeLists.txt
 
@@ -78,7 +83,14 @@ cat >"$work/release.json" <<JSON
 {"date": "$next_date", "message": "A newer build of the demo, served from this machine.",
  "files": [{"path": "www/kelvora-demo", "url": "$base/kelvora-demo", "target": "kelvora-demo"}]}
 JSON
-"$publish" make "$work/release.json" -o "$work/www/kelvora-demo-info.txt" --key "$work/release-key.pem"
+# With a patch from the installed build: the demo downloads a few kilobytes
+# instead of the whole program (level 3: made in a blink; 19 is smaller still).
+"$publish" make "$work/release.json" -o "$work/www/kelvora-demo-info.txt" --key "$work/release-key.pem" \
+  --previous "$work/old" --patches "$work/www" --patch-level 3
+patch_name=$(sed -n 's|^#patch1\.1=.* [0-9]* [^ ]*/\([^/ ]*\)\r\{0,1\}$|\1|p' "$work/www/kelvora-demo-info.txt")
+[ -n "$patch_name" ] || fail "the info file offers no patch"
+"$publish" verify "$work/www/kelvora-demo-info.txt" --public-key "$public_key" --files "$work/www" \
+  --previous "$work/old" >/dev/null
 
 python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$port" >"$work/server.log" 2>&1 &
 server_pid=$!
@@ -116,11 +128,17 @@ grep -q "starting the updater" <<<"$report" || fail "no upgrade: $report"
 # The updater replaced the program and started it again with /afterupgrade;
 # that run checked once more against the same server.
 if grep -q "restarted after upgrade" <<<"$report"; then
-  cmp -s "$work/app/kelvora-demo" "$next_bin" || fail "restarted, but the program was not replaced"
+  cmp -s "$work/app/kelvora-demo" "$next_bin" || fail "restarted, but the program is not the newer build"
+  # What crossed the line (http.server logs one line per request): the patch
+  # and not the whole build.
+  grep -qE "\"GET /$patch_name HTTP/[0-9.]+\" 200" "$work/server.log" ||
+    fail "the patch was not downloaded: $(grep GET "$work/server.log")"
+  ! grep -qE "\"GET /kelvora-demo[ ?]" "$work/server.log" || fail "the whole build was downloaded, not the patch"
   [ ! -e "$work/app/kelvora-demo.uTMP" ] || fail "the download was left next to the program"
   grep -qF "restarted after upgrade (release $next_date)" <<<"$report" || fail "the restarted demo is not the newer build: $report"
   grep -qF "no update available (release $next_date)" <<<"$report" || fail "the second check did not answer: $report"
-  echo "demo: OK: downloaded, replaced by the updater, restarted with /afterupgrade, up to date on the second check"
+  echo "demo: OK: the patch only downloaded ($(stat -c %s "$work/www/$patch_name") of $(stat -c %s "$next_bin") bytes)," \
+    "the newer build installed byte for byte by the updater, restarted with /afterupgrade, up to date on the second check"
 else
   fail "the updater did not restart the demo: $report"
 fi

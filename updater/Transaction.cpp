@@ -216,6 +216,9 @@ bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bo
         complete = false;
         continue;
       }
+      // Killed between the backup's second name and the move, both names
+      // are the same file: a rename between them changes nothing.
+      if (Exists(it->Backup)) RemoveFile(it->Backup);
       restored = restored || SamePath(it->Target, ProgramPath);
     } else if (IsRegularFile(it->Target) && !Exists(it->Target + kDownloadSuffix)) {
       // Moved in (its download is gone): a file of this install.
@@ -270,7 +273,9 @@ void RemoveStaged(const std::string& StateFolder) {
   if (!ReadAll(record, text)) return;
   bool left = false;
   for (const std::string& path : Lines(text)) {
-    if (!IsAbsolutePath(path) || !(EndsWith(path, kDownloadSuffix) || EndsWith(path, kPartSuffix))) continue;
+    if (!IsAbsolutePath(path) ||
+        !(EndsWith(path, kDownloadSuffix) || EndsWith(path, kPartSuffix) || EndsWith(path, kPatchSuffix)))
+      continue;
     if (IsRegularFile(path) && !RemoveFile(path)) left = true;
   }
   // A file that could not go yet (held open on Windows) keeps the record, so

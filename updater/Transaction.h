@@ -22,6 +22,7 @@ namespace kelvora::updater {
 
 inline constexpr const char* kDownloadSuffix = ".uTMP";  // complete, waiting to be installed
 inline constexpr const char* kPartSuffix = ".uPART";     // still being written
+inline constexpr const char* kPatchSuffix = ".uDIFF";    // a patch the new file is built from
 inline constexpr const char* kBackupSuffix = ".uOLD";    // a replaced file, until the install is confirmed
 
 std::string StateFolderFor(const std::string& ProgramPath);  // with a trailing "/"

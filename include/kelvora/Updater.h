@@ -10,6 +10,7 @@
 #include "kelvora/kelvora_export.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,6 +45,7 @@ struct Result {
   std::string reason;           // why, for Failed and VerificationRefused
   std::string address;          // the address concerned: the info file, a download, the host
   int statusCode = 0;           // the HTTP status of a server's refusal, 0 otherwise
+  int64_t patchSavedBytes = 0;  // Updated: the bytes that patches from the installed release saved
 };
 
 // Which messages and questions the user is shown.

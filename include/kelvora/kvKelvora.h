@@ -21,6 +21,7 @@ namespace kelvora {
 
 namespace detail {
 class TUpgradeRun;
+struct TPatchRound;
 }
 namespace ui {
 class TProgressMeter;
@@ -73,6 +74,10 @@ using TKVLostFileEvent =
     std::function<void(TObject* Sender, const std::string& FileURL, int32_t ErrorCode, bool& ContinueUpgrade)>;
 using TKVVerificationFailedEvent = std::function<void(TObject* Sender, const std::string& Reason)>;
 using TKVUpgradeFailedEvent = std::function<void(TObject* Sender, const std::string& Reason)>;
+// A listed file was built from the installed one and a patch of PatchSize
+// bytes fetched from PatchURL, instead of downloading its FileSize bytes.
+using TKVPatchAppliedEvent =
+    std::function<void(TObject* Sender, const std::string& PatchURL, int64_t PatchSize, int64_t FileSize)>;
 
 // What the developer keeps of the info file to be published; the check never
 // reads it.
@@ -210,6 +215,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // confirm its start: the previous release was put back and runs now.
   // Reason names the file and the cause. Fired once, during Loaded.
   TKVUpgradeFailedEvent OnUpgradeFailed;
+  // A file of the run was made from its installed release and a patch the
+  // info file offers ("#patch" keys), checked against the file's "#hash".
+  TKVPatchAppliedEvent OnPatchApplied;
 
   // --- the engine's steps, public for hosts and tests ---
   std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced = false) const;
@@ -239,6 +247,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // cannot be written, another upgrade under way, no updater), as the user
   // was told; cleared when a check starts.
   const std::string& LastFailure() const { return lastFailure_; }
+  // The bytes the patches of the current (or last) run saved: each patched
+  // file's size less its patch's; reset when an info file is read.
+  int64_t PatchSavedBytes() const { return patchSavedBytes_; }
 
   // The upgrade-UI this component talks through (default: UpgradeUI()).
   void SetUI(TkvUpgradeUI* UI) { ui_ = UI; }
@@ -334,6 +345,15 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   void RefuseDownload();
   void VerificationFailed(const std::string& Reason);
   void RefuseRedirect(const std::string& Address);
+  // Patches from the installed release (KelvoraPatch.cpp): the offers of
+  // the info file, the patch's download in place of the file's, the file
+  // built from it, and the one fall-back to the whole file.
+  std::string ReadOffers(const std::string& Text, const std::vector<std::string>& Suffixes);
+  bool PatchActive() const;
+  bool StartPatch(const std::string& Final);
+  bool BuildFromPatch(const std::string& Part);
+  void FallBackToWholeFile(const std::string& Reason);
+  bool EndPatchStep();
   // A version number set, but dates compared: told to the developer once.
   void NoteUnusedVersionNumber() const;
 
@@ -400,6 +420,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   std::shared_ptr<trust::TArrivalHash> arrivalHash_;
   // Why the current download is refused, while its transfer winds down.
   std::string pendingRefusal_;
+  std::shared_ptr<detail::TPatchRound> patch_;
+  // The patch being downloaded, as its expectation.
+  TExpectedFile patchExpected_;
+  int64_t patchSavedBytes_ = 0;
   TkvUpgradeUI* ui_ = nullptr;
   std::function<bool()> onlineProbe_;
   // Lets callbacks held elsewhere (the wizard's hooks) notice that this

@@ -45,7 +45,7 @@ void TkvKelvora::StartNextFile(bool First) {
     fileIndex_ = 0;
     if (!BeginRun()) return;
     if (wizard_.Enabled()) ShowWizard();
-  } else {
+  } else if (!EndPatchStep()) {  // (otherwise the same file again, whole, as its patch failed)
     // A skipped file leaves nothing: its part file, if any, was never filled.
     if (run_ && static_cast<size_t>(fileIndex_) < targets_.size())
       updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
@@ -75,6 +75,7 @@ void TkvKelvora::StartNextFile(bool First) {
       FailRun(FormatLangText(ltCannotWrite, {final}));
       return;
     }
+    if (StartPatch(final)) return;  // a patch from the installed file, built into the part file
     SetOutputFileName(detail::PartNameOf(final));
     ReleaseOutput();
     WatchTransfer();
@@ -106,7 +107,7 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
   }
   serverFileTime_ = LastModified;
   if (UI().HasWizard()) UI().WizardFileSize(ui::FileSizeText(ContentLength));
-  if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileList_.Count() > 1) {
+  if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileList_.Count() > 1 && !PatchActive()) {
     const std::string final = currentTarget_.substr(0, currentTarget_.size() - 5);
     if (utils::LowerCase(NamePart(final)) != utils::LowerCase(NamePart(CurrentExeName())) &&
         detail::PathExists(final))
@@ -162,7 +163,8 @@ void TkvKelvora::HandleDone(TStream* Data) {
   const std::string part = detail::PartNameOf(final);
   // Listed size and SHA-256, checked before the file gets the name the
   // updater installs from; a mismatch deletes it and aborts the upgrade.
-  if (!DownloadVerified(part)) return;
+  // A patch is checked, the file built from it and checked the same way.
+  if (!(PatchActive() ? BuildFromPatch(part) : DownloadVerified(part))) return;
   if (serverFileTime_ != 0) SetFileTimes(part, serverFileTime_, serverFileTime_, -1);
   if (!detail::CompleteDownload(part, currentTarget_)) {
     HandleWriteError(part, errno);
@@ -200,6 +202,10 @@ void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
     SignalWait(*doneSignal_);
     if (OnNoInfoFile) OnNoInfoFile(this);
     if (Wants(mNoInfoFile)) ShowUpgraderMessage(GetLangText(ltNoInfoFile), mbIconError);
+    return;
+  }
+  if (PatchActive()) {  // the server has no such patch: the whole file instead
+    FallBackToWholeFile("the server answers " + std::to_string(StatusCode));
     return;
   }
   bool cont = false;

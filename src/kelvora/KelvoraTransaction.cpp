@@ -243,6 +243,10 @@ void TkvKelvora::HandleWriteError(const std::string& FileName, int32_t) {
     HandleHTTPError(0);  // the info file's own output: as a missing info file
     return;
   }
+  if (PatchActive()) {  // the patch could not be written: the whole file may yet be
+    FallBackToWholeFile(FileName + ": cannot be written");
+    return;
+  }
   std::string name = FileName;
   const std::string part = updater::kPartSuffix;
   if (name.size() > part.size() && name.compare(name.size() - part.size(), part.size(), part) == 0)

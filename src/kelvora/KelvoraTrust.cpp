@@ -16,6 +16,8 @@ namespace kelvora {
 std::string TkvKelvora::TrustInfoFile(std::string& Text) {
   expectedFiles_.clear();
   pendingRefusal_.clear();
+  patch_.reset();
+  patchSavedBytes_ = 0;
   const bool keyed = !utils::Trim(publicKey_).empty();
   if (keyed) {
     trust::TInfoVerdict verdict = trust::VerifyInfoFile(Text, publicKey_, static_cast<int64_t>(std::time(nullptr)));
@@ -55,6 +57,10 @@ std::string TkvKelvora::TrustInfoFile(std::string& Text) {
       return "two different hashes for " + it->first;
     }
   }
+  if (std::string bad = ReadOffers(Text, suffixes); !bad.empty()) {
+    fileList_.Clear();
+    return bad;
+  }
   return {};
 }
 
@@ -69,6 +75,7 @@ const TkvKelvora::TExpectedFile* TkvKelvora::CurrentExpectation() const {
   // whatever its length.
   if (StatusCode() >= 300) return nullptr;
   if (infoMode_ || fileIndex_ < 0 || fileIndex_ >= fileList_.Count()) return nullptr;
+  if (PatchActive()) return &patchExpected_;
   const auto it = expectedFiles_.find(fileList_.GetName(fileIndex_));
   return it == expectedFiles_.end() ? nullptr : &it->second;
 }
@@ -129,6 +136,10 @@ bool TkvKelvora::DownloadVerified(const std::string& Path) {
 void TkvKelvora::RefuseDownload() {
   const std::string reason = std::move(pendingRefusal_);
   pendingRefusal_.clear();
+  if (PatchActive()) {  // a patch that is not the one listed: the whole file instead
+    FallBackToWholeFile(reason);
+    return;
+  }
   // Whichever name the download has reached; the abort removes the rest of
   // the run's files.
   if (!currentTarget_.empty()) {

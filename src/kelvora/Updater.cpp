@@ -111,6 +111,7 @@ void Updater::TState::Wire() {
   };
   // Only once the updater runs: the program closes for its restart.
   k.OnDoOwnCloseAppMethod = [this](TObject*) {
+    current.patchSavedBytes = engine->PatchSavedBytes();
     Finish(Outcome::Updated);
     CloseApplication();
   };

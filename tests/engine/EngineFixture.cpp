@@ -45,7 +45,8 @@ void ClearState() {
   const std::string state = kelvora::StateFolder();
   std::istringstream staged(ReadWholeFile(state + "staging"));
   for (std::string line; std::getline(staged, line);)
-    if (line.ends_with(".uTMP") || line.ends_with(".uPART")) ::unlink(line.c_str());
+    if (line.ends_with(".uTMP") || line.ends_with(".uPART") || line.ends_with(".uDIFF"))
+      ::unlink(line.c_str());
   ::unlink((state + "staging").c_str());
   ::unlink((state + "queue").c_str());
 }

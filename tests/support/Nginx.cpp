@@ -123,4 +123,6 @@ std::string Nginx::TlsUrl(const std::string& Path, const std::string& Host) cons
 
 std::string Nginx::ErrorLog() const { return ReadWholeFile(dir_.File("error.log")); }
 
+std::string Nginx::AccessLog() const { return ReadWholeFile(dir_.File("access.log")); }
+
 }  // namespace kvtest

@@ -45,6 +45,8 @@ class Nginx {
   std::string TlsUrl(const std::string& Path, const std::string& Host = "127.0.0.1") const;
   const Options& Opts() const { return opts_; }
   std::string ErrorLog() const;
+  // The access log (nginx's "combined" format, one request a line).
+  std::string AccessLog() const;
   const TestCertificate& Certificate() const { return cert_; }
 
  private:

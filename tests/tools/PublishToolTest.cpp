@@ -2,9 +2,13 @@
 // commands, and the command-line conventions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
+#include <random>
 
+#include "kelvora/delta/PatchOffer.h"
+#include "kelvora/delta/ZstdPatch.h"
 #include "kelvora/trust/InfoTrust.h"
 #include "support/TestFiles.h"
 #include "support/TestProcess.h"
@@ -35,6 +39,31 @@ class PublishTool : public ::testing::Test {
   }
   bool Accepted(const std::string& Info, const std::string& Key) {
     return kelvora::trust::VerifyInfoFile(ReadWholeFile(Info), Key, std::time(nullptr)).Ok;
+  }
+  // Bytes no compressor shrinks, the same for the same Seed.
+  static std::string Noise(size_t Size, unsigned Seed) {
+    std::mt19937 gen(Seed);
+    std::string out(Size, '\0');
+    for (char& c : out) c = static_cast<char>(gen());
+    return out;
+  }
+  // A signing key, an older release in old/ and the new one in build/: "app"
+  // changed a little, "noise.bin" changed entirely, "same.txt" not at all.
+  std::string OlderAndNewerRelease() {
+    const Outcome keygen = Tool({"keygen", dir.File("k.pem")});
+    EXPECT_EQ(keygen.Code, 0) << keygen.Output;
+    const std::string app = Noise(150000, 1);
+    WriteTextFile(dir.File("old/app"), app);
+    WriteTextFile(dir.File("build/app"), app.substr(0, 70000) + "a fix in the middle" + app.substr(70000));
+    WriteTextFile(dir.File("v1/noise.bin"), Noise(50000, 2));
+    WriteTextFile(dir.File("build/noise.bin"), Noise(50000, 3));
+    WriteTextFile(dir.File("old/same.txt"), "unchanged\n");
+    WriteTextFile(dir.File("build/same.txt"), "unchanged\n");
+    WriteTextFile(dir.File("release.json"), R"({"version": "2.0", "patch_url": "https://example.org/patches/",
+  "files": [{"path": "build/app", "url": "https://example.org/app/app"},
+            {"path": "build/noise.bin", "url": "https://example.org/app/noise.bin", "previous": ["v1/noise.bin"]},
+            {"path": "build/same.txt", "url": "https://example.org/app/same.txt"}]})");
+    return Trimmed(keygen.Output);
   }
   TempDir dir;
   int runs = 0;
@@ -180,4 +209,78 @@ TEST_F(PublishTool, NeverWritesOverWhatItReadsAndCountsWhatTheComponentInstalls)
   const Outcome two = Tool({"verify", info, "--public-key", pub});
   EXPECT_EQ(two.Code, 0) << two.Output;
   EXPECT_NE(two.Output.find("2 file(s) listed"), std::string::npos) << two.Output;
+}
+
+TEST_F(PublishTool, MakeOffersPatchesFromOlderReleasesThatRebuildTheNewFiles) {
+  const std::string pub = OlderAndNewerRelease();
+  const std::string info = dir.File("info.txt");
+  const Outcome make = Tool({"make", dir.File("release.json"), "-o", info, "--key", dir.File("k.pem"), "--previous",
+                             dir.File("old"), "--patches", dir.File("build"), "--patch-level", "3"});
+  ASSERT_EQ(make.Code, 0) << make.Output;
+  EXPECT_NE(make.Output.find("not clearly smaller, left out"), std::string::npos) << make.Output;
+  EXPECT_NE(make.Output.find("unchanged since"), std::string::npos) << make.Output;
+  EXPECT_TRUE(Accepted(info, pub));
+
+  // One patch, for app only, served under patch_url and written beside the files.
+  const std::string text = ReadWholeFile(info);
+  std::vector<kelvora::delta::TPatchOffer> offers;
+  std::string reason;
+  ASSERT_TRUE(kelvora::delta::ReadPatchOffers(text, "1", offers, reason)) << reason;
+  ASSERT_EQ(offers.size(), 1u) << text;
+  for (const char* other : {"2", "3"}) {
+    std::vector<kelvora::delta::TPatchOffer> none;
+    ASSERT_TRUE(kelvora::delta::ReadPatchOffers(text, other, none, reason));
+    EXPECT_TRUE(none.empty()) << text;
+  }
+  ASSERT_EQ(offers[0].Address.rfind("https://example.org/patches/app.", 0), 0u) << offers[0].Address;
+  const std::string patch = dir.File("build/" + offers[0].Address.substr(offers[0].Address.rfind('/') + 1));
+  EXPECT_LT(offers[0].Size, 1000) << "the change costs bytes, not the file";
+  std::string rebuilt;
+  EXPECT_EQ(kelvora::delta::ApplyPatch(dir.File("old/app"), patch, 150019,
+                                       [&](const uint8_t* Data, size_t Size) {
+                                         rebuilt.append(reinterpret_cast<const char*>(Data), Size);
+                                         return true;
+                                       }),
+            "");
+  EXPECT_EQ(rebuilt, ReadWholeFile(dir.File("build/app")));
+
+  const Outcome verify =
+      Tool({"verify", info, "--public-key", pub, "--files", dir.File("build"), "--previous", dir.File("old")});
+  EXPECT_EQ(verify.Code, 0) << verify.Output;
+  EXPECT_NE(verify.Output.find("3 file(s) listed and matching, 1 patch(es) from older releases matching, 1 rebuilding"),
+            std::string::npos)
+      << verify.Output;
+  // A damaged patch on the way to the server: verify names its key's line.
+  WriteTextFile(patch, ReadWholeFile(patch) + "x");
+  const Outcome damaged = Tool({"verify", info, "--public-key", pub, "--files", dir.File("build")});
+  EXPECT_EQ(damaged.Code, 1);
+  EXPECT_NE(damaged.Output.find(info + ":5:"), std::string::npos) << damaged.Output;
+}
+
+TEST_F(PublishTool, PatchesNeverLandOnAFileTheRunReads) {
+  OlderAndNewerRelease();
+  const std::string info = dir.File("info.txt");
+  ASSERT_EQ(Tool({"make", dir.File("release.json"), "-o", info, "--previous", dir.File("old"), "--patches",
+                  dir.File("first"), "--patch-level", "1"})
+                .Code,
+            0);
+  std::vector<kelvora::delta::TPatchOffer> offers;
+  std::string reason;
+  ASSERT_TRUE(kelvora::delta::ReadPatchOffers(ReadWholeFile(info), "1", offers, reason));
+  ASSERT_EQ(offers.size(), 1u);
+  const std::string name = offers[0].Address.substr(offers[0].Address.rfind('/') + 1);
+  // The patch's name in the folder is another name of the new build.
+  ASSERT_EQ(::mkdir(dir.File("second").c_str(), 0700), 0);
+  ASSERT_EQ(::link(dir.File("build/app").c_str(), dir.File("second/" + name).c_str()), 0);
+  const std::string app = ReadWholeFile(dir.File("build/app")), before = ReadWholeFile(info);
+  const Outcome o = Tool({"make", dir.File("release.json"), "-o", info, "--previous", dir.File("old"), "--patches",
+                          dir.File("second"), "--patch-level", "1"});
+  EXPECT_EQ(o.Code, 1);
+  EXPECT_NE(o.Output.find("nothing was written"), std::string::npos) << o.Output;
+  EXPECT_EQ(ReadWholeFile(dir.File("build/app")), app);
+  EXPECT_EQ(ReadWholeFile(info), before) << "the info file is written last";
+  // The info file on the patch just written: refused too.
+  const Outcome onPatch = Tool({"make", dir.File("release.json"), "-o", dir.File("first/" + name), "--previous",
+                                dir.File("old"), "--patches", dir.File("first"), "--patch-level", "1"});
+  EXPECT_EQ(onPatch.Code, 1) << onPatch.Output;
 }

@@ -180,12 +180,14 @@ TEST(UpgradeTransaction, ANewReleaseThatDoesNotConfirmItsStartIsUndone) {
 }
 
 TEST(UpgradeTransaction, AnUpdaterKilledDuringTheInstallIsUndoneAtTheNextStart) {
-  // Three moves: the data file, the new tool, the program itself (last).
-  for (const char* killAfter : {"0", "1", "2", "3"}) {
+  // Three moves: the data file, the new tool, the program itself (last);
+  // "backup": between the old file's second name and the first move.
+  for (const char* killAfter : {"0", "1", "2", "3", "backup"}) {
     SCOPED_TRACE(std::string("killed after ") + killAfter + " moves");
     Upgrade u;
     u.server.AddTextFile("info.txt", u.Info());
-    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KELVORA_UPDATER_KILL_AFTER", killAfter}})), 0)
+    const bool inBackup = std::string(killAfter) == "backup";
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{inBackup ? "KELVORA_UPDATER_KILL_IN" : "KELVORA_UPDATER_KILL_AFTER", killAfter}})), 0)
         << ReadWholeFile(u.f.Root("app.log"));
     ASSERT_TRUE(u.LockFree()) << "the updater ended";
     EXPECT_FALSE(FileExists(u.f.Root("marker"))) << "nothing restarted";

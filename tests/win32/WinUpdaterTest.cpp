@@ -181,6 +181,22 @@ TEST_F(WinUpdater, KilledRunIsUndoneByTheNextRun) {
   EXPECT_NE(failed.find("interrupted"), std::string::npos) << failed;
 }
 
+// Killed after the old file got its backup name and before the new one took
+// its place: the old file is still at its name (a second name, not a
+// rename), and the next run undoes the install.
+TEST_F(WinUpdater, KilledBetweenBackupAndMoveLeavesNoFileMissing) {
+  const std::wstring data = folder_ + L"d\u00e4ta file.txt";
+  std::ofstream(data.c_str(), std::ios::binary) << "old data";
+  Commit();
+  EXPECT_EQ(RunUpdater({{L"KELVORA_UPDATER_KILL_IN", L"backup"}}), 9u);
+  EXPECT_EQ(ReadText(data), "old data");
+  EXPECT_TRUE(Exists(data + L".uOLD"));
+  EXPECT_EQ(RunUpdater(), 3u);
+  EXPECT_EQ(ReadText(data), "old data");
+  EXPECT_TRUE(ReadText(app_) != newBuild_);
+  EXPECT_FALSE(Exists(data + L".uOLD"));
+}
+
 // Another program (a virus scanner) holds a data file open without sharing
 // for longer than the updater's retries: the install is undone, never left
 // mixed.

@@ -16,6 +16,13 @@ const std::string* Options::Get(const std::string& Name) const {
   return nullptr;
 }
 
+std::vector<std::string> Options::GetAll(const std::string& Name) const {
+  std::vector<std::string> all;
+  for (const auto& [n, v] : Named)
+    if (n == Name) all.push_back(v);
+  return all;
+}
+
 Options ParseOptions(const Args& A, std::initializer_list<const char*> Names) {
   Options o;
   for (size_t i = 0; i < A.size(); ++i) {

@@ -19,7 +19,8 @@ struct Options {
   std::vector<std::string> Operands;
   std::vector<std::pair<std::string, std::string>> Named;
   bool Help = false;
-  const std::string* Get(const std::string& Name) const;
+  const std::string* Get(const std::string& Name) const;  // the first one given
+  std::vector<std::string> GetAll(const std::string& Name) const;
 };
 // Names that take a value; anything else starting with "-" is a usage error.
 Options ParseOptions(const Args& A, std::initializer_list<const char*> Names);

@@ -37,6 +37,12 @@ std::set<std::pair<dev_t, ino_t>>& Inputs() {
   return inputs;
 }
 
+// Every file this run has written, so that no output replaces another.
+std::set<std::pair<dev_t, ino_t>>& Outputs() {
+  static std::set<std::pair<dev_t, ino_t>> outputs;
+  return outputs;
+}
+
 void NoteInput(int Fd) {
   struct stat st {};
   if (::fstat(Fd, &st) == 0) Inputs().emplace(st.st_dev, st.st_ino);
@@ -64,8 +70,10 @@ void WriteFileAtomically(const std::string& Path, const std::string& Data, const
   if (::stat(Path.c_str(), &out) == 0 && Inputs().count({out.st_dev, out.st_ino}) != 0 &&
       !(!InPlace.empty() && ::stat(InPlace.c_str(), &own) == 0 && own.st_dev == out.st_dev &&
         own.st_ino == out.st_ino))
-    throw Failure(Path + ": is a file this command reads (the key, the description or a listed file); "
-                  "nothing was written, give another output");
+    throw Failure(Path + ": is a file this command reads (the key, the description, a listed file or an older "
+                  "release); nothing was written, give another output");
+  if (::stat(Path.c_str(), &out) == 0 && Outputs().count({out.st_dev, out.st_ino}) != 0)
+    throw Failure(Path + ": is a file this command has just written (a patch); give another output");
   const std::string temp = Path + ".tmp-" + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) throw Failure(Why(temp));
@@ -83,6 +91,7 @@ void WriteFileAtomically(const std::string& Path, const std::string& Data, const
     ::unlink(temp.c_str());
     throw f;
   }
+  if (::stat(Path.c_str(), &out) == 0) Outputs().emplace(out.st_dev, out.st_ino);
 }
 
 void WriteNewPrivateFile(const std::string& Path, const std::string& Data) {

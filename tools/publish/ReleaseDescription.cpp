@@ -45,10 +45,15 @@ struct Reader {
   static bool HoldsKey(const std::string& Value) {
     std::string lower;
     for (char c : Value) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    for (const char* key : {"#version", "#date", "#message", "#method", "#url", "#hash", "#expires", "#signature"}) {
+    auto digits = [&](size_t& End) {
+      while (End < lower.size() && lower[End] >= '0' && lower[End] <= '9') ++End;
+    };
+    for (const char* key :
+         {"#version", "#date", "#message", "#method", "#url", "#hash", "#patch", "#expires", "#signature"}) {
       for (size_t at = lower.find(key); at != std::string::npos; at = lower.find(key, at + 1)) {
         size_t end = at + std::char_traits<char>::length(key);
-        while (end < lower.size() && lower[end] >= '0' && lower[end] <= '9') ++end;
+        digits(end);
+        if (end < lower.size() && lower[end] == '.') digits(++end);  // "#patch1.2="
         if (end < lower.size() && lower[end] == '=') return true;
       }
     }
@@ -70,7 +75,7 @@ std::string FolderOf(const std::string& File) {
 
 }  // namespace
 
-std::string InfoFileFromDescription(const std::string& File, const std::string& Json) {
+TRelease ReadRelease(const std::string& File, const std::string& Json) {
   json doc;
   try {
     doc = json::parse(Json);
@@ -80,9 +85,10 @@ std::string InfoFileFromDescription(const std::string& File, const std::string& 
   }
   const Reader r{File};
   if (!doc.is_object()) r.Fail("/", "not a JSON object");
-  r.OnlyMembers(doc, "/", {"version", "date", "message", "method", "expires", "files"});
+  r.OnlyMembers(doc, "/", {"version", "date", "message", "method", "expires", "patch_url", "files"});
 
-  std::string out;
+  TRelease release;
+  std::string& out = release.Head;
   const std::string version = r.Text(doc, "version", "/", false);
   const std::string date = r.Text(doc, "date", "/", false);
   if (version.empty() && date.empty()) r.Fail("/", "give \"version\" or \"date\"");
@@ -103,6 +109,8 @@ std::string InfoFileFromDescription(const std::string& File, const std::string& 
     method = static_cast<int>(m.get<std::uint64_t>());
   }
   out += "#method=" + std::to_string(method) + "\n";
+  // A patch's address is the last word of its key's value.
+  release.PatchUrl = r.Text(doc, "patch_url", "/", false, " ");
 
   const auto files = doc.find("files");
   if (files == doc.end() || !files->is_array() || files->empty()) r.Fail("/files", "a non-empty array is needed");
@@ -110,19 +118,41 @@ std::string InfoFileFromDescription(const std::string& File, const std::string& 
     const json& f = (*files)[i];
     const std::string where = "/files/" + std::to_string(i);
     if (!f.is_object()) r.Fail(where, "not an object");
-    r.OnlyMembers(f, where, {"path", "url", "target"});
-    const std::string n = std::to_string(i + 1);
+    r.OnlyMembers(f, where, {"path", "url", "target", "previous"});
+    TReleaseFile& entry = release.Files.emplace_back();
     // The first "=" of an entry separates the address from the target.
-    const std::string url = r.Text(f, "url", where, true, "=");
-    const std::string target = r.Text(f, "target", where, false);
-    out += "#url" + n + "=" + url + (target.empty() ? "" : "=" + target) + "\n";
+    entry.Url = r.Text(f, "url", where, true, "=");
+    entry.Target = r.Text(f, "target", where, false);
     if (method == 2) {
-      if (f.contains("path")) r.Fail(where + "/path", "a redirect's entry is a web page, not a file");
+      if (f.contains("path") || f.contains("previous"))
+        r.Fail(where, "a redirect's entry is a web page, not a file");
       continue;
     }
-    std::string path = r.Text(f, "path", where, true);
-    if (path[0] != '/') path = FolderOf(File) + path;
-    out += "#hash" + n + "=" + kelvora::trust::FormatHashValue(HashFile(path)) + "\n";
+    entry.Path = r.Text(f, "path", where, true);
+    if (entry.Path[0] != '/') entry.Path = FolderOf(File) + entry.Path;
+    if (const auto previous = f.find("previous"); previous != f.end()) {
+      if (!previous->is_array()) r.Fail(where + "/previous", "not an array of paths");
+      for (size_t k = 0; k < previous->size(); ++k) {
+        const std::string at = where + "/previous/" + std::to_string(k);
+        if (!(*previous)[k].is_string() || (*previous)[k].get<std::string>().empty()) r.Fail(at, "not a path");
+        std::string path = (*previous)[k].get<std::string>();
+        entry.Previous.push_back(path[0] == '/' ? path : FolderOf(File) + path);
+      }
+    }
+    entry.Hash = HashFile(entry.Path);
+  }
+  return release;
+}
+
+std::string FormatInfoFile(const TRelease& R) {
+  std::string out = R.Head;
+  for (size_t i = 0; i < R.Files.size(); ++i) {
+    const TReleaseFile& f = R.Files[i];
+    const std::string n = std::to_string(i + 1);
+    out += "#url" + n + "=" + f.Url + (f.Target.empty() ? "" : "=" + f.Target) + "\n";
+    if (f.Hash) out += "#hash" + n + "=" + kelvora::trust::FormatHashValue(*f.Hash) + "\n";
+    for (size_t k = 0; k < f.Patches.size(); ++k)
+      out += "#patch" + n + "." + std::to_string(k + 1) + "=" + kelvora::delta::FormatPatchValue(f.Patches[k]) + "\n";
   }
   return out;
 }

@@ -1,10 +1,14 @@
 // verify: what the component will check, checked before the upload.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
 
+#include "MakePatches.h"
 #include "PublishCommands.h"
 #include "PublishIo.h"
 #include "kelvora/InfoFile.h"
+#include "kelvora/delta/PatchOffer.h"
 #include "kelvora/kvUtils.h"
 #include "kelvora/trust/DownloadCheck.h"
 #include "kelvora/trust/InfoTrust.h"
@@ -27,20 +31,28 @@ std::string LastSegment(const std::string& Address) {
   return a.substr(a.rfind('/') + 1);
 }
 
+bool IsRegularFile(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 int Verify(const Args& A) {
-  const Options o = ParseOptions(A, {"--public-key", "--public-key-file", "--files"});
+  const Options o = ParseOptions(A, {"--public-key", "--public-key-file", "--files", "--previous"});
   if (o.Help) {
     std::puts(
         "usage: kelvora-publish verify <info file> (--public-key <key> | --public-key-file <file>)\n"
-        "                              [--files <folder>]\n"
+        "                              [--files <folder> [--previous <folder>]...]\n"
         "\n"
         "Checks what the component checks before it downloads: the signature by\n"
         "one of the public keys (blank-separated, as in PublicKey), the expiry, and\n"
         "a well-formed hash for every listed file. With --files, also checks each\n"
         "listed file, found in the folder under the last part of its address,\n"
-        "against its size and SHA-256.");
+        "against its size and SHA-256, and each offered patch (\"#patch<n>.<k>\")\n"
+        "likewise. Each --previous folder holds an older release, its files under\n"
+        "the same names: a patch whose old file is found there is applied to it and\n"
+        "must make the listed file.");
     return 0;
   }
   std::string keys;
@@ -72,9 +84,28 @@ int Verify(const Args& A) {
   std::string reason;
   if (!kelvora::trust::ReadFileHashes(verdict.Text, suffixes, !redirect, hashes, reason)) {
     const size_t key = reason.find("#hash");
-    const std::string name = key == std::string::npos ? "#hash" : reason.substr(key, reason.find_first_of(": ", key) - key);
+    const std::string name =
+        key == std::string::npos ? "#hash" : reason.substr(key, reason.find_first_of(": ", key) - key);
     throw Failure(At(file, text, name) + ": " + reason);
   }
+  // A malformed patch key makes the component refuse the whole file; a patch
+  // for an entry without a hash could not be checked after it is applied.
+  std::vector<std::vector<kelvora::delta::TPatchOffer>> patches(list.Count());
+  int offered = 0;
+  for (int i = 0; i < list.Count(); ++i) {
+    if (!kelvora::delta::ReadPatchOffers(verdict.Text, suffixes[i], patches[i], reason)) {
+      const size_t key = reason.find("#patch");
+      throw Failure(At(file, text, reason.substr(key, reason.find(':', key) - key)) + ": " + reason);
+    }
+    if (!patches[i].empty() && !hashes[i])
+      throw Failure(At(file, text, "#patch" + suffixes[i] + ".1") + ": a patch for an entry without \"#hash" +
+                    suffixes[i] + "\"");
+    offered += static_cast<int>(patches[i].size());
+  }
+  const std::vector<std::string> previous = o.GetAll("--previous");
+  if (!previous.empty() && o.Get("--files") == nullptr)
+    throw Failure("--previous needs --files, the folder of the patches (try --help)", kExitUsage);
+  int rebuilt = 0;
   if (const std::string* folder = o.Get("--files")) {
     int bad = 0;
     for (int i = 0; i < list.Count(); ++i) {
@@ -85,10 +116,36 @@ int Verify(const Args& A) {
       std::fprintf(stderr, "%s: %s\n", At(file, text, "#hash" + suffixes[i]).c_str(), problem.c_str());
       ++bad;
     }
-    if (bad > 0) throw Failure(std::to_string(bad) + " listed file(s) differ from the info file");
+    for (int i = 0; i < list.Count(); ++i) {
+      for (size_t k = 0; k < patches[i].size(); ++k) {
+        const kelvora::delta::TPatchOffer& p = patches[i][k];
+        const std::string where = At(file, text, "#patch" + suffixes[i] + "." + std::to_string(k + 1));
+        const std::string local = *folder + "/" + LastSegment(p.Address);
+        std::string problem = kelvora::trust::CheckDownload(local, {p.Sha256, p.Size});
+        for (const std::string& older : previous) {
+          const std::string base = older + "/" + LastSegment(list.GetName(i));
+          if (!problem.empty() || !IsRegularFile(base) || HashFile(base).Sha256 != p.BaseSha256) continue;
+          problem = PatchMakes(base, local, *hashes[i]);
+          rebuilt += problem.empty();
+          break;
+        }
+        if (problem.empty()) continue;
+        std::fprintf(stderr, "%s: %s\n", where.c_str(), problem.c_str());
+        ++bad;
+      }
+    }
+    if (bad > 0) throw Failure(std::to_string(bad) + " listed file(s) or patch(es) differ from the info file");
   }
-  std::printf("%s: signature valid, %d file(s) listed%s\n", file.c_str(), list.Count(),
-              o.Get("--files") != nullptr ? " and matching" : "");
+  // What the component does with it: an installed file that is one of the
+  // patches' old files downloads the patch, any other the whole file.
+  std::string patchCount;
+  if (offered > 0) {
+    patchCount = ", " + std::to_string(offered) + " patch(es) from older releases";
+    if (o.Get("--files") != nullptr) patchCount += " matching";
+    if (!previous.empty()) patchCount += ", " + std::to_string(rebuilt) + " rebuilding the listed file";
+  }
+  std::printf("%s: signature valid, %d file(s) listed%s%s\n", file.c_str(), list.Count(),
+              o.Get("--files") != nullptr ? " and matching" : "", patchCount.c_str());
   return 0;
 }
 

@@ -1,4 +1,5 @@
 #include "../FileMoves.h"
+#include "../Transaction.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -58,6 +59,7 @@ bool MoveOver(const std::string& Download, const std::string& Target,
     // the file system has no hard links, a rename leaves it missing for a
     // moment (the journal covers that).
     if (::link(Target.c_str(), Backup.c_str()) == 0) {
+      MaybeKillIn("backup");
       if (::rename(Download.c_str(), Target.c_str()) == 0) return true;
       const int err = errno;
       ::unlink(Backup.c_str());

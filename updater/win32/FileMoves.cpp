@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "../Transaction.h"
 #include "Wide.h"
 
 namespace kelvora::updater {
@@ -36,6 +37,17 @@ bool MoveReplacing(const std::wstring& From, const std::wstring& To) {
   }
 }
 
+// Whether nobody holds Path against its removal right now. A held target
+// takes the rename below: a second name made for it could not be removed
+// again while it is held.
+bool MayBeReplaced(const std::wstring& Path) {
+  const HANDLE h = ::CreateFileW(Path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);
+  return true;
+}
+
 }  // namespace
 
 bool TakesOverMode(const std::string& Target) {
@@ -64,10 +76,26 @@ bool MoveOver(const std::string& Download, const std::string& Target,
     return false;
   }
   if (Settle) Settle(Download);
-  if (!Backup.empty() && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    // The old file keeps its name's attributes under the backup name; a
-    // file held open by another program is waited for (bounded).
+  const DWORD targetAttr = ::GetFileAttributesW(to.c_str());
+  if (!Backup.empty() && targetAttr != INVALID_FILE_ATTRIBUTES) {
     const std::wstring backup = Wide(Backup);
+    // A second name for the old file (NTFS), so that the target is never
+    // missing, not even when the updater is killed between the two steps.
+    // A read-only target refuses to be replaced and takes the rename below.
+    if (!(targetAttr & FILE_ATTRIBUTE_READONLY) && MayBeReplaced(to) &&
+        ::CreateHardLinkW(backup.c_str(), to.c_str(), nullptr)) {
+      MaybeKillIn("backup");
+      if (MoveReplacing(from, to)) return true;
+      ErrnoFromLastError();
+      const int err = errno;
+      ::DeleteFileW(backup.c_str());
+      errno = err;
+      return false;
+    }
+    // Without hard links (FAT, a network share) the old file keeps its
+    // name's attributes under the backup name; the journal covers the
+    // moment the target is missing. A file held open by another program is
+    // waited for (bounded).
     if (!MoveReplacing(to, backup)) {
       ErrnoFromLastError();
       return false;

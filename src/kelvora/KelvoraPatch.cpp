@@ -1,0 +1,205 @@
+// Patches from the installed release: when the info file offers a patch for
+// a listed file whose base is exactly the installed file, the patch is
+// downloaded in place of the file, checked, and the file is built from the
+// two into its part file, then checked against its own "#hash" like any
+// download. Whatever goes wrong on that way (an error answer, a wrong patch,
+// one that does not apply, a result that does not match, a write error)
+// removes what it wrote and downloads the whole file instead, once.
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "framework/FileDescriptors.h"
+#include "kelvora/Application.h"
+#include "kelvora/DeveloperLog.h"
+#include "kelvora/FileCalls.h"
+#include "kelvora/PatchRound.h"
+#include "kelvora/UpgradeRun.h"
+#include "kelvora/delta/ZstdPatch.h"
+#include "kelvora/kvKelvora.h"
+#include "kelvora/trust/Crypto.h"
+#include "kelvora/trust/DownloadCheck.h"
+#include "updater/TransactionFiles.h"
+#include "utils/TextUtils.h"
+
+namespace kelvora {
+
+namespace {
+
+std::string NamePart(const std::string& Path) {
+  size_t start = Path.size();
+  while (start > 0 && !updater::IsPathSeparator(Path[start - 1])) --start;
+  return Path.substr(start);
+}
+
+// The SHA-256 of the file at Path in hex; empty when it cannot be read.
+std::string FileSha256(const std::string& Path) {
+  trust::TSha256 hash;
+  if (!detail::ReadInChunks(Path, [&](const char* Data, std::size_t Size) {
+        hash.Update(Data, Size);
+        return true;
+      }))
+    return {};
+  return hash.HexDigest();
+}
+
+// Builds the file at Part from Base and the patch at Patch: at most Size
+// bytes are written, their SHA-256 taken as they go. Empty when the patch
+// applied; otherwise why not.
+std::string ApplyInto(const std::string& Base, const std::string& Patch, const std::string& Part, int64_t Size,
+                      trust::TArrivalHash& Made) {
+  // A new file of this run, never one planted under the name.
+  if (!detail::CreatePart(Part)) return Part + ": " + std::strerror(errno);
+  const int fd = sys::OpenFile(Part, O_WRONLY);
+  if (fd < 0) return Part + ": " + std::strerror(errno);
+  int64_t at = 0;
+  std::string writeError;
+  std::string reason = delta::ApplyPatch(Base, Patch, Size, [&](const uint8_t* Data, size_t Count) {
+    if (sys::WriteFile(fd, Data, Count) != static_cast<int64_t>(Count)) {
+      writeError = Part + ": " + std::strerror(errno != 0 ? errno : ENOSPC);
+      return false;
+    }
+    Made.Add(at, Data, Count);
+    at += static_cast<int64_t>(Count);
+    return true;
+  });
+  sys::CloseFile(fd);
+  return writeError.empty() ? reason : writeError;
+}
+
+}  // namespace
+
+std::string TkvKelvora::ReadOffers(const std::string& Text, const std::vector<std::string>& Suffixes) {
+  auto round = std::make_shared<detail::TPatchRound>();
+  for (size_t i = 0; i < Suffixes.size() && static_cast<int>(i) < fileList_.Count(); ++i) {
+    std::vector<delta::TPatchOffer> offers;
+    std::string reason;
+    if (!delta::ReadPatchOffers(Text, Suffixes[i], offers, reason)) return reason;
+    if (offers.empty()) continue;
+    const std::string address = fileList_.GetName(static_cast<int>(i));
+    if (!expectedFiles_.contains(address)) {
+      // Nothing to check the built file against: it is downloaded whole.
+      DeveloperNote(address + ": its patches are not used, the info file lists no #hash" + Suffixes[i]);
+      continue;
+    }
+    auto& list = round->Offers[address];
+    list.insert(list.end(), offers.begin(), offers.end());
+  }
+  patch_ = std::move(round);
+  return {};
+}
+
+bool TkvKelvora::PatchActive() const { return patch_ && patch_->Active; }
+
+bool TkvKelvora::StartPatch(const std::string& Final) {
+  if (!patch_ || !run_ || !delta::PatchesSupported() || patch_->FellBack == fileIndex_) return false;
+  const std::string address = fileList_.GetName(fileIndex_);
+  const auto offers = patch_->Offers.find(address);
+  const auto expected = expectedFiles_.find(address);
+  if (offers == patch_->Offers.end() || expected == expectedFiles_.end()) return false;
+  // The base must be the installed file itself (a link is not followed).
+  if (!updater::IsRegularFile(Final)) return false;
+  // A file the same-size rule would skip stays skipped: decided on the
+  // whole file's listed size, as without patches.
+  if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && fileList_.Count() > 1 &&
+      utils::LowerCase(NamePart(Final)) != utils::LowerCase(NamePart(CurrentExeName())) &&
+      FileSizeOf(Final) == expected->second.Size)
+    return false;
+  const std::string installed = FileSha256(Final);
+  const delta::TPatchOffer* offer = nullptr;
+  // A patch never costs more than the file itself.
+  for (const auto& o : offers->second)
+    if (!installed.empty() && o.BaseSha256 == installed && o.Size < expected->second.Size) {
+      offer = &o;
+      break;
+    }
+  if (offer == nullptr) return false;
+  // Recorded before it exists, so that an abort or the next start removes it.
+  const std::string file = Final + updater::kPatchSuffix;
+  if (!detail::AppendDurably(updater::StagingPath(run_->StateFolder()), file + "\n") || !detail::CreatePart(file)) {
+    DeveloperNote(file + ": cannot be written (" + std::strerror(errno) + "); the whole file is downloaded");
+    return false;
+  }
+  patch_->Active = true;
+  patch_->Offer = *offer;
+  patch_->File = file;
+  patchExpected_ = {offer->Sha256, offer->Size};
+  if (UI().HasWizard())
+    UI().WizardFile(offer->Address, FormatLangText(ltDownloadingCount, {fileIndex_ + 1, fileList_.Count()}));
+  SetURL(offer->Address);
+  SetOutputFileName(file);
+  ReleaseOutput();
+  WatchTransfer();
+  Read(false);
+  return true;
+}
+
+bool TkvKelvora::BuildFromPatch(const std::string& Part) {
+  const detail::TPatchRound& round = *patch_;
+  const std::string final = targets_[static_cast<size_t>(fileIndex_)];
+  const TExpectedFile expected = expectedFiles_.at(fileList_.GetName(fileIndex_));
+  serverFileTime_ = 0;  // the patch's date is not the file's
+  std::string reason = std::move(pendingRefusal_);
+  pendingRefusal_.clear();
+  if (reason.empty())
+    reason = trust::CheckDownload(round.File, trust::TFileHash{round.Offer.Sha256, round.Offer.Size}, arrivalHash_.get());
+  trust::TArrivalHash made;
+  if (reason.empty()) reason = ApplyInto(final, round.File, Part, expected.Size, made);
+  // Also what catches an installed file changed since its hash was taken.
+  if (reason.empty()) reason = trust::CheckDownload(Part, trust::TFileHash{expected.Sha256, expected.Size}, &made);
+  if (!reason.empty()) {
+    FallBackToWholeFile(reason);
+    return false;
+  }
+  updater::RemoveFile(round.File);
+  patch_->Active = false;
+  patchSavedBytes_ += std::max<int64_t>(0, expected.Size - round.Offer.Size);
+  DeveloperNote(fileList_.GetName(fileIndex_) + ": built from the installed file and the patch " +
+                round.Offer.Address + " (" + std::to_string(round.Offer.Size) + " bytes instead of " +
+                std::to_string(expected.Size) + ")");
+  std::weak_ptr<bool> alive = engineAlive_;
+  if (OnPatchApplied) OnPatchApplied(this, round.Offer.Address, round.Offer.Size, expected.Size);
+  return !alive.expired();
+}
+
+void TkvKelvora::FallBackToWholeFile(const std::string& Reason) {
+  DeveloperNote(fileList_.GetName(fileIndex_) + ": the patch " + patch_->Offer.Address + " is not used (" + Reason +
+                "); the whole file is downloaded");
+  // The transfer lets go of the patch first (Windows removes no open file).
+  ReleaseOutput();
+  updater::RemoveFile(patch_->File);
+  if (static_cast<size_t>(fileIndex_) < targets_.size())
+    updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
+  patch_->Active = false;
+  patch_->FellBack = fileIndex_;
+  patch_->Retry = true;
+  // Started from the loop, once the patch's transfer has wound down; no
+  // other check starts in between. A cancel meanwhile ends the run.
+  ++engaged_;
+  std::weak_ptr<bool> alive = engineAlive_;
+  LoopBackend().Post([this, alive] {
+    if (alive.expired()) return;
+    --engaged_;
+    if (!patch_ || !patch_->Retry) return;
+    if (aborted_ || !run_) {
+      patch_->Retry = false;
+      return;
+    }
+    StartNextFile(false);
+  });
+}
+
+bool TkvKelvora::EndPatchStep() {
+  if (!patch_) return false;
+  if (patch_->Active) {  // the patch's download was skipped: so is its file
+    ReleaseOutput();
+    updater::RemoveFile(patch_->File);
+    patch_->Active = false;
+  }
+  const bool retry = patch_->Retry;
+  patch_->Retry = false;
+  return retry;
+}
+
+}  // namespace kelvora
