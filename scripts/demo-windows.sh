@@ -23,8 +23,9 @@ fail() { echo "demo: FAILED: $*" >&2; exit 1; }
 "$root/scripts/deps.sh" --publish
 
 echo "== building kelvora-demo.exe in $winbuild"
+zstd=$("$root/scripts/zstd-source.sh" 2>/dev/null) || zstd=""  # none: no patches
 [ -f "$winbuild/CMakeCache.txt" ] || cmake -S "$root" -B "$winbuild" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_BUILD_TESTS=OFF -DKELVORA_ZSTD_SOURCE="$zstd" >/dev/null
 cmake --build "$winbuild" -j2 --target kelvora-demo kelvora-demo-next >/dev/null
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKELVORA_BUILD_TESTS=OFF -DKELVORA_BUILD_BENCH=OFF >/dev/null

@@ -25,8 +25,9 @@ if [ "${1:-}" = "--windows" ]; then
   # Xvfb is the display of Wine's console host, of the native windows and of
   # the Windows demo; fonts-wine gives Wine the faces of its captions and
   # frames.
+  # dpkg-dev unpacks Zstandard's source package (scripts/zstd-source.sh).
   packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest nlohmann-json3-dev nginx python3 openssl
-            xvfb xauth fonts-wine)
+            xvfb xauth fonts-wine dpkg-dev)
 elif [ "${1:-}" = "--publish" ]; then
   # kelvora-publish alone (the Windows demo signs its release with it).
   packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev)
@@ -42,4 +43,11 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [ "${1:-}" = "--windows" ]; then
+  # Zstandard's sources for the Windows build's patches; without them that
+  # build downloads whole files, as the scripts that build it then say.
+  "$(dirname "$0")/zstd-source.sh" >/dev/null ||
+    echo "deps: no Zstandard sources for Windows: its build will read no patches" >&2
 fi

@@ -4,9 +4,10 @@
 # to the real updater and ends; the updater puts the new build in place and
 # starts it with "/afterupgrade". Then the same with a server whose copy of
 # the new build is cut short, and with one that announces more than it sends:
-# the program must stay as it was, and nothing of the run may be left. Last,
+# the program must stay as it was, and nothing of the run may be left. Then
 # a program killed halfway through its download continues the part in its
-# next run and fetches only the rest.
+# next run and fetches only the rest. With KV_MAKE_PATCH (a build with
+# patches): last, the new build from a patch.
 # Usage: upgrade-e2e.sh <old build .exe> <new build .exe>
 set -euo pipefail
 
@@ -205,3 +206,30 @@ rest=$(sed -n 's|.*"GET /slow/kelvora-console.exe HTTP/1.1" 206 \([0-9]*\) .*|\1
 check_clean "a continued download"
 [ ! -e "$state/resume" ] || fail "the resume record was left after the install"
 echo "upgrade-e2e: a killed download was continued with $rest bytes and installed"
+
+# --- 5. a patch from the installed build (when this build has patches): only
+# the patch is downloaded, and what is installed is the new build byte for byte
+[ -n "${KV_MAKE_PATCH:-}" ] || exit 0
+cp "$old" "$app"
+rm -f "$work/app/kelvora-console.exe.log" "$state/installed-release"
+cp "$new" "$work/www/kelvora-console.exe"
+timeout 120 "$wine" "$KV_MAKE_PATCH" "Z:$old" "Z:$new" "Z:$work/www/console.patch" ||
+  fail "the patch could not be made"
+printf '#version=2.0.0\r\n#url1=%s/kelvora-console.exe\r\n#hash1=sha256:%s %s\r\n#patch1.1=sha256:%s sha256:%s %s %s/console.patch\r\n' \
+  "$base" "$(sha256sum "$new" | cut -d' ' -f1)" "$(stat -c %s "$new")" "$(sha256sum "$old" | cut -d' ' -f1)" \
+  "$(sha256sum "$work/www/console.patch" | cut -d' ' -f1)" "$(stat -c %s "$work/www/console.patch")" "$base" \
+  >"$work/www/info.txt"
+served_before=$(wc -l <"$work/nginx/access.log")
+run_host "$work/run6.out"
+[ "$status" -eq 0 ] || fail "the round with a patch ended with status $status"
+for _ in $(seq 600); do
+  grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" && break
+  sleep 0.1
+done
+timeout 60 "$wineserver" -w || true
+cmp -s "$app" "$new" || fail "the program built from the patch is not the new build"
+served=$(tail -n +"$((served_before + 1))" "$work/nginx/access.log")
+grep -q '"GET /console.patch HTTP/1.1" 200' <<<"$served" || fail "the patch was not downloaded: $served"
+! grep -q 'GET /kelvora-console.exe' <<<"$served" || fail "the whole build was downloaded too: $served"
+check_clean "the round with a patch"
+echo "upgrade-e2e: installed from a $(stat -c %s "$work/www/console.patch")-byte patch instead of $(stat -c %s "$new") bytes"
