@@ -13,6 +13,12 @@ bool IsPathSeparator(char C);
 bool IsAbsolutePath(const std::string& Path);
 // The part of Path up to and including its last separator ("." when none).
 std::string FolderPart(const std::string& Path);
+// The part of Path after its last separator (the whole of it when none).
+inline std::string NamePart(const std::string& Path) {
+  size_t start = Path.size();
+  while (start > 0 && !IsPathSeparator(Path[start - 1])) --start;
+  return Path.substr(start);
+}
 // Whether two full paths name the same file by their text: exactly equal
 // here; on Windows regardless of case and of which separator is used.
 bool SamePath(const std::string& A, const std::string& B);

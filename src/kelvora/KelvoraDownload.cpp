@@ -14,16 +14,7 @@
 
 namespace kelvora {
 
-namespace {
-
-// The file-name part of a path.
-std::string NamePart(const std::string& Path) {
-  size_t start = Path.size();
-  while (start > 0 && !updater::IsPathSeparator(Path[start - 1])) --start;
-  return Path.substr(start);
-}
-
-}  // namespace
+using updater::NamePart;
 
 void TkvKelvora::ShowWizard() {
   TkvWizardOptions options;

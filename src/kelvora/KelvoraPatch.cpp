@@ -27,11 +27,7 @@ namespace kelvora {
 
 namespace {
 
-std::string NamePart(const std::string& Path) {
-  size_t start = Path.size();
-  while (start > 0 && !updater::IsPathSeparator(Path[start - 1])) --start;
-  return Path.substr(start);
-}
+using updater::NamePart;
 
 // The SHA-256 of the file at Path in hex; empty when it cannot be read.
 std::string FileSha256(const std::string& Path) {

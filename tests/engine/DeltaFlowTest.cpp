@@ -3,7 +3,6 @@
 // patches that end in the one whole download or a clear stop.
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <sstream>
 
 #include "engine/EngineFixture.h"
@@ -18,13 +17,6 @@ using namespace kelvora;
 using namespace kvtest;
 
 namespace {
-
-std::string RandomBytes(size_t N, unsigned Seed) {
-  std::mt19937 gen(Seed);
-  std::string s(N, '\0');
-  for (char& c : s) c = static_cast<char>(gen());
-  return s;
-}
 
 // The next build of a program: a changed stretch and a few new bytes.
 std::string NextBuild(std::string Bytes, unsigned Seed) {

@@ -2,22 +2,14 @@
 // that must end in a refusal within the listed size, and the info file keys.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "kelvora/delta/PatchOffer.h"
 #include "kelvora/delta/ZstdPatch.h"
 #include "support/TestFiles.h"
 
 using namespace kelvora::delta;
+using kvtest::RandomBytes;
 
 namespace {
-
-std::string RandomBytes(size_t N, unsigned Seed) {
-  std::mt19937 gen(Seed);
-  std::string s(N, '\0');
-  for (char& c : s) c = static_cast<char>(gen());
-  return s;
-}
 
 // Applies the patch; the reason, and the bytes made in Out.
 std::string Apply(const std::string& Base, const std::string& Patch, int64_t Size, std::string& Out) {

@@ -3,11 +3,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
 namespace kvtest {
+
+std::string RandomBytes(size_t N, unsigned Seed) {
+  std::mt19937 gen(Seed);
+  std::string s(N, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
+}
 
 namespace {
 constexpr uint32_t kPeriod = 65521;

@@ -33,6 +33,8 @@ std::string NativePath(const std::string& Path);
 uint8_t PatternByte(uint64_t I);
 // Bytes From..From+Count-1 of the pattern.
 std::string PatternBytes(uint64_t From, uint64_t Count);
+// N bytes of a seeded pseudo-random sequence (the same for the same seed).
+std::string RandomBytes(size_t N, unsigned Seed);
 // Writes Size pattern bytes to Path (creating its folders).
 void WritePatternFile(const std::string& Path, uint64_t Size);
 void WriteTextFile(const std::string& Path, const std::string& Text);

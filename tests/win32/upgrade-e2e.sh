@@ -121,6 +121,16 @@ check_clean() {
 # First start of the prefix (made in the build tree, like the other tests).
 timeout 120 "$wine" cmd /c exit >/dev/null 2>&1 || true
 
+# Waits (bounded) for the new build's start with /afterupgrade, then until
+# the updater and the restarted program have ended.
+wait_restarted() {
+  for _ in $(seq 600); do
+    grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" && break
+    sleep 0.1
+  done
+  timeout 60 "$wineserver" -w || true
+}
+
 # --- 1. the upgrade
 cp "$old" "$app"
 cat_info
@@ -131,13 +141,9 @@ grep -q "1.0.0: downloaded; the updater takes over" "$work/run1.out" || fail "no
 # Its output is a file here: plain lines, no redraw.
 grep -q "^100% (all 100%)" "$work/run1.out" || fail "no progress lines"
 ! grep -q $'\r.' "$work/run1.out" || fail "control characters in the progress written to a file"
-for _ in $(seq 600); do
-  grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" && break
-  sleep 0.1
-done
+wait_restarted
 grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" ||
   fail "the new build was not started with /afterupgrade"
-timeout 60 "$wineserver" -w || true  # the updater and the restarted program have ended
 cmp -s "$app" "$new" || fail "the installed program is not the new build"
 check_clean "the upgrade"
 # A leading dot hides nothing on Windows: the state folder carries the hidden
@@ -193,11 +199,7 @@ kept=$(stat -c %s "$part" 2>/dev/null || echo 0)
 [ -f "$state/resume" ] || fail "the killed run left no resume record"
 run_host "$work/run5.out"
 [ "$status" -eq 0 ] || fail "the continued run ended with status $status"
-for _ in $(seq 600); do
-  grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" && break
-  sleep 0.1
-done
-timeout 60 "$wineserver" -w || true
+wait_restarted
 cmp -s "$app" "$new" || fail "the continued download did not install the new build"
 grep -q '"GET /slow/kelvora-console.exe HTTP/1.1" 206 ' "$work/nginx/access.log" ||
   fail "the next run did not continue the part with a range"
@@ -222,11 +224,7 @@ printf '#version=2.0.0\r\n#url1=%s/kelvora-console.exe\r\n#hash1=sha256:%s %s\r\
 served_before=$(wc -l <"$work/nginx/access.log")
 run_host "$work/run6.out"
 [ "$status" -eq 0 ] || fail "the round with a patch ended with status $status"
-for _ in $(seq 600); do
-  grep -qs "2.0.0: restarted after the upgrade" "$work/app/kelvora-console.exe.log" && break
-  sleep 0.1
-done
-timeout 60 "$wineserver" -w || true
+wait_restarted
 cmp -s "$app" "$new" || fail "the program built from the patch is not the new build"
 served=$(tail -n +"$((served_before + 1))" "$work/nginx/access.log")
 grep -q '"GET /console.patch HTTP/1.1" 200' <<<"$served" || fail "the patch was not downloaded: $served"
