@@ -12,6 +12,8 @@ packages=(
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
+  # The session's autostart runner: runs the login entry an updater leaves.
+  dex
   qt6-base-dev
   # The faces the windows ask for last (DejaVu Sans; DejaVu Serif bold italic
   # for the wizard's title), so every machine renders the same.

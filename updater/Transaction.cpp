@@ -8,6 +8,7 @@
 
 #include "FileMoves.h"
 #include "ResumeRecord.h"
+#include "LoginUndo.h"
 #include "TransactionFiles.h"
 
 namespace kelvora::updater {
@@ -235,6 +236,7 @@ bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bo
   RemoveFile(ConfirmPath(StateFolder));
   RemoveFile(JournalPath(StateFolder));
   SyncFolder(StateFolder);
+  RemoveUndoAtLogin(StateFolder);  // settled: nothing left for a login to undo
   return true;
 }
 
@@ -248,6 +250,7 @@ void FinishInstall(const std::string& StateFolder) {
   SyncFolder(StateFolder);
   RemoveFile(ConfirmPath(StateFolder));
   SyncFolder(StateFolder);
+  RemoveUndoAtLogin(StateFolder);
 }
 
 void WriteFailure(const std::string& StateFolder, const std::string& File, const std::string& Reason) {

@@ -10,6 +10,7 @@
 #include "ExitWait.h"
 #include "Handover.h"
 #include "Launch.h"
+#include "LoginUndo.h"
 #include "Transaction.h"
 #include "TransactionFiles.h"
 
@@ -100,6 +101,35 @@ int RecoverForProgram(const std::string& State, const TCommand& Cmd, int Lock) {
   return 0;
 }
 
+// Started by the login entry: an install still waiting for a confirmation
+// that nobody waits for any more is undone (a confirmed one is finished).
+// Nothing is started: the person starts the program when they want it, and
+// the previous build then says why the upgrade was undone.
+int UndoAtLogin(const std::string& AppPath) {
+  if (!IsAbsolutePath(AppPath)) return 2;
+  const std::string state = StateFolderFor(AppPath);
+  if (!IsDirectory(state) || !StateFolderIsSafe(state)) return 2;
+  const int lock = OpenLock(state, false);
+  if (lock < 0) return 0;  // nothing on record
+  if (!TryLock(lock)) {
+    // An updater still waits, or the program itself settles the install.
+    ReleaseLock(lock);
+    return 1;
+  }
+  ResolveInterruptedInstall(state, AppPath);
+  int code = 0;
+  if (Exists(JournalPath(state))) {
+    std::fprintf(stderr, "AppUpdate: not every file could be put back; the next login tries again\n");
+    std::string why;
+    AddUndoAtLogin(state, AppPath, why);  // the system may have taken the entry away before running it
+    code = 3;
+  } else {
+    RemoveUndoAtLogin(state);
+  }
+  ReleaseLock(lock);
+  return code;
+}
+
 }  // namespace
 
 int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit, int AppPid) {
@@ -107,6 +137,7 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
     ShowInformation();
     return 0;
   }
+  if (Args[0] == kUndoAtLoginOption) return Args.size() == 2 ? UndoAtLogin(Args[1]) : 2;
   const TCommand cmd = ParseCommand(Args);
   if (!IsAbsolutePath(cmd.AppPath)) {
     // The application always names itself in full; anything else would move
@@ -192,6 +223,10 @@ int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds W
   // The new release proves itself: it is started with the restart
   // parameters and must confirm its start in time.
   RemoveFile(ConfirmPath(state));
+  // Should this updater be ended during the wait, and the new build never
+  // get as far as undoing itself, the next login does it.
+  if (std::string why; !AddUndoAtLogin(state, cmd.AppPath, why))
+    std::fprintf(stderr, "AppUpdate: no undo at the next login could be arranged: %s\n", why.c_str());
   const auto pid = StartProgram(cmd.AppPath, cmd.RestartParams, cmd.Arguments);
   if (pid < 0) {
     const std::string why = std::string("the new version could not be started: ") + std::strerror(errno);

@@ -124,6 +124,15 @@ size_t Count(const std::string& Text, const std::string& Part) {
 
 // The whole old set is in place, nothing of the run is left, and the user
 // was told once, by the old build, with Cause in the reason.
+// The login entries of the test's session (its XDG_CONFIG_HOME).
+std::vector<std::string> LoginEntries(const Upgrade& U) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(U.f.Root("config/autostart"), ec))
+    names.push_back(e.path().string());
+  return names;
+}
+
 void ExpectUndone(const Upgrade& U, const std::string& Cause) {
   EXPECT_EQ(ReadWholeFile(U.app), U.oldBuild) << "the program is the old build";
   EXPECT_EQ(ModeOf(U.app), 0755u);
@@ -134,6 +143,8 @@ void ExpectUndone(const Upgrade& U, const std::string& Cause) {
     EXPECT_FALSE(FileExists(U.f.State(kAppName) + left)) << left;
   EXPECT_FALSE(FileExists(U.app + ".uOLD"));
   EXPECT_FALSE(FileExists(U.f.App("data.txt.uOLD")));
+  EXPECT_TRUE(LoginEntries(U).empty()) << "a settled install leaves nothing for the next login";
+  EXPECT_FALSE(FileExists(U.f.State(kAppName) + "undo-at-login"));
   const std::string events = U.Events();
   EXPECT_EQ(Count(events, "message:The upgrade could not be installed; the previous version has been kept."), 1u)
       << events;
@@ -215,9 +226,10 @@ TEST(UpgradeTransaction, AnUpdaterKilledWhileWaitingOrUndoingEndsTheRightWay) {
     ASSERT_TRUE(u.LockFree());
     EXPECT_EQ(ReadWholeFile(u.app), u.newBuild);
     EXPECT_EQ(ReadWholeFile(u.f.App("data.txt")), "new data");
-    for (const char* left : {"journal", "queue", "confirmed", "failed"})
+    for (const char* left : {"journal", "queue", "confirmed", "failed", "undo-at-login"})
       EXPECT_FALSE(FileExists(u.f.State(kAppName) + left)) << left;
     EXPECT_FALSE(FileExists(u.app + ".uOLD"));
+    EXPECT_TRUE(LoginEntries(u).empty());
     EXPECT_FALSE(Contains(u.Events(), "failed:"));
   }
   {
@@ -244,6 +256,35 @@ TEST(UpgradeTransaction, AnUpdaterKilledWhileWaitingOrUndoingEndsTheRightWay) {
     ASSERT_TRUE(u.LockFree());
     ExpectUndone(u, "ended by signal 6 before it confirmed its start");
   }
+}
+
+TEST(UpgradeTransaction, ANewBuildThatDiesBeforeItCanUndoItselfIsUndoneAtTheNextLogin) {
+  // The updater is ended during its wait (a logout) and the new build aborts
+  // at every start before its component exists: no start of the program can
+  // undo the install, the login entry the updater left does.
+  Upgrade u;
+  u.server.AddTextFile("info.txt", u.Info());
+  ASSERT_EQ(u.Run(u.Env("info.txt", {{"KELVORA_UPDATER_KILL_IN", "wait"}, {"KV_E2E_AFTER", "crash"}})), 0);
+  ASSERT_TRUE(u.LockFree());
+  ASSERT_EQ(ReadWholeFile(u.app), u.newBuild) << "nobody undid it yet";
+  ASSERT_EQ(LoginEntries(u).size(), 1u);
+  EXPECT_TRUE(FileExists(u.f.State(kAppName) + "undo-at-login"));
+
+  // The next login: the session's autostart runner (dex) starts the entry.
+  {
+    Child login({"/usr/bin/dex", "--autostart", "--wait", "--search-paths", u.f.Root("config/autostart")},
+                u.Env("info.txt"), u.f.Root("login.log"));
+    ASSERT_NE(login.Wait(60000), -1) << ReadWholeFile(u.f.Root("login.log"));
+  }
+  ASSERT_TRUE(u.LockFree());
+  EXPECT_EQ(ReadWholeFile(u.app), u.oldBuild) << "undone by the login, before any start";
+  EXPECT_TRUE(LoginEntries(u).empty());
+  EXPECT_FALSE(FileExists(u.f.Root("marker"))) << "the login starts no program";
+  // The person starts the program: the previous build, told once why.
+  ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
+  ASSERT_TRUE(EventsWith(u, "failed:")) << u.Events() << ReadWholeFile(u.f.Root("login.log"));
+  ASSERT_TRUE(u.LockFree());
+  ExpectUndone(u, "the install was interrupted");
 }
 
 TEST(UpgradeTransaction, TheUpdaterLeavesARunningInstanceAloneAndTheNextStartSaysWhy) {

@@ -81,7 +81,9 @@ UpdaterFolders::UpdaterFolders() {
 }
 
 EnvChanges UpdaterFolders::Env() const {
-  return {{"TMPDIR", Tmp()}, {"XDG_RUNTIME_DIR", std::nullopt}, {"KV_PROBE_HOLD", std::nullopt}};
+  // The session's autostart entries go below the test folder too.
+  return {{"TMPDIR", Tmp()}, {"XDG_RUNTIME_DIR", std::nullopt}, {"KV_PROBE_HOLD", std::nullopt},
+          {"XDG_CONFIG_HOME", Root("config")}};
 }
 
 void WriteQueue(const std::string& AppPath, const std::vector<QueueItem>& Items) {
