@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "updater/LoginUndo.h"
 #include "updater/Transaction.h"
 #include "updater/win32/Wide.h"
 
@@ -360,6 +361,45 @@ TEST_F(WinRecovery, ProgramStartedAfterAnInstallWasCutShortEndsWithTheOldSet) {
     EXPECT_EQ(log.substr(0, log.find("old failed")), programMoved ? "new\nold\n" : "old\n");
     ExpectUndone(log);
   }
+}
+
+// The updater is killed while it waits (a logout) and the new build fails
+// before it can undo anything: the user's RunOnce value, run as the next
+// login would, undoes the install and starts nothing.
+TEST_F(WinRecovery, TheNextLoginUndoesAnInstallNobodyConfirmed) {
+  std::ofstream((folder_ + L"fail-start").c_str()) << "";
+  Commit(20);
+  EXPECT_EQ(RunUpdater({{L"KELVORA_UPDATER_KILL_IN", L"wait"}}), 9u);
+  LogWith("new fails");
+  ASSERT_TRUE(ReadText(app_) == newBuild_) << "nobody undid it yet";
+  const std::string state = StateFolderFor(Utf8(app_));
+  const std::wstring name = Wide(UndoEntryName(state));
+  const auto command = [&]() -> std::wstring {
+    wchar_t value[4096];
+    DWORD size = sizeof value;
+    if (::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", name.c_str(),
+                       RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+      return L"";
+    return value;
+  };
+  std::wstring line = command();
+  ASSERT_FALSE(line.empty()) << "no RunOnce value";
+  ASSERT_TRUE(Exists(Wide(UndoCopyPath(state))));
+
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ::CloseHandle(pi.hThread);
+  EXPECT_EQ(Finish(pi), 0u);
+  EXPECT_TRUE(ReadText(app_) != newBuild_) << "undone by the login, before any start";
+  EXPECT_EQ(ReadText(data_), "old data");
+  EXPECT_TRUE(command().empty()) << "the value is gone once the install is settled";
+
+  EXPECT_EQ(StartByHand(), 0u);
+  const std::string log = LogWith("old message: ");
+  EXPECT_EQ(log.substr(0, log.find("old failed")), "new /afterupgrade\nnew fails\nold\n");
+  ExpectUndone(log);
 }
 
 }  // namespace
