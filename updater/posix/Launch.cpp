@@ -1,18 +1,23 @@
 #include "../Launch.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
-#include "../Command.h"
 #include "../Transaction.h"
 #include "../TransactionFiles.h"
 
@@ -20,10 +25,13 @@ extern char** environ;
 
 namespace kelvora::updater {
 
-pid_t StartProgram(const std::string& Program, const std::string& Params, const std::vector<std::string>& Extra) {
-  std::vector<std::string> args = SplitArguments(Params);
-  args.insert(args.end(), Extra.begin(), Extra.end());
-  args.insert(args.begin(), Program);  // the path stays whole, blanks and all
+pid_t StartProgram(const std::string& Program, const std::vector<std::string>& Args) {
+  // A process the started program leaves behind (a launcher's child that
+  // has left its group) becomes this process's child: it can be found and
+  // ended when the release is undone.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+  std::vector<std::string> args{Program};  // the path stays whole, blanks and all
+  args.insert(args.end(), Args.begin(), Args.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -64,6 +72,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kGrace = std::chrono::seconds(3);
+// Bounds the forced end of processes that keep starting new ones.
+constexpr auto kForceLimit = std::chrono::seconds(10);
 
 // A descriptor that becomes readable when Pid ends; -1 without pidfds.
 int PidFd(pid_t Pid) {
@@ -92,29 +102,70 @@ bool Reaped(pid_t Pid, TConfirmResult& Result, bool Block) {
   return true;
 }
 
+// This process's children as the system lists them (every thread's).
+std::vector<pid_t> Children() {
+  std::vector<pid_t> out;
+  const std::string self = std::to_string(::getpid());
+  DIR* tasks = ::opendir(("/proc/" + self + "/task").c_str());
+  if (tasks == nullptr) return out;
+  while (const dirent* t = ::readdir(tasks)) {
+    if (t->d_name[0] < '0' || t->d_name[0] > '9') continue;
+    std::ifstream in("/proc/" + self + "/task/" + t->d_name + "/children");
+    pid_t pid = 0;
+    while (in >> pid) out.push_back(pid);
+  }
+  ::closedir(tasks);
+  return out;
+}
+
+// Reaps every ended child; true while the group Group or a child is left.
+bool AnyLeft(pid_t Group) {
+  int status = 0;
+  while (::waitpid(-1, &status, WNOHANG) > 0) {
+  }
+  return ::kill(-Group, 0) == 0 || !Children().empty();
+}
+
+void SignalAll(pid_t Group, int Signal) {
+  ::kill(-Group, Signal);
+  for (pid_t child : Children()) ::kill(child, Signal);
+}
+
 }  // namespace
 
 TConfirmResult WaitForConfirmation(pid_t Pid, const std::string& StateFolder, std::chrono::milliseconds Limit) {
   TConfirmResult result;
-  const std::string confirm = ConfirmPath(StateFolder);
   const auto end = Clock::now() + Limit;
   const int notify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (notify >= 0) ::inotify_add_watch(notify, StateFolder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CREATE);
-  const int proc = PidFd(Pid);
+  int proc = PidFd(Pid);
+  bool running = true;
   for (;;) {
-    if (Exists(confirm)) {
+    if (ReadDecision(StateFolder) == TDecision::Confirmed) {
       result.Outcome = TConfirmOutcome::Confirmed;
       break;
     }
-    if (Reaped(Pid, result, false)) {
+    if (running && Reaped(Pid, result, false)) {
+      running = false;
+      if (proc >= 0) ::close(proc);
+      proc = -1;
       // A confirmation written right before the end still counts.
-      result.Outcome = Exists(confirm) ? TConfirmOutcome::Confirmed : TConfirmOutcome::Ended;
-      break;
+      if (ReadDecision(StateFolder) == TDecision::Confirmed) {
+        result.Outcome = TConfirmOutcome::Confirmed;
+        break;
+      }
+      if (result.Signalled || result.Status != 0) {
+        result.Outcome = TConfirmOutcome::Ended;
+        break;
+      }
+      // Ended well without a confirmation: a launcher, whose child may
+      // still confirm in time.
+      result.EndedCleanly = true;
     }
     if (Clock::now() >= end) break;
-    if (notify >= 0 && proc >= 0) {
+    if (notify >= 0 && (proc >= 0 || !running)) {
       pollfd p[2] = {{notify, POLLIN, 0}, {proc, POLLIN, 0}};
-      if (::poll(p, 2, MsLeft(end)) > 0 && (p[0].revents & POLLIN)) {
+      if (::poll(p, proc >= 0 ? 2 : 1, MsLeft(end)) > 0 && (p[0].revents & POLLIN)) {
         char events[4096];
         while (::read(notify, events, sizeof events) > 0) {
         }
@@ -130,23 +181,33 @@ TConfirmResult WaitForConfirmation(pid_t Pid, const std::string& StateFolder, st
 }
 
 void EndProgram(pid_t Pid) {
-  TConfirmResult ignored;
-  if (Reaped(Pid, ignored, false)) return;
-  ::kill(Pid, SIGTERM);
-  const int proc = PidFd(Pid);
-  const auto end = Clock::now() + kGrace;
-  if (proc >= 0) {
-    pollfd p{proc, POLLIN, 0};
-    while (::poll(&p, 1, MsLeft(end)) < 0 && errno == EINTR) {
-    }
-    ::close(proc);
-  } else {
-    while (Clock::now() < end && !Reaped(Pid, ignored, false)) ::usleep(10000);
+  // The program leads a session of its own: its group holds every process
+  // it started that did not leave; those that left are this process's
+  // children once their parents are gone.
+  SignalAll(Pid, SIGTERM);
+  const auto grace = Clock::now() + kGrace;
+  while (AnyLeft(Pid) && Clock::now() < grace) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto limit = Clock::now() + kForceLimit;
+  while (AnyLeft(Pid) && Clock::now() < limit) {
+    SignalAll(Pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (!Reaped(Pid, ignored, false)) {
-    ::kill(Pid, SIGKILL);
-    Reaped(Pid, ignored, true);
+}
+
+void AskOthersRunningToEnd(const std::string& Path) {
+  struct stat file {};
+  if (::stat(Path.c_str(), &file) != 0) return;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return;
+  while (const dirent* e = ::readdir(proc)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+    struct stat exe {};
+    // Only this user's processes show their program.
+    if (pid == ::getpid() || ::stat((std::string("/proc/") + e->d_name + "/exe").c_str(), &exe) != 0) continue;
+    if (exe.st_dev == file.st_dev && exe.st_ino == file.st_ino) ::kill(pid, SIGTERM);
   }
+  ::closedir(proc);
 }
 
 }  // namespace kelvora::updater
