@@ -65,7 +65,7 @@ TEST(UpdaterTruth, AQueueItCannotReadOrWithNothingToInstallIsAFailureNeverAnUpgr
 
     EXPECT_EQ(RunUpdater(f, {app, "+/afterupgrade0"}), static_cast<int>(TExitCode::NotInstalled))
         << ReadWholeFile(f.Log());
-    EXPECT_EQ(ReadWholeFile(app), oldBuild);
+    EXPECT_TRUE(ReadWholeFile(app) == oldBuild) << "the old build";
     EXPECT_EQ(ReadWholeFile(f.App("x.dat")), "old");
     for (const std::string& left : {f.App("x.dat.uTMP"), app + ".uTMP", f.QueueFile(), f.State() + "journal",
                                     f.State() + "staging", f.State() + "confirmed"})
@@ -114,7 +114,7 @@ TEST(UpdaterUndo, SaysWhatIsTrueWhenThePreviousVersionIsNotWhollyBack) {
     // The next start tries again (as the program hands it to the updater).
     ASSERT_EQ(RunUpdater(f, {"--recover", app, "+"}), 0) << ReadWholeFile(f.Log());
     EXPECT_EQ(ReadWholeFile(f.App("a.dat")), "old a");
-    EXPECT_EQ(ReadWholeFile(app), oldBuild);
+    EXPECT_TRUE(ReadWholeFile(app) == oldBuild) << "the old build";
     EXPECT_FALSE(FileExists(f.State() + "journal"));
     EXPECT_FALSE(FileExists(f.State() + "confirmed"));
     EXPECT_EQ(std::count(failed.begin(), failed.end(), '\n'), 4);
