@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -90,15 +91,18 @@ int MsLeft(Clock::time_point End) {
   return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
 }
 
-// Reaps Pid when it has ended; its status then goes to Result.
-bool Reaped(pid_t Pid, TConfirmResult& Result, bool Block) {
-  int status = 0;
-  pid_t rc;
-  while ((rc = ::waitpid(Pid, &status, Block ? 0 : WNOHANG)) < 0 && errno == EINTR) {
+// Whether Pid has ended; its status then goes to Result. The process is
+// left a zombie (not reaped): its id, which is also its group's, cannot be
+// taken by another process until EndProgram or the end of the updater.
+bool Ended(pid_t Pid, TConfirmResult& Result) {
+  siginfo_t info{};
+  int rc;
+  while ((rc = ::waitid(P_PID, static_cast<id_t>(Pid), &info, WEXITED | WNOHANG | WNOWAIT)) < 0 && errno == EINTR) {
   }
-  if (rc != Pid) return rc < 0;  // not ours (any more): nothing to wait for
-  Result.Signalled = WIFSIGNALED(status);
-  Result.Status = Result.Signalled ? WTERMSIG(status) : WEXITSTATUS(status);
+  if (rc < 0) return true;  // not ours (any more): nothing to wait for
+  if (info.si_pid != Pid) return false;
+  Result.Signalled = info.si_code != CLD_EXITED;
+  Result.Status = info.si_status;
   return true;
 }
 
@@ -118,17 +122,47 @@ std::vector<pid_t> Children() {
   return out;
 }
 
-// Reaps every ended child; true while the group Group or a child is left.
-bool AnyLeft(pid_t Group) {
-  int status = 0;
-  while (::waitpid(-1, &status, WNOHANG) > 0) {
+// Whether a process other than Leader is in the group Leader leads.
+bool OthersInGroup(pid_t Leader) {
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return false;
+  bool found = false;
+  while (const dirent* e = ::readdir(proc)) {
+    if (found) break;
+    if (e->d_name[0] < '0' || e->d_name[0] > '9' || std::atoi(e->d_name) == Leader) continue;
+    std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // "pid (name) state ppid pgrp ...": the name may hold anything but ends at the last ")".
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state;
+    pid_t ppid = 0, pgrp = 0;
+    fields >> state >> ppid >> pgrp;
+    found = pgrp == Leader && state != "Z";
   }
-  return ::kill(-Group, 0) == 0 || !Children().empty();
+  ::closedir(proc);
+  return found;
 }
 
-void SignalAll(pid_t Group, int Signal) {
-  ::kill(-Group, Signal);
-  for (pid_t child : Children()) ::kill(child, Signal);
+// Reaps every ended child but Leader; true while a process of Leader's
+// group, or a child other than Leader, is left.
+bool AnyLeft(pid_t Leader) {
+  bool left = false;
+  for (pid_t child : Children()) {
+    if (child == Leader) continue;
+    int status = 0;
+    if (::waitpid(child, &status, WNOHANG) != child) left = true;
+  }
+  return left || OthersInGroup(Leader);
+}
+
+void SignalAll(pid_t Leader, int Signal) {
+  // The group's id is Leader's, held by it (a zombie at worst) until it is
+  // reaped: never another group's.
+  ::kill(-Leader, Signal);
+  for (pid_t child : Children())
+    if (child != Leader) ::kill(child, Signal);
 }
 
 }  // namespace
@@ -145,7 +179,7 @@ TConfirmResult WaitForConfirmation(pid_t Pid, const std::string& StateFolder, st
       result.Outcome = TConfirmOutcome::Confirmed;
       break;
     }
-    if (running && Reaped(Pid, result, false)) {
+    if (running && Ended(Pid, result)) {
       running = false;
       if (proc >= 0) ::close(proc);
       proc = -1;
@@ -186,11 +220,16 @@ void EndProgram(pid_t Pid) {
   // children once their parents are gone.
   SignalAll(Pid, SIGTERM);
   const auto grace = Clock::now() + kGrace;
-  while (AnyLeft(Pid) && Clock::now() < grace) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  TConfirmResult ignored;
+  while ((!Ended(Pid, ignored) || AnyLeft(Pid)) && Clock::now() < grace)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const auto limit = Clock::now() + kForceLimit;
-  while (AnyLeft(Pid) && Clock::now() < limit) {
+  while ((!Ended(Pid, ignored) || AnyLeft(Pid)) && Clock::now() < limit) {
     SignalAll(Pid, SIGKILL);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  int status = 0;
+  while (::waitpid(Pid, &status, 0) < 0 && errno == EINTR) {
   }
 }
 
