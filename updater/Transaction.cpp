@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
 
 #include "FileMoves.h"
