@@ -15,6 +15,18 @@ std::string Join(const std::vector<std::string>& Args, size_t From, size_t To) {
 
 }  // namespace
 
+std::vector<std::string> FormatCommand(const TCommand& Command) {
+  std::vector<std::string> args;
+  if (Command.Recovery) args.emplace_back(kRecoverOption);
+  args.push_back(Command.AppPath);
+  args.push_back(Command.Restart ? "+" + Command.RestartParam + (Command.SetupMode ? "1" : "0") : "+");
+  if (!Command.Arguments.empty()) {
+    args.emplace_back(kArgumentsMarker);
+    args.insert(args.end(), Command.Arguments.begin(), Command.Arguments.end());
+  }
+  return args;
+}
+
 TCommand ParseCommand(const std::vector<std::string>& Args) {
   if (!Args.empty() && Args.front() == kRecoverOption) {
     TCommand cmd = ParseCommand({Args.begin() + 1, Args.end()});
@@ -29,10 +41,11 @@ TCommand ParseCommand(const std::vector<std::string>& Args) {
   size_t marker = plus + 1;
   while (marker < Args.size() && Args[marker] != kArgumentsMarker) ++marker;
   if (marker < Args.size()) cmd.Arguments.assign(Args.begin() + static_cast<std::ptrdiff_t>(marker) + 1, Args.end());
-  // "+", the restart parameters, the digit.
-  const std::string tail = Join(Args, plus, marker);
+  // "+", the restart parameter, the digit.
+  const std::string tail = marker == plus + 1 ? Args[plus] : Join(Args, plus, marker);
   if (tail.size() >= 2) {
-    cmd.RestartParams = tail.substr(1, tail.size() - 2);
+    cmd.Restart = true;
+    cmd.RestartParam = tail.substr(1, tail.size() - 2);
     cmd.SetupMode = tail.back() == '1';
   }
   return cmd;
@@ -46,27 +59,6 @@ std::string FolderOf(const std::string& Path) {
 std::string NameOf(const std::string& Path) {
   const size_t slash = Path.rfind('/');
   return slash == std::string::npos ? Path : Path.substr(slash + 1);
-}
-
-std::vector<std::string> SplitArguments(const std::string& Text) {
-  std::vector<std::string> args;
-  std::string cur;
-  bool inArg = false, quoted = false;
-  for (char c : Text) {
-    if (c == '"') {
-      quoted = !quoted;
-      inArg = true;
-    } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
-      if (inArg) args.push_back(std::move(cur));
-      cur.clear();
-      inArg = false;
-    } else {
-      cur += c;
-      inArg = true;
-    }
-  }
-  if (inArg) args.push_back(std::move(cur));
-  return args;
 }
 
 }  // namespace kelvora::updater

@@ -1,9 +1,11 @@
 #include "Transaction.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
 
 #include "FileMoves.h"
@@ -19,6 +21,8 @@ constexpr const char* kQueueHeader = "kelvora-queue 1";
 constexpr const char* kQueueEnd = "end";
 constexpr const char* kJournalHeader = "kelvora-journal 1";
 constexpr const char* kFailureHeader = "kelvora-failed 1";
+constexpr const char* kConfirmedText = "kelvora-confirmed 1\n";
+constexpr const char* kUndoText = "kelvora-undo 1\n";
 constexpr size_t kMaxRecordSize = 1 << 20;
 
 bool EndsWith(const std::string& S, const std::string& Tail) {
@@ -53,6 +57,7 @@ std::string ConfirmPath(const std::string& StateFolder) { return StateFolder + k
 std::string FailurePath(const std::string& StateFolder) { return StateFolder + "failed"; }
 
 bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text, int ConfirmSeconds) {
+  if (ConfirmSeconds != 0 && (ConfirmSeconds < kMinConfirmSeconds || ConfirmSeconds > kMaxConfirmSeconds)) return false;
   Text = std::string(kQueueHeader) + "\n";
   if (ConfirmSeconds > 0) Text += "confirm\t" + std::to_string(ConfirmSeconds) + "\n";
   for (const TQueueEntry& e : Entries) {
@@ -64,22 +69,41 @@ bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text, int
   return true;
 }
 
-std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path, int* ConfirmSeconds) {
+TQueue ReadQueueFile(const std::string& Path) {
+  TQueue q;
   std::string text;
-  if (!ReadAll(Path, text)) return std::nullopt;
+  if (!ReadAll(Path, text)) {
+    if (errno == ENOENT) return q;
+    q.State = TQueueState::Unreadable;
+    q.Problem = std::string("it cannot be read: ") + std::strerror(errno);
+    return q;
+  }
+  const auto bad = [&q](const std::string& Why) {
+    q.State = TQueueState::Unreadable;
+    q.Problem = Why;
+    q.Entries.clear();
+    q.ConfirmSeconds = 0;
+    return q;
+  };
   const std::vector<std::string> lines = Lines(text);
-  if (lines.size() < 2 || lines.front() != kQueueHeader || lines.back() != kQueueEnd) return std::nullopt;
-  std::vector<TQueueEntry> entries;
-  int confirm = 0;
+  if (lines.empty() || lines.back() != kQueueEnd) {
+    q.State = TQueueState::Uncommitted;
+    return q;
+  }
+  if (text.size() > kMaxRecordSize || lines.size() < 2 || lines.front() != kQueueHeader)
+    return bad("it is not an upgrade record of this version");
   for (size_t i = 1; i + 1 < lines.size(); ++i) {
     const std::string& l = lines[i];
     const size_t tab = l.find('\t');
-    if (tab == std::string::npos) return std::nullopt;
+    if (tab == std::string::npos) return bad("line " + std::to_string(i + 1) + " is not a file entry");
     if (i == 1 && l.compare(0, tab, "confirm") == 0) {
       const std::string value = l.substr(tab + 1);
-      if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-      confirm = std::stoi(value);
+      const bool digits = !value.empty() && value.size() <= 9 && value.find_first_not_of("0123456789") == std::string::npos;
+      const int seconds = digits ? std::stoi(value) : 0;
+      if (seconds < kMinConfirmSeconds || seconds > kMaxConfirmSeconds)
+        return bad("its confirmation time \"" + value.substr(0, 20) + "\" is not between " +
+                   std::to_string(kMinConfirmSeconds) + " and " + std::to_string(kMaxConfirmSeconds) + " seconds");
+      q.ConfirmSeconds = seconds;
       continue;
     }
     TQueueEntry e;
@@ -87,14 +111,37 @@ std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path, int* 
     e.Target = l.substr(tab + 1);
     const size_t flag = e.Target.find('\t');
     if (flag != std::string::npos) {
-      e.Setup = e.Target.substr(flag + 1) == "setup";
+      if (e.Target.substr(flag + 1) != "setup") return bad("line " + std::to_string(i + 1) + " has an unknown mark");
+      e.Setup = true;
       e.Target.resize(flag);
     }
-    if (!IsAbsolutePath(e.Download) || !IsAbsolutePath(e.Target)) return std::nullopt;
-    entries.push_back(std::move(e));
+    if (!IsAbsolutePath(e.Download) || !IsAbsolutePath(e.Target))
+      return bad("line " + std::to_string(i + 1) + " does not name full paths");
+    q.Entries.push_back(std::move(e));
   }
-  if (ConfirmSeconds != nullptr) *ConfirmSeconds = confirm;
-  return entries;
+  q.State = TQueueState::Committed;
+  return q;
+}
+
+std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path, int* ConfirmSeconds) {
+  TQueue q = ReadQueueFile(Path);
+  if (q.State != TQueueState::Committed) return std::nullopt;
+  if (ConfirmSeconds != nullptr) *ConfirmSeconds = q.ConfirmSeconds;
+  return std::move(q.Entries);
+}
+
+TDecision ReadDecision(const std::string& StateFolder) {
+  std::string text;
+  if (!ReadAll(ConfirmPath(StateFolder), text)) return errno == ENOENT ? TDecision::None : TDecision::Undo;
+  // Anything but an undo is a confirmation (earlier releases wrote other
+  // texts); a record that cannot be read keeps the previous version.
+  return text == kUndoText ? TDecision::Undo : TDecision::Confirmed;
+}
+
+TDecision Decide(const std::string& StateFolder, TDecision Want) {
+  if (Want == TDecision::None) return ReadDecision(StateFolder);
+  if (CreateFileDurably(ConfirmPath(StateFolder), Want == TDecision::Undo ? kUndoText : kConfirmedText)) return Want;
+  return errno == EEXIST ? ReadDecision(StateFolder) : TDecision::None;
 }
 
 namespace {
@@ -206,7 +253,8 @@ TInstallResult Install(const std::string& StateFolder, const std::vector<TQueueE
   return result;
 }
 
-bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored) {
+bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored,
+              TUndoProblem* Problem) {
   const std::vector<TUndo> steps = ReadJournal(StateFolder);
   bool complete = true, restored = false;
   std::set<std::string> folders;
@@ -214,7 +262,9 @@ bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bo
     if (!it->Backup.empty()) {
       if (!Exists(it->Backup)) continue;  // never moved, or already put back
       if (!RenameOver(it->Backup, it->Target)) {
-        std::fprintf(stderr, "AppUpdate: could not put back %s: %s\n", it->Target.c_str(), ErrorText(errno).c_str());
+        const int err = errno;
+        std::fprintf(stderr, "AppUpdate: could not put back %s: %s\n", it->Target.c_str(), ErrorText(err).c_str());
+        if (complete && Problem != nullptr) *Problem = {it->Target, ErrorText(err)};
         complete = false;
         continue;
       }
@@ -224,7 +274,13 @@ bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bo
       restored = restored || SamePath(it->Target, ProgramPath);
     } else if (IsRegularFile(it->Target) && !Exists(it->Target + kDownloadSuffix)) {
       // Moved in (its download is gone): a file of this install.
-      RemoveFile(it->Target);
+      if (!RemoveFile(it->Target) && errno != ENOENT) {
+        const int err = errno;
+        std::fprintf(stderr, "AppUpdate: could not remove %s: %s\n", it->Target.c_str(), ErrorText(err).c_str());
+        if (complete && Problem != nullptr) *Problem = {it->Target, ErrorText(err)};
+        complete = false;
+        continue;
+      }
     }
     folders.insert(FolderPart(it->Target));
     MaybeKillIn("rollback");
@@ -233,8 +289,9 @@ bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bo
   if (ProgramRestored != nullptr) *ProgramRestored = restored;
   if (!complete) return false;
   DiscardQueue(StateFolder);
-  RemoveFile(ConfirmPath(StateFolder));
   RemoveFile(JournalPath(StateFolder));
+  SyncFolder(StateFolder);
+  RemoveFile(ConfirmPath(StateFolder));  // the decision goes after the journal
   SyncFolder(StateFolder);
   RemoveUndoAtLogin(StateFolder);  // settled: nothing left for a login to undo
   return true;
@@ -253,13 +310,21 @@ void FinishInstall(const std::string& StateFolder) {
   RemoveUndoAtLogin(StateFolder);
 }
 
-void WriteFailure(const std::string& StateFolder, const std::string& File, const std::string& Reason) {
-  if (Exists(FailurePath(StateFolder))) return;
+namespace {
+const char* const kOutcomeNames[] = {"kept", "mixed", "setup"};
+}
+
+void WriteFailure(const std::string& StateFolder, const std::string& File, const std::string& Reason,
+                  TFailureOutcome Outcome, bool Replace) {
+  if (!Replace && Exists(FailurePath(StateFolder))) return;
   std::string file = File, reason = Reason;
   for (std::string* s : {&file, &reason})
     for (char& c : *s)
       if (c == '\n' || c == '\r') c = ' ';
-  WriteFileDurably(FailurePath(StateFolder), std::string(kFailureHeader) + "\n" + file + "\n" + reason + "\n");
+  // The previous version in place is what a record of three lines means.
+  const std::string outcome =
+      Outcome == TFailureOutcome::Kept ? "" : std::string(kOutcomeNames[static_cast<int>(Outcome)]) + "\n";
+  WriteFileDurably(FailurePath(StateFolder), std::string(kFailureHeader) + "\n" + file + "\n" + reason + "\n" + outcome);
 }
 
 std::optional<TFailure> ReadFailure(const std::string& StateFolder) {
@@ -268,8 +333,14 @@ std::optional<TFailure> ReadFailure(const std::string& StateFolder) {
       text.size() > kMaxRecordSize)
     return std::nullopt;
   const std::vector<std::string> lines = Lines(text);
-  if (lines.size() != 3 || lines[0] != kFailureHeader) return std::nullopt;
-  return TFailure{lines[1], lines[2]};
+  if ((lines.size() != 3 && lines.size() != 4) || lines[0] != kFailureHeader) return std::nullopt;
+  TFailure failure{lines[1], lines[2]};
+  if (lines.size() == 4) {
+    const auto* name = std::find(std::begin(kOutcomeNames), std::end(kOutcomeNames), lines[3]);
+    if (name == std::end(kOutcomeNames)) return std::nullopt;
+    failure.Outcome = static_cast<TFailureOutcome>(name - std::begin(kOutcomeNames));
+  }
+  return failure;
 }
 
 void RemoveStaged(const std::string& StateFolder) {
@@ -314,7 +385,7 @@ void DiscardQueue(const std::string& StateFolder) {
 }
 
 bool AwaitingConfirmation(const std::string& StateFolder) {
-  return Exists(JournalPath(StateFolder)) && !Exists(ConfirmPath(StateFolder));
+  return Exists(JournalPath(StateFolder)) && ReadDecision(StateFolder) != TDecision::Confirmed;
 }
 
 bool UndoTouches(const std::string& StateFolder, const std::function<bool(const std::string&)>& Held) {
@@ -332,23 +403,46 @@ TRecovered ResolveInterruptedInstall(const std::string& StateFolder, const std::
                                      bool* ProgramRestored) {
   if (ProgramRestored != nullptr) *ProgramRestored = false;
   if (!Exists(JournalPath(StateFolder))) {
-    // A confirmation with no install behind it is left over: it must not
+    // A decision with no install behind it is left over: it must not
     // settle the next install (finishing would discard its fresh queue).
     RemoveFile(ConfirmPath(StateFolder));
     return TRecovered::Nothing;
   }
-  if (Exists(ConfirmPath(StateFolder))) {
+  if (Decide(StateFolder, TDecision::Undo) == TDecision::Confirmed) {
     FinishInstall(StateFolder);
     return TRecovered::Finished;
   }
   WriteFailure(StateFolder, ProgramPath, "the install was interrupted before the new version confirmed its start");
-  RollBack(StateFolder, ProgramPath, ProgramRestored);
-  return TRecovered::RolledBack;
+  TUndoProblem problem;
+  if (RollBack(StateFolder, ProgramPath, ProgramRestored, &problem)) {
+    // An earlier try left a mix: the record now says what is true.
+    if (const auto failure = ReadFailure(StateFolder); failure && failure->Outcome == TFailureOutcome::Mixed)
+      WriteFailure(StateFolder, failure->File,
+                   "it could not be put back at first and is back now; the previous version is in place",
+                   TFailureOutcome::Kept, true);
+    return TRecovered::RolledBack;
+  }
+  WriteStuckFailure(StateFolder, problem);
+  return TRecovered::Stuck;
+}
+
+void WriteStuckFailure(const std::string& StateFolder, const TUndoProblem& Problem) {
+  std::string first;
+  if (const auto failure = ReadFailure(StateFolder); failure && failure->Outcome != TFailureOutcome::Mixed)
+    first = " The upgrade was being undone because " + failure->File + ": " + failure->Reason + ".";
+  WriteFailure(StateFolder, Problem.File,
+               "this file could not be put back (" + Problem.Reason +
+                   "), so the program's files are partly of the new version; the program was not started." + first +
+                   " The next start tries again.",
+               TFailureOutcome::Mixed, true);
 }
 
 TRecovered Recover(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored) {
   const TRecovered r = ResolveInterruptedInstall(StateFolder, ProgramPath, ProgramRestored);
-  if (ReadQueue(QueuePath(StateFolder)))
+  const TQueue queue = ReadQueueFile(QueuePath(StateFolder));
+  if (queue.State == TQueueState::Unreadable)
+    WriteFailure(StateFolder, QueuePath(StateFolder), "the upgrade's record could not be read: " + queue.Problem);
+  if (queue.State == TQueueState::Committed || queue.State == TQueueState::Unreadable)
     DiscardQueue(StateFolder);  // committed, but no updater began it
   else
     RemoveFile(QueuePath(StateFolder));  // never committed: not an install
@@ -356,9 +450,11 @@ TRecovered Recover(const std::string& StateFolder, const std::string& ProgramPat
   return r;
 }
 
+#ifdef KELVORA_FAULT_HOOKS
 bool InjectedFailure(int Move) {
   const char* v = std::getenv("KELVORA_UPDATER_FAIL_AT");
   return v != nullptr && *v != '\0' && std::atoi(v) == Move;
 }
+#endif
 
 }  // namespace kelvora::updater

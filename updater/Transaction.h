@@ -10,7 +10,35 @@
 //   renamed in once every download is complete; from then on the upgrade is
 //   installed, by the updater or, when that is cut short, by the next start
 //   of the program or of the updater. Deleted last, after every move is
-//   synced to disk.
+//   synced to disk. A queue that is there but cannot be read (a bad line, a
+//   confirmation time out of range) is a failure, never "not committed".
+// - "journal": one line per move, appended and synced before the move; its
+//   existence means the install has begun and is finished or undone.
+// - "confirmed": the decision record. Created exclusively (a synced file
+//   linked in under the name; never replaced), by the restarted program
+//   when it confirms its start ("kelvora-confirmed 1") or by whoever undoes
+//   the install ("kelvora-undo 1"): whichever is first wins and the other
+//   learns it from the record. The name is the one updaters of earlier
+//   releases wait for.
+// - "failed": why the last install failed, for the next start to tell once:
+//   the file, the cause in words, and what is on disk now (the previous
+//   version, a mix of both, or what a setup program left).
+//
+// Invariants:
+//  1. The queue is complete and synced before it appears under its name.
+//  2. A journal line is on disk before its move; a backup is never deleted
+//     while its journal line may still be needed.
+//  3. The decision record is created before any backup is deleted
+//     (FinishInstall) and before any file is put back (RollBack); it is
+//     removed only after the journal, so a journal never outlives its
+//     decision unnoticed.
+//  4. A confirmed install is never undone; an install decided for undo is
+//     never confirmed (ConfirmUpgradeNow then returns false).
+//  5. No program is started on a mixed set: when a file cannot be put back,
+//     the journal and the undo decision stay, the failure record names the
+//     file, and nothing is started; the next holder of the lock tries again.
+//  6. A restart with the restart parameter follows only an install that
+//     moved at least one file.
 #pragma once
 
 #include <functional>
@@ -34,6 +62,12 @@ std::string ConfirmPath(const std::string& StateFolder);
 std::string FailurePath(const std::string& StateFolder);
 inline constexpr const char* kConfirmName = "confirmed";
 
+// The time a restarted program may be given to confirm its start, in
+// seconds: a queue with a time outside this range is neither written nor
+// read. The engine checks ConfirmTimeout against it.
+inline constexpr int kMinConfirmSeconds = 1;
+inline constexpr int kMaxConfirmSeconds = 3600;
+
 // One install step: Download (a complete file) is renamed over Target.
 // Setup marks the external setup program to run after the moves.
 struct TQueueEntry {
@@ -44,11 +78,23 @@ struct TQueueEntry {
 // The queue's text: a header line, "confirm<TAB><seconds>" when the
 // restarted program must confirm its start within that time, one
 // "download<TAB>target[<TAB>setup]" line per entry, and an end line. Paths
-// holding a tab or a line break cannot be written (false).
+// holding a tab or a line break, and a ConfirmSeconds outside
+// kMinConfirmSeconds..kMaxConfirmSeconds (0: none awaited), cannot be
+// written (false).
 bool FormatQueue(const std::vector<TQueueEntry>& Entries, std::string& Text, int ConfirmSeconds = 0);
-// Nothing when the file is missing, unreadable or incomplete (no end line):
-// an incomplete queue was never committed. ConfirmSeconds gets the time the
-// restarted program has to confirm (0: no confirmation is awaited).
+// What the queue file holds. Missing: no file. Uncommitted: empty or
+// without its end line (cut short before it was complete). Unreadable: it
+// is there but cannot be read or holds anything FormatQueue never writes
+// (Problem says what) - a failure of the upgrade, never a queue to skip.
+enum class TQueueState { Missing, Uncommitted, Committed, Unreadable };
+struct TQueue {
+  TQueueState State = TQueueState::Missing;
+  std::vector<TQueueEntry> Entries;
+  int ConfirmSeconds = 0;  // 0: no confirmation is awaited
+  std::string Problem;
+};
+TQueue ReadQueueFile(const std::string& Path);
+// The entries of a committed queue; nothing in every other state.
 std::optional<std::vector<TQueueEntry>> ReadQueue(const std::string& Path, int* ConfirmSeconds = nullptr);
 // Writes all Size bytes of Data to Fd; false (with errno, ENOSPC for a write
 // that takes nothing) when it cannot.
@@ -56,6 +102,17 @@ bool WriteAll(int Fd, const char* Data, size_t Size);
 // Writes Text to Path through a temporary name with fsync and a synced
 // rename; false (with errno) when any step fails, and nothing is left.
 bool WriteFileDurably(const std::string& Path, const std::string& Text);
+// The same, but only when nothing is at Path yet (false with EEXIST when
+// something is): the complete file appears in one step, never replaced.
+bool CreateFileDurably(const std::string& Path, const std::string& Text);
+
+// The decision between keeping and undoing an install that awaits its
+// confirmation (the record "confirmed"). Decide creates the record for Want
+// unless one exists, and returns the decision on record afterwards (Want,
+// or the one that came first); None when none could be recorded.
+enum class TDecision { None, Confirmed, Undo };
+TDecision ReadDecision(const std::string& StateFolder);
+TDecision Decide(const std::string& StateFolder, TDecision Want);
 
 // Opens (creating) the state folder's lock file and locks it. Wait false:
 // fails at once with EWOULDBLOCK when another process holds it. Returns the
@@ -82,22 +139,38 @@ TInstallResult Install(const std::string& StateFolder, const std::vector<TQueueE
 
 // Puts back what the journal recorded, newest first (backups renamed over
 // their targets, new files removed), then removes the run's downloads, the
-// queue, the journal and a confirmation. Safe to repeat after an
+// queue, the journal and last the decision record. Safe to repeat after an
 // interruption. ProgramRestored tells whether ProgramPath was put back.
 // False when a file could not be put back: the journal then stays for the
-// next try.
-bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored = nullptr);
+// next try, and Problem (when given) gets the first such file and why.
+struct TUndoProblem {
+  std::string File, Reason;
+};
+bool RollBack(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored = nullptr,
+              TUndoProblem* Problem = nullptr);
 // After the confirmation: the backups, the journal, the staging record, the
 // queue and last the confirmation are removed, each removal synced.
 void FinishInstall(const std::string& StateFolder);
 
-// The record of an install that was undone: the file that failed (or the
-// program) and the cause. Written before the undoing begins; an existing
-// record (the first cause) is kept.
-void WriteFailure(const std::string& StateFolder, const std::string& File, const std::string& Reason);
+// The record of an install that failed: the file that failed (or the
+// program), the cause, and what is on disk now. Written before the undoing
+// begins; an existing record (the first cause) is kept unless Replace. A
+// record of three lines (as earlier releases read and write it) means Kept;
+// the other outcomes add a fourth.
+enum class TFailureOutcome {
+  Kept,      // the previous version is in place
+  Mixed,     // a file could not be put back: no program was started
+  SetupRan,  // the previous files are back, but a setup program ran and its changes stay
+};
+void WriteFailure(const std::string& StateFolder, const std::string& File, const std::string& Reason,
+                  TFailureOutcome Outcome = TFailureOutcome::Kept, bool Replace = false);
 struct TFailure {
   std::string File, Reason;
+  TFailureOutcome Outcome = TFailureOutcome::Kept;
 };
+// Replaces the record with one naming the file an undo could not put back
+// (Mixed), keeping the first cause in its words.
+void WriteStuckFailure(const std::string& StateFolder, const TUndoProblem& Problem);
 std::optional<TFailure> ReadFailure(const std::string& StateFolder);
 
 // Removes what the staging record lists (only names ending in ".uTMP" or
@@ -108,15 +181,19 @@ void RemoveStaged(const std::string& StateFolder);
 void DiscardQueue(const std::string& StateFolder);
 
 // Crash-safe recovery for the holder of the lock: an install whose start was
-// confirmed is finished; one that began but was not confirmed is undone
-// (recorded as failed, "interrupted", unless a cause is on record already).
-enum class TRecovered { Nothing, Finished, RolledBack };
+// confirmed is finished; one that began but was not confirmed is decided
+// for undo and undone (recorded as failed, "interrupted", unless a cause is
+// on record already). Stuck: a file could not be put back (the failure
+// record says which; nothing may be started).
+enum class TRecovered { Nothing, Finished, RolledBack, Stuck };
 TRecovered ResolveInterruptedInstall(const std::string& StateFolder, const std::string& ProgramPath,
                                      bool* ProgramRestored = nullptr);
 // ResolveInterruptedInstall, then a committed queue that no updater began
-// to install is discarded, and what an unfinished run left is removed.
+// to install is discarded (one that cannot be read is recorded as a
+// failure), and what an unfinished run left is removed.
 TRecovered Recover(const std::string& StateFolder, const std::string& ProgramPath, bool* ProgramRestored = nullptr);
-// An install that began (its journal exists) and is not confirmed yet.
+// An install that began (its journal exists) and is not confirmed: awaiting
+// its confirmation, or decided for undo and not yet undone.
 bool AwaitingConfirmation(const std::string& StateFolder);
 // Whether undoing such an install would rename or remove a file for which
 // Held is true: its backup waits to be put back, or the install brought it
@@ -127,15 +204,22 @@ bool UndoTouches(const std::string& StateFolder, const std::function<bool(const 
 void SyncFolder(const std::string& Folder);
 bool LooksLikeProgram(const std::string& Path);  // ELF header or "#!"
 
-// Test hooks (fault injection for crash tests):
+// Fault hooks, compiled only into the tests' copy of the updater
+// (KELVORA_FAULT_HOOKS); elsewhere they do nothing and read nothing.
 // KELVORA_UPDATER_KILL_AFTER=<n> makes the install kill its own process with
 // SIGKILL right after its n-th rename, before anything else;
 // KELVORA_UPDATER_KILL_IN=<step> kills it at a named step ("wait": right
 // after the restarted program was started; "rollback": after the first file
 // was put back); KELVORA_UPDATER_FAIL_AT=<n> makes the n-th move fail (EIO).
+#ifdef KELVORA_FAULT_HOOKS
 void MaybeKillAfter(int Moves);
 void MaybeKillIn(const char* Step);
 bool InjectedFailure(int Move);
+#else
+inline void MaybeKillAfter(int) {}
+inline void MaybeKillIn(const char*) {}
+inline bool InjectedFailure(int) { return false; }
+#endif
 // Renames From over To in one step (write-through where the system has it);
 // false with errno.
 bool RenameOver(const std::string& From, const std::string& To);

@@ -18,14 +18,17 @@ inline constexpr std::chrono::milliseconds kDefaultWaitLimit = std::chrono::minu
 inline constexpr int kInheritedLockFd = 3;
 
 // Args are the command-line parameters without the program's own name;
-// AppPid is the application to wait for (0: the parent process). Returns the
-// exit code: 0 when done (a download that cannot be moved stays under its
-// temporary name and is reported on stderr), 1 when the application was
-// still running after WaitLimit or another upgrade of it holds the lock, 2
-// when the command line names no full path (nothing changed in these cases).
-// In recovery mode (kRecoverOption): 0 when the records were settled and the
-// program started again, 3 when a file could not be put back (the program
-// is not started; its next start tries again) or it could not be started.
+// AppPid is the application to wait for (0: the parent process). Returns a
+// TExitCode (Command.h): Done when installed (a download that cannot be
+// moved stays under its temporary name and is reported on stderr) or when
+// there was nothing to install; Busy when the application was still running
+// after WaitLimit or another upgrade of it holds the lock; BadCommand when
+// the command line names no full path (nothing changed in these cases);
+// NotInstalled when the upgrade failed or was undone (the previous files
+// are back and the program started plainly); Stuck when a file could not be
+// put back (no program started; its next start tries again). In recovery
+// mode (kRecoverOption): Done when the records were settled and the program
+// started again, Stuck otherwise.
 int RunUpdater(const std::vector<std::string>& Args, std::chrono::milliseconds WaitLimit, int AppPid = 0);
 
 }  // namespace kelvora::updater

@@ -26,6 +26,23 @@ void TkvKelvora::RestartApplication() {
 
 namespace {
 
+// The updater's command line, each part one argument exactly as given.
+std::vector<std::string> UpdaterCommand(bool Recovery, bool Restart, const std::string& RestartParam, bool Setup,
+                                        std::vector<std::string> Arguments) {
+  updater::TCommand cmd;
+  cmd.Recovery = Recovery;
+  cmd.AppPath = CurrentExeName();
+  cmd.Restart = Restart;
+  cmd.RestartParam = RestartParam;
+  cmd.SetupMode = Setup;
+  cmd.Arguments = std::move(Arguments);
+  return updater::FormatCommand(cmd);
+}
+
+}  // namespace
+
+namespace {
+
 // 1. The updater program, byte for byte from the embedded resource, as a new
 // file in a private folder that can run it (Folder, or one chosen now). 2.
 // Started as a process of its own that outlives the application, with
@@ -48,13 +65,12 @@ int WriteAndStartUpdater(const std::string& Folder, const std::vector<std::strin
 }  // namespace
 
 void TkvKelvora::LaunchUpdater(const std::string& Params) {
-  // The program's name and " +" with the parameters are two arguments, so a
-  // blank in the program's path or in the restart parameters survives.
-  std::vector<std::string> args{CurrentExeName(), "+" + Params};
-  if (!restartArguments_.empty()) {
-    args.emplace_back("--");  // the program's own arguments follow, one by one
-    args.insert(args.end(), restartArguments_.begin(), restartArguments_.end());
-  }
+  // Params: the restart parameter and the method digit. The restart
+  // parameter and the program's own arguments reach the new build as they
+  // are, one argument each.
+  const bool setup = !Params.empty() && Params.back() == '1';
+  const std::vector<std::string> args = UpdaterCommand(
+      false, true, Params.empty() ? std::string() : Params.substr(0, Params.size() - 1), setup, restartArguments_);
   const int pid = WriteAndStartUpdater(updaterFolder_, args, run_ ? run_->LockFd() : -1);
   if (pid < 0) {
     // The application stays; nothing of the upgrade is left behind.
@@ -73,10 +89,9 @@ void TkvKelvora::LaunchUpdater(const std::string& Params) {
 bool TkvKelvora::HandRecoveryToUpdater(int LockFd) {
   // The updater makes this start again once it has settled the records:
   // the same arguments, without the restart parameters.
-  std::vector<std::string> args{updater::kRecoverOption, CurrentExeName(), "+"};
-  if (Application().ParamCount() > 0) args.emplace_back(updater::kArgumentsMarker);
-  for (int i = 1; i <= Application().ParamCount(); ++i) args.push_back(Application().ParamStr(i));
-  return WriteAndStartUpdater("", args, LockFd) > 0;
+  std::vector<std::string> own;
+  for (int i = 1; i <= Application().ParamCount(); ++i) own.push_back(Application().ParamStr(i));
+  return WriteAndStartUpdater("", UpdaterCommand(true, false, "", false, std::move(own)), LockFd) > 0;
 }
 
 }  // namespace kelvora

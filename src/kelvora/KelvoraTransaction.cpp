@@ -334,7 +334,9 @@ bool TkvKelvora::ConfirmUpgradeNow() {
   if (!StartedAfterUpgrade()) return false;
   const std::string state = StateFolder();
   if (!updater::AwaitingConfirmation(state)) return false;
-  if (!updater::WriteFileDurably(updater::ConfirmPath(state), "kelvora-confirmed 1\n")) return false;
+  // One step decides between this confirmation and an undo: when the
+  // updater (or a recovery) decided to undo first, this release is going.
+  if (updater::Decide(state, updater::TDecision::Confirmed) != updater::TDecision::Confirmed) return false;
   // The release is in place from now on.
   if (auto record = ReadReleaseRecord(ReleaseRecordPath()); record && !record->Confirmed)
     WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, true, ""});

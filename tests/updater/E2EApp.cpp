@@ -8,25 +8,58 @@
 // Every start notes "start:<build>" (old or new: the new build carries bytes
 // of its own at its end). Started with the restart parameter, KV_E2E_AFTER
 // makes it fail: "crash" (abort before Loaded), "exit" (status 0 before
-// Loaded), "hang" (Loaded, but never confirms). KV_E2E_CONFIRM_S sets
-// ConfirmTimeout. A start told of a failed upgrade notes "failed:<reason>"
-// and ends without a check.
+// Loaded), "hang" (Loaded, but never confirms), "late" (ignores SIGTERM and
+// confirms once it arrives, noting "confirm:<true|false>"), "launch" (starts
+// itself again with the restart parameter, to confirm, and ends with status
+// 0), "spawn" (starts KV_E2E_CHILD holding, in a session of its own, and ends
+// with status 0). KV_E2E_CONFIRM_S sets ConfirmTimeout. A start told of a
+// failed upgrade notes "failed:<reason>" and ends without a check.
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kelvora/Application.h"
 #include "kelvora/ConsoleUpgradeUI.h"
 #include "kelvora/kvKelvora.h"
+#include "platform/Resources.h"
 
 using namespace kelvora;
 
+extern char** environ;
+
 namespace {
+
+volatile sig_atomic_t gTerm = 0;
+
+// Starts Argv with this environment, less KV_E2E_AFTER, plus Extra.
+bool Spawn(const std::vector<std::string>& Argv, const std::string& Extra, bool OwnSession) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "KV_E2E_AFTER=", 13) != 0) env.emplace_back(*e);
+  if (!Extra.empty()) env.push_back(Extra);
+  std::vector<char*> argv, envp;
+  for (const auto& a : Argv) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (OwnSession) posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attr);
+  return rc == 0;
+}
 
 void Note(const std::string& Line) {
   const char* events = std::getenv("KV_E2E_EVENTS");
@@ -49,6 +82,16 @@ class RecordingUI : public TkvConsoleUpgradeUI {
 }  // namespace
 
 int main() {
+  // The tests' copy of the updater, with its fault hooks, is the one handed over.
+  static std::string updater;
+  if (std::FILE* f = std::fopen(KV_UPDATER_EXE, "rb")) {
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) updater.append(buf, n);
+    std::fclose(f);
+  }
+  if (updater.empty()) return 2;
+  platform::RegisterResource("KVLOR", "KVLOR", updater.data(), updater.size());
   const char* marker = std::getenv("KV_E2E_MARKER");
   const char* info = std::getenv("KV_E2E_INFO_URL");
   if (marker == nullptr || info == nullptr) {
@@ -88,6 +131,20 @@ int main() {
   if (const char* s = std::getenv("KV_E2E_CONFIRM_S")) k.SetConfirmTimeout(std::atoi(s));
   if (after == "crash") std::abort();
   if (after == "exit") return 0;
+  if (after == "launch") return Spawn({"/proc/self/exe", param}, "", false) ? 0 : 6;
+  if (after == "spawn") {
+    const char* child = std::getenv("KV_E2E_CHILD");
+    return child != nullptr && Spawn({child}, "KV_PROBE_HOLD=1", true) ? 0 : 6;
+  }
+  if (after == "late") {
+    std::signal(SIGTERM, [](int) { gTerm = 1; });
+    k.SetConfirmUpgrade(cuByHost);
+    k.Loaded();
+    for (int i = 0; i < 3000 && gTerm == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Note(std::string("confirm:") + (k.ConfirmUpgradeNow() ? "true" : "false"));
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    return 0;
+  }
   if (after == "hang") k.SetConfirmUpgrade(cuByHost);
   k.Loaded();
   if (after == "hang") {

@@ -2,6 +2,8 @@
 // it writes <path>.started: one line per argument, then "nice=<n>" (its
 // priority). With KV_PROBE_HOLD set it then keeps running until
 // <path>.release exists (at most 60 s), so that its file stays in use.
+// KV_PROBE_IMMUTABLE names a file it first makes immutable (chattr +i), as
+// something outside the upgrade might while a new release runs.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,8 @@
 int main(int argc, char** argv) {
   if (argc < 1) return 2;
   const std::string self = argv[0];
+  if (const char* pin = std::getenv("KV_PROBE_IMMUTABLE"); pin != nullptr && *pin != '\0')
+    if (std::system(("chattr +i '" + std::string(pin) + "'").c_str()) != 0) return 4;
   std::string text;
   for (int i = 1; i < argc; ++i) text += std::string(argv[i]) + "\n";
   errno = 0;

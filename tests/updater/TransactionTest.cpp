@@ -171,7 +171,7 @@ TEST(UpgradeTransaction, ANewReleaseThatDoesNotConfirmItsStartIsUndone) {
   // cannot even run: a program cut short by the server, without a hash.
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"crash", "ended by signal 6 before it confirmed its start"},
-      {"exit", "ended with status 0 before it confirmed its start"},
+      {"exit", "ended with status 0 and nothing confirmed its start within 2 s"},
       {"hang", "did not confirm its start within 2 s"},
       {"truncated", "the new version"}};
   for (const auto& [how, cause] : cases) {
@@ -302,6 +302,73 @@ TEST(UpgradeTransaction, TheUpdaterLeavesARunningInstanceAloneAndTheNextStartSay
 
   ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
   ExpectUndone(u, "another instance of the program was still running");
+}
+
+// The processes (other than zombies) of this user that run Path.
+std::vector<pid_t> Running(const std::string& Path) {
+  std::vector<pid_t> out;
+  struct stat file {};
+  if (::stat(Path.c_str(), &file) != 0) return out;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = e.path().filename();
+    struct stat exe {};
+    if (name.find_first_not_of("0123456789") != std::string::npos ||
+        ::stat((e.path() / "exe").c_str(), &exe) != 0 || exe.st_ino != file.st_ino || exe.st_dev != file.st_dev)
+      continue;
+    if (!Contains(ReadWholeFile(e.path() / "stat"), ") Z ")) out.push_back(std::stoi(name));
+  }
+  return out;
+}
+
+TEST(UpgradeTransaction, ConfirmAndUndoAreOneDecisionWhoeverComesFirst) {
+  // The new build ignores the updater's request to end and then confirms:
+  // the undo was decided first, so the confirmation is refused and the
+  // records agree with the files (undone, told once).
+  Upgrade u;
+  u.server.AddTextFile("info.txt", u.Info());
+  ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_AFTER", "late"}, {"KV_E2E_CONFIRM_S", "1"}})), 0);
+  ASSERT_TRUE(EventsWith(u, "failed:")) << u.Events() << ReadWholeFile(u.f.Root("app.log"));
+  ASSERT_TRUE(u.LockFree());
+  EXPECT_TRUE(Contains(u.Events(), "confirm:false\n")) << u.Events();
+  ExpectUndone(u, "did not confirm its start within 1 s");
+  EXPECT_FALSE(FileExists(u.f.Root("marker")));
+}
+
+TEST(UpgradeTransaction, ALauncherKeepsItsChanceAndAnUndoneReleaseEndsEveryProcessOfIt) {
+  {
+    SCOPED_TRACE("a launcher ends with status 0; the build it started confirms");
+    Upgrade u;
+    u.server.AddTextFile("info.txt", u.Info());
+    ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_AFTER", "launch"}, {"KV_E2E_CONFIRM_S", "30"}})), 0);
+    const auto marker = WaitForFile(u.f.Root("marker"), 40000);
+    ASSERT_TRUE(marker) << u.Events() << ReadWholeFile(u.f.Root("app.log"));
+    EXPECT_EQ(*marker, "restarted:/afterupgrade\nupdater:gone\n");
+    ASSERT_TRUE(u.LockFree());
+    EXPECT_EQ(ReadWholeFile(u.app), u.newBuild);
+    for (const char* left : {"journal", "queue", "confirmed", "failed"})
+      EXPECT_FALSE(FileExists(u.f.State(kAppName) + left)) << left;
+  }
+  {
+    SCOPED_TRACE("a launcher's child that left its group, and an instance started by hand, end with the undo");
+    Upgrade u;
+    const std::string child = u.f.Root("child");
+    CopyProgram(ProbeExe(), child);
+    u.server.AddTextFile("info.txt", u.Info());
+    Child app({u.app}, u.Env("info.txt", {{"KV_E2E_AFTER", "spawn"}, {"KV_E2E_CONFIRM_S", "5"}, {"KV_E2E_CHILD", child}}),
+              u.f.Root("app.log"));
+    ASSERT_TRUE(WaitForFile(child + ".started")) << u.Events();
+    ASSERT_EQ(Running(child).size(), 1u);
+    // Started by hand during the wait: the new build, not in the release's group.
+    Child byHand({u.app}, u.Env("info.txt", {{"KV_E2E_CHECK", "0"}, {"KV_E2E_HOLD_MS", "50000"}}), u.f.Root("hand.log"));
+    ASSERT_TRUE(EventsWith(u, "started\n"));
+    ASSERT_TRUE(Contains(u.Events(), "start:new\nstarted\n")) << "the hand start ran the new build: " << u.Events();
+    ASSERT_TRUE(EventsWith(u, "failed:")) << u.Events();
+    ASSERT_TRUE(u.LockFree());
+    EXPECT_EQ(byHand.Wait(10000), -1) << "ended by SIGTERM";
+    EXPECT_FALSE(byHand.Running());
+    EXPECT_TRUE(Running(child).empty()) << "the launcher's child ended";
+    ExpectUndone(u, "the new version ended with status 0 and nothing confirmed its start within 5 s");
+  }
 }
 
 // Root only: a folder owned by root that an unprivileged user cannot write,

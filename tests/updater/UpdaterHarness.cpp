@@ -86,11 +86,12 @@ EnvChanges UpdaterFolders::Env() const {
           {"XDG_CONFIG_HOME", Root("config")}};
 }
 
-void WriteQueue(const std::string& AppPath, const std::vector<QueueItem>& Items) {
+void WriteQueue(const std::string& AppPath, const std::vector<QueueItem>& Items, int ConfirmSeconds) {
   const size_t slash = AppPath.rfind('/');
   const std::string state = AppPath.substr(0, slash + 1) + "." + AppPath.substr(slash + 1) + ".kelvora/";
   ::mkdir(state.c_str(), 0700);
   std::string text = "kelvora-queue 1\n";
+  if (ConfirmSeconds > 0) text += "confirm\t" + std::to_string(ConfirmSeconds) + "\n";
   for (const auto& i : Items) text += i.Download + "\t" + i.Target + (i.Setup ? "\tsetup" : "") + "\n";
   WriteTextFile(state + "queue", text + "end\n");
 }

@@ -61,8 +61,9 @@ struct QueueItem {
   bool Setup = false;
 };
 // Writes the committed queue of the program at AppPath (its state folder is
-// created, mode 0700).
-void WriteQueue(const std::string& AppPath, const std::vector<QueueItem>& Items);
+// created, mode 0700); ConfirmSeconds > 0 asks the restarted program to
+// confirm its start.
+void WriteQueue(const std::string& AppPath, const std::vector<QueueItem>& Items, int ConfirmSeconds = 0);
 
 std::string UpdaterExe();
 std::string ProbeExe();

@@ -37,12 +37,13 @@ TEST(UpdaterCommand, PathsWithBlanksAndPlusSignsInEitherForm) {
   WriteTextFile(app, "old");
   CopyProgram(ProbeExe(), app + ".uTMP", 0644);
   WriteQueue(app, {{app + ".uTMP", app}});
-  // The engine's form: the path whole, then one "+" argument. Quotes group
-  // restart parameters; any digit but "1" means self-upgrade.
+  // The engine's form: the path whole, then one "+" argument whose restart
+  // parameter reaches the program as one argument, blanks and quotes
+  // included; any digit but "1" means self-upgrade.
   ASSERT_EQ(RunUpdater(f, {app, "+\"/after upgrade\" /z2"}), 0) << ReadWholeFile(f.Log());
   auto started = WaitForFile(app + ".started");
   ASSERT_TRUE(started);
-  EXPECT_EQ(*started, "/after upgrade\n/z\n" + OwnNice());
+  EXPECT_EQ(*started, "\"/after upgrade\" /z\n" + OwnNice());
   EXPECT_FALSE(FileExists(app + ".uTMP"));
 
   // The same command line split at every blank, as a shell would pass it.
@@ -58,10 +59,11 @@ TEST(UpdaterCommand, PathsWithBlanksAndPlusSignsInEitherForm) {
   ::unlink((app + ".started").c_str());
   CopyProgram(ProbeExe(), app + ".uTMP", 0644);
   WriteQueue(app, {{app + ".uTMP", app}});
-  ASSERT_EQ(RunUpdater(f, {app, "+/afterupgrade0", "--", "--yes", "two words", "\"q\"", "--"}), 0);
+  // An empty restart parameter and empty own arguments stay, one each.
+  ASSERT_EQ(RunUpdater(f, {app, "+0", "--", "--yes", "", "two words", "\"q\"", "--", "+1"}), 0);
   started = WaitForFile(app + ".started");
   ASSERT_TRUE(started);
-  EXPECT_EQ(*started, "/afterupgrade\n--yes\ntwo words\n\"q\"\n--\n" + OwnNice());
+  EXPECT_EQ(*started, "\n--yes\n\ntwo words\n\"q\"\n--\n+1\n" + OwnNice());
 }
 
 // Recovery mode, as a program hands it over when it cannot put its own files
@@ -224,11 +226,29 @@ TEST(UpdaterMoves, PermissionBitsComeOnlyFromTheUsersOwnFileNeverThroughALink) {
 }  // namespace
 }  // namespace kvtest
 
-TEST(SplitArguments, BlanksSeparateQuotesGroup) {
-  using kelvora::updater::SplitArguments;
-  using V = std::vector<std::string>;
-  EXPECT_EQ(SplitArguments(""), V{});
-  EXPECT_EQ(SplitArguments("  a  b "), (V{"a", "b"}));
-  EXPECT_EQ(SplitArguments("-a \"b c\" d\"e f\""), (V{"-a", "b c", "de f"}));
-  EXPECT_EQ(SplitArguments("\"\""), (V{""}));
+TEST(UpdaterCommandLine, FormatAndParseRoundTripEveryArgumentExactly) {
+  using namespace kelvora::updater;
+  const std::vector<std::string> awkward{"", " ", "two words", "\"q\"", "+", "+x1", "--", "-- x", "a\\", "\\\""};
+  for (const std::string& param : awkward) {
+    for (bool recovery : {false, true}) {
+      TCommand in;
+      in.AppPath = "/opt/my app+1/demo";
+      in.Restart = !recovery;
+      in.RestartParam = recovery ? "" : param;
+      in.SetupMode = param.size() % 2 == 1;
+      in.Recovery = recovery;
+      in.Arguments = awkward;
+      const TCommand out = ParseCommand(FormatCommand(in));
+      EXPECT_EQ(out.AppPath, in.AppPath);
+      EXPECT_EQ(out.Restart, in.Restart) << "[" << param << "]";
+      EXPECT_EQ(out.RestartParam, in.RestartParam);
+      EXPECT_EQ(out.SetupMode, in.Restart && in.SetupMode);
+      EXPECT_EQ(out.Recovery, recovery);
+      EXPECT_EQ(out.Arguments, in.Arguments);
+    }
+  }
+  // Without own arguments there is no marker; the legacy split form joins.
+  EXPECT_EQ(FormatCommand({"/a/demo", true, "/afterupgrade", false, {}, false}),
+            (std::vector<std::string>{"/a/demo", "+/afterupgrade0"}));
+  EXPECT_EQ(ParseCommand({"/a/my", "app", "+/after", "upgrade1"}).RestartParam, "/after upgrade");
 }

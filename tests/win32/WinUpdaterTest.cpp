@@ -159,6 +159,32 @@ TEST_F(WinUpdater, WaitsInstallsAndRestarts) {
   }
 }
 
+// The restart parameter and the program's own arguments reach the restarted
+// program exactly, one argument each: blanks, an empty one, quotes and
+// trailing backslashes included.
+TEST_F(WinUpdater, TheRestartParameterAndTheArgumentsArriveExactly) {
+  ASSERT_TRUE(::CopyFileW((HereFolder() + L"kv_win_echo_args.exe").c_str(), app_.c_str(), FALSE));
+  const std::string data = Utf8(folder_ + L"d\u00e4ta file.txt");
+  std::ofstream(Wide(data + kDownloadSuffix).c_str(), std::ios::binary) << "new data";
+  const std::string state = StateFolderFor(Utf8(app_));
+  ASSERT_TRUE(::CreateDirectoryW(Wide(state).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+  std::string text;
+  ASSERT_TRUE(FormatQueue({{data + kDownloadSuffix, data}}, text));
+  ASSERT_TRUE(WriteFileDurably(QueuePath(state), text));
+  // As the engine quotes them: "+/after upgrade0" -- "" "two words" "q\"" "tail\\"
+  const std::wstring out = folder_ + L"echo.out";
+  PROCESS_INFORMATION pi = Start(HereFolder() + L"AppUpdate.exe",
+                                 L"\"" + app_ + L"\" \"+/after upgrade0\" -- \"\" \"two words\" q\\\" \"tail\\\\\"",
+                                 {{L"KV_ECHO_OUT", out}});
+  ASSERT_EQ(Finish(pi), 0u);
+  std::string echoed;
+  for (int i = 0; i < 300 && (echoed = ReadText(out)).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  static const char kWant[] = "/after upgrade\0\0two words\0q\"\0tail\\\0";
+  EXPECT_EQ(echoed, std::string(kWant, sizeof kWant - 1));
+  EXPECT_EQ(ReadText(Wide(data)), "new data");
+}
+
 // The updater is killed after its first move: the program is still the old
 // build (it is moved last). The next run finds an install nobody confirmed
 // and undoes it: the old data is back, the downloads are gone, the old build

@@ -119,6 +119,27 @@ bool WriteFileDurably(const std::string& Path, const std::string& Text) {
   return false;
 }
 
+bool CreateFileDurably(const std::string& Path, const std::string& Text) {
+  // A name of this process's own: two writers never share a temporary file.
+  const std::string temp = Path + "." + std::to_string(::getpid()) + ".new";
+  ::unlink(temp.c_str());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
+  int err = errno;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) {
+    // A link is made only where nothing is: the complete file appears at
+    // once, and an existing one is never replaced.
+    ok = ::link(temp.c_str(), Path.c_str()) == 0;
+    err = errno;
+  }
+  ::unlink(temp.c_str());
+  if (ok) SyncFolder(FolderPart(Path));
+  errno = ok ? 0 : err;
+  return ok;
+}
+
 namespace {
 
 // The state folder opened as itself: its parent by path, then its own name
@@ -198,6 +219,7 @@ bool LooksLikeProgram(const std::string& Path) {
   return (n >= 4 && std::memcmp(head, "\x7f" "ELF", 4) == 0) || (n >= 2 && head[0] == '#' && head[1] == '!');
 }
 
+#ifdef KELVORA_FAULT_HOOKS
 void MaybeKillAfter(int Moves) {
   const char* v = std::getenv("KELVORA_UPDATER_KILL_AFTER");
   if (v != nullptr && *v != '\0' && std::atoi(v) == Moves) ::kill(::getpid(), SIGKILL);
@@ -207,5 +229,7 @@ void MaybeKillIn(const char* Step) {
   const char* v = std::getenv("KELVORA_UPDATER_KILL_IN");
   if (v != nullptr && std::strcmp(v, Step) == 0) ::kill(::getpid(), SIGKILL);
 }
+
+#endif
 
 }  // namespace kelvora::updater

@@ -1,5 +1,6 @@
 // Starting a program detached from the updater: no console, no inherited
-// handles, its own process group.
+// handles, its own process group, and a job object that holds it and every
+// process it starts, so that an undone release ends whole.
 #include "../Launch.h"
 
 #include <algorithm>
@@ -14,9 +15,13 @@
 namespace kelvora::updater {
 
 namespace {
-// The handles of the processes started here, for WaitForExit.
+// The handles of the processes started here, for WaitForExit, and the job
+// each was put in.
 std::map<pid_t, HANDLE> gStarted;
-// One argument quoted so that the C runtime reads it back unchanged.
+std::map<pid_t, HANDLE> gJobs;
+// One argument quoted so that the C runtime (and CommandLineToArgvW) reads
+// it back unchanged: blanks, tabs and quotes quoted, backslashes doubled
+// only before a quote or the closing quote, an empty argument as "".
 std::wstring Quoted(const std::wstring& Arg) {
   if (!Arg.empty() && Arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return Arg;
   std::wstring out = L"\"";
@@ -35,24 +40,31 @@ std::wstring Quoted(const std::wstring& Arg) {
 }
 }  // namespace
 
-pid_t StartProgram(const std::string& Program, const std::string& Params, const std::vector<std::string>& Extra) {
-  // The path quoted whole (blanks and all; a path holds no quote), the
-  // parameters as the application wrote them, then the program's own
-  // arguments each quoted.
+pid_t StartProgram(const std::string& Program, const std::vector<std::string>& Args) {
+  // The path quoted whole (blanks and all; a path holds no quote), then
+  // every argument quoted as it needs.
   std::wstring line = L"\"" + Wide(Program) + L"\"";
-  if (!Params.empty()) line += L" " + Wide(Params);
-  for (const auto& a : Extra) line += L" " + Quoted(Wide(a));
+  for (const auto& a : Args) line += L" " + Quoted(Wide(a));
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
+  // Started suspended, put in its job, then let go: nothing it starts can
+  // escape the job.
+  const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
   if (!::CreateProcessW(Wide(Program).c_str(), line.data(), nullptr, nullptr, FALSE,
-                        DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &si,
-                        &pi)) {
+                        DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
+                        nullptr, nullptr, &si, &pi)) {
     ErrnoFromLastError();
+    if (job != nullptr) ::CloseHandle(job);
     return -1;
   }
-  ::CloseHandle(pi.hThread);
   const pid_t pid = static_cast<pid_t>(pi.dwProcessId);
+  if (job != nullptr && ::AssignProcessToJobObject(job, pi.hProcess))
+    gJobs[pid] = job;
+  else if (job != nullptr)
+    ::CloseHandle(job);
+  ::ResumeThread(pi.hThread);
+  ::CloseHandle(pi.hThread);
   gStarted[pid] = pi.hProcess;
   return pid;
 }
@@ -72,42 +84,69 @@ TConfirmResult WaitForConfirmation(pid_t Pid, const std::string& StateFolder, st
     result.Outcome = TConfirmOutcome::Ended;
     return result;
   }
-  const std::string confirm = ConfirmPath(StateFolder);
   const HANDLE change = ::FindFirstChangeNotificationW(Wide(StateFolder).c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
   const auto end = std::chrono::steady_clock::now() + Limit;
+  bool running = true;
   for (;;) {
-    if (Exists(confirm)) {
+    if (ReadDecision(StateFolder) == TDecision::Confirmed) {
       result.Outcome = TConfirmOutcome::Confirmed;
       break;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    if (::WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0) {
+    if (running && ::WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0) {
+      running = false;
       DWORD code = 0;
       ::GetExitCodeProcess(it->second, &code);
       result.Status = static_cast<int>(code);
-      result.Outcome = Exists(confirm) ? TConfirmOutcome::Confirmed : TConfirmOutcome::Ended;
-      break;
+      // A confirmation written right before the end still counts.
+      if (ReadDecision(StateFolder) == TDecision::Confirmed) {
+        result.Outcome = TConfirmOutcome::Confirmed;
+        break;
+      }
+      if (code != 0) {
+        result.Outcome = TConfirmOutcome::Ended;
+        break;
+      }
+      // Ended well without a confirmation: a launcher, whose child may
+      // still confirm in time.
+      result.EndedCleanly = true;
     }
     if (left.count() <= 0) break;
     // Without a change notification: a light poll of the folder.
-    const HANDLE handles[2] = {it->second, change};
+    HANDLE handles[2] = {change, it->second};
+    const DWORD count = change != INVALID_HANDLE_VALUE ? (running ? 2 : 1) : 0;
     const DWORD ms = static_cast<DWORD>(change != INVALID_HANDLE_VALUE ? std::min<long long>(left.count(), INFINITE - 1)
                                                                        : std::min<long long>(left.count(), 20));
-    const DWORD rc = ::WaitForMultipleObjects(change != INVALID_HANDLE_VALUE ? 2 : 1, handles, FALSE, ms);
-    if (rc == WAIT_OBJECT_0 + 1) ::FindNextChangeNotification(change);
+    if (count == 0) {
+      ::Sleep(ms);
+      continue;
+    }
+    const DWORD rc = ::WaitForMultipleObjects(count, handles, FALSE, ms);
+    if (rc == WAIT_OBJECT_0) ::FindNextChangeNotification(change);
   }
   if (change != INVALID_HANDLE_VALUE) ::FindCloseChangeNotification(change);
   return result;
 }
 
 void EndProgram(pid_t Pid) {
+  // No console to ask: a Windows program without a window is ended, with
+  // every process of its job.
+  if (const auto job = gJobs.find(Pid); job != gJobs.end()) {
+    ::TerminateJobObject(job->second, 1);
+    ::CloseHandle(job->second);
+    gJobs.erase(job);
+  }
   const auto it = gStarted.find(Pid);
   if (it == gStarted.end()) return;
-  // No console to ask: a Windows program without a window is ended.
   if (::WaitForSingleObject(it->second, 0) != WAIT_OBJECT_0) ::TerminateProcess(it->second, 1);
   ::WaitForSingleObject(it->second, 10000);
   ::CloseHandle(it->second);
   gStarted.erase(it);
+}
+
+void AskOthersRunningToEnd(const std::string&) {
+  // A file a process runs cannot be put back here: the undo waits for it
+  // (the program's recovery hands it back once that instance has ended).
 }
 
 }  // namespace kelvora::updater

@@ -12,14 +12,16 @@
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(kelvora::updater::Utf8(argv[i]));
-  // KELVORA_UPDATER_WAIT_MS shortens (or lengthens) the wait for the
-  // application to end.
   auto limit = kelvora::updater::kDefaultWaitLimit;
+#ifdef KELVORA_FAULT_HOOKS
+  // The tests' copy only: KELVORA_UPDATER_WAIT_MS shortens (or lengthens)
+  // the wait for the application to end.
   if (const char* ms = std::getenv("KELVORA_UPDATER_WAIT_MS"); ms != nullptr && *ms != '\0') {
     char* end = nullptr;
     const long long value = std::strtoll(ms, &end, 10);
     if (*end == '\0' && value >= 0) limit = std::chrono::milliseconds(value);
   }
+#endif
   // KELVORA_APP_PID names the application to wait for.
   int pid = 0;
   if (const char* p = std::getenv("KELVORA_APP_PID"); p != nullptr) pid = std::atoi(p);

@@ -136,6 +136,34 @@ bool WriteFileDurably(const std::string& Path, const std::string& Text) {
   return false;
 }
 
+bool CreateFileDurably(const std::string& Path, const std::string& Text) {
+  // A name of this process's own: two writers never share a temporary file.
+  const std::wstring temp = Wide(Path + "." + std::to_string(::GetCurrentProcessId()) + ".new"), final = Wide(Path);
+  ::DeleteFileW(temp.c_str());
+  const HANDLE h =
+      ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return false;
+  }
+  DWORD n = 0;
+  bool ok = ::WriteFile(h, Text.data(), static_cast<DWORD>(Text.size()), &n, nullptr) != 0 && n == Text.size() &&
+            ::FlushFileBuffers(h) != 0;
+  if (!ok) ErrnoFromLastError();
+  int err = errno;
+  ok = ::CloseHandle(h) != 0 && ok;
+  // Without MOVEFILE_REPLACE_EXISTING the move fails where a file is: the
+  // complete file appears at once, and an existing one is never replaced.
+  if (ok && !::MoveFileExW(temp.c_str(), final.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    ok = false;
+    err = ::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS ? EEXIST
+                                                                                             : (ErrnoFromLastError(), errno);
+  }
+  if (!ok) ::DeleteFileW(temp.c_str());
+  errno = ok ? 0 : err;
+  return ok;
+}
+
 int OpenLock(const std::string& StateFolder, bool Create) {
   if (Create && !::CreateDirectoryW(Wide(StateFolder).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
     ErrnoFromLastError();
@@ -200,6 +228,7 @@ bool LooksLikeProgram(const std::string& Path) {
   return ok && n == 2 && buf[0] == 'M' && buf[1] == 'Z';
 }
 
+#ifdef KELVORA_FAULT_HOOKS
 void MaybeKillAfter(int Moves) {
   const char* v = std::getenv("KELVORA_UPDATER_KILL_AFTER");
   if (v != nullptr && *v != '\0' && std::atoi(v) == Moves) ::TerminateProcess(::GetCurrentProcess(), 9);
@@ -209,5 +238,7 @@ void MaybeKillIn(const char* Step) {
   const char* v = std::getenv("KELVORA_UPDATER_KILL_IN");
   if (v != nullptr && std::strcmp(v, Step) == 0) ::TerminateProcess(::GetCurrentProcess(), 9);
 }
+
+#endif
 
 }  // namespace kelvora::updater
