@@ -55,3 +55,23 @@ TEST(QtIntegration, InstallsTheSeamsNamesTheProgramAndEndsExecForTheRestart) {
   Application().SetTitle("");
   QApplication::setApplicationDisplayName(QString());
 }
+
+#include "kelvora/Updater.h"
+#include "support/Nginx.h"
+#include "kelvora/kvKelvora.h"
+TEST(QtIntegration, ReproWithoutIntegration) {
+  kvtest::Nginx server;
+  kvtest::TempDir dir;
+  server.AddPatternFile("prog.bin", 3000);
+  server.AddTextFile("info.txt", "#version=2.0\n#url1=" + server.Url("/prog.bin") + "=" + dir.File("prog.bin") + "\n");
+  Updater updater({.infoAddress = server.Url("/info.txt"), .version = "1.0"});
+  std::vector<std::string> got;
+  updater.onFinished([&](const Result& r) { got.push_back(OutcomeName(r.outcome) + std::string(" ") + r.reason); QCoreApplication::exit(0); });
+  QTimer::singleShot(0, [&] { updater.checkNow(); });
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  guard.start(5000);
+  const int rc = QApplication::exec();
+  std::fprintf(stderr, "rc=%d got=%zu %s checking=%d busy=%d\n", rc, got.size(), got.empty() ? "" : got[0].c_str(), updater.checking(), updater.component().Busy());
+}
