@@ -251,7 +251,11 @@ Updater::Updater(Options Value, Confirmation Confirm) : state_(std::make_unique<
   if (s.options.checkInterval.count() > 0) {
     const auto ms = s.options.checkInterval.count();
     LoopBackend().SetTimer(this, kIntervalTimerId, ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms),
-                           [this] { state_->Start(false); });
+                           [this] {
+                             // The last check's transfer still closing: this tick starts
+                             // nothing rather than a check that fails as busy.
+                             if (!state_->engine->Busy()) state_->Start(false);
+                           });
   }
 }
 
