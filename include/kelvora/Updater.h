@@ -35,6 +35,8 @@ enum class Outcome {
   OpenedWebPage,        // the info file sends the user to a web page, which was opened
   InstallFailed,        // onRestarted: the last upgrade could not be installed, or its release did not start,
                         // and the previous release was put back; reason says why
+  Cancelled,            // the host ended the check: cancel(), or the Updater destroyed during it; nothing was
+                        // installed
 };
 KELVORA_EXPORT const char* OutcomeName(Outcome Value);
 
@@ -89,6 +91,17 @@ struct Options {
   std::string restartParameter{};  // its first argument, "/afterupgrade" when empty
 };
 
+// Who confirms that a release the updater installed starts. Until it is
+// confirmed the updater waits (the component's ConfirmTimeout, 30 s) and
+// then puts the previous release back.
+enum class Confirmation {
+  AtStart,  // the constructor, in the run the updater started after the install
+  ByHost,   // the host, with confirmUpgrade(), once the program has really started
+};
+
+// Every member is called on the UI thread (the program's main thread); from
+// another thread, checkNow, checkQuietly, cancel and confirmUpgrade throw
+// std::logic_error and do nothing.
 class KELVORA_EXPORT Updater {
  public:
   // Does what loading the component does: finishes an install an updater
@@ -96,11 +109,16 @@ class KELVORA_EXPORT Updater {
   // Throws std::invalid_argument without an info address or without both a
   // version and a release date.
   explicit Updater(Options Value);
+  // The same, with the confirmation of an installed release left to the
+  // host (Confirmation::ByHost).
+  Updater(Options Value, Confirmation Confirm);
+  // Ends a check under way as cancel() does.
   ~Updater();
   Updater(const Updater&) = delete;
   Updater& operator=(const Updater&) = delete;
 
-  // Called once at the end of every check, on the UI thread.
+  // Called once at the end of every check, on the UI thread (from inside
+  // cancel() or the destructor for a check they end).
   void onFinished(std::function<void(const Result&)> Call);
   // Called in the run the updater started after an upgrade (at once when
   // this run is one), with Outcome::Updated and the release installed, or
@@ -115,6 +133,17 @@ class KELVORA_EXPORT Updater {
   // A check as the interval starts one: only `messages` are shown.
   void checkQuietly();
   bool checking() const;
+  // Ends the check under way: its transfer stops, the wizard closes, what
+  // it downloaded is removed (a part the next check of the same release
+  // continues may stay) and onFinished comes with Outcome::Cancelled before
+  // cancel returns. Nothing happens when no check is under way.
+  void cancel();
+  // With Confirmation::ByHost, in the run the updater started after an
+  // upgrade: the new release works. The install becomes final and the
+  // updater ends. True when an install waited for this confirmation; false
+  // in any other run, after an earlier confirmation, or once the updater has
+  // decided to put the previous release back.
+  bool confirmUpgrade();
   bool restarted() const;
   // The program's own arguments, without the restart parameter.
   std::vector<std::string> arguments() const;

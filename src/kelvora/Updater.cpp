@@ -4,12 +4,19 @@
 // release) before handing on.
 #include "kelvora/Updater.h"
 
+#include <atomic>
+#include <cstdio>
 #include <stdexcept>
 
+#include "framework/DefaultLoop.h"
 #include "kelvora/Application.h"
+#include "kelvora/CInterfaceHost.h"
 #include "kelvora/ConsoleUpgradeUI.h"
+#include "kelvora/DeveloperLog.h"
+#include "kelvora/QtPresence.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/kvKelvora.h"
+#include "ui/DefaultUpgradeUI.h"
 
 namespace kelvora {
 
@@ -25,6 +32,7 @@ const char* OutcomeName(Outcome Value) {
     case Outcome::ConnectionProblem: return "connection problem";
     case Outcome::OpenedWebPage: return "opened a web page";
     case Outcome::InstallFailed: return "install failed and was undone";
+    case Outcome::Cancelled: return "cancelled";
   }
   return "unknown";
 }
@@ -36,6 +44,30 @@ constexpr unsigned kIntervalTimerId = 1;
 std::string ValueAfterKey(const std::string& Release) {
   const size_t eq = Release.find('=');
   return eq == std::string::npos ? Release : Release.substr(eq + 1);
+}
+
+void RequireUIThread(const char* What) {
+  if (!Application().IsMainThread())
+    throw std::logic_error(std::string("kelvora::Updater::") + What + " called from a thread other than the UI thread");
+}
+
+constexpr const char* kNoIntegration =
+    "a Qt program without kelvora::qt::Integration: Qt's event loop does not run the component and no window "
+    "can be shown. Create kelvora::qt::Integration integration(app, &mainWindow) before the kelvora::Updater.";
+
+// A Qt program whose component would run on the plain loop (which Qt's
+// exec never serves) or talk through the terminal: the check could only
+// hang. Said to the developer once.
+bool QtSeamsMissing(const TkvKelvora& Engine) {
+  const bool missing =
+      (&LoopBackend() == &detail::DefaultLoopBackend() || &Engine.UI() == &detail::DefaultUpgradeUI()) &&
+      detail::QtApplicationRunning();
+  static std::atomic<bool> told{false};
+  if (missing && !told.exchange(true)) {
+    DeveloperNote(kNoIntegration);
+    std::fprintf(stderr, "kelvora: %s\n", kNoIntegration);
+  }
+  return missing;
 }
 
 }  // namespace
@@ -53,6 +85,8 @@ struct Updater::TState {
   // reported.
   bool pending = false;
   Result current;
+  bool qtCheck = true;      // a C++ host: a Qt program without its integration is told so
+  bool cancelling = false;  // cancel() or the destructor is ending the check
   bool refused = false;     // a verification refusal came before the abort
   bool lostFile = false;    // a listed file was missing and not skipped
   bool redirect = false;    // the info file offered a web page
@@ -66,6 +100,7 @@ struct Updater::TState {
     if (finished) finished(r);
   }
   void Start(bool UserStarted);
+  void Cancel();
   void Wire();
 };
 
@@ -100,7 +135,9 @@ void Updater::TState::Wire() {
     redirect = Method == umRedirectToURL;
   };
   k.OnAborted = [this](TObject*) {
-    if (refused) {
+    if (cancelling) {
+      Finish(Outcome::Cancelled);
+    } else if (refused) {
       Finish(Outcome::VerificationRefused);
     } else if (!engine->LastFailure().empty()) {
       current.reason = engine->LastFailure();
@@ -160,12 +197,32 @@ void Updater::TState::Start(bool UserStarted) {
     Finish(Outcome::Failed);
     return;
   }
+  if (qtCheck && options.ui == UiMode::Installed && QtSeamsMissing(*engine)) {
+    current.address = engine->InfoFileURL();
+    current.reason = kNoIntegration;
+    Finish(Outcome::Failed);
+    return;
+  }
   engine->CheckUpdates(false);
 }
 
-Updater::Updater(Options Value) : state_(std::make_unique<TState>()) {
+void Updater::TState::Cancel() {
+  if (!pending || cancelling) return;
+  cancelling = true;
+  // Stops the transfer, closes the wizard, removes the run's files and ends
+  // the check through OnAborted; a check the engine no longer drives (or a
+  // handler that swallowed the event) still ends here, once.
+  engine->AbortUpgrade();
+  Finish(Outcome::Cancelled);
+  cancelling = false;
+}
+
+Updater::Updater(Options Value) : Updater(std::move(Value), Confirmation::AtStart) {}
+
+Updater::Updater(Options Value, Confirmation Confirm) : state_(std::make_unique<TState>()) {
   TState& s = *state_;
   s.options = std::move(Value);
+  s.qtCheck = !detail::TCInterfaceHost::Active();
   if (s.options.infoAddress.empty()) throw std::invalid_argument("kelvora::Updater: no info address");
   if (s.options.version.empty() && s.options.releaseDate.empty())
     throw std::invalid_argument("kelvora::Updater: neither a version nor a release date, nothing to compare with");
@@ -188,17 +245,27 @@ Updater::Updater(Options Value) : state_(std::make_unique<TState>()) {
   k.SetPublicKey(s.options.publicKeys);
   if (!s.options.restartParameter.empty()) k.SetRestartParams(s.options.restartParameter);
   if (s.options.keepArguments) k.SetRestartArguments(arguments());
+  if (Confirm == Confirmation::ByHost) k.SetConfirmUpgrade(cuByHost);
   s.Wire();
   k.Loaded();
   if (s.options.checkInterval.count() > 0) {
     const auto ms = s.options.checkInterval.count();
     LoopBackend().SetTimer(this, kIntervalTimerId, ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms),
-                           [this] { state_->Start(false); });
+                           [this] {
+                             // The last check's transfer still closing: this tick starts
+                             // nothing rather than a check that fails as busy.
+                             if (!state_->engine->Busy()) state_->Start(false);
+                           });
   }
 }
 
 Updater::~Updater() {
   LoopBackend().KillTimer(this, kIntervalTimerId);
+  try {
+    state_->Cancel();
+  } catch (...) {
+    // A host's onFinished that throws cannot stop the destruction.
+  }
   state_->engine.reset();
 }
 
@@ -223,9 +290,25 @@ void Updater::onRestarted(std::function<void(const Result&)> Call) {
   s.restartedCall(r);
 }
 
-void Updater::checkNow() { state_->Start(true); }
+void Updater::checkNow() {
+  RequireUIThread("checkNow");
+  state_->Start(true);
+}
 
-void Updater::checkQuietly() { state_->Start(false); }
+void Updater::checkQuietly() {
+  RequireUIThread("checkQuietly");
+  state_->Start(false);
+}
+
+void Updater::cancel() {
+  RequireUIThread("cancel");
+  state_->Cancel();
+}
+
+bool Updater::confirmUpgrade() {
+  RequireUIThread("confirmUpgrade");
+  return state_->engine->ConfirmUpgradeNow();
+}
 
 bool Updater::checking() const { return state_->pending; }
 

@@ -12,6 +12,7 @@
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/StateFolder.h"
 #include "kelvora/Updater.h"
+#include "support/FaultServer.h"
 
 using namespace kelvora;
 using namespace kvtest;
@@ -145,4 +146,60 @@ TEST_F(EngineTest, FrontDoorTellsThePreviousReleaseWhyItsUpgradeWasUndone) {
   EXPECT_FALSE(updater.restarted()) << "started as an ordinary run, not by the updater";
   EXPECT_FALSE(FileExists(StateFolder() + "failed")) << "told once";
   SetUpgradeUI(nullptr);
+}
+
+TEST_F(EngineTest, FrontDoorCancelAndDestructionEndAStalledDownloadWithOneCancelled) {
+  // The download sends a part, then stalls: the check is in the middle of it.
+  FaultServer stalling;
+  const std::string stalled = stalling.Url("/p/stall/n:200000/after:4000");
+  server->AddTextFile("info.txt", "#version=1.5.0\n#url1=" + stalled + "=" + dir.File("prog.bin") + "\n");
+  std::vector<Result> results;
+  auto updater = std::make_unique<Updater>(Options{.infoAddress = server->Url("/info.txt"), .version = "1.4.0"});
+  updater->component().SetUI(&ui);
+  updater->onFinished([&](const Result& R) { results.push_back(R); });
+  bool started = false;  // the download's header came, and a part of its body follows
+  updater->component().OnFileStart = [&](TObject*, const std::string&, int64_t, const TDateTime&, bool&) {
+    started = true;
+  };
+
+  updater->cancel();  // no check under way: nothing
+  EXPECT_TRUE(results.empty());
+  for (const bool destroy : {false, true}) {
+    SCOPED_TRACE(destroy ? "destroyed" : "cancel()");
+    WaitForUpgradeLock();
+    started = false;
+    results.clear();
+    updater->checkNow();
+    ASSERT_TRUE(PumpUntil([&] { return started; })) << "the download never started";
+    ASSERT_TRUE(results.empty());
+    if (destroy)
+      updater.reset();
+    else
+      updater->cancel();
+    ASSERT_EQ(results.size(), 1u) << "told before cancel() or the destructor returns";
+    EXPECT_EQ(results[0].outcome, Outcome::Cancelled);
+    EXPECT_STREQ(OutcomeName(results[0].outcome), "cancelled");
+    EXPECT_EQ(results[0].offeredVersion, "1.5.0");
+    for (int i = 0; i < 20; ++i) {  // nothing more comes
+      LoopBackend().WaitFor(nullptr, 5, TWakeMask::AnyInput);
+      Application().ProcessMessages();
+    }
+    EXPECT_EQ(results.size(), 1u);
+    EXPECT_FALSE(FileExists(dir.File("prog.bin")));
+    EXPECT_FALSE(FileExists(dir.File("prog.bin.uTMP"))) << "nothing is left to install";
+    if (!destroy) {
+      EXPECT_FALSE(updater->checking());
+      updater->cancel();  // a second cancel: nothing
+      EXPECT_EQ(results.size(), 1u);
+    }
+  }
+  EXPECT_EQ(ui.Count("DestroyWizard"), 2) << "the wizard closed with each";
+
+  // Off the UI thread, the front door refuses instead of racing the loop.
+  Updater other({.infoAddress = server->Url("/info.txt"), .version = "1.4.0"});
+  std::thread([&] {
+    EXPECT_THROW(other.checkNow(), std::logic_error);
+    EXPECT_THROW(other.cancel(), std::logic_error);
+  }).join();
+  EXPECT_FALSE(other.checking());
 }
