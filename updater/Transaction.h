@@ -33,6 +33,9 @@ std::string JournalPath(const std::string& StateFolder);
 std::string ConfirmPath(const std::string& StateFolder);
 std::string FailurePath(const std::string& StateFolder);
 inline constexpr const char* kConfirmName = "confirmed";
+// The longest time, in seconds, a restarted program may be given to confirm
+// its start (0 turns the confirmation off).
+inline constexpr int kMaxConfirmSeconds = 3600;
 
 // One install step: Download (a complete file) is renamed over Target.
 // Setup marks the external setup program to run after the moves.

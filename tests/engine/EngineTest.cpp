@@ -187,7 +187,7 @@ TEST_F(EngineTest, AFailedUpgradeIsToldOnceAndTheAutomaticCheckPassesItOverToday
   // What the updater leaves after undoing the install of that release.
   ::mkdir(StateFolder().c_str(), 0700);
   WriteTextFile(StateFolder() + "failed", "kelvora-failed 1\n" + dir.File("a.bin") + "\nIs a directory\n");
-  ASSERT_TRUE(WriteReleaseRecord(ReleaseRecordPath(), {k->InfoFileURL(), "#date=12/31/2099", false, ""}));
+  ASSERT_TRUE(WriteReleaseRecord(ReleaseRecordPath(), {k->InfoFileURL(), "#date=12/31/2099", TReleaseState::Attempted, ""}));
   k->OnUpgradeFailed = [this](TObject*, const std::string& Reason) { Record("UpgradeFailed:" + Reason); };
   k->Loaded();
   EXPECT_EQ(Events(), "UpgradeFailed:" + dir.File("a.bin") + ": Is a directory");
