@@ -6,9 +6,12 @@
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
 #include "kelvora/ReleaseRecord.h"
+#include "kelvora/StateFolder.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/VersionDecision.h"
 #include "kelvora/kvKelvora.h"
+#include "updater/Transaction.h"
+#include "updater/TransactionFiles.h"
 
 namespace kelvora {
 
@@ -117,9 +120,13 @@ bool TkvKelvora::ReleaseAlreadyInstalled(const std::string& Release) {
   if (!record || !record->Names(infoFileURL_, Release)) return false;
   if (record->State == TReleaseState::Confirmed) return true;
   // Handed over but not yet seen in place: a run the updater started after
-  // installing it is the proof (its confirmation, when one is awaited,
-  // settles the record).
-  return record->State == TReleaseState::Attempted && StartedAfterUpgrade();
+  // installing it is the proof. Its confirmation settles the record when
+  // one is awaited; otherwise the install is final already.
+  if (record->State != TReleaseState::Attempted || !StartedAfterUpgrade()) return false;
+  const std::string state = StateFolder();
+  if (!updater::AwaitingConfirmation(state) && !updater::Exists(updater::FailurePath(state)))
+    WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, TReleaseState::Confirmed, ""});
+  return true;
 }
 
 bool TkvKelvora::ReleaseFailedBefore(const std::string& Release, std::string& Day) {
