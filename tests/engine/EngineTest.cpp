@@ -619,6 +619,7 @@ TEST_F(EngineTest, AnUpdaterThatCannotStartLeavesTheApplicationRunningWithNothin
   EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
   EXPECT_FALSE(FileExists(QueueFilePath()));
   EXPECT_FALSE(FileExists(UpdaterPath())) << "a file that cannot run is not left behind";
+  EXPECT_FALSE(FileExists(ReleaseRecordPath())) << "nothing was attempted: the release stays on offer";
 }
 
 TEST_F(EngineTest, ALinkPlantedAtAPartNameLeadsTheDownloadNowhereElse) {
