@@ -69,19 +69,3 @@ TEST_F(EngineTest, AFailedReleaseIsInstalledAgainOnlyOnAPersonsYes) {
   std::fclose(in);
   std::fclose(out);
 }
-
-TEST_F(EngineTest, ConfirmTimeoutStaysInItsRange) {
-  std::vector<std::string> notes;
-  SetDeveloperLog([&](const std::string& Line) { notes.push_back(Line); });
-  k->SetConfirmTimeout(0);
-  EXPECT_EQ(k->ConfirmTimeout(), 0) << "off";
-  k->SetConfirmTimeout(3600);
-  EXPECT_EQ(k->ConfirmTimeout(), 3600);
-  k->SetConfirmTimeout(-5);
-  EXPECT_EQ(k->ConfirmTimeout(), 3600) << "refused, never silently off";
-  k->SetConfirmTimeout(int64_t{1} << 40);
-  EXPECT_EQ(k->ConfirmTimeout(), 3600) << "cut, not wrapped";
-  ASSERT_EQ(notes.size(), 2u);
-  EXPECT_NE(notes[0].find("ConfirmTimeout -5 is refused"), std::string::npos) << notes[0];
-  SetDeveloperLog(nullptr);
-}
