@@ -61,7 +61,6 @@ std::string JournalPath(const std::string& StateFolder);
 std::string ConfirmPath(const std::string& StateFolder);
 std::string FailurePath(const std::string& StateFolder);
 inline constexpr const char* kConfirmName = "confirmed";
-
 // The time a restarted program may be given to confirm its start, in
 // seconds: a queue with a time outside this range is neither written nor
 // read. The engine checks ConfirmTimeout against it.

@@ -25,6 +25,7 @@ class KELVORA_EXPORT TkvConsoleUpgradeUI : public TkvUpgradeUI {
   ~TkvConsoleUpgradeUI() override;
 
   bool AskUpgrade(const std::string& Text) override;
+  bool AsksAPerson() const override { return mode_ == cmAsk; }
   bool AskPassword(const std::string& Text, std::string& Username, std::string& Password) override;
   int MessageBox(const std::string& Text, const std::string& Caption, unsigned Flags) override;
   void ShowWizard(const TkvWizardOptions& Options, TkvWizardHooks Hooks) override;

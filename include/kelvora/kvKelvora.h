@@ -30,6 +30,7 @@ class TProgressMeter;
 namespace trust {
 class TArrivalHash;
 }
+struct TReleaseRecord;
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -180,10 +181,12 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   TkvConfirmUpgrade ConfirmUpgrade() const { return confirmUpgrade_; }
   void SetConfirmUpgrade(TkvConfirmUpgrade Value) { confirmUpgrade_ = Value; }
   // Seconds the restarted program has to confirm before the updater ends it
-  // and puts the previous release back (default 30; 0: no confirmation, the
-  // release is final once installed).
+  // and puts the previous release back (default 30, at most 3600; 0: no
+  // confirmation, the release is final once installed). A larger value is
+  // cut to 3600 and a negative one refused (the value stays), each with a
+  // developer note.
   int32_t ConfirmTimeout() const { return confirmTimeout_; }
-  void SetConfirmTimeout(int32_t Value) { confirmTimeout_ = Value < 0 ? 0 : Value; }
+  void SetConfirmTimeout(int64_t Value);
 
   // Confirms that this program, started after an upgrade, works: the install
   // becomes final and the updater ends. True when an install was waiting for
@@ -294,8 +297,19 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // Whether Release is the one the last hand-over installed (see
   // ReleaseRecord.h), so that a restarted program does not install it again.
   bool ReleaseAlreadyInstalled(const std::string& Release);
-  // Notes the release being handed over to the updater.
-  void RecordHandOver();
+  // Notes the release being handed over to the updater as attempted, before
+  // the updater starts; false (nothing handed over) when that cannot be
+  // written. ForgetHandOver puts back the record it replaced, for an updater
+  // that did not start.
+  bool RecordHandOver();
+  void ForgetHandOver();
+  // Whether Release failed to install (or its install ended without a known
+  // outcome) according to the record; Day gets the day of that attempt.
+  bool ReleaseFailedBefore(const std::string& Release, std::string& Day);
+  // The automatic path meets a release that failed: passed over, and said.
+  void PassOverFailedRelease(const std::string& Day);
+  // No listed file was downloaded: nothing is handed over.
+  bool NothingToInstall() const;
   // The process was started with RestartParams as its first parameter.
   bool StartedAfterUpgrade() const;
 
@@ -313,9 +327,6 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // Starts the updater to settle the records once this process has ended,
   // and to start the program again; false when it did not start.
   bool HandRecoveryToUpdater(int LockFd);
-  // Whether the automatic check should pass over Release: it failed to
-  // install today.
-  bool ReleaseFailedToday(const std::string& Release);
 
   // Handlers of the HTTP component's events.
   void HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload);
@@ -411,6 +422,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // The final local name of every listed file, resolved when the run begins.
   std::vector<std::string> targets_;
   std::shared_ptr<detail::TUpgradeRun> run_;
+  // The release record the hand-over replaced (null: there was none).
+  std::shared_ptr<TReleaseRecord> recordBefore_;
+  bool handOverRecorded_ = false;
   std::shared_ptr<detail::TDownloadResume> resume_;
   std::string resumeValidator_;
   std::string updaterFolder_;

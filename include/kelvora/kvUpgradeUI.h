@@ -47,6 +47,10 @@ class KELVORA_EXPORT TkvUpgradeUI {
 
   // The ask-upgrade question, Text already formatted: true for Yes.
   virtual bool AskUpgrade(const std::string& Text) = 0;
+  // Whether AskUpgrade puts the question to a person; false for a UI that
+  // answers by itself (the console's assume-yes mode). A release that failed
+  // to install is installed again only on a person's Yes.
+  virtual bool AsksAPerson() const { return true; }
   // The password question. Username arrives pre-filled; on OK (true) both
   // hold what the user entered. Cancel returns false and changes neither.
   virtual bool AskPassword(const std::string& Text, std::string& Username, std::string& Password) = 0;

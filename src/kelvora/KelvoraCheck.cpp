@@ -6,9 +6,12 @@
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
 #include "kelvora/ReleaseRecord.h"
+#include "kelvora/StateFolder.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/VersionDecision.h"
 #include "kelvora/kvKelvora.h"
+#include "updater/Transaction.h"
+#include "updater/TransactionFiles.h"
 
 namespace kelvora {
 
@@ -52,19 +55,24 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   }
   NoteUnusedVersionNumber();
   foundRelease_ = ReleaseKey(text);
-  // A release that failed to install today is not offered again by the
-  // automatic check (a host's own check still offers it).
-  const bool update = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_) &&
-                      !(autoCheckRunning_ && ReleaseFailedToday(foundRelease_));
+  const bool newer = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
+  // A release that failed to install is installed again only on a person's
+  // Yes; the automatic check does not even ask on the day it failed.
+  std::string failedOn;
+  const bool failedBefore = newer && ReleaseFailedBefore(foundRelease_, failedOn);
+  const bool update = newer && !(autoCheckRunning_ && failedBefore && failedOn == FormatEngineDate(TodayDate()));
   if (update) {
     updateFound_ = true;
     const std::string msg = ReadInfoValue(text, "#message", true);
     foundMethod_ = static_cast<uint8_t>(ReadUpgradeMethod(text));
     if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), fileList_, updateFound_);
     if (!alive.expired() && !checkOnly_) {
+      const bool personAsked = Wants(mAskUpgrade) && UI().AsksAPerson();
       if (updateFound_ && foundMethod_ != umRedirectToURL && !(run_ && run_->LockFd() >= 0) &&
           detail::UpgradeRunningElsewhere(CurrentExeName())) {
         FailRun(GetLangText(ltUpgradeBusy));  // told before being asked
+      } else if (updateFound_ && failedBefore && !personAsked && foundMethod_ != umRedirectToURL) {
+        PassOverFailedRelease(failedOn);
       } else if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
@@ -75,6 +83,9 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
             RefuseRedirect(fileList_[0]);
         }
       } else if (!alive.expired()) {
+        if (!personAsked)
+          DeveloperNote(foundRelease_ + " of " + infoFileURL_ + " is installed without a person's answer; should " +
+                        "it fail to install or to confirm its start, it is not installed again by itself");
         StartNextFile(true);
       }
     }
@@ -106,18 +117,30 @@ std::string TkvKelvora::ReleaseKey(const std::string& Text) const {
 
 bool TkvKelvora::ReleaseAlreadyInstalled(const std::string& Release) {
   const std::optional<TReleaseRecord> record = ReadReleaseRecord(ReleaseRecordPath());
-  if (!record || record->InfoURL != infoFileURL_ || record->Release != Release) return false;
-  if (record->Confirmed) return true;
+  if (!record || !record->Names(infoFileURL_, Release)) return false;
+  if (record->State == TReleaseState::Confirmed) return true;
   // Handed over but not yet seen in place: a run the updater started after
-  // installing it is the proof; any other run installs it (again).
-  if (!StartedAfterUpgrade()) return false;
-  WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, true, ""});
+  // installing it is the proof. Its confirmation settles the record when
+  // one is awaited; otherwise the install is final already.
+  if (record->State != TReleaseState::Attempted || !StartedAfterUpgrade()) return false;
+  const std::string state = StateFolder();
+  if (!updater::AwaitingConfirmation(state) && !updater::Exists(updater::FailurePath(state)))
+    WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, TReleaseState::Confirmed, ""});
   return true;
 }
 
-void TkvKelvora::RecordHandOver() {
-  // Failing to write it costs only the protection it gives.
-  WriteReleaseRecord(ReleaseRecordPath(), {infoFileURL_, foundRelease_, false, ""});
+bool TkvKelvora::ReleaseFailedBefore(const std::string& Release, std::string& Day) {
+  const std::optional<TReleaseRecord> record = ReadReleaseRecord(ReleaseRecordPath());
+  if (!record || !record->Names(infoFileURL_, Release) || !record->Unsettled()) return false;
+  Day = record->Day;
+  return true;
+}
+
+void TkvKelvora::PassOverFailedRelease(const std::string& Day) {
+  DeveloperNote(foundRelease_ + " of " + infoFileURL_ + " failed to install" + (Day.empty() ? "" : " on " + Day) +
+                " and is passed over: it is installed again only when a person answers Yes to the question " +
+                "(mAskUpgrade in ShowMessages, with a UI that asks), or once the info file offers another release");
+  if (OnLaterUpgrade) OnLaterUpgrade(this);
 }
 
 void TkvKelvora::ShowUpgraderMessage(const std::string& Text, unsigned Flags) {

@@ -121,7 +121,7 @@ void TkvKelvora::DefineProperties(TPropertyList& L) {
   L.Enum("ConfirmUpgrade", {"cuOnLoaded", "cuByHost"}, [this] { return static_cast<int>(confirmUpgrade_); },
          [this](int v) { confirmUpgrade_ = static_cast<TkvConfirmUpgrade>(v); }, cuOnLoaded);
   L.Integer("ConfirmTimeout", [this] { return confirmTimeout_; },
-            [this](int64_t v) { SetConfirmTimeout(static_cast<int32_t>(v)); }, 30);
+            [this](int64_t v) { SetConfirmTimeout(v); }, 30);
 }
 
 void TkvKelvora::SetAutoCheck(bool Value) {

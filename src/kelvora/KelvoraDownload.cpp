@@ -6,6 +6,7 @@
 
 #include "kelvora/Application.h"
 #include "kelvora/FileCalls.h"
+#include "kelvora/ReleaseRecord.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
 #include "ui/ProgressFigures.h"
@@ -81,16 +82,26 @@ void TkvKelvora::StartNextFile(bool First) {
     return;
   }
 
-  // Every file handled.
+  // Every file handled. Without a single download (each one lost or
+  // skipped) there is nothing to install: no hand-over, no restart.
+  if (NothingToInstall()) {
+    AbortUpgrade();
+    return;
+  }
   if (UI().HasWizard() && !WaitForCompletionPage()) return;
   if (!CommitRun()) return;
   finished_ = true;
   bool restartNow = true;
+  std::weak_ptr<bool> alive = engineAlive_;
   if (OnEndUpgrade) OnEndUpgrade(this, restartNow);
-  if (restartNow) {
-    RecordHandOver();
-    RestartApplication();
+  if (alive.expired() || !restartNow) return;
+  if (!RecordHandOver()) {
+    // Nothing may be handed over that the next start could not account for.
+    finished_ = false;
+    FailRun(FormatLangText(ltCannotWrite, {ReleaseRecordPath()}));
+    return;
   }
+  RestartApplication();
 }
 
 void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload) {

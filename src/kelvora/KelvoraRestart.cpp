@@ -75,6 +75,7 @@ void TkvKelvora::LaunchUpdater(const std::string& Params) {
   if (pid < 0) {
     // The application stays; nothing of the upgrade is left behind.
     finished_ = false;
+    ForgetHandOver();
     FailRun(GetLangText(ltUpdaterFailed));
     return;
   }

@@ -1,5 +1,7 @@
+#include "kelvora/DeveloperLog.h"
 #include "kelvora/Properties.h"
 #include "kelvora/kvKelvora.h"
+#include "updater/Transaction.h"
 
 namespace kelvora {
 
@@ -32,6 +34,24 @@ void TkvKelvoraInfo::Assign(const TPersistent* Source) {
     return;
   }
   TPersistent::Assign(Source);
+}
+
+void TkvKelvora::SetConfirmTimeout(int64_t Value) {
+  // The updater reads the time from the queue it is handed: a value out of
+  // range would not be a wait it can keep.
+  if (Value < 0) {
+    DeveloperNote("ConfirmTimeout " + std::to_string(Value) + " is refused (0 turns the confirmation off, " +
+                  "1 to " + std::to_string(updater::kMaxConfirmSeconds) + " are seconds); it stays " +
+                  std::to_string(confirmTimeout_));
+    return;
+  }
+  if (Value > updater::kMaxConfirmSeconds) {
+    DeveloperNote("ConfirmTimeout " + std::to_string(Value) + " is more than the longest wait, " +
+                  std::to_string(updater::kMaxConfirmSeconds) + " s; " + std::to_string(updater::kMaxConfirmSeconds) +
+                  " s are used");
+    Value = updater::kMaxConfirmSeconds;
+  }
+  confirmTimeout_ = static_cast<int32_t>(Value);
 }
 
 void TkvKelvoraWizard::SetLanguage(TkvKelvoraLanguage Value) {

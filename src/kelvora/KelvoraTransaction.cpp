@@ -313,21 +313,42 @@ void TkvKelvora::ReportFailedUpgrade() {
   if (undoPending_) return;
   detail::TUpgradeRun run(CurrentExeName());
   if (run.Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;
-  const auto failure = updater::ReadFailure(run.StateFolder());
-  if (!updater::Exists(updater::FailurePath(run.StateFolder()))) return;
-  updater::RemoveFile(updater::FailurePath(run.StateFolder()));
-  updater::SyncFolder(run.StateFolder());
+  const std::string state = run.StateFolder();
+  std::optional<TReleaseRecord> record = ReadReleaseRecord(ReleaseRecordPath());
+  const bool attempted = record && record->State == TReleaseState::Attempted;
+  updater::TFailure failure;
+  if (updater::Exists(updater::FailurePath(state))) {
+    failure = updater::ReadFailure(state).value_or(
+        updater::TFailure{CurrentExeName(), "the upgrade failed, and why could not be read"});
+    updater::RemoveFile(updater::FailurePath(state));
+    updater::SyncFolder(state);
+  } else if (attempted && StartedAfterUpgrade()) {
+    // Started by the updater: the release is in place, final unless a
+    // confirmation is awaited (which then settles the record).
+    if (!updater::AwaitingConfirmation(state))
+      WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, TReleaseState::Confirmed, ""});
+    return;
+  } else if (attempted && confirmTimeout_ > 0 && !updater::Exists(updater::JournalPath(state)) &&
+             !updater::Exists(updater::QueuePath(state))) {
+    // Handed over, and the updater is gone without a word of how it ended
+    // (it could write nothing on a full disk, or was ended): the release did
+    // not prove itself, and this start is the previous build.
+    failure = {CurrentExeName(), "the upgrade ended without a record of its outcome (a full disk, or the upgrade "
+                                 "program was ended)"};
+  } else {
+    return;
+  }
   run.Release();
-  if (!failure) return;
-  // The release handed over is not installed; the automatic check passes it
-  // over for the rest of the day.
-  if (auto record = ReadReleaseRecord(ReleaseRecordPath()); record && !record->Confirmed)
-    WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, false, FormatEngineDate(TodayDate())});
-  const std::string reason = failure->File + ": " + failure->Reason;
+  // Whatever was recorded before, the release handed over is not in place:
+  // it is installed again only on a person's answer.
+  if (record && record->State != TReleaseState::Failed)
+    WriteReleaseRecord(ReleaseRecordPath(),
+                       {record->InfoURL, record->Release, TReleaseState::Failed, FormatEngineDate(TodayDate())});
+  const std::string reason = failure.File + ": " + failure.Reason;
   std::weak_ptr<bool> alive = engineAlive_;
   if (OnUpgradeFailed) OnUpgradeFailed(this, reason);
   if (!alive.expired() && Wants(mLostFile))
-    ShowUpgraderMessage(FormatLangText(ltUpgradeFailed, {failure->File, failure->Reason}), mbIconError);
+    ShowUpgraderMessage(FormatLangText(ltUpgradeFailed, {failure.File, failure.Reason}), mbIconError);
 }
 
 bool TkvKelvora::ConfirmUpgradeNow() {
@@ -338,8 +359,8 @@ bool TkvKelvora::ConfirmUpgradeNow() {
   // updater (or a recovery) decided to undo first, this release is going.
   if (updater::Decide(state, updater::TDecision::Confirmed) != updater::TDecision::Confirmed) return false;
   // The release is in place from now on.
-  if (auto record = ReadReleaseRecord(ReleaseRecordPath()); record && !record->Confirmed)
-    WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, true, ""});
+  if (auto record = ReadReleaseRecord(ReleaseRecordPath()); record && record->State != TReleaseState::Confirmed)
+    WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, TReleaseState::Confirmed, ""});
   if (confirmRun_) {
     // No updater waits: this process finishes the install itself.
     updater::FinishInstall(state);
@@ -356,10 +377,29 @@ void TkvKelvora::RemoveOldUpdaters() {
     detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
 }
 
-bool TkvKelvora::ReleaseFailedToday(const std::string& Release) {
-  const std::optional<TReleaseRecord> record = ReadReleaseRecord(ReleaseRecordPath());
-  return record && record->InfoURL == infoFileURL_ && record->Release == Release && !record->Confirmed &&
-         record->FailedOn == FormatEngineDate(TodayDate());
+bool TkvKelvora::RecordHandOver() {
+  // What the next start needs goes to disk before the install can begin: an
+  // attempt whose outcome is never written counts as failed.
+  const std::optional<TReleaseRecord> before = ReadReleaseRecord(ReleaseRecordPath());
+  recordBefore_ = before ? std::make_shared<TReleaseRecord>(*before) : nullptr;
+  handOverRecorded_ = WriteReleaseRecord(
+      ReleaseRecordPath(), {infoFileURL_, foundRelease_, TReleaseState::Attempted, FormatEngineDate(TodayDate())});
+  return handOverRecorded_;
+}
+
+void TkvKelvora::ForgetHandOver() {
+  if (!handOverRecorded_) return;
+  handOverRecorded_ = false;
+  // Nothing was attempted after all.
+  if (recordBefore_)
+    WriteReleaseRecord(ReleaseRecordPath(), *recordBefore_);
+  else
+    updater::RemoveFile(ReleaseRecordPath());
+}
+
+bool TkvKelvora::NothingToInstall() const {
+  return std::none_of(targets_.begin(), targets_.end(),
+                      [](const std::string& T) { return updater::Exists(detail::DownloadNameOf(T)); });
 }
 
 }  // namespace kelvora

@@ -1,5 +1,7 @@
 #include "kelvora/ReleaseRecord.h"
 
+#include <cerrno>
+
 #include "kelvora/FileCalls.h"
 #include "kelvora/StateFolder.h"
 #include "updater/Transaction.h"
@@ -39,23 +41,37 @@ std::optional<TReleaseRecord> ReadReleaseRecord(const std::string& Path) {
     return std::nullopt;
   std::string lines[4];
   if (!SplitLines(text, 4, lines) || lines[0] != kMagic) return std::nullopt;
-  const std::string failed = "failed ";
-  if (lines[1].compare(0, failed.size(), failed) == 0)
-    return TReleaseRecord{lines[2], lines[3], false, lines[1].substr(failed.size())};
-  if (lines[1] != "pending" && lines[1] != "confirmed") return std::nullopt;
-  return TReleaseRecord{lines[2], lines[3], lines[1] == "confirmed", ""};
+  TReleaseRecord record{lines[2], lines[3], TReleaseState::Attempted, ""};
+  const size_t blank = lines[1].find(' ');
+  const std::string state = lines[1].substr(0, blank);
+  if (blank != std::string::npos) record.Day = lines[1].substr(blank + 1);
+  if (state == "confirmed" && blank == std::string::npos) {
+    record.State = TReleaseState::Confirmed;
+  } else if (state == "failed") {
+    record.State = TReleaseState::Failed;
+  } else if (state != "attempt" && !(state == "pending" && blank == std::string::npos)) {
+    // ("pending": an older build's hand-over, an attempt of unknown day)
+    return std::nullopt;
+  }
+  return record;
 }
 
 bool WriteReleaseRecord(const std::string& Path, const TReleaseRecord& Record) {
   // A line break inside a value would change the record's meaning.
-  if (Record.InfoURL.find('\n') != std::string::npos || Record.Release.find('\n') != std::string::npos ||
-      Record.FailedOn.find('\n') != std::string::npos)
-    return false;
+  for (const std::string* v : {&Record.InfoURL, &Record.Release, &Record.Day})
+    if (v->find('\n') != std::string::npos || (v == &Record.Day && v->find(' ') != std::string::npos)) {
+      errno = EINVAL;
+      return false;
+    }
   detail::MakePrivateFolder(updater::FolderPart(Path));  // fails harmlessly when present
-  if (!updater::StateFolderIsSafe(updater::FolderPart(Path))) return false;  // never through a planted link
-  const std::string text = std::string(kMagic) + "\n" + (Record.Confirmed ? "confirmed" : Record.FailedOn.empty() ? "pending" : "failed " + Record.FailedOn) + "\n" +
-                           Record.InfoURL + "\n" + Record.Release + "\n";
-  return updater::WriteFileDurably(Path, text);
+  const std::string day = Record.Day.empty() ? std::string() : " " + Record.Day;
+  const std::string state = Record.State == TReleaseState::Confirmed ? "confirmed"
+                            : Record.State == TReleaseState::Failed  ? "failed" + day
+                                                                     : "attempt" + day;
+  // Written through the checked state folder: refused when it is a link or
+  // not the user's own.
+  return updater::WriteFileDurably(Path, std::string(kMagic) + "\n" + state + "\n" + Record.InfoURL + "\n" +
+                                             Record.Release + "\n");
 }
 
 std::string ReleaseRecordPath() { return StateFolder() + "installed-release"; }

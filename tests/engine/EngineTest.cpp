@@ -187,7 +187,7 @@ TEST_F(EngineTest, AFailedUpgradeIsToldOnceAndTheAutomaticCheckPassesItOverToday
   // What the updater leaves after undoing the install of that release.
   ::mkdir(StateFolder().c_str(), 0700);
   WriteTextFile(StateFolder() + "failed", "kelvora-failed 1\n" + dir.File("a.bin") + "\nIs a directory\n");
-  ASSERT_TRUE(WriteReleaseRecord(ReleaseRecordPath(), {k->InfoFileURL(), "#date=12/31/2099", false, ""}));
+  ASSERT_TRUE(WriteReleaseRecord(ReleaseRecordPath(), {k->InfoFileURL(), "#date=12/31/2099", TReleaseState::Attempted, ""}));
   k->OnUpgradeFailed = [this](TObject*, const std::string& Reason) { Record("UpgradeFailed:" + Reason); };
   k->Loaded();
   EXPECT_EQ(Events(), "UpgradeFailed:" + dir.File("a.bin") + ": Is a directory");
@@ -619,6 +619,7 @@ TEST_F(EngineTest, AnUpdaterThatCannotStartLeavesTheApplicationRunningWithNothin
   EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
   EXPECT_FALSE(FileExists(QueueFilePath()));
   EXPECT_FALSE(FileExists(UpdaterPath())) << "a file that cannot run is not left behind";
+  EXPECT_FALSE(FileExists(ReleaseRecordPath())) << "nothing was attempted: the release stays on offer";
 }
 
 TEST_F(EngineTest, ALinkPlantedAtAPartNameLeadsTheDownloadNowhereElse) {

@@ -13,7 +13,12 @@
 // itself again with the restart parameter, to confirm, and ends with status
 // 0), "spawn" (starts KV_E2E_CHILD holding, in a session of its own, and ends
 // with status 0). KV_E2E_CONFIRM_S sets ConfirmTimeout. A start told of a
-// failed upgrade notes "failed:<reason>" and ends without a check.
+// failed upgrade notes "failed:<reason>" and ends without a check, unless
+// KV_E2E_EVERY_START=1: then it checks at every start, as a headless host may
+// (at most 12 starts a test, the bound of a loop). Developer notes are noted
+// "dev:<line>", a put-off release "later". KV_E2E_FILL=<file> fills that
+// file's disk at KV_E2E_FILL_AT: "end" (OnEndUpgrade) or "close" (the updater
+// runs, the application closes).
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -30,6 +35,7 @@
 
 #include "kelvora/Application.h"
 #include "kelvora/ConsoleUpgradeUI.h"
+#include "kelvora/DeveloperLog.h"
 #include "kelvora/kvKelvora.h"
 #include "platform/Resources.h"
 
@@ -68,6 +74,34 @@ void Note(const std::string& Line) {
     std::fputs((Line + "\n").c_str(), f);
     std::fclose(f);
   }
+}
+
+size_t StartsNoted() {
+  const char* events = std::getenv("KV_E2E_EVENTS");
+  size_t n = 0;
+  if (std::FILE* f = events != nullptr ? std::fopen(events, "r") : nullptr) {
+    char line[4096];
+    while (std::fgets(line, sizeof line, f) != nullptr) n += std::strncmp(line, "start:", 6) == 0;
+    std::fclose(f);
+  }
+  return n;
+}
+
+// Another program takes every free byte of the disk File lies on.
+void FillDisk(const char* File) {
+  std::FILE* f = std::fopen(File, "wb");
+  if (f == nullptr) return;
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  static char block[4096];
+  while (std::fwrite(block, 1, sizeof block, f) == sizeof block) {
+  }
+  std::fclose(f);
+  Note("filled");
+}
+
+bool FillAt(const char* When) {
+  const char* at = std::getenv("KV_E2E_FILL_AT");
+  return std::getenv("KV_E2E_FILL") != nullptr && at != nullptr && std::strcmp(at, When) == 0;
 }
 
 class RecordingUI : public TkvConsoleUpgradeUI {
@@ -119,6 +153,7 @@ int main() {
   const char* afterEnv = std::getenv("KV_E2E_AFTER");
   const std::string after = afterEnv != nullptr && self == "new" && param == "/afterupgrade" ? afterEnv : "";
 
+  SetDeveloperLog([](const std::string& Line) { Note("dev:" + Line); });
   RecordingUI ui;
   SetUpgradeUI(&ui);
   TkvKelvora k(nullptr);
@@ -151,7 +186,9 @@ int main() {
     std::this_thread::sleep_for(std::chrono::seconds(60));
     return 0;
   }
-  if (failed) return 0;
+  const char* every = std::getenv("KV_E2E_EVERY_START");
+  const bool everyStart = every != nullptr && std::string(every) == "1";
+  if (failed && !everyStart) return 0;
   if (restarted) {
     Note("restarted");
     struct stat st {};
@@ -165,7 +202,8 @@ int main() {
     }
     return 0;
   }
-  if (const char* check = std::getenv("KV_E2E_CHECK"); check != nullptr && std::string(check) == "0") {
+  if (const char* check = std::getenv("KV_E2E_CHECK");
+      (check != nullptr && std::string(check) == "0") || (everyStart && StartsNoted() > 12)) {
     Note("started");
     if (const char* hold = std::getenv("KV_E2E_HOLD_MS"))
       std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(hold)));
@@ -184,7 +222,18 @@ int main() {
   k.OnAborted = [&](TObject*) { fail("aborted"); };
   k.OnConnLost = [&](TObject*) { fail("connection lost"); };
   k.OnHostUnreachable = [&](TObject*, const std::string&, const std::string&) { fail("host unreachable"); };
-  k.OnLostFile = [&](TObject*, const std::string&, int32_t, bool&) { fail("lost file"); };
+  // (The console's answer decides whether the run goes on without the file.)
+  k.OnLostFile = [&](TObject*, const std::string&, int32_t, bool&) { Note("lost file"); };
+  k.OnLaterUpgrade = [&](TObject*) {
+    Note("later");
+    Application().Terminate();
+  };
+  if (FillAt("end")) k.OnEndUpgrade = [](TObject*, bool&) { FillDisk(std::getenv("KV_E2E_FILL")); };
+  if (FillAt("close"))
+    k.OnDoOwnCloseAppMethod = [](TObject*) {
+      FillDisk(std::getenv("KV_E2E_FILL"));
+      CloseApplication();
+    };
   k.OnFileStart = [&](TObject*, const std::string& URL, int64_t, const TDateTime&, bool&) { Note("file:" + URL); };
   k.SetInfoFileURL(info);
   k.SetVersionDate("01/01/2001");

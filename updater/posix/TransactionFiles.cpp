@@ -39,9 +39,23 @@ bool RemoveFile(const std::string& Path) { return ::unlink(Path.c_str()) == 0; }
 
 bool RenameOver(const std::string& From, const std::string& To) { return ::rename(From.c_str(), To.c_str()) == 0; }
 
+namespace {
+int OpenStateFolder(const std::string& StateFolder, bool Create);
+}  // namespace
+
+// Records are written only through a descriptor of their folder, opened and
+// checked as a state folder: never into the target of a link planted at its
+// name, nor into a folder somebody else can write to.
 bool AppendRecord(const std::string& Path, const std::string& Text) {
-  const int fd = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
+  const int dir = OpenStateFolder(FolderPart(Path), false);
+  if (dir < 0) return false;
+  const int fd = ::openat(dir, NamePart(Path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int openErr = errno;
+  ::close(dir);
+  if (fd < 0) {
+    errno = openErr;
+    return false;
+  }
   const bool ok = WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
   const int err = errno;
   ::close(fd);
@@ -102,19 +116,28 @@ bool WriteAll(int Fd, const char* Data, size_t Size) {
 }
 
 bool WriteFileDurably(const std::string& Path, const std::string& Text) {
-  const std::string temp = Path + ".new";
-  ::unlink(temp.c_str());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
+  const int dir = OpenStateFolder(FolderPart(Path), false);
+  if (dir < 0) return false;
+  const std::string name = NamePart(Path), temp = name + ".new";
+  ::unlinkat(dir, temp.c_str(), 0);
+  const int fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    const int err = errno;
+    ::close(dir);
+    errno = err;
+    return false;
+  }
   bool ok = WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
   const int saved = errno;
   ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(temp.c_str(), Path.c_str()) == 0) {
-    SyncFolder(FolderPart(Path));
+  if (ok && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0) {
+    ::fsync(dir);
+    ::close(dir);
     return true;
   }
   const int err = ok ? errno : saved;
-  ::unlink(temp.c_str());
+  ::unlinkat(dir, temp.c_str(), 0);
+  ::close(dir);
   errno = err;
   return false;
 }

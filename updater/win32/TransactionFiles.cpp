@@ -50,7 +50,10 @@ bool IsDirectory(const std::string& Path) {
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) && !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// Records go only into a real folder, never through a reparse point planted
+// at the state folder's name.
 bool AppendRecord(const std::string& Path, const std::string& Text) {
+  if (!StateFolderIsSafe(FolderPart(Path))) return false;
   const HANDLE h = ::CreateFileW(Wide(Path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -108,6 +111,7 @@ bool WriteAll(int Fd, const char* Data, size_t Size) {
 }
 
 bool WriteFileDurably(const std::string& Path, const std::string& Text) {
+  if (!StateFolderIsSafe(FolderPart(Path))) return false;
   const std::wstring temp = Wide(Path + ".new"), final = Wide(Path);
   ::DeleteFileW(temp.c_str());
   const HANDLE h =

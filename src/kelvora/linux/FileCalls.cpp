@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "kelvora/UpgradeRun.h"
+#include "updater/TransactionFiles.h"
 
 namespace kelvora::detail {
 
@@ -23,13 +24,8 @@ bool PathExists(const std::string& Path) { return ::access(Path.c_str(), F_OK) =
 bool MakePrivateFolder(const std::string& Path) { return ::mkdir(Path.c_str(), 0700) == 0 || errno == EEXIST; }
 
 bool AppendDurably(const std::string& Path, const std::string& Text) {
-  const int fd = ::open(Path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, Text.data(), Text.size()) == static_cast<ssize_t>(Text.size()) && ::fsync(fd) == 0;
-  const int err = errno;
-  ::close(fd);
-  errno = ok ? 0 : (err != 0 ? err : ENOSPC);
-  return ok;
+  // A record of the state folder: through its checked descriptor.
+  return updater::AppendRecord(Path, Text);
 }
 
 std::string ResolvedPath(const std::string& Path) {
