@@ -23,6 +23,7 @@ namespace detail {
 class TUpgradeRun;
 struct TPatchRound;
 class TDownloadResume;
+class TPartFile;
 }
 namespace ui {
 class TProgressMeter;
@@ -353,6 +354,15 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   std::string ReadOffers(const std::string& Text, const std::vector<std::string>& Suffixes);
   bool PatchActive() const;
   bool StartPatch(const std::string& Final);
+  // The part file of Final as the output of the next transfer: continued
+  // from ResumeFrom when an earlier run's part still allows it, else made
+  // new (KelvoraDownload.cpp). Where the transfer continues from, -1 when
+  // the part cannot be had (output_ says why).
+  int64_t OpenPart(const std::string& Final, int64_t ResumeFrom);
+  void CloseOutputs();
+  // A part file that could not be had or kept: a refusal when somebody else
+  // put something at its name, otherwise a write error.
+  void FailPart(const std::string& FileName, int Error);
   bool BuildFromPatch(const std::string& Part);
   void FallBackToWholeFile(const std::string& Reason);
   bool EndPatchStep();
@@ -440,6 +450,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // Why the current download is refused, while its transfer winds down.
   std::string pendingRefusal_;
   std::shared_ptr<detail::TPatchRound> patch_;
+  // The current entry's part file, held open from its creation until it is
+  // complete.
+  std::shared_ptr<detail::TPartFile> output_;
   // The patch being downloaded, as its expectation.
   TExpectedFile patchExpected_;
   int64_t patchSavedBytes_ = 0;

@@ -261,6 +261,7 @@ void TkvKelvora::DeleteTempFiles() {
   // instance's downloads are never touched. The transfer's file is closed
   // first: on Windows an open file cannot be deleted.
   ReleaseOutput();
+  CloseOutputs();
   if (run_) run_->Discard();
 }
 
