@@ -464,8 +464,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
 };
 
 // The updater program's usual path: the temporary folder followed by
-// "AppUpdate.exe". Where that folder cannot run programs, the updater is
-// written to the program's state folder instead.
+// "AppUpdate-<12 hex digits>.exe", a name of the running program's own
+// (from a hash of its full path), so that two programs never share one.
+// Where that folder cannot run programs, the updater is written under the
+// same name to the program's state folder instead.
 KELVORA_EXPORT const std::string& UpdaterPath();
 // The queue file of the running program, in its state folder.
 KELVORA_EXPORT std::string QueueFilePath();

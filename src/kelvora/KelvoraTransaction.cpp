@@ -350,9 +350,12 @@ bool TkvKelvora::ConfirmUpgradeNow() {
 }
 
 void TkvKelvora::RemoveOldUpdaters() {
+  // This program's own only: another program's updater may be waiting.
   detail::RemoveOldUpdater(UpdaterPath());
-  if (updater::StateFolderIsSafe(StateFolder()))  // never through a link planted at its name
-    detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
+  if (updater::StateFolderIsSafe(StateFolder())) {  // never through a link planted at its name
+    detail::RemoveOldUpdater(StateFolder() + detail::UpdaterFileName(CurrentExeName()));
+    detail::RemoveOldUpdater(StateFolder() + detail::kSharedUpdaterFileName);  // an older build's, of this program
+  }
 }
 
 bool TkvKelvora::ReleaseFailedToday(const std::string& Release) {
