@@ -11,7 +11,10 @@
 #include <functional>
 
 #include "engine/EngineFixture.h"
+#include "kelvora/delta/PatchOffer.h"
+#include "kelvora/delta/ZstdPatch.h"
 #include "kelvora/kvKelvora.h"
+#include "kelvora/trust/Crypto.h"
 
 using namespace kelvora;
 
@@ -60,6 +63,14 @@ class SharedFolderTest : public EngineTest {
       if (c.find("disk is full") != std::string::npos) return true;
     return false;
   }
+  // A folder of Mode in base_, of this user's and the shared group's.
+  std::string SharedFolder(const std::string& Name, mode_t Mode) {
+    const std::string folder = base_ + "/" + Name;
+    EXPECT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    EXPECT_EQ(::chown(folder.c_str(), ::geteuid(), kSharedGroup), 0);
+    EXPECT_EQ(::chmod(folder.c_str(), Mode), 0);
+    return folder;
+  }
   std::string base_;
 };
 
@@ -68,10 +79,7 @@ TEST_F(SharedFolderTest, AnotherUsersLinkAtAPartNameIsRefusedAndNeverWrittenThro
   const std::string victim = dir.File("victim.txt");  // the user's own file, elsewhere
   for (const mode_t mode : {mode_t{0777}, mode_t{02770}}) {
     SCOPED_TRACE(mode == 0777 ? "world-writable folder" : "group-shared folder");
-    const std::string shared = base_ + (mode == 0777 ? "/world" : "/group");
-    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
-    ASSERT_EQ(::chown(shared.c_str(), ::geteuid(), kSharedGroup), 0);
-    ASSERT_EQ(::chmod(shared.c_str(), mode), 0);
+    const std::string shared = SharedFolder(mode == 0777 ? "world" : "group", mode);
     const std::string part = shared + "/a.bin.uPART";
     WriteTextFile(victim, "precious");
     PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + shared + "/a.bin\n");
@@ -104,6 +112,46 @@ TEST_F(SharedFolderTest, AnotherUsersLinkAtAPartNameIsRefusedAndNeverWrittenThro
     EXPECT_FALSE(ToldDiskFull());
     EXPECT_TRUE(ReadWholeFile(victim) == "precious") << "the user's own file elsewhere is unchanged";
   }
+}
+
+TEST_F(SharedFolderTest, APatchIsNeverWrittenThroughAnotherUsersLink) {
+  if (!delta::PatchesSupported()) GTEST_SKIP() << "this build has no patches";
+  const std::string shared = SharedFolder("group", 02770);
+  std::string base = "Release notes\n", next;
+  for (int i = 0; i < 3000; ++i) base += "line " + std::to_string(i) + "\n";
+  next = base + "2: faster\n";
+  const std::string target = shared + "/notes.txt";
+  WriteTextFile(target, base);
+  WriteTextFile(dir.File("next"), next);
+  const std::string patch = delta::CreatePatch(target, dir.File("next"), 3);
+  server->AddTextFile("p/notes.1-2", patch);
+  server->AddTextFile("notes.txt", next);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/notes.txt") + "=" + target + "\n#hash1=sha256:" +
+              trust::Sha256Hex(next) + " " + std::to_string(next.size()) + "\n#patch1.1=" +
+              delta::FormatPatchValue({trust::Sha256Hex(base), trust::Sha256Hex(patch),
+                                       static_cast<int64_t>(patch.size()), server->Url("/p/notes.1-2")}) +
+              "\n");
+  const std::string victim = dir.File("victim.txt"), diff = target + ".uDIFF";
+  WriteTextFile(victim, "precious");
+  // Planted while the patch is fetched, once its file exists.
+  bool planted = false;
+  k->OnFileStart = [&](TObject*, const std::string& Url, int64_t, const TDateTime&, bool&) {
+    Record("FileStart:" + Url.substr(Url.rfind('/') + 1));
+    if (Url.find("/p/") != std::string::npos)
+      planted = AsOtherUser([&] { return ::unlink(diff.c_str()) == 0 && ::symlink(victim.c_str(), diff.c_str()) == 0; });
+  };
+  k->OnEndUpgrade = [this](TObject*, bool& Restart) {
+    Record("EndUpgrade");
+    Restart = false;
+  };
+  ASSERT_TRUE(RunCheckUntil("EndUpgrade")) << Events();
+  EXPECT_TRUE(planted);
+  EXPECT_TRUE(ReadWholeFile(victim) == "precious") << "the user's own file elsewhere is unchanged";
+  // The patch written is not the file at its name any more: the whole file
+  // is fetched instead, and is what waits to be installed.
+  EXPECT_EQ(Events(), "BeginUpgrade:0:1:;FileStart:notes.1-2;Progress;FileStart:notes.txt;Progress;"
+                      "FileDone:notes.txt.uTMP;EndUpgrade");
+  EXPECT_TRUE(ReadWholeFile(target + ".uTMP") == next);
 }
 
 }  // namespace
