@@ -212,7 +212,7 @@ void TkvKelvora::HandleDone(TStream* Data) {
     FailPart(part, errno);
     return;
   }
-  output_.reset();
+  CloseOutputs();
   if (OnFileDone) OnFileDone(this, currentTarget_);
   StartNextFile(false);
 }
