@@ -397,6 +397,12 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   // output. Must not block or hand off to the UI thread.
   using TBodyObserver = std::function<void(int64_t Position, const uint8_t* Data, size_t Size)>;
   void SetBodyObserver(TBodyObserver Observer) { bodyObserver_ = std::move(Observer); }
+  // Taken by the next transfer started. When set, the output file is never
+  // opened by its name: the worker calls Opener for a descriptor of its own
+  // (it closes it), and the file's attributes are left to the caller; -1
+  // (errno) when there is none. Must not block or hand off to the UI thread.
+  using TOutputOpener = std::function<int()>;
+  void SetOutputOpener(TOutputOpener Opener) { outputOpener_ = std::move(Opener); }
 
  private:
   friend class httpimpl::TRequestWorker;
@@ -434,6 +440,7 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   int32_t progressInterval_ = 0;
   int64_t progressAlertSize_ = -1;
   TBodyObserver bodyObserver_;
+  TOutputOpener outputOpener_;
   bool uploadFromStream_ = false;
   TkvHTTPRequestMethod requestMethod_ = rmAuto;
   bool autoGoOnline_ = false, workOffline_ = false;

@@ -23,6 +23,7 @@ namespace detail {
 class TUpgradeRun;
 struct TPatchRound;
 class TDownloadResume;
+class TPartFile;
 }
 namespace ui {
 class TProgressMeter;
@@ -364,6 +365,15 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   std::string ReadOffers(const std::string& Text, const std::vector<std::string>& Suffixes);
   bool PatchActive() const;
   bool StartPatch(const std::string& Final);
+  // The part file of Final as the output of the next transfer: continued
+  // from ResumeFrom when an earlier run's part still allows it, else made
+  // new (KelvoraDownload.cpp). Where the transfer continues from, -1 when
+  // the part cannot be had (output_ says why).
+  int64_t OpenPart(const std::string& Final, int64_t ResumeFrom);
+  void CloseOutputs();
+  // A part file that could not be had or kept: a refusal when somebody else
+  // put something at its name, otherwise a write error.
+  void FailPart(const std::string& FileName, int Error);
   bool BuildFromPatch(const std::string& Part);
   void FallBackToWholeFile(const std::string& Reason);
   bool EndPatchStep();
@@ -454,6 +464,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // Why the current download is refused, while its transfer winds down.
   std::string pendingRefusal_;
   std::shared_ptr<detail::TPatchRound> patch_;
+  // The current entry's part file, held open from its creation until it is
+  // complete.
+  std::shared_ptr<detail::TPartFile> output_;
   // The patch being downloaded, as its expectation.
   TExpectedFile patchExpected_;
   int64_t patchSavedBytes_ = 0;
@@ -465,8 +478,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
 };
 
 // The updater program's usual path: the temporary folder followed by
-// "AppUpdate.exe". Where that folder cannot run programs, the updater is
-// written to the program's state folder instead.
+// "AppUpdate-<12 hex digits>.exe", a name of the running program's own
+// (from a hash of its full path), so that two programs never share one.
+// Where that folder cannot run programs, the updater is written under the
+// same name to the program's state folder instead.
 KELVORA_EXPORT const std::string& UpdaterPath();
 // The queue file of the running program, in its state folder.
 KELVORA_EXPORT std::string QueueFilePath();

@@ -118,6 +118,7 @@ std::shared_ptr<TTransfer> TkvCustomHTTP::NewTransfer() {
   s.ProgressInterval = progressInterval_;
   s.ProgressAlertSize = progressAlertSize_;
   s.BodyObserver = bodyObserver_;
+  s.OpenOutput = outputOpener_;
   s.UploadFromStream = uploadFromStream_;
   s.RequestMethod = requestMethod_;
   s.AccessType = proxy_->AccessType();
@@ -282,7 +283,7 @@ void TkvCustomHTTP::ReleaseTransferOutput(TTransfer& T) {
   T.Buffer.reset();
   if (T.Stream) {
     T.Stream.reset();
-    if (T.OutputFileOpen && !(T.S.Incomplete == TkvFileAttributes{atrArchive}))
+    if (T.OutputFileOpen && !T.S.OpenOutput && !(T.S.Incomplete == TkvFileAttributes{atrArchive}))
       ApplyFileAttributes(T.S.OutputFileName, T.S.Incomplete);
     T.OutputFileOpen = false;
   }
@@ -322,7 +323,7 @@ void TkvCustomHTTP::CompletionStep() {
         // Closed, attributes set and the transfer no longer active while
         // OnDone runs, so a handler can start the next one.
         ReleaseTransferOutput(t);
-        if (!(t.S.Incomplete == t.S.Complete)) ApplyFileAttributes(t.S.OutputFileName, t.S.Complete);
+        if (!t.S.OpenOutput && !(t.S.Incomplete == t.S.Complete)) ApplyFileAttributes(t.S.OutputFileName, t.S.Complete);
         data = nullptr;
       }
       if (OnDone) OnDone(this, t.ContentType, t.BytesTransferred + t.ResumePosition, data);

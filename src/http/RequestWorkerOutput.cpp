@@ -25,6 +25,27 @@ constexpr int64_t kPresizeLimit = 16 * 1024 * 1024;
 // least this size (or what is left when an event or the end comes).
 constexpr size_t kLargeWrite = 256 * 1024;
 
+// The output as a descriptor its caller opened: the file it is, whatever
+// its name has become since.
+class TGivenFile : public THandleStream {
+ public:
+  explicit TGivenFile(int Fd) : THandleStream(Fd) {}
+  ~TGivenFile() override { sys::CloseFile(handle_); }
+};
+
+std::shared_ptr<THandleStream> OpenGiven(const std::function<int()>& Open, bool CreateNew) {
+  const int fd = Open();
+  if (fd < 0) throw EFCreateError("Cannot create file");
+  auto file = std::make_shared<TGivenFile>(fd);
+  if (CreateNew) {
+    const int err = errno;
+    file->SetSize(0);
+    file->Seek(0, soBeginning);
+    errno = err;
+  }
+  return file;
+}
+
 }  // namespace
 
 TRequestWorker::Next TRequestWorker::AbandonResume() {
@@ -49,7 +70,9 @@ TRequestWorker::Next TRequestWorker::Output() {
     int createError = 0;
     Guarded([&] {
       try {
-        auto file = std::make_shared<TkvFileStream>(s_.OutputFileName, t_.ResumePosition == 0, true);
+        std::shared_ptr<THandleStream> file =
+            s_.OpenOutput ? OpenGiven(s_.OpenOutput, t_.ResumePosition == 0)
+                          : std::make_shared<TkvFileStream>(s_.OutputFileName, t_.ResumePosition == 0, true);
         created = true;
         if (t_.ResumePosition != 0) {
           // A partial file shorter than the resume position cannot be
@@ -58,7 +81,8 @@ TRequestWorker::Next TRequestWorker::Output() {
                     file->Seek(t_.ResumePosition, soBeginning) != t_.ResumePosition;
         }
         if (!abandon) {
-          if (!(s_.Incomplete == TkvFileAttributes{atrArchive})) ApplyFileAttributes(s_.OutputFileName, s_.Incomplete);
+          if (!s_.OpenOutput && !(s_.Incomplete == TkvFileAttributes{atrArchive}))
+            ApplyFileAttributes(s_.OutputFileName, s_.Incomplete);
           t_.Stream = file;
           t_.StreamIsFile = true;
           t_.OutputFileOpen = true;

@@ -46,6 +46,7 @@ struct TTransferSettings {
   int32_t ProgressInterval = 0;     // ms; 0: an event and a write per block
   int64_t ProgressAlertSize = -1;   // BytesRead past it raises the event at once
   std::function<void(int64_t, const uint8_t*, size_t)> BodyObserver;
+  std::function<int()> OpenOutput;  // the output's descriptor, instead of its name
   bool UploadFromStream = false;
   TkvHTTPRequestMethod RequestMethod = rmAuto;
   TkvHTTPAccessType AccessType = atPreconfig;

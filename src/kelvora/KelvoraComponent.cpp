@@ -188,6 +188,7 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   SetInfoMode(true);
   SetURL(infoFileURL_);
   SetOutputFileName("");
+  CloseOutputs();
   WatchTransfer();
   if (!Read(false) || !CheckOnly) {
     checkOnly_ = false;

@@ -6,6 +6,8 @@
 
 #include "kelvora/Application.h"
 #include "kelvora/FileCalls.h"
+#include "kelvora/PartFile.h"
+#include "kelvora/PatchRound.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
@@ -41,6 +43,7 @@ void TkvKelvora::StartNextFile(bool First) {
     // A skipped file leaves nothing: its part file, if any, was never filled.
     if (run_ && static_cast<size_t>(fileIndex_) < targets_.size()) {
       ForgetResume();
+      CloseOutputs();
       updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
     }
     ++fileIndex_;
@@ -66,10 +69,10 @@ void TkvKelvora::StartNextFile(bool First) {
     const bool ours = std::find(targets_.begin(), earlier, final) != earlier;
     // A part an earlier run of this release left is continued, else a new
     // one is made.
-    const int64_t resumeFrom = ResumePoint(final);
-    if (!run_->Stage(final) || (resumeFrom == 0 && !detail::CreatePart(detail::PartNameOf(final))) ||
+    int64_t resumeFrom = -1;
+    if (!run_->Stage(final) || (resumeFrom = OpenPart(final, ResumePoint(final))) < 0 ||
         (!ours && !detail::RemoveForeignDownload(currentTarget_))) {
-      FailRun(FormatLangText(ltCannotWrite, {final}));
+      FailPart(final, errno);
       return;
     }
     // A patch from the installed file, built into the part file; a part an
@@ -128,6 +131,38 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
   NoteResumable(ContinueDownload);
 }
 
+int64_t TkvKelvora::OpenPart(const std::string& Final, int64_t ResumeFrom) {
+  CloseOutputs();
+  auto part = std::make_shared<detail::TPartFile>(detail::PartNameOf(Final));
+  output_ = part;
+  int64_t from = 0;
+  if (ResumeFrom > 0 && part->Continue() >= ResumeFrom) from = ResumeFrom;
+  if (from == 0 && !part->Create(OutputFileAttributes().Incomplete())) return -1;
+  // The transfer writes through the file made here, never by its name.
+  SetOutputFileName(part->Path());
+  SetOutputOpener(part->Opener());
+  return from;
+}
+
+void TkvKelvora::FailPart(const std::string& FileName, int Error) {
+  const std::string refusal = output_ ? output_->Refusal() : std::string();
+  if (refusal.empty()) {
+    HandleWriteError(FileName, Error);
+    return;
+  }
+  // Somebody else's doing, told as such: never as a full disk.
+  CloseOutputs();
+  ForgetResume();
+  VerificationFailed(refusal);
+  AbortUpgrade();
+}
+
+void TkvKelvora::CloseOutputs() {
+  SetOutputOpener(nullptr);
+  output_.reset();
+  if (patch_) patch_->Output.reset();
+}
+
 uint8_t TkvKelvora::TotalPercents(int FileIndex, int Count, int PercentsDone) {
   if (Count <= 0) return static_cast<uint8_t>(PercentsDone);
   return static_cast<uint8_t>(PercentOf(Count, FileIndex) + PercentsDone / Count);
@@ -171,15 +206,24 @@ void TkvKelvora::HandleDone(TStream* Data) {
   }
   const std::string final = targets_[static_cast<size_t>(fileIndex_)];
   const std::string part = detail::PartNameOf(final);
+  // Nothing is checked or kept from a name that no longer holds the file
+  // written (a link or another file planted there meanwhile).
+  if (!PatchActive() && !(output_ && output_->StillNamed())) {
+    FailPart(part, EPERM);
+    return;
+  }
   // Listed size and SHA-256, checked before the file gets the name the
   // updater installs from; a mismatch deletes it and aborts the upgrade.
   // A patch is checked, the file built from it and checked the same way.
   if (!(PatchActive() ? BuildFromPatch(part) : DownloadVerified(part))) return;
-  if (serverFileTime_ != 0) SetFileTimes(part, serverFileTime_, serverFileTime_, -1);
-  if (!detail::CompleteDownload(part, currentTarget_)) {
-    HandleWriteError(part, errno);
+  // The file written is the file checked and the file that gets the name
+  // the updater installs from.
+  if (!output_ || !output_->CompleteAs(currentTarget_, OutputFileAttributes().Complete(),
+                                       serverFileTime_ != 0 ? serverFileTime_ : -1)) {
+    FailPart(part, errno);
     return;
   }
+  CloseOutputs();
   if (OnFileDone) OnFileDone(this, currentTarget_);
   StartNextFile(false);
 }

@@ -14,6 +14,7 @@
 #include "kelvora/Application.h"
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/FileCalls.h"
+#include "kelvora/PartFile.h"
 #include "kelvora/PatchRound.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/delta/ZstdPatch.h"
@@ -40,27 +41,25 @@ std::string FileSha256(const std::string& Path) {
   return hash.HexDigest();
 }
 
-// Builds the file at Part from Base and the patch at Patch: at most Size
-// bytes are written, their SHA-256 taken as they go. Empty when the patch
-// applied; otherwise why not.
-std::string ApplyInto(const std::string& Base, const std::string& Patch, const std::string& Part, int64_t Size,
-                      trust::TArrivalHash& Made) {
+// Builds the file Part from Base and the patch at Patch: Part is made anew
+// with Attrs, and at most Size bytes are written, their SHA-256 taken as
+// they go. Empty when the patch applied; otherwise why not.
+std::string ApplyInto(const std::string& Base, const std::string& Patch, detail::TPartFile& Part,
+                      TkvFileAttributes Attrs, int64_t Size, trust::TArrivalHash& Made) {
   // A new file of this run, never one planted under the name.
-  if (!detail::CreatePart(Part)) return Part + ": " + std::strerror(errno);
-  const int fd = sys::OpenFile(Part, O_WRONLY);
-  if (fd < 0) return Part + ": " + std::strerror(errno);
+  if (!Part.Create(Attrs)) return Part.Refusal().empty() ? Part.Path() + ": " + std::strerror(errno) : Part.Refusal();
+  const int fd = Part.Fd();
   int64_t at = 0;
   std::string writeError;
   std::string reason = delta::ApplyPatch(Base, Patch, Size, [&](const uint8_t* Data, size_t Count) {
     if (sys::WriteFile(fd, Data, Count) != static_cast<int64_t>(Count)) {
-      writeError = Part + ": " + std::strerror(errno != 0 ? errno : ENOSPC);
+      writeError = Part.Path() + ": " + std::strerror(errno != 0 ? errno : ENOSPC);
       return false;
     }
     Made.Add(at, Data, Count);
     at += static_cast<int64_t>(Count);
     return true;
   });
-  sys::CloseFile(fd);
   return writeError.empty() ? reason : writeError;
 }
 
@@ -113,18 +112,23 @@ bool TkvKelvora::StartPatch(const std::string& Final) {
   if (offer == nullptr) return false;
   // Recorded before it exists, so that an abort or the next start removes it.
   const std::string file = Final + updater::kPatchSuffix;
-  if (!detail::AppendDurably(updater::StagingPath(run_->StateFolder()), file + "\n") || !detail::CreatePart(file)) {
-    DeveloperNote(file + ": cannot be written (" + std::strerror(errno) + "); the whole file is downloaded");
+  auto out = std::make_shared<detail::TPartFile>(file);
+  if (!detail::AppendDurably(updater::StagingPath(run_->StateFolder()), file + "\n") ||
+      !out->Create(OutputFileAttributes().Incomplete())) {
+    DeveloperNote(file + ": cannot be written (" + (out->Refusal().empty() ? std::strerror(errno) : out->Refusal()) +
+                  "); the whole file is downloaded");
     return false;
   }
   patch_->Active = true;
   patch_->Offer = *offer;
   patch_->File = file;
+  patch_->Output = out;
   patchExpected_ = {offer->Sha256, offer->Size};
   if (UI().HasWizard())
     UI().WizardFile(offer->Address, FormatLangText(ltDownloadingCount, {fileIndex_ + 1, fileList_.Count()}));
   SetURL(offer->Address);
   SetOutputFileName(file);
+  SetOutputOpener(out->Opener());
   ReleaseOutput();
   WatchTransfer();
   Read(false);
@@ -138,16 +142,22 @@ bool TkvKelvora::BuildFromPatch(const std::string& Part) {
   serverFileTime_ = 0;  // the patch's date is not the file's
   std::string reason = std::move(pendingRefusal_);
   pendingRefusal_.clear();
+  // The patch read is the file written, not whatever took its name since.
+  if (reason.empty() && !(round.Output && round.Output->StillNamed()))
+    reason = round.Output ? round.Output->Refusal() : round.File + ": not open";
   if (reason.empty())
     reason = trust::CheckDownload(round.File, trust::TFileHash{round.Offer.Sha256, round.Offer.Size}, arrivalHash_.get());
   trust::TArrivalHash made;
-  if (reason.empty()) reason = ApplyInto(final, round.File, Part, expected.Size, made);
+  if (reason.empty() && !output_) output_ = std::make_shared<detail::TPartFile>(Part);
+  if (reason.empty())
+    reason = ApplyInto(final, round.File, *output_, OutputFileAttributes().Incomplete(), expected.Size, made);
   // Also what catches an installed file changed since its hash was taken.
   if (reason.empty()) reason = trust::CheckDownload(Part, trust::TFileHash{expected.Sha256, expected.Size}, &made);
   if (!reason.empty()) {
     FallBackToWholeFile(reason);
     return false;
   }
+  patch_->Output.reset();
   updater::RemoveFile(round.File);
   patch_->Active = false;
   patchSavedBytes_ += std::max<int64_t>(0, expected.Size - round.Offer.Size);
@@ -164,6 +174,7 @@ void TkvKelvora::FallBackToWholeFile(const std::string& Reason) {
                 "); the whole file is downloaded");
   // The transfer lets go of the patch first (Windows removes no open file).
   ReleaseOutput();
+  CloseOutputs();
   updater::RemoveFile(patch_->File);
   if (static_cast<size_t>(fileIndex_) < targets_.size())
     updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
@@ -190,6 +201,7 @@ bool TkvKelvora::EndPatchStep() {
   if (!patch_) return false;
   if (patch_->Active) {  // the patch's download was skipped: so is its file
     ReleaseOutput();
+    CloseOutputs();
     updater::RemoveFile(patch_->File);
     patch_->Active = false;
   }

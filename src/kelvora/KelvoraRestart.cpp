@@ -16,7 +16,7 @@ std::string UpdaterProgramBytes();
 }
 
 const std::string& UpdaterPath() {
-  static const std::string path = GetTempFolder() + detail::kUpdaterFileName;
+  static const std::string path = GetTempFolder() + detail::UpdaterFileName(CurrentExeName());
   return path;
 }
 
@@ -53,7 +53,8 @@ int WriteAndStartUpdater(const std::string& Folder, const std::vector<std::strin
   const std::string folder =
       Folder.empty() ? detail::ChooseUpdaterFolder(StateFolderOf(CurrentExeName()), program.size()) : Folder;
   detail::TUpdaterFile file;
-  if (folder.empty() || !detail::WriteUpdaterFile(folder, program, file)) return -1;
+  if (folder.empty() || !detail::WriteUpdaterFile(folder, detail::UpdaterFileName(CurrentExeName()), program, file))
+    return -1;
   ApplyFileAttributes(file.Path, {atrTemporary});
   std::vector<std::string> args{file.Path};
   args.insert(args.end(), Params.begin(), Params.end());

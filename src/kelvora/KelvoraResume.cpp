@@ -80,8 +80,8 @@ bool TkvKelvora::RetryFromStart() {
   resume_->Retried = true;
   pendingRefusal_.clear();
   ReleaseOutput();
-  if (!detail::CreatePart(part)) {
-    HandleWriteError(part, errno);
+  if (OpenPart(targets_[static_cast<size_t>(fileIndex_)], 0) < 0) {
+    FailPart(part, errno);
     return true;
   }
   if (progressMeter_) progressMeter_->Restart();

@@ -261,6 +261,7 @@ void TkvKelvora::DeleteTempFiles() {
   // instance's downloads are never touched. The transfer's file is closed
   // first: on Windows an open file cannot be deleted.
   ReleaseOutput();
+  CloseOutputs();
   if (run_) run_->Discard();
 }
 
@@ -372,9 +373,12 @@ bool TkvKelvora::ConfirmUpgradeNow() {
 }
 
 void TkvKelvora::RemoveOldUpdaters() {
+  // This program's own only: another program's updater may be waiting.
   detail::RemoveOldUpdater(UpdaterPath());
-  if (updater::StateFolderIsSafe(StateFolder()))  // never through a link planted at its name
-    detail::RemoveOldUpdater(StateFolder() + detail::kUpdaterFileName);
+  if (updater::StateFolderIsSafe(StateFolder())) {  // never through a link planted at its name
+    detail::RemoveOldUpdater(StateFolder() + detail::UpdaterFileName(CurrentExeName()));
+    detail::RemoveOldUpdater(StateFolder() + detail::kSharedUpdaterFileName);  // an older build's, of this program
+  }
 }
 
 bool TkvKelvora::RecordHandOver() {

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "kelvora/delta/PatchOffer.h"
 
 namespace kelvora::detail {
+
+class TPartFile;
 
 struct TPatchRound {
   // The offers of each listed address (only those listed with a "#hash").
@@ -17,6 +20,7 @@ struct TPatchRound {
   bool Active = false;
   delta::TPatchOffer Offer;
   std::string File;
+  std::shared_ptr<TPartFile> Output;  // File, held open
   // The entry whose patch was not used: it is downloaded whole, and never
   // patched again in this run.
   int FellBack = -1;

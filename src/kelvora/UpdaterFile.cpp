@@ -1,6 +1,7 @@
 #include "kelvora/UpdaterFile.h"
 
 #include "kelvora/kvUtils.h"
+#include "kelvora/trust/Crypto.h"
 #include "updater/TransactionFiles.h"
 
 namespace kelvora::detail {
@@ -13,6 +14,13 @@ std::string WithSeparator(std::string Folder) {
 }
 
 }  // namespace
+
+std::string UpdaterFileName(const std::string& ProgramPath) {
+  trust::TSha256 hash;
+  const std::string identity = PathIdentity(ProgramPath);
+  hash.Update(identity.data(), identity.size());
+  return "AppUpdate-" + hash.HexDigest().substr(0, 12) + ".exe";
+}
 
 std::string ChooseUpdaterFolder(const std::string& StateFolder, std::size_t Size) {
   const std::string temp = GetTempFolder();

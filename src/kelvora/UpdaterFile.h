@@ -8,7 +8,18 @@
 
 namespace kelvora::detail {
 
-inline constexpr const char* kUpdaterFileName = "AppUpdate.exe";
+// The name older builds gave every program's updater.
+inline constexpr const char* kSharedUpdaterFileName = "AppUpdate.exe";
+
+// The updater's file name for the program at ProgramPath:
+// "AppUpdate-<12 hex digits>.exe", the digits from the SHA-256 of the
+// program's full path (on Windows regardless of case and of the separator
+// used). Each program has its own, so one program's updater, waiting for
+// its confirmation or for another instance, never keeps another program of
+// the same user from writing its own.
+std::string UpdaterFileName(const std::string& ProgramPath);
+// ProgramPath as the file system tells paths apart (linux/, win32/).
+std::string PathIdentity(const std::string& ProgramPath);
 
 // True when Folder is private to this user (on Linux a folder of its own,
 // mode 0700; on Windows a real folder, not a link, that only the user, the
@@ -31,13 +42,15 @@ std::string ChooseUpdaterFolder(const std::string& StateFolder, std::size_t Size
 struct TUpdaterFile {
   std::intptr_t Dir = -1;   // a descriptor; a handle on Windows
   std::intptr_t Held = -1;  // the written file's handle (Windows)
-  std::string Path;
+  std::string Path;         // Folder followed by Name
+  std::string Name;
   TUpdaterFile() = default;
   TUpdaterFile(const TUpdaterFile&) = delete;
   TUpdaterFile& operator=(const TUpdaterFile&) = delete;
   ~TUpdaterFile();
 };
-bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUpdaterFile& File);
+bool WriteUpdaterFile(const std::string& Folder, const std::string& Name, const std::string& Program,
+                      TUpdaterFile& File);
 
 // Starts the written updater with Args (Args[0] is its path), handing over
 // LockFd (on Windows the updater takes the lock itself once the application

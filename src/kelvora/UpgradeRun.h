@@ -59,21 +59,10 @@ bool UpgradeRunningElsewhere(const std::string& ProgramPath);
 std::string PartNameOf(const std::string& Final);      // Final + ".uPART"
 std::string DownloadNameOf(const std::string& Final);  // Final + ".uTMP"
 
-// Creates Part as a new, empty file of this run. Whatever held the name is
-// removed first: a link or a second name of another file planted there by
-// whoever else can write the folder must not lead the download into that
-// file. False (with errno) when the name cannot be taken.
-bool CreatePart(const std::string& Part);
 // Removes a file at Download that this run did not write (an older build's
 // left-over without a record, or someone else's): only what the run itself
 // downloads may be queued. False (with errno) when it stays.
 bool RemoveForeignDownload(const std::string& Download);
-
-// Turns a completely written part file into the download the updater
-// installs: flushed to disk, then renamed. Checks of the content belong here,
-// before the rename. False (with errno) when a step fails; the part file is
-// then deleted.
-bool CompleteDownload(const std::string& Part, const std::string& Download);
 
 // Whether a file can be created in Folder (tried with a file of its own,
 // removed again); errno tells why not.

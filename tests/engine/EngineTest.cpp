@@ -8,6 +8,7 @@
 #include "kelvora/StateFolder.h"
 #include "kelvora/PlainLoop.h"
 #include "kelvora/StoredLayout.h"
+#include "kelvora/UpdaterFile.h"
 #include "kelvora/VersionDecision.h"
 #include "platform/Resources.h"
 #include "support/FaultServer.h"
@@ -648,6 +649,51 @@ TEST_F(EngineTest, ALinkPlantedAtAPartNameLeadsTheDownloadNowhereElse) {
   EXPECT_TRUE(FileHoldsPattern(dir.File("b.bin.uTMP"), 200));
 }
 
+TEST_F(EngineTest, TwoProgramsEachWriteAndStartAnUpdaterOfTheirOwn) {
+  // Another program of the same user (another path) has written its updater
+  // into the same temporary folder, and it still runs: it waits there, as
+  // for its program's confirmation, until told to end.
+  const std::string other = "/opt/other program/other";
+  const std::string release = dir.File("release-other");
+  const std::string otherScript = "#!/bin/sh\nn=0\nwhile [ ! -e '" + release +
+                                  "' ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n+1)); done\necho done > '" + release +
+                                  ".ran'\n";
+  detail::TUpdaterFile otherFile;
+  ASSERT_NE(detail::UpdaterFileName(other), detail::UpdaterFileName(CurrentExeName()));
+  ASSERT_TRUE(detail::WriteUpdaterFile(GetTempFolder(), detail::UpdaterFileName(other), otherScript, otherFile));
+  ASSERT_GT(detail::StartUpdater(otherFile, {otherFile.Path}, -1), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat(otherFile.Path.c_str(), &before), 0);
+
+  // This program starts (removing its own left-overs), writes and starts
+  // its updater meanwhile.
+  static const char kStub[] = "#!/bin/sh\necho \"$0\" > \"$KV_UPDATER_RECORD\"\n";
+  platform::RegisterResource("KVLOR", "KVLOR", kStub, sizeof kStub - 1);
+  const std::string record = dir.File("ran.txt");
+  ::setenv("KV_UPDATER_RECORD", record.c_str(), 1);
+  WriteTextFile(UpdaterPath(), "this program's left-over");
+  k = std::make_unique<TkvKelvora>(nullptr);
+  k->SetUI(&ui);
+  k->SetVersionDate("01/01/2001");
+  k->OnDoOwnCloseAppMethod = [this](TObject*) { Record("OwnClose"); };
+  EXPECT_FALSE(FileExists(UpdaterPath())) << "its own left-over goes";
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  ASSERT_TRUE(RunCheckUntil("OwnClose")) << Events();
+  ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
+  EXPECT_NE(ReadWholeFile(record).find(detail::UpdaterFileName(CurrentExeName())), std::string::npos);
+
+  // The other program's updater was never touched, and still ends well.
+  struct stat after {};
+  ASSERT_EQ(::stat(otherFile.Path.c_str(), &after), 0) << "the other program's updater is still there";
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(ReadWholeFile(otherFile.Path), otherScript);
+  WriteTextFile(release, "go");
+  EXPECT_TRUE(PumpUntil([&] { return FileExists(release + ".ran"); }));
+  detail::RemoveUpdaterFile(otherFile);
+  platform::UnregisterResource("KVLOR", "KVLOR");
+}
+
 TEST_F(EngineTest, TheUpdaterIsANewFileInAFolderOfItsOwn) {
   static const char kStub[] = "#!/bin/sh\necho \"$0\" > \"$KV_UPDATER_RECORD\"\n";
   platform::RegisterResource("KVLOR", "KVLOR", kStub, sizeof kStub - 1);
@@ -664,17 +710,19 @@ TEST_F(EngineTest, TheUpdaterIsANewFileInAFolderOfItsOwn) {
   ASSERT_TRUE(PumpUntil([&] { return FileExists(record); }));
   EXPECT_EQ(ReadWholeFile(victim), "untouched");
   // Started by descriptor, in the folder checked; a script reads itself by that name.
-  EXPECT_EQ(ReadWholeFile(record), "/proc/self/fd/4/AppUpdate.exe\n");
+  EXPECT_EQ(ReadWholeFile(record), "/proc/self/fd/4/" + detail::UpdaterFileName(CurrentExeName()) + "\n");
 
   // A temporary folder somebody else could have put there (not private):
-  // its read-only "AppUpdate.exe" is never run; the updater goes elsewhere.
+  // its read-only file under the updater's name is never run; the updater
+  // goes elsewhere.
   ClearState();
   const std::string saved = std::getenv("TMPDIR");
   const std::string planted = dir.File("planted");
   ::mkdir(planted.c_str(), 0755);
   static const char kPlanted[] = "#!/bin/sh\ntouch \"$KV_UPDATER_RECORD.planted\"\n";
-  WriteTextFile(planted + "/AppUpdate.exe", kPlanted);
-  ::chmod((planted + "/AppUpdate.exe").c_str(), 0555);
+  const std::string plantedUpdater = planted + "/" + detail::UpdaterFileName(CurrentExeName());
+  WriteTextFile(plantedUpdater, kPlanted);
+  ::chmod(plantedUpdater.c_str(), 0555);
   ::setenv("TMPDIR", planted.c_str(), 1);
   ::unlink(record.c_str());
   events.clear();

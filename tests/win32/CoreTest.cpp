@@ -7,17 +7,22 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <thread>
 
+#include "framework/FileDescriptors.h"
 #include "framework/win32/Wide.h"
 #include "kelvora/Application.h"
+#include "kelvora/PartFile.h"
+#include "kelvora/UpdaterFile.h"
 #include "kelvora/Streams.h"
 #include "kelvora/kvThread.h"
 #include "kelvora/kvUtils.h"
 #include "kelvora/win32/kvWin32Loop.h"
+#include "updater/TransactionFiles.h"
 
 using namespace kelvora;
 using namespace std::chrono_literals;
@@ -317,6 +322,77 @@ TEST(Win32Files, FoldersSizesAttributesAndTimesOfARealFile) {
   list.SaveValuesToFile(dir / "v\xC3\xA9.txt");
   std::ifstream in(std::filesystem::u8path(dir / "v\xC3\xA9.txt"), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "x\r\n");
+}
+
+TEST(Win32Files, APartFileIsWrittenRenamedAndCheckedAsTheOneFileItWasMadeAs) {
+  TTempFolder dir;
+  const std::string part = dir / "a.bin.uPART";
+  detail::TPartFile file(part);
+  ASSERT_TRUE(file.Create({atrHidden, atrTemporary}));
+  EXPECT_TRUE(::GetFileAttributesW(win32::Wide(part).c_str()) & FILE_ATTRIBUTE_HIDDEN) << "set through the open file";
+  // Written through a descriptor of the open file, never by its name; no
+  // one else may write to it meanwhile.
+  const int fd = file.Opener()();
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(sys::WriteFile(fd, "new", 3), 3);
+  sys::CloseFile(fd);
+  EXPECT_EQ(::CreateFileW(win32::Wide(part).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(file.StillNamed());
+  ASSERT_TRUE(file.CompleteAs(dir / "a.bin.uTMP", {atrArchive, atrHidden}, -1)) << file.Refusal();
+  EXPECT_FALSE(updater::Exists(part));
+  std::ifstream done(std::filesystem::u8path(dir / "a.bin.uTMP"), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(done), {}), "new");
+
+  // Moved aside while written, another file put at its name: that file is
+  // neither checked, renamed nor changed.
+  detail::TPartFile second(part);
+  ASSERT_TRUE(second.Create({}));
+  ASSERT_TRUE(::MoveFileW(win32::Wide(part).c_str(), win32::Wide(dir / "aside").c_str()));
+  { std::ofstream(std::filesystem::u8path(part), std::ios::binary) << "someone else's"; }
+  EXPECT_FALSE(second.StillNamed());
+  EXPECT_FALSE(second.CompleteAs(dir / "b.bin.uTMP", {}, -1));
+  EXPECT_NE(second.Refusal().find("replaced"), std::string::npos) << second.Refusal();
+  EXPECT_FALSE(updater::Exists(dir / "b.bin.uTMP"));
+  std::ifstream kept(std::filesystem::u8path(part), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "someone else's");
+}
+
+TEST(Win32Files, TwoProgramsEachWriteAndStartAnUpdaterOfTheirOwn) {
+  // The updater: a real program that records its arguments.
+  wchar_t self[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::filesystem::path here = std::filesystem::path(std::wstring(self, n)).parent_path();
+  std::ifstream in(here / "kv_win_echo_args.exe", std::ios::binary);
+  const std::string program((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_FALSE(program.empty());
+  TTempFolder dir;
+  const std::string one = "C:\\Apps\\One\\one.exe", two = "C:\\Apps\\Two\\two.exe";
+  EXPECT_EQ(detail::UpdaterFileName("c:/apps/ONE/One.exe"), detail::UpdaterFileName(one)) << "one program, one name";
+  ASSERT_NE(detail::UpdaterFileName(one), detail::UpdaterFileName(two));
+
+  // The first program's updater is written and held, as until its start
+  // (and then while it runs, waiting for a confirmation); the second
+  // program writes and starts its own meanwhile, and so does the first.
+  detail::TUpdaterFile first, second;
+  ASSERT_TRUE(detail::WriteUpdaterFile(GetTempFolder(), detail::UpdaterFileName(one), program, first));
+  ASSERT_TRUE(detail::WriteUpdaterFile(GetTempFolder(), detail::UpdaterFileName(two), program, second))
+      << std::strerror(errno);
+  for (auto* file : {&second, &first}) {
+    const std::string out = dir / (file == &first ? "one.out" : "two.out");
+    ::SetEnvironmentVariableW(L"KV_ECHO_OUT", win32::Wide(out).c_str());
+    ASSERT_GT(detail::StartUpdater(*file, {file->Path, "ran"}, -1), 0);
+    const auto end = Clock::now() + 30s;
+    while (!std::filesystem::exists(std::filesystem::u8path(out)) && Clock::now() < end) std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(out))) << file->Path;
+  }
+  ::SetEnvironmentVariableW(L"KV_ECHO_OUT", nullptr);
+  for (auto* file : {&first, &second}) {
+    const auto end = Clock::now() + 10s;
+    do detail::RemoveUpdaterFile(*file);
+    while (updater::Exists(file->Path) && Clock::now() < end && (std::this_thread::sleep_for(50ms), true));
+  }
 }
 
 TEST(Win32Folders, SpecialFoldersAndRelativePaths) {

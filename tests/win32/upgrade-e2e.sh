@@ -114,7 +114,7 @@ check_clean() {
   local left
   left=$(find "$work/app" -name '*.uTMP' -o -name '*.uPART' -o -name 'queue*' -o -name 'staging*')
   [ -z "$left" ] || fail "left behind after $1: $left"
-  left=$(find "$WINEPREFIX/drive_c" "$state" -name 'AppUpdate.exe' 2>/dev/null || true)
+  left=$(find "$WINEPREFIX/drive_c" "$state" -name 'AppUpdate*.exe' 2>/dev/null || true)
   [ -z "$left" ] || fail "the updater was left after $1: $left"
 }
 

@@ -47,18 +47,14 @@ int OpenStateFolder(const std::string& StateFolder, bool Create);
 // checked as a state folder: never into the target of a link planted at its
 // name, nor into a folder somebody else can write to.
 bool AppendRecord(const std::string& Path, const std::string& Text) {
-  const int dir = OpenStateFolder(FolderPart(Path), false);
-  if (dir < 0) return false;
-  const int fd = ::openat(dir, NamePart(Path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  const int openErr = errno;
-  ::close(dir);
-  if (fd < 0) {
-    errno = openErr;
-    return false;
-  }
-  const bool ok = WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
+  const TFolder dir = OpenFolder(FolderPart(Path), true);
+  if (dir == kNoFolder) return false;
+  const int fd = ::openat(static_cast<int>(dir), NamePart(Path).c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const bool ok = fd >= 0 && WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
   const int err = errno;
-  ::close(fd);
+  if (fd >= 0) ::close(fd);
+  CloseFolder(dir);
   errno = ok ? 0 : err;
   return ok;
 }
@@ -116,28 +112,25 @@ bool WriteAll(int Fd, const char* Data, size_t Size) {
 }
 
 bool WriteFileDurably(const std::string& Path, const std::string& Text) {
-  const int dir = OpenStateFolder(FolderPart(Path), false);
-  if (dir < 0) return false;
+  // Through the folder as checked: a link planted at its name (or at the
+  // record's) is never written through.
+  const TFolder folder = OpenFolder(FolderPart(Path), true);
+  if (folder == kNoFolder) return false;
+  const int dir = static_cast<int>(folder);
   const std::string name = NamePart(Path), temp = name + ".new";
   ::unlinkat(dir, temp.c_str(), 0);
   const int fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    const int err = errno;
-    ::close(dir);
-    errno = err;
-    return false;
-  }
-  bool ok = WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
-  const int saved = errno;
-  ok = ::close(fd) == 0 && ok;
+  bool ok = fd >= 0 && WriteAll(fd, Text.data(), Text.size()) && ::fsync(fd) == 0;
+  int err = errno;
+  if (fd >= 0) ok = ::close(fd) == 0 && ok;
   if (ok && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0) {
     ::fsync(dir);
-    ::close(dir);
+    CloseFolder(folder);
     return true;
   }
-  const int err = ok ? errno : saved;
-  ::unlinkat(dir, temp.c_str(), 0);
-  ::close(dir);
+  if (ok) err = errno;
+  if (fd >= 0) ::unlinkat(dir, temp.c_str(), 0);
+  CloseFolder(folder);
   errno = err;
   return false;
 }
@@ -161,6 +154,93 @@ bool CreateFileDurably(const std::string& Path, const std::string& Text) {
   if (ok) SyncFolder(FolderPart(Path));
   errno = ok ? 0 : err;
   return ok;
+}
+
+namespace {
+
+bool OwnFile(const struct stat& St) { return S_ISREG(St.st_mode) && St.st_uid == ::geteuid() && St.st_nlink == 1; }
+
+// Fd when it is open on a file of this user's own; else closed, -1 (EPERM).
+int KeptWhenOwn(int Fd) {
+  struct stat st {};
+  if (Fd < 0 || (::fstat(Fd, &st) == 0 && OwnFile(st))) return Fd;
+  ::close(Fd);
+  errno = EPERM;
+  return -1;
+}
+
+}  // namespace
+
+TFolder OpenFolder(const std::string& Path, bool Private) {
+  std::string path = Path;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (Private ? O_NOFOLLOW : 0));
+  if (fd < 0) {
+    // A link (ELOOP) where a private folder must be.
+    if (Private && (errno == ELOOP || errno == ENOTDIR)) errno = EPERM;
+    return kNoFolder;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = ENOTDIR;
+    return kNoFolder;
+  }
+  if (Private && (st.st_uid != ::geteuid() || (st.st_mode & 022) != 0)) {
+    ::close(fd);
+    errno = EPERM;
+    return kNoFolder;
+  }
+  return fd;
+}
+
+void CloseFolder(TFolder Folder) {
+  if (Folder >= 0) ::close(static_cast<int>(Folder));
+}
+
+int CreateNewIn(TFolder Folder, const std::string& Name) {
+  const int fd =
+      ::openat(static_cast<int>(Folder), Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  // Made just now, so it is ours; checked all the same, on what was opened.
+  return KeptWhenOwn(fd);
+}
+
+int OpenOwnIn(TFolder Folder, const std::string& Name) {
+  // Non-blocking: a FIFO planted at the name does not hang the open.
+  const int fd = ::openat(static_cast<int>(Folder), Name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int kept = KeptWhenOwn(fd);
+  if (kept >= 0) ::fcntl(kept, F_SETFL, ::fcntl(kept, F_GETFL) & ~O_NONBLOCK);
+  return kept;
+}
+
+bool NamesOwnFile(TFolder Folder, const std::string& Name, int Fd) {
+  struct stat named {}, open {};
+  return ::fstatat(static_cast<int>(Folder), Name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstat(Fd, &open) == 0 && OwnFile(named) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+bool RemoveOwnIn(TFolder Folder, const std::string& Name) {
+  struct stat st {};
+  if (::fstatat(static_cast<int>(Folder), Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    errno = EPERM;
+    return false;
+  }
+  return ::unlinkat(static_cast<int>(Folder), Name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+bool SyncAndRenameIn(TFolder Folder, int Fd, const std::string& From, const std::string& To) {
+  const int dir = static_cast<int>(Folder);
+  if (::fsync(Fd) != 0 || ::renameat(dir, From.c_str(), dir, To.c_str()) != 0) return false;
+  ::fsync(dir);
+  return true;
+}
+
+int DuplicateFile(int Fd) { return ::fcntl(Fd, F_DUPFD_CLOEXEC, 0); }
+
+void CloseFile(int Fd) {
+  if (Fd >= 0) ::close(Fd);
 }
 
 namespace {

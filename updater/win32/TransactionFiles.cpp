@@ -50,10 +50,26 @@ bool IsDirectory(const std::string& Path) {
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) && !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Records go only into a real folder, never through a reparse point planted
-// at the state folder's name.
+namespace {
+bool AppendHeld(const std::string& Path, const std::string& Text);
+bool WriteHeld(const std::string& Path, const std::string& Text);
+}  // namespace
+
 bool AppendRecord(const std::string& Path, const std::string& Text) {
-  if (!StateFolderIsSafe(FolderPart(Path))) return false;
+  // Held while it is written: the folder cannot be renamed or replaced by a
+  // link meanwhile.
+  const TFolder folder = OpenFolder(FolderPart(Path), true);
+  if (folder == kNoFolder) return false;
+  const bool ok = AppendHeld(Path, Text);
+  const int err = errno;
+  CloseFolder(folder);
+  errno = err;
+  return ok;
+}
+
+namespace {
+
+bool AppendHeld(const std::string& Path, const std::string& Text) {
   const HANDLE h = ::CreateFileW(Wide(Path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -69,6 +85,8 @@ bool AppendRecord(const std::string& Path, const std::string& Text) {
   errno = ok ? 0 : err;
   return ok;
 }
+
+}  // namespace
 
 bool RemoveFile(const std::string& Path) {
   const std::wstring w = Wide(Path);
@@ -111,7 +129,20 @@ bool WriteAll(int Fd, const char* Data, size_t Size) {
 }
 
 bool WriteFileDurably(const std::string& Path, const std::string& Text) {
-  if (!StateFolderIsSafe(FolderPart(Path))) return false;
+  // Held while it is written: the folder cannot be renamed or replaced by a
+  // link meanwhile.
+  const TFolder folder = OpenFolder(FolderPart(Path), true);
+  if (folder == kNoFolder) return false;
+  const bool ok = WriteHeld(Path, Text);
+  const int err = errno;
+  CloseFolder(folder);
+  errno = err;
+  return ok;
+}
+
+namespace {
+
+bool WriteHeld(const std::string& Path, const std::string& Text) {
   const std::wstring temp = Wide(Path + ".new"), final = Wide(Path);
   ::DeleteFileW(temp.c_str());
   const HANDLE h =
@@ -140,32 +171,190 @@ bool WriteFileDurably(const std::string& Path, const std::string& Text) {
   return false;
 }
 
-bool CreateFileDurably(const std::string& Path, const std::string& Text) {
-  // A name of this process's own: two writers never share a temporary file.
-  const std::wstring temp = Wide(Path + "." + std::to_string(::GetCurrentProcessId()) + ".new"), final = Wide(Path);
-  ::DeleteFileW(temp.c_str());
-  const HANDLE h =
-      ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}  // namespace
+
+namespace {
+
+HANDLE AsHandle(TFolder Folder) { return reinterpret_cast<HANDLE>(Folder); }
+HANDLE HandleOf(int Fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(Fd)); }
+
+bool Identify(HANDLE H, BY_HANDLE_FILE_INFORMATION& Info) {
+  return H != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(H, &Info) != 0;
+}
+
+// A file of its own: no folder, no link or junction, no second name.
+bool OwnFile(const BY_HANDLE_FILE_INFORMATION& Info) {
+  return (Info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+         Info.nNumberOfLinks == 1;
+}
+
+// The full path of Name in the folder held, as the folder is now.
+std::wstring InFolder(TFolder Folder, const std::string& Name) {
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD n = ::GetFinalPathNameByHandleW(AsHandle(Folder), path.data(), static_cast<DWORD>(path.size()), 0);
+  if (n >= path.size()) {
+    path.resize(n + 1);
+    n = ::GetFinalPathNameByHandleW(AsHandle(Folder), path.data(), static_cast<DWORD>(path.size()), 0);
+  }
+  if (n == 0 || n >= path.size()) return {};
+  path.resize(n);
+  if (path.back() != L'\\') path += L'\\';
+  return path + Wide(Name);
+}
+
+// A C runtime descriptor over H when it is a file of its own; else closed,
+// -1 with errno.
+int KeptWhenOwn(HANDLE H) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!Identify(H, info) || !OwnFile(info)) {
+    errno = Identify(H, info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? ELOOP : EPERM;
+    ::CloseHandle(H);
+    return -1;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(H), 0);
+  if (fd < 0) ::CloseHandle(H);
+  return fd;
+}
+
+// Nobody else writes into the file; it may be renamed or removed (it stays
+// the file this descriptor writes, and a name is checked before it counts).
+constexpr DWORD kPartShare = FILE_SHARE_READ | FILE_SHARE_DELETE;
+constexpr DWORD kPartAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
+
+}  // namespace
+
+TFolder OpenFolder(const std::string& Path, bool Private) {
+  // Without delete sharing: while held, it cannot be renamed or removed.
+  const HANDLE h = ::CreateFileW(Wide(Path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | (Private ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
   if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return kNoFolder;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!Identify(h, info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ::CloseHandle(h);
+    errno = ENOTDIR;
+    return kNoFolder;
+  }
+  // Who may write to it is left to its access list (the program folder's).
+  if (Private && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    ::CloseHandle(h);
+    errno = EPERM;
+    return kNoFolder;
+  }
+  return reinterpret_cast<TFolder>(h);
+}
+
+void CloseFolder(TFolder Folder) {
+  if (Folder != kNoFolder) ::CloseHandle(AsHandle(Folder));
+}
+
+int CreateNewIn(TFolder Folder, const std::string& Name) {
+  const std::wstring path = InFolder(Folder, Name);
+  if (path.empty()) {
+    ErrnoFromLastError();
+    return -1;
+  }
+  // CREATE_NEW fails on anything at the name, a link or junction included.
+  const HANDLE h = ::CreateFileW(path.c_str(), kPartAccess, kPartShare, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return -1;
+  }
+  return KeptWhenOwn(h);
+}
+
+int OpenOwnIn(TFolder Folder, const std::string& Name) {
+  const std::wstring path = InFolder(Folder, Name);
+  if (path.empty()) {
+    ErrnoFromLastError();
+    return -1;
+  }
+  const HANDLE h = ::CreateFileW(path.c_str(), kPartAccess, kPartShare, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return -1;
+  }
+  return KeptWhenOwn(h);
+}
+
+bool NamesOwnFile(TFolder Folder, const std::string& Name, int Fd) {
+  const std::wstring path = InFolder(Folder, Name);
+  if (path.empty()) return false;
+  const HANDLE h = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  BY_HANDLE_FILE_INFORMATION named{}, open{};
+  const bool same = Identify(h, named) && Identify(HandleOf(Fd), open) && OwnFile(named) &&
+                    named.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+                    named.nFileIndexHigh == open.nFileIndexHigh && named.nFileIndexLow == open.nFileIndexLow;
+  if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  return same;
+}
+
+bool RemoveOwnIn(TFolder Folder, const std::string& Name) {
+  const std::wstring path = InFolder(Folder, Name);
+  if (path.empty()) {
     ErrnoFromLastError();
     return false;
   }
-  DWORD n = 0;
-  bool ok = ::WriteFile(h, Text.data(), static_cast<DWORD>(Text.size()), &n, nullptr) != 0 && n == Text.size() &&
-            ::FlushFileBuffers(h) != 0;
-  if (!ok) ErrnoFromLastError();
-  int err = errno;
-  ok = ::CloseHandle(h) != 0 && ok;
-  // Without MOVEFILE_REPLACE_EXISTING the move fails where a file is: the
-  // complete file appears at once, and an existing one is never replaced.
-  if (ok && !::MoveFileExW(temp.c_str(), final.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    ok = false;
-    err = ::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS ? EEXIST
-                                                                                             : (ErrnoFromLastError(), errno);
+  const DWORD attr = ::GetFileAttributesW(path.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (attr & FILE_ATTRIBUTE_DIRECTORY) {  // a folder, or a junction to one
+    errno = EPERM;
+    return false;
   }
-  if (!ok) ::DeleteFileW(temp.c_str());
-  errno = ok ? 0 : err;
-  return ok;
+  // A link goes itself, never what it leads to; what the user may not
+  // remove is somebody else's.
+  if (::DeleteFileW(path.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+  ErrnoFromLastError();
+  if (errno == EACCES) errno = EPERM;
+  return false;
+}
+
+bool SyncAndRenameIn(TFolder Folder, int Fd, const std::string& From, const std::string& To) {
+  const HANDLE h = HandleOf(Fd);
+  const std::wstring target = InFolder(Folder, To);
+  if (target.empty() || !::FlushFileBuffers(h)) {
+    ErrnoFromLastError();
+    return false;
+  }
+  // The open file itself gets the name, whatever its old name holds now.
+  std::string buffer(sizeof(FILE_RENAME_INFO) + (target.size() + 1) * sizeof(wchar_t), '\0');
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
+  if (::SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) return true;
+  // Where renaming by handle is not supported: by name, checked to be this
+  // file first.
+  const DWORD err = ::GetLastError();
+  if ((err == ERROR_INVALID_PARAMETER || err == ERROR_NOT_SUPPORTED || err == ERROR_CALL_NOT_IMPLEMENTED) &&
+      NamesOwnFile(Folder, From, Fd) &&
+      ::MoveFileExW(InFolder(Folder, From).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  ErrnoFromLastError();
+  return false;
+}
+
+int DuplicateFile(int Fd) {
+  HANDLE copy = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), HandleOf(Fd), ::GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    ErrnoFromLastError();
+    return -1;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(copy), 0);
+  if (fd < 0) ::CloseHandle(copy);
+  return fd;
+}
+
+void CloseFile(int Fd) {
+  if (Fd >= 0) ::_close(Fd);
 }
 
 int OpenLock(const std::string& StateFolder, bool Create) {
@@ -244,5 +433,33 @@ void MaybeKillIn(const char* Step) {
 }
 
 #endif
+
+bool CreateFileDurably(const std::string& Path, const std::string& Text) {
+  // A name of this process's own: two writers never share a temporary file.
+  const std::wstring temp = Wide(Path + "." + std::to_string(::GetCurrentProcessId()) + ".new"), final = Wide(Path);
+  ::DeleteFileW(temp.c_str());
+  const HANDLE h =
+      ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    ErrnoFromLastError();
+    return false;
+  }
+  DWORD n = 0;
+  bool ok = ::WriteFile(h, Text.data(), static_cast<DWORD>(Text.size()), &n, nullptr) != 0 && n == Text.size() &&
+            ::FlushFileBuffers(h) != 0;
+  if (!ok) ErrnoFromLastError();
+  int err = errno;
+  ok = ::CloseHandle(h) != 0 && ok;
+  // Without MOVEFILE_REPLACE_EXISTING the move fails where a file is: the
+  // complete file appears at once, and an existing one is never replaced.
+  if (ok && !::MoveFileExW(temp.c_str(), final.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    ok = false;
+    err = ::GetLastError() == ERROR_ALREADY_EXISTS || ::GetLastError() == ERROR_FILE_EXISTS ? EEXIST
+                                                                                             : (ErrnoFromLastError(), errno);
+  }
+  if (!ok) ::DeleteFileW(temp.c_str());
+  errno = ok ? 0 : err;
+  return ok;
+}
 
 }  // namespace kelvora::updater

@@ -70,35 +70,8 @@ void CloseLock(int Fd) {
   if (Fd >= 0) ::close(Fd);
 }
 
-bool CreatePart(const std::string& Part) {
-  if (::unlink(Part.c_str()) != 0 && errno != ENOENT) return false;
-  // The user's alone until the updater settles it: in a folder others may
-  // write to, nobody else can change the bytes after they were checked.
-  const int fd = ::open(Part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
-
 bool RemoveForeignDownload(const std::string& Download) {
   return ::unlink(Download.c_str()) == 0 || errno == ENOENT;
-}
-
-bool CompleteDownload(const std::string& Part, const std::string& Download) {
-  const int fd = ::open(Part.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  bool ok = fd >= 0;
-  if (ok) {
-    // A full disk or an I/O error of delayed writes shows here at the latest.
-    ok = ::fsync(fd) == 0;
-    const int err = errno;
-    ::close(fd);
-    errno = err;
-  }
-  if (ok && ::rename(Part.c_str(), Download.c_str()) == 0) return true;
-  const int err = errno;
-  ::unlink(Part.c_str());
-  errno = err;
-  return false;
 }
 
 bool CanWriteFolder(const std::string& Folder) {

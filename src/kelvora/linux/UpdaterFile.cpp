@@ -36,8 +36,13 @@ bool CanRunProgramsIn(const std::string& Folder, std::size_t Size) {
   return ok;
 }
 
-bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUpdaterFile& File) {
-  File.Path = Folder + (Folder.empty() || Folder.back() != '/' ? "/" : "") + kUpdaterFileName;
+std::string PathIdentity(const std::string& ProgramPath) { return ProgramPath; }
+
+bool WriteUpdaterFile(const std::string& Folder, const std::string& Name, const std::string& Program,
+                      TUpdaterFile& File) {
+  File.Name = Name;
+  File.Path = Folder + (Folder.empty() || Folder.back() != '/' ? "/" : "") + Name;
+  const char* name = File.Name.c_str();
   const int dir = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   File.Dir = dir;
   if (dir < 0) return false;
@@ -49,15 +54,15 @@ bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUp
     errno = ENOEXEC;
     return false;
   }
-  ::unlinkat(dir, kUpdaterFileName, 0);
-  const int fd = ::openat(dir, kUpdaterFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
+  ::unlinkat(dir, name, 0);
+  const int fd = ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
   if (fd < 0) return false;
   bool ok = updater::WriteAll(fd, Program.data(), Program.size()) &&
             ::fchmod(fd, 0700) == 0 && ::fsync(fd) == 0;
   const int err = errno;
   ok = ::close(fd) == 0 && ok;
   if (ok) return true;
-  ::unlinkat(dir, kUpdaterFileName, 0);
+  ::unlinkat(dir, name, 0);
   errno = err != 0 ? err : EIO;
   return false;
 }
@@ -68,17 +73,17 @@ int StartUpdater(TUpdaterFile& File, const std::vector<std::string>& Args, int L
   // of this user's written there (the folder is nobody else's to change).
   struct stat written {};
   const int dirFd = static_cast<int>(File.Dir);
-  if (dirFd < 0 || !PrivateFolder(dirFd) || ::fstatat(dirFd, kUpdaterFileName, &written, AT_SYMLINK_NOFOLLOW) != 0 ||
+  if (dirFd < 0 || !PrivateFolder(dirFd) || ::fstatat(dirFd, File.Name.c_str(), &written, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(written.st_mode) || written.st_uid != ::geteuid()) {
     errno = EPERM;
     return -1;
   }
   const std::vector<std::string> env = {"KELVORA_APP_PID=" + std::to_string(::getpid())};
-  return platform::SpawnProgramIn(dirFd, kUpdaterFileName, Args, LockFd, env);
+  return platform::SpawnProgramIn(dirFd, File.Name, Args, LockFd, env);
 }
 
 void RemoveUpdaterFile(TUpdaterFile& File) {
-  if (File.Dir >= 0) ::unlinkat(static_cast<int>(File.Dir), kUpdaterFileName, 0);
+  if (File.Dir >= 0) ::unlinkat(static_cast<int>(File.Dir), File.Name.c_str(), 0);
 }
 
 }  // namespace kelvora::detail

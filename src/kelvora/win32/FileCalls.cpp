@@ -157,42 +157,7 @@ std::int64_t ResumablePartSize(const std::string& Part) {
   return static_cast<std::int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
 }
 
-bool CreatePart(const std::string& Part) {
-  // Whatever holds the name (a link planted there included) goes first.
-  if (!updater::RemoveFile(Part) && errno != ENOENT) return false;
-  const HANDLE h = ::CreateFileW(Wide(Part).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    ErrnoFromLastError();
-    return false;
-  }
-  ::CloseHandle(h);
-  return true;
-}
-
 bool RemoveForeignDownload(const std::string& Download) { return updater::RemoveFile(Download) || errno == ENOENT; }
-
-bool CompleteDownload(const std::string& Part, const std::string& Download) {
-  const std::wstring part = Wide(Part);
-  // A full disk or an I/O error of delayed writes shows here at the latest.
-  const HANDLE h = ::CreateFileW(part.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  bool ok = h != INVALID_HANDLE_VALUE;
-  if (ok) {
-    ok = ::FlushFileBuffers(h) != 0;
-    if (!ok) ErrnoFromLastError();
-    CloseKeepingErrno(h);
-  } else {
-    ErrnoFromLastError();
-  }
-  if (ok && ::MoveFileExW(part.c_str(), Wide(Download).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return true;
-  if (ok) ErrnoFromLastError();
-  const int err = errno;
-  ::DeleteFileW(part.c_str());
-  errno = err;
-  return false;
-}
 
 bool CanWriteFolder(const std::string& Folder) {
   static std::atomic<unsigned> counter{0};

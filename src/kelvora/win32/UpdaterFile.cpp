@@ -101,10 +101,20 @@ bool CanRunProgramsIn(const std::string& Folder, std::size_t Size) {
          ::GetDiskFreeSpaceExW(Wide(Folder).c_str(), &free, nullptr, nullptr) && free.QuadPart >= Size;
 }
 
-bool WriteUpdaterFile(const std::string& Folder, const std::string& Program, TUpdaterFile& File) {
+std::string PathIdentity(const std::string& ProgramPath) {
+  // The file system's rule: ordinal, case-insensitive, "/" and "\\" alike.
+  std::wstring path = Wide(ProgramPath);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  if (!path.empty()) ::CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+  return updater::Utf8(path);
+}
+
+bool WriteUpdaterFile(const std::string& Folder, const std::string& Name, const std::string& Program,
+                      TUpdaterFile& File) {
+  File.Name = Name;
   File.Path = Folder;
   if (File.Path.empty() || !updater::IsPathSeparator(File.Path.back())) File.Path += '\\';
-  File.Path += kUpdaterFileName;
+  File.Path += Name;
   const HANDLE dir = OpenFolder(Folder, FILE_SHARE_READ | FILE_SHARE_WRITE);
   File.Dir = AsValue(dir);
   if (dir == INVALID_HANDLE_VALUE) {

@@ -14,6 +14,7 @@
 
 #include "kelvora/kvUtils.h"
 #include "utils/DateUtils.h"
+#include "utils/OpenFileCalls.h"
 
 namespace kelvora {
 
@@ -136,6 +137,34 @@ bool ApplyFileAttributes(const std::string& FileName, TkvFileAttributes Attrs) {
   const bool xattrOk = rc == 0 || errno == ENOTSUP || errno == EOPNOTSUPP;
   const bool modeOk = mode == current || ::chmod(FileName.c_str(), mode) == 0;
   return xattrOk && modeOk;
+}
+
+bool SetFileTimesOf(int Fd, TDateTime Modified) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = times[0];
+  if (Modified != -1) DateTimeToFatTime(Modified, times[1]);
+  return ::futimens(Fd, times) == 0;
+}
+
+bool ApplyFileAttributesOf(int Fd, TkvFileAttributes Attrs) {
+  struct stat st {};
+  if (::fstat(Fd, &st) != 0) return false;
+  const mode_t mode = Attrs.Contains(atrReadOnly) ? (st.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))
+                                                  : (st.st_mode | S_IWUSR);
+  const std::uint32_t bits = FileAttributeBits(Attrs);
+  int rc;
+  if (bits != 0) {
+    char text[16];
+    const int len = std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(bits));
+    rc = ::fsetxattr(Fd, kDosAttribXattr, text, static_cast<size_t>(len), 0);
+  } else {
+    rc = ::fremovexattr(Fd, kDosAttribXattr);
+    if (rc != 0 && errno == ENODATA) rc = 0;
+  }
+  const bool xattrOk = rc == 0 || errno == ENOTSUP || errno == EOPNOTSUPP;
+  return xattrOk && ((st.st_mode & 07777) == (mode & 07777) || ::fchmod(Fd, mode & 07777) == 0);
 }
 
 }  // namespace kelvora

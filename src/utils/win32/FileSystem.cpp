@@ -1,10 +1,12 @@
 // Folders, file sizes, attributes and times on Windows, through the
 // wide-character calls.
+#include <io.h>
 #include <windows.h>
 
 #include "framework/win32/Wide.h"
 #include "kelvora/kvUtils.h"
 #include "utils/DateUtils.h"
+#include "utils/OpenFileCalls.h"
 
 namespace kelvora {
 
@@ -103,6 +105,26 @@ bool ApplyFileAttributes(const std::string& FileName, TkvFileAttributes Attrs) {
   const DWORD bits = FileAttributeBits(Attrs) & kAllAttributeBits;
   // The empty set is the "normal" attribute, the only one that stands alone.
   return ::SetFileAttributesW(Wide(FileName).c_str(), bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits) != FALSE;
+}
+
+bool SetFileTimesOf(int Fd, TDateTime Modified) {
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(Fd));
+  FILETIME modified;
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (Modified == -1 || !DateTimeToFileTime(Modified, modified)) return true;
+  return ::SetFileTime(h, nullptr, nullptr, &modified) != FALSE;
+}
+
+bool ApplyFileAttributesOf(int Fd, TkvFileAttributes Attrs) {
+  const HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(Fd));
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILE_BASIC_INFO info{};
+  if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &info, sizeof info)) return false;
+  const DWORD bits = FileAttributeBits(Attrs) & kAllAttributeBits;
+  info.FileAttributes = bits == 0 ? FILE_ATTRIBUTE_NORMAL : bits;
+  // Times left as they are.
+  info.CreationTime.QuadPart = info.LastAccessTime.QuadPart = info.LastWriteTime.QuadPart = info.ChangeTime.QuadPart = 0;
+  return ::SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info) != FALSE;
 }
 
 }  // namespace kelvora
