@@ -338,6 +338,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   std::string TrustInfoFile(std::string& Text);
   bool MayRedirectTo(const std::string& Address) const;
   const TExpectedFile* CurrentExpectation() const;
+  bool PartialAnswerFits();
   bool AnnouncedSizeFits(int64_t ContentLength);
   bool ReceivedSizeFits(int64_t BytesRead);
   // Before each transfer: the size past which the first progress event must
@@ -367,7 +368,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   int64_t ResumePoint(const std::string& Final);
   void ReadFrom(int64_t Position);
   void NoteResumable(bool ContinueDownload);
-  bool RetryFromStart();
+  bool RetryFromStart(const std::string& Reason);
   void ForgetResume();
   bool KeepsPartOnStop() const;
   void EndResumes();

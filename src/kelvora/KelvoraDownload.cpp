@@ -112,8 +112,9 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
       ContinueDownload = ContentLength != FileSizeOf(final);
   }
   if (OnFileStart) OnFileStart(this, URL(), ContentLength, serverFileTime_, ContinueDownload);
-  // A length other than the listed one is refused before anything is written.
-  if (ContinueDownload && !AnnouncedSizeFits(ContentLength)) ContinueDownload = false;
+  // A part not asked for, or a length other than the listed one, is refused
+  // before anything is written.
+  if (ContinueDownload && !(PartialAnswerFits() && AnnouncedSizeFits(ContentLength))) ContinueDownload = false;
   NoteResumable(ContinueDownload);
 }
 
@@ -221,7 +222,11 @@ void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
 }
 
 void TkvKelvora::HandleConnectionLost() {
-  if (!infoMode_ && !pendingRefusal_.empty()) {  // cut off by the size cap, not by the server
+  // A part (206) other than the one asked for is no lost connection: the
+  // server answered, with something that is not the file.
+  if (!infoMode_ && RangeRefused() && pendingRefusal_.empty())
+    pendingRefusal_ = URL() + ": the server answers with a part (206) other than the one asked for";
+  if (!infoMode_ && !pendingRefusal_.empty()) {  // cut off by the size cap or refused, not lost
     RefuseDownload();
     return;
   }
