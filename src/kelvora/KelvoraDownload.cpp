@@ -270,7 +270,13 @@ void TkvKelvora::EndRunWithoutData() {
   // A transfer that completed without data: for the info file this is a
   // missing info file; for a listed file, a file that could not be fetched,
   // which the user may skip.
-  // Either way the run ends or goes on, and a waiting check returns.
+  // Either way the run ends or goes on, and a waiting check returns. A part
+  // is continued only when shorter than the listed size: a server that calls
+  // it complete (a 416 and a size probe) is wrong, and the file is fetched
+  // once more from the start.
+  if (!infoMode_ &&
+      RetryFromStart(URL() + ": the server calls the file complete at " + std::to_string(ResumePosition()) + " bytes"))
+    return;
   HandleHTTPError(0);
 }
 

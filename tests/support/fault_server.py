@@ -38,6 +38,7 @@ pattern (see pattern_byte), so clients can check any range of them.
                                           total "*")
                                 long.E    206 from where the range starts to N-1 of N, no length,
                                           E bytes more than that, then the connection closes
+                                416       416 with Content-Range: bytes */<where the range starts>
   /loop                       302 to itself
   /auth/basic?user=U&pass=P&n=N   401 with Basic realm="Area 51" until the login matches
   /auth/digest?user=U&pass=P&n=N  the same with a Digest (MD5, qop=auth) challenge
@@ -432,6 +433,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_body_headers(206, None, close=True,
                                    extra=tag + [("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))])
             self.write_pattern(start, n + int(arg))
+        elif kind == "416":
+            self.send_body_headers(416, 0, extra=[("Content-Range", "bytes */%d" % start)])
         else:
             self.error_page(500)
 
