@@ -362,8 +362,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
 
   // Downloads continued across runs (KelvoraResume.cpp): the record settled
   // when the run begins, the point a file continues from, its guarded range
-  // request, the validator noted at the header, the one fresh fetch of a
-  // continued file that failed its check, and the end of it all at commit.
+  // request, the validator noted at the header, the one fresh fetch when the
+  // answer to that request fails, and the end of it all at commit.
   void SettleResumes();
   int64_t ResumePoint(const std::string& Final);
   void ReadFrom(int64_t Position);

@@ -4,8 +4,10 @@
 // listed hash and size, and the server's validator. The next run of the
 // same release continues the part with a range request guarded by
 // If-Range, so a resource changed since is sent whole. The whole file is
-// then checked as any other; a continued file that fails is fetched once
-// more from the start, never installed.
+// then checked as any other. Whatever goes wrong with the answer to the
+// range request (a length or total other than listed, too many bytes, a
+// wrong hash), the part is dropped and the file fetched once more from the
+// start; nothing of a failed answer is ever installed.
 #include <cerrno>
 
 #include "kelvora/DeveloperLog.h"
