@@ -351,6 +351,12 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   int64_t BytesTransferred() const { return bytesTransferred_; }
   int64_t ResumePosition() const { return resumePosition_; }
   int64_t ResumeEnd() const { return resumeEnd_; }
+  // Whether the HTTP request of the last answer asked for a range (one made
+  // again from the start after a failed resume did not), and whether that
+  // answer was a partial one (206) refused as not the range asked for: the
+  // transfer then ends as a lost connection, nothing of the answer written.
+  bool RangeRequested() const { return rangeRequested_; }
+  bool RangeRefused() const { return rangeRefused_; }
   uint8_t PercentsDone() const { return percentsDone_; }
   int32_t ElapsedTime() const { return elapsedTime_; }
   int32_t EstimatedTimeLeft() const { return estimatedTimeLeft_; }
@@ -453,6 +459,7 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int32_t statusCode_ = -1;
   int64_t contentLength_ = 0, bytesTransferred_ = 0, resumePosition_ = 0, resumeEnd_ = 0;
+  bool rangeRequested_ = false, rangeRefused_ = false;
   uint8_t percentsDone_ = 0;
   int32_t elapsedTime_ = 0, estimatedTimeLeft_ = 0;
   float transferRate_ = -1;

@@ -350,6 +350,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   std::string TrustInfoFile(std::string& Text);
   bool MayRedirectTo(const std::string& Address) const;
   const TExpectedFile* CurrentExpectation() const;
+  bool PartialAnswerFits();
   bool AnnouncedSizeFits(int64_t ContentLength);
   bool ReceivedSizeFits(int64_t BytesRead);
   // Before each transfer: the size past which the first progress event must
@@ -382,13 +383,13 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
 
   // Downloads continued across runs (KelvoraResume.cpp): the record settled
   // when the run begins, the point a file continues from, its guarded range
-  // request, the validator noted at the header, the one fresh fetch of a
-  // continued file that failed its check, and the end of it all at commit.
+  // request, the validator noted at the header, the one fresh fetch when the
+  // answer to that request fails, and the end of it all at commit.
   void SettleResumes();
   int64_t ResumePoint(const std::string& Final);
   void ReadFrom(int64_t Position);
   void NoteResumable(bool ContinueDownload);
-  bool RetryFromStart();
+  bool RetryFromStart(const std::string& Reason);
   void ForgetResume();
   bool KeepsPartOnStop() const;
   void EndResumes();

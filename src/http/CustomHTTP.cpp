@@ -177,6 +177,7 @@ bool TkvCustomHTTP::Start(const TransferPtr& T, bool WaitForFinish) {
   current_ = T;
   transferRate_ = -1;
   statusCode_ = -1;
+  rangeRequested_ = rangeRefused_ = false;
   contentLength_ = bytesTransferred_ = 0;
   percentsDone_ = 0;
   elapsedTime_ = estimatedTimeLeft_ = 0;
@@ -358,6 +359,8 @@ void TkvCustomHTTP::Publish(const TTransfer& T, bool Headers) {
   bytesTransferred_ = T.BytesTransferred;
   resumePosition_ = T.ResumePosition;
   resumeEnd_ = T.ResumeEnd;
+  rangeRequested_ = T.RangeRequested;
+  rangeRefused_ = T.RangeRefused;
   if (contentType_ != T.ContentType) contentType_ = T.ContentType;
   if (Headers) {
     rawHeaders_ = T.RawHeaders;

@@ -305,6 +305,7 @@ TRequestWorker::Next TRequestWorker::Request() {
     }
     t_.Success = false;
     t_.ReadFailed = true;
+    t_.RangeRefused = true;
     return Next::End;
   }
   if (s_.HasHeaderInfo) {

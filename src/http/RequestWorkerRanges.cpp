@@ -91,6 +91,10 @@ int64_t TRequestWorker::SizeProbe() {
 bool TRequestWorker::AddRangeHeaders(uint32_t Modifiers, int64_t From, int64_t To, bool Forced) {
   std::string text;
   for (const auto& line : s_.RequestHeaders) text += line + "\r\n";
+  if (!Forced) {
+    const auto [from, to] = RangeAsked();
+    t_.RangeRequested = from != 0 || to != 0;
+  }
   if (Forced)
     text += RangeLine(From, To);
   else if (t_.ResumePosition != 0 || t_.ResumeEnd != 0)

@@ -89,6 +89,9 @@ struct TTransfer {
   // Flags and figures.
   bool Success = false, Retry = false, Continue = true;
   bool ReadFailed = false;
+  // The request of the current answer carried a range; its 206 did not hold
+  // the range asked for (nothing of it was kept).
+  bool RangeRequested = false, RangeRefused = false;
   int WriteError = 0;  // errno of a failed creation or write of the output file
   int32_t StatusCode = -1;
   int64_t ContentLength = 0, BytesTransferred = 0;

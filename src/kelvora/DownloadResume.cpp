@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <strings.h>
 
 #include "kelvora/FileCalls.h"
@@ -124,6 +125,16 @@ std::string RangeValidator(const std::string& ETag, const std::string& RawHeader
   const std::string date = HeaderValue(RawHeaders, "Last-Modified");
   if (date.empty() || LastModified <= 0 || Date <= 0 || (Date - LastModified) * 86400.0 < 1.0) return {};
   return date;
+}
+
+int64_t RangeTotal(const std::string& RawHeaders) {
+  const std::string range = HeaderValue(RawHeaders, "Content-Range");
+  const size_t slash = range.rfind('/');
+  if (slash == std::string::npos) return -1;
+  int64_t total = -1;
+  const char* end = range.data() + range.size();
+  const auto [p, ec] = std::from_chars(range.data() + slash + 1, end, total);
+  return ec == std::errc() && p == end && total >= 0 ? total : -1;
 }
 
 }  // namespace kelvora::detail

@@ -32,8 +32,9 @@ class TDownloadResume {
   // Nothing of this run is resumable any more (it is committed).
   void Clear();
 
-  // The current file: whether its transfer continued a part, and whether it
-  // was already fetched again from the start after a resumed copy failed.
+  // The current file: whether its transfer asked to continue a part (a
+  // range request), and whether it was already fetched again from the start
+  // after that failed.
   bool Resumed = false, Retried = false;
 
  private:
@@ -47,5 +48,9 @@ class TDownloadResume {
 // second later (a date validator is strong only then); "" when neither.
 // RawHeaders are the answer's header lines (CRLF).
 std::string RangeValidator(const std::string& ETag, const std::string& RawHeaders, double Date, double LastModified);
+// The size of the whole resource a partial answer gives in its
+// Content-Range ("bytes 100-199/1000": 1000); -1 when it gives none ("*")
+// or the header is missing or malformed.
+int64_t RangeTotal(const std::string& RawHeaders);
 
 }  // namespace kelvora::detail

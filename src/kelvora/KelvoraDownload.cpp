@@ -126,8 +126,9 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
       ContinueDownload = ContentLength != FileSizeOf(final);
   }
   if (OnFileStart) OnFileStart(this, URL(), ContentLength, serverFileTime_, ContinueDownload);
-  // A length other than the listed one is refused before anything is written.
-  if (ContinueDownload && !AnnouncedSizeFits(ContentLength)) ContinueDownload = false;
+  // A part not asked for, or a length other than the listed one, is refused
+  // before anything is written.
+  if (ContinueDownload && !(PartialAnswerFits() && AnnouncedSizeFits(ContentLength))) ContinueDownload = false;
   NoteResumable(ContinueDownload);
 }
 
@@ -276,7 +277,11 @@ void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
 }
 
 void TkvKelvora::HandleConnectionLost() {
-  if (!infoMode_ && !pendingRefusal_.empty()) {  // cut off by the size cap, not by the server
+  // A part (206) other than the one asked for is no lost connection: the
+  // server answered, with something that is not the file.
+  if (!infoMode_ && RangeRefused() && pendingRefusal_.empty())
+    pendingRefusal_ = URL() + ": the server answers with a part (206) other than the one asked for";
+  if (!infoMode_ && !pendingRefusal_.empty()) {  // cut off by the size cap or refused, not lost
     RefuseDownload();
     return;
   }
@@ -320,7 +325,13 @@ void TkvKelvora::EndRunWithoutData() {
   // A transfer that completed without data: for the info file this is a
   // missing info file; for a listed file, a file that could not be fetched,
   // which the user may skip.
-  // Either way the run ends or goes on, and a waiting check returns.
+  // Either way the run ends or goes on, and a waiting check returns. A part
+  // is continued only when shorter than the listed size: a server that calls
+  // it complete (a 416 and a size probe) is wrong, and the file is fetched
+  // once more from the start.
+  if (!infoMode_ &&
+      RetryFromStart(URL() + ": the server calls the file complete at " + std::to_string(ResumePosition()) + " bytes"))
+    return;
   HandleHTTPError(0);
 }
 

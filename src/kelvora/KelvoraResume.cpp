@@ -4,10 +4,13 @@
 // listed hash and size, and the server's validator. The next run of the
 // same release continues the part with a range request guarded by
 // If-Range, so a resource changed since is sent whole. The whole file is
-// then checked as any other; a continued file that fails is fetched once
-// more from the start, never installed.
+// then checked as any other. Whatever goes wrong with the answer to the
+// range request (a length or total other than listed, too many bytes, a
+// wrong hash), the part is dropped and the file fetched once more from the
+// start; nothing of a failed answer is ever installed.
 #include <cerrno>
 
+#include "kelvora/DeveloperLog.h"
 #include "kelvora/DownloadResume.h"
 #include "kelvora/FileCalls.h"
 #include "kelvora/UpgradeRun.h"
@@ -49,6 +52,7 @@ void TkvKelvora::ReadFrom(int64_t Position) {
   const std::string header = "If-Range: " + resumeValidator_;
   const bool added = RequestHeaders().IndexOf(header) < 0;
   if (added) RequestHeaders().Add(header);
+  resume_->Resumed = true;
   ReadRange(Position, 0, false);
   if (const int line = RequestHeaders().IndexOf(header); added && line >= 0) RequestHeaders().Delete(line);
 }
@@ -56,7 +60,6 @@ void TkvKelvora::ReadFrom(int64_t Position) {
 void TkvKelvora::NoteResumable(bool ContinueDownload) {
   if (!resume_ || !ContinueDownload || fileIndex_ < 0 || static_cast<size_t>(fileIndex_) >= targets_.size()) return;
   const std::string part = detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]);
-  resume_->Resumed = ResumePosition() > 0;
   // A patch is small and is not continued: its failure means the whole file.
   if (PatchActive()) return;
   const TExpectedFile* expected = CurrentExpectation();
@@ -70,11 +73,14 @@ void TkvKelvora::NoteResumable(bool ContinueDownload) {
     resume_->Note({part, fileList_.GetName(fileIndex_), expected->Sha256, expected->Size, validator});
 }
 
-bool TkvKelvora::RetryFromStart() {
-  if (!resume_ || !resume_->Resumed || resume_->Retried || fileIndex_ < 0 ||
+bool TkvKelvora::RetryFromStart(const std::string& Reason) {
+  // Only the answer to the range request itself: when the HTTP component
+  // already went back to the start on its own, that was the one fresh fetch.
+  if (!resume_ || !resume_->Resumed || resume_->Retried || !RangeRequested() || fileIndex_ < 0 ||
       static_cast<size_t>(fileIndex_) >= targets_.size())
     return false;
   const std::string part = detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]);
+  DeveloperNote(Reason + "; the kept part is dropped and the file fetched again from the start");
   resume_->Forget(part);
   resume_->Resumed = false;
   resume_->Retried = true;

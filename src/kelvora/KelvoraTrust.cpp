@@ -3,6 +3,7 @@
 // it counts as done.
 #include <ctime>
 
+#include "kelvora/DownloadResume.h"
 #include "kelvora/InfoFile.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
@@ -80,6 +81,24 @@ const TkvKelvora::TExpectedFile* TkvKelvora::CurrentExpectation() const {
   return it == expectedFiles_.end() ? nullptr : &it->second;
 }
 
+bool TkvKelvora::PartialAnswerFits() {
+  if (StatusCode() != 206) return true;
+  // A part is the file only as the rest of a part kept, asked for with its
+  // range; to a request for the whole file it is a piece of unknown place.
+  if (!RangeRequested()) {
+    pendingRefusal_ = URL() + ": the server sends a part (206) of a file asked for whole";
+    return false;
+  }
+  // Where the part starts the HTTP component has checked; the whole it is
+  // a part of must be the file listed.
+  const TExpectedFile* expected = CurrentExpectation();
+  const int64_t total = detail::RangeTotal(RawHeaders());
+  if (expected == nullptr || total == expected->Size) return true;
+  pendingRefusal_ = URL() + ": the server gives the whole as " + (total < 0 ? "unknown" : std::to_string(total)) +
+                    " bytes instead of " + std::to_string(expected->Size);
+  return false;
+}
+
 bool TkvKelvora::AnnouncedSizeFits(int64_t ContentLength) {
   const TExpectedFile* expected = CurrentExpectation();
   // 0: the server announced no length; the transfer itself is watched.
@@ -128,7 +147,6 @@ bool TkvKelvora::DownloadVerified(const std::string& Path) {
     pendingRefusal_ =
         trust::CheckDownload(Path, trust::TFileHash{expected->Sha256, expected->Size}, arrivalHash_.get());
     if (pendingRefusal_.empty()) return true;
-    if (RetryFromStart()) return false;  // a continued part that failed: fetched once more, whole
   }
   RefuseDownload();
   return false;
@@ -141,6 +159,10 @@ void TkvKelvora::RefuseDownload() {
     FallBackToWholeFile(reason);
     return;
   }
+  // Whatever a continued download's answer was (a whole file of another
+  // length, a part of another whole, too many bytes, a wrong hash): the part
+  // goes, and the file is fetched once more from the start.
+  if (RetryFromStart(reason)) return;
   // Whichever name the download has reached; the abort removes the rest of
   // the run's files.
   ForgetResume();

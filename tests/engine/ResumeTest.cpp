@@ -234,3 +234,69 @@ TEST_F(ResumeTest, APartOfAReleaseNoLongerAnnouncedIsRemovedAtTheNextCheck) {
   EXPECT_EQ(PartSize(), -1);
   EXPECT_FALSE(FileExists(StateFolder() + "resume"));
 }
+
+// A server that lies to a continued download costs one fetch from the start,
+// never an install of what it sent; only a second failure refuses the file.
+// A fresh download takes no part (206) as the file either.
+TEST_F(ResumeTest, ServerLiesCostOneFetchFromTheStartNeverAnInstall) {
+  constexpr int64_t kFile = 200000, kCut = 150000;
+  struct Case {
+    const char* Lie;
+    bool Resumed;        // a part of kCut bytes is kept first
+    std::string Answers; // to the range request (resumed), then to the fetches without one
+    bool Installed;
+  };
+  const Case cases[] = {
+      {"a 200 of another length", true, "len.199000,ok", true},
+      {"a huge Content-Range total", true, "total.1099511627776,ok", true},
+      {"a 206 with no total", true, "rest,ok", true},
+      {"a 206 from another start", true, "part.0,ok", true},
+      {"a 206 longer than its range", true, "long.268435456,ok", true},
+      {"a 416 and a size probe calling the part complete", true, "416,len.150000,ok", true},
+      {"a 206 to the fetch without a range", true, "len.199000,part", false},
+      {"the same lie twice", true, "len.199000", false},
+      {"a lie to the component's own fetch from the start", true, "part.0,len.199000", false},
+      {"a whole file as a 206 to a fresh download", false, "part", false},
+      {"a piece as a 206 to a fresh download", false, "part.100000", false},
+  };
+  FaultServer faults;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.Lie);
+    const std::string path = "/p/script/n:" + std::to_string(kFile) + "/case:" + std::to_string(i) + "/a:" +
+                             (c.Resumed ? "cut." + std::to_string(kCut) + "," : "") + c.Answers;
+    NewStart();
+    Publish(faults.Url(path), PatternBytes(0, kFile));
+    if (c.Resumed) {
+      ASSERT_TRUE(RunCheckUntil("ConnLost")) << Events() << faults.Log();
+      ASSERT_EQ(PartSize(), kCut);
+      NewStart();
+      Publish(faults.Url(path), PatternBytes(0, kFile));
+    }
+    const bool ended = RunCheckUntil(c.Installed ? "OwnClose" : "Aborted");
+    EXPECT_TRUE(ended) << Events();
+    if (c.Installed) {
+      EXPECT_FALSE(Has("Refused")) << Events();
+      EXPECT_TRUE(FileHoldsPattern(target + ".uTMP", kFile));
+    } else {
+      EXPECT_TRUE(Has("Refused")) << "a clear failure: " << Events();
+      EXPECT_FALSE(Has("OwnClose") || Has("ConnLost")) << Events();
+      EXPECT_FALSE(FileExists(target + ".uTMP"));
+    }
+    EXPECT_EQ(PartSize(), -1) << "no part left over";
+    EXPECT_FALSE(FileExists(StateFolder() + "resume")) << "no record left over";
+    const auto log = FaultLog(faults, path);
+    size_t fresh = 0;  // requests without a range after the first
+    for (size_t j = 1; j < log.size(); ++j) fresh += log[j].find("\"RANGE\"") == std::string::npos;
+    EXPECT_EQ(fresh, c.Resumed ? 1u : 0u) << "resumed: exactly one fetch from the start";
+    if (!c.Resumed) {
+      EXPECT_EQ(log.size(), 1u);
+    } else if (log.size() >= 2) {
+      EXPECT_NE(log[1].find("[\"RANGE\", \"bytes=" + std::to_string(kCut) + "-\"]"), std::string::npos) << log[1];
+      // A body past the listed size is stopped at once, not read to its end.
+      const size_t sent = log[1].find("\"sent\": ");
+      EXPECT_LT(std::stoll(log[1].substr(sent + 8)), 64 << 20) << log[1];
+    }
+    ClearState();
+  }
+}

@@ -109,17 +109,20 @@ TEST_F(HttpResume, ARangeOtherThanAskedIsNeverKept) {
   EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
   EXPECT_EQ(ev_.HeaderStatus, 200);
   EXPECT_TRUE(FileHoldsPattern(out_, 5000));
+  EXPECT_FALSE(http_->RangeRequested() || http_->RangeRefused()) << "the fetch from the start asked no range";
   // A server that answers every request with the wrong range: the transfer
   // fails and the partial file is left as it was.
   WritePatternFile(out_, 1000);
   FetchRange(server_->Url("/badrange?n=5000&first=1500&last=4999&always=1"), 1000);
   EXPECT_EQ(ev_.Joined(), "ConnectionLost,RequestFailed");
+  EXPECT_TRUE(http_->RangeRefused()) << "not a lost connection";
   EXPECT_TRUE(FileHoldsPattern(out_, 1000));
   // An explicit range answered with another one, and a plain request
   // answered with a fragment, to memory.
   http_->SetOutputFileName("");
   FetchRange(server_->Url("/badrange?n=5000&first=2000&last=2999"), 2000, 2499);
   EXPECT_EQ(ev_.Joined(), "ConnectionLost,RequestFailed");
+  EXPECT_TRUE(http_->RangeRequested() && http_->RangeRefused());
   FetchRange(server_->Url("/badrange?n=5000&first=2000&last=2999&always=1"), 0);
   EXPECT_EQ(ev_.Joined(), "ConnectionLost,RequestFailed");
   EXPECT_EQ(ev_.Data, "");
@@ -131,6 +134,7 @@ TEST_F(HttpResume, ARangeOtherThanAskedIsNeverKept) {
   FetchRange(server_->Url("/bytes?n=5000"), 2000, 2999);
   EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
   EXPECT_EQ(ev_.Data, PatternBytes(2000, 1000));
+  EXPECT_TRUE(http_->RangeRequested() && !http_->RangeRefused());
   // A partial file longer than the resource ends at the resource's end.
   http_->SetOutputFileName(out_);
   WritePatternFile(out_, 6000);

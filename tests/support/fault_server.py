@@ -24,7 +24,21 @@ pattern (see pattern_byte), so clients can check any range of them.
   /416?size=S                 always 416 with Content-Range: bytes */S
   /badrange?n=N&first=F&last=L[&always=1]  a request with Range (or any, with always=1) gets 206 with
                               Content-Range: bytes F-L/N and pattern bytes F..L, whatever was asked; else 200
-  /redirect?to=URL&code=C     redirect (default 302) to URL
+  /script?n=N&etag=E&a=A1,A2,...  the k-th request to this exact target gets answer Ak (the last one
+                              repeats), all with ETag "E" (default "v1"); an answer is one of
+                                ok        /bytes?n=N&etag=E: the range honoured when If-Range allows
+                                cut.M     200, Content-Length N, M bytes, then the connection closes
+                                len.L     200, Content-Length L and L bytes, whatever was asked
+                                part.F    206 from byte F (or where the range starts) to N-1 of N,
+                                          asked for or not
+                                total.T   206 from where the range starts, Content-Range total T,
+                                          Content-Length to match; the body (at most 64 MiB) goes
+                                          on until the client leaves
+                                rest.T    206 from where the range starts to N-1, total T (rest:
+                                          total "*")
+                                long.E    206 from where the range starts to N-1 of N, no length,
+                                          E bytes more than that, then the connection closes
+                                416       416 with Content-Range: bytes */<where the range starts>
   /loop                       302 to itself
   /auth/basic?user=U&pass=P&n=N   401 with Basic realm="Area 51" until the login matches
   /auth/digest?user=U&pass=P&n=N  the same with a Digest (MD5, qop=auth) challenge
@@ -82,6 +96,7 @@ class Stats:
     log = []
     nonces = set()
     cut_done = set()
+    script_count = {}
 
 
 class Server(ThreadingHTTPServer):
@@ -377,6 +392,52 @@ class Handler(BaseHTTPRequestHandler):
         self.send_body_headers(206, last - first + 1, extra=[("Content-Range", "bytes %d-%d/%d" % (first, last, n))])
         self.write_pattern(first, last + 1)
 
+    def r_script(self, _):
+        n, etag = self.num("n", 1024), self.q.get("etag", "v1")
+        answers = self.q.get("a", "ok").split(",")
+        with Stats.lock:
+            k = Stats.script_count.get(self.path, 0)
+            Stats.script_count[self.path] = k + 1
+        kind, _, arg = answers[min(k, len(answers) - 1)].partition(".")
+        if kind == "ok":
+            self.q = {"n": str(n), "etag": etag}
+            self.r_bytes(None)
+            return
+        tag = [("ETag", '"%s"' % etag)]
+        rng = self.headers.get("Range") or ""
+        start = 0
+        if rng.lower().startswith("bytes=") and rng[6:].split("-")[0].strip().isdigit():
+            start = int(rng[6:].split("-")[0])
+        if kind == "cut":
+            self.send_body_headers(200, n, extra=tag)
+            self.write_pattern(0, min(n, int(arg)))
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_WR)
+        elif kind == "len":
+            self.send_body_headers(200, int(arg), extra=tag)
+            self.write_pattern(0, int(arg))
+        elif kind == "part":
+            first = int(arg) if arg else start
+            self.send_body_headers(206, n - first, extra=tag + [("Content-Range", "bytes %d-%d/%d" % (first, n - 1, n))])
+            self.write_pattern(first, n)
+        elif kind == "total":
+            total = int(arg)
+            self.send_body_headers(206, total - start, close=True,
+                                   extra=tag + [("Content-Range", "bytes %d-%d/%d" % (start, total - 1, total))])
+            self.write_pattern(start, min(total, start + 64 * 1024 * 1024))
+        elif kind == "rest":
+            self.send_body_headers(206, n - start, extra=tag + [("Content-Range", "bytes %d-%d/%s" % (start, n - 1, arg or "*"))])
+            self.write_pattern(start, n)
+        elif kind == "long":
+            self.send_body_headers(206, None, close=True,
+                                   extra=tag + [("Content-Range", "bytes %d-%d/%d" % (start, n - 1, n))])
+            self.write_pattern(start, n + int(arg))
+        elif kind == "416":
+            self.send_body_headers(416, 0, extra=[("Content-Range", "bytes */%d" % start)])
+        else:
+            self.error_page(500)
+
     def r_redirect(self, _):
         code, to = self.num("code", 302), self.q.get("to", "/bytes?n=100")
         if self.command == "POST":
@@ -507,6 +568,7 @@ ROUTES = {
     "/garbage": Handler.r_garbage,
     "/416": Handler.r_416,
     "/badrange": Handler.r_badrange,
+    "/script": Handler.r_script,
     "/redirect": Handler.r_redirect,
     "/loop": Handler.r_loop,
     "/auth/basic": Handler.r_auth_basic,
