@@ -1,11 +1,18 @@
-// The files an upgrade keeps in the program's state folder
-// "<program folder>/.<program name>.kelvora/", shared by the engine and the
-// updater program:
+// The upgrade protocol: how an upgrade moves from downloads to installed
+// files, and how every way out of it ends sound. Shared by the engine (its
+// half in src/kelvora/KelvoraTransaction.cpp and KelvoraDownload.cpp) and the
+// updater program (updater/Updater.cpp).
+//
+// Records of the program's state folder "<program folder>/.<program name>.kelvora/"
+// (0700, the user's own, used only through a checked descriptor):
 // - "lock": an advisory lock (flock) held by whoever stages or installs an
 //   upgrade of the program; the OS releases it when the holder ends.
 // - "staging": every file a run has written (part files and downloads), one
 //   absolute path a line, appended before the file is created. What an
 //   unfinished run left is removed by the next holder of the lock.
+// - "resume": the parts kept for the next run of their release (ResumeRecord.h).
+// - "installed-release": the release last handed over and its outcome
+//   (attempt, confirmed, failed; the engine's ReleaseRecord.h).
 // - "queue": the commit record. Written whole under another name, synced and
 //   renamed in once every download is complete; from then on the upgrade is
 //   installed, by the updater or, when that is cut short, by the next start
@@ -23,6 +30,27 @@
 // - "failed": why the last install failed, for the next start to tell once:
 //   the file, the cause in words, and what is on disk now (the previous
 //   version, a mix of both, or what a setup program left).
+// - "undo-at-login": a copy of the updater that a login entry of the user's
+//   session starts while a confirmation is awaited (LoginUndo.h).
+//
+// The states of an upgrade, and the function that moves it on:
+//   idle --(engine: TUpgradeRun::Begin takes the lock)--> staging
+//   staging --(engine: CommitRun writes "queue"; RecordHandOver writes the
+//             attempt; LaunchUpdater hands the lock to the updater)--> committed
+//   staging --(cancel, failure, crash: DeleteTempFiles / RemoveStaged)--> idle
+//   committed --(updater: Install, journal line by line)--> installed
+//   committed --(unreadable or empty queue: DiscardQueue + WriteFailure)--> idle
+//   installed --(updater: AddUndoAtLogin, StartProgram, WaitForConfirmation)--> awaiting
+//   awaiting --(program: ConfirmUpgradeNow -> Decide(Confirmed))--> confirmed
+//   awaiting --(updater or recovery: Decide(Undo), WriteFailure, RollBack)--> undone
+//   confirmed --(FinishInstall: backups, journal, queue, decision, login entry)--> idle
+//   undone --(RollBack complete: journal, decision, login entry removed)--> idle
+//   undone --(a file cannot be put back: nothing started)--> undone, retried
+//            by the next holder of the lock (ResolveInterruptedInstall)
+// An updater killed anywhere leaves records that the next holder of the lock
+// (a start of the program, the next updater, the login's copy) follows with
+// Recover / ResolveInterruptedInstall: forward only with a confirmation,
+// back otherwise.
 //
 // Invariants:
 //  1. The queue is complete and synced before it appears under its name.
@@ -39,6 +67,15 @@
 //     file, and nothing is started; the next holder of the lock tries again.
 //  6. A restart with the restart parameter follows only an install that
 //     moved at least one file.
+//  7. A file a run writes is in "staging" before it exists, and is created
+//     new (O_EXCL, never through a link) through the checked folder's
+//     descriptor; records are written only through the state folder's.
+//  8. The attempt is in "installed-release" before the updater starts: an
+//     attempt whose outcome was never written counts as failed, and a failed
+//     release is never installed again without a person's yes.
+//  9. While a confirmation is awaited, the login entry exists; it goes only
+//     once the install is settled (finished, or wholly undone).
+// 10. Only the holder of "lock" changes an install's files or records.
 #pragma once
 
 #include <functional>
