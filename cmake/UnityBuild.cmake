@@ -20,17 +20,33 @@ set(kv_unity_alone
   tests/qt/DialogTest.cpp               # Q, as in WizardTest.cpp
 )
 
-# kv_skip_unity(<dir> <files...>): marks the files in dir and every folder
-# below it (source properties belong to the folder of the target).
-function(kv_skip_unity dir)
+# kv_unity_fixups(<dir> <files...>): marks the files in dir and every folder
+# below it (source properties belong to the folder of the target). GCC takes
+# the sources in a batch for headers and would warn of every test whose
+# fixture sits in an anonymous namespace (-Wsubobject-linkage): not here.
+function(kv_unity_fixups dir)
   set_property(SOURCE ${ARGN} DIRECTORY ${dir} PROPERTY SKIP_UNITY_BUILD_INCLUSION ON)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(type ${target} TYPE)
+      if(type MATCHES "EXECUTABLE|_LIBRARY$" AND NOT type STREQUAL "INTERFACE_LIBRARY")
+        target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wno-subobject-linkage>)
+      endif()
+    endforeach()
+  endif()
   get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
   foreach(sub IN LISTS subdirs)
-    kv_skip_unity(${sub} ${ARGN})
+    kv_unity_fixups(${sub} ${ARGN})
   endforeach()
 endfunction()
 
 if(CMAKE_UNITY_BUILD)
   list(TRANSFORM kv_unity_alone PREPEND ${PROJECT_SOURCE_DIR}/)
-  kv_skip_unity(${PROJECT_SOURCE_DIR} ${kv_unity_alone})
+  kv_unity_fixups(${PROJECT_SOURCE_DIR} ${kv_unity_alone})
+  # The test support library is linked by benchmarks too, which take only
+  # some of its objects (and no GoogleTest): one object per source.
+  if(TARGET kv_test_support)
+    set_target_properties(kv_test_support PROPERTIES UNITY_BUILD OFF)
+  endif()
 endif()
