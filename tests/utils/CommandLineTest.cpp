@@ -206,17 +206,19 @@ TEST_F(AssociationTest, ExtensionsThroughMimeTypes) {
 }
 
 TEST_F(AssociationTest, OpenURLStartsTheBrowserDetachedWithTheAddress) {
-  // The browser stays open until the test lets it go (30 s at most).
-  const std::string release = dir / "release", closed = dir / "closed";
+  // The browser stays open while the test holds it (30 s at most; the
+  // test's folder going away lets it go too).
+  const std::string hold = dir / "hold", closed = dir / "closed";
+  WriteFile(hold, "");
   const std::string browser = MakeRecorder("browser", dir / "bin",
-                                           "for i in $(seq 600); do [ -e " + release +
-                                               " ] && break; sleep 0.05; done\ntouch " + closed + "\n");
+                                           "i=0\nwhile [ -e " + hold + " ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i + 1)); done\n"
+                                           "touch " + closed + " 2>/dev/null\n");
   Desktop("rec.desktop", "Exec=" + browser + " %u\n");
   Defaults("config/mimeapps.list", "[Default Applications]\ntext/html=rec.desktop\n");
   OpenURL("www.example.com/page?a=1&b=2", true);
   const std::string line = Recorded("browser");
   EXPECT_FALSE(kvtest::Exists(closed)) << "OpenURL waited for the browser to close";
-  WriteFile(release, "");
+  ::unlink(hold.c_str());
   ASSERT_FALSE(line.empty()) << "the browser did not start";
   // "<sid> <pid> <args>": a session of its own, one argument.
   std::istringstream in(line);
