@@ -15,6 +15,9 @@ target_compile_definitions(kelvora_zstd PRIVATE
 # Its own code, built as its makers do: their warnings are not this
 # project's to act on.
 target_compile_options(kelvora_zstd PRIVATE -w)
+# Its files share private names and macros: each is compiled on its own, in
+# unity builds too.
+set_target_properties(kelvora_zstd PROPERTIES UNITY_BUILD OFF)
 set(KELVORA_ZSTD_TARGET kelvora_zstd)
 file(STRINGS ${kv_zstd_lib}/zstd.h kv_zstd_version REGEX "^#define ZSTD_VERSION_(MAJOR|MINOR|RELEASE) ")
 string(REGEX MATCHALL "[0-9]+$|[0-9]+;" kv_zstd_version "${kv_zstd_version}")

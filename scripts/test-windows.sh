@@ -16,8 +16,11 @@ jobs=${KELVORA_JOBS:-2}
 zstd=$("$root/scripts/zstd-source.sh" 2>/dev/null) ||
   { zstd=""; echo "test-windows: no Zstandard sources: building without patches" >&2; }
 
-cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_ZSTD_SOURCE="$zstd"
+# Line tables for debug information (cmake/TestTree.cmake), but no batches:
+# the Windows headers' macros (MessageBox for MessageBoxW, ...) would reach
+# the sources after them in a batch.
+cmake -S "$root" -B "$dir" -C "$root/cmake/TestTree.cmake" -DCMAKE_UNITY_BUILD=OFF \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVORA_ZSTD_SOURCE="$zstd"
 cmake --build "$dir" -j"$jobs"
 
 # A prefix of this tree's own, made afresh; no display (Wine's first start
@@ -29,5 +32,7 @@ rm -rf "$WINEPREFIX"
 wineserver=/usr/lib/wine/wineserver
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 status=0
-ctest --test-dir "$dir" --output-on-failure --timeout 300 || status=$?
+# The tests that share this prefix take turns (RESOURCE_LOCK); the window
+# tests, with a prefix of their own, run beside them.
+ctest --test-dir "$dir" --output-on-failure --timeout 300 -j"$jobs" || status=$?
 exit $status

@@ -28,7 +28,7 @@ stage() {  # stage <name> <command...>: runs a stage, logs it, records a summary
 
 build_and_test() {  # build_and_test <dir> <cmake args...>
   local dir=$1; shift
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" &&
+  cmake -S "$root" -B "$dir" -C "$root/cmake/TestTree.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" &&
     cmake --build "$dir" -j"$jobs" &&
     ctest --test-dir "$dir" --output-on-failure --timeout 300 -j"$jobs"
 }

@@ -175,14 +175,13 @@ TEST_F(HttpOutcome, SilentAndDrippingServersEndWithDefaultTimeOuts) {
   Fetch("/never");
   EXPECT_EQ(ev_.Joined(), "NoConnection,RequestFailed");
   // Falls silent halfway, or drips a byte every 100 ms (which keeps an idle
-  // limit from ever running out): a lost connection, in a few seconds.
+  // limit from ever running out): a lost connection within Fetch's wait
+  // (20 s), which the 60-s defaults would outlast.
   for (const char* path : {"/stall?n=100000&after=1000", "/slow?n=100000&chunk=1&delay=100"}) {
     SCOPED_TRACE(path);
     ev_.Reset();
-    const auto start = std::chrono::steady_clock::now();
     Fetch(path, dir_.File("part.bin"));
     EXPECT_EQ(ev_.Joined(), "HeaderInfo,ConnectionLost,RequestFailed");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   }
 }
 

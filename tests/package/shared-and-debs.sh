@@ -16,6 +16,7 @@ lacks() { ! grep -qE -- "$2" <<<"$1" || fail "$3: unexpected '$2' in:"$'\n'"$1";
 
 tree=$work/tree
 cmake -S "$src" -B "$tree" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DCMAKE_INSTALL_PREFIX=/usr \
+  ${KELVORA_UNITY_BUILD:+-DCMAKE_UNITY_BUILD=$KELVORA_UNITY_BUILD} \
   -DKELVORA_BUILD_QT=OFF -DKELVORA_BUILD_DEMO=OFF -DKELVORA_BUILD_TESTS=OFF -DKELVORA_BUILD_BENCH=OFF \
   -DKELVORA_BUILD_TOOLS=ON ${launcher:+-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher -DCMAKE_C_COMPILER_LAUNCHER=$launcher} \
   >"$work/configure.log"

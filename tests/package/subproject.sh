@@ -10,6 +10,7 @@ rm -rf "$work"; mkdir -p "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 cmake -S "$src/tests/package/subproject" -B "$work/build" -DKELVORA_SOURCE_DIR="$src" \
   -DCMAKE_BUILD_TYPE=Release ${launcher:+-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher -DCMAKE_C_COMPILER_LAUNCHER=$launcher} \
+  ${KELVORA_UNITY_BUILD:+-DCMAKE_UNITY_BUILD=$KELVORA_UNITY_BUILD} \
   >"$work/configure.log" || { cat "$work/configure.log"; fail "configure"; }
 tests=$(ctest --test-dir "$work/build" -N | sed -n 's/^Total Tests: //p')
 [ "$tests" = 0 ] || fail "the parent has $tests tests of Kelvora's"

