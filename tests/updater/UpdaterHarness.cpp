@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -132,5 +133,7 @@ mode_t ModeOf(const std::string& Path) {
   struct stat st {};
   return ::stat(Path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
+
+std::string OwnNice() { return "nice=" + std::to_string(::getpriority(PRIO_PROCESS, 0)) + "\n"; }
 
 }  // namespace kvtest

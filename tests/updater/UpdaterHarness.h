@@ -76,6 +76,8 @@ int RunUpdater(const UpdaterFolders& F, const std::vector<std::string>& Args, En
 std::optional<std::string> WaitForFile(const std::string& Path, int TimeoutMs = 20000);
 // The user.DOSATTRIB attribute of a file, "" when it has none.
 std::string DosAttrib(const std::string& Path);
+// The line the probe notes for its own priority: "nice=<value>".
+std::string OwnNice();
 mode_t ModeOf(const std::string& Path);
 
 }  // namespace kvtest

@@ -13,8 +13,6 @@
 namespace kvtest {
 namespace {
 
-std::string OwnNice() { return "nice=" + std::to_string(getpriority(PRIO_PROCESS, 0)) + "\n"; }
-
 TEST(UpdaterCommand, WithoutParametersOrAFullPathNothingChanges) {
   UpdaterFolders f;
   WriteQueue(f.App("demo"), {{f.App("x.dat.uTMP"), f.App("x.dat")}});

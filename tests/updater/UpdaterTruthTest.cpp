@@ -18,8 +18,6 @@
 namespace kvtest {
 namespace {
 
-std::string OwnNice() { return "nice=" + std::to_string(getpriority(PRIO_PROCESS, 0)) + "\n"; }
-
 // Waits (bounded) until Path holds exactly Text.
 bool WaitForText(const std::string& Path, const std::string& Text) {
   for (int i = 0; i < 2000; ++i) {
