@@ -1,7 +1,9 @@
 // The C interface as a C host uses it: against nginx in this process for
 // its threads, callbacks and loop, and in a real upgrade round (CApiHost,
 // the real updater) for the confirmation left to the host.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <string>
@@ -150,7 +152,16 @@ TEST(CInterface, TheHostConfirmsItsUpgradeOrHasItUndone) {
   }
 
   // Through the front door: a restarted build that never confirms is ended
-  // and the previous release put back, which is told why.
+  // and the previous release put back, which is told why. The first round's
+  // build ends by itself; its file can be replaced once it no longer runs.
+  for (int i = 0; i < 300; ++i) {
+    const int fd = ::open(app.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   CopyProgram(KVTEST_CAPI_HOST, app);
   server.AddTextFile("info.txt", "#version=3.0\n#url1=" + server.Url("/myapp") + "=" + app + "\n");
   env["KVTEST_NOTES"] = f.Root("cpp.notes");
