@@ -3,6 +3,7 @@
 // unfinished run, a second instance or an interrupted install ever reaches
 // the installed program; the next start completes what was committed.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
@@ -235,6 +236,17 @@ TEST(UpgradeTransaction, AnUpdaterKilledWhileWaitingOrUndoingEndsTheRightWay) {
     Upgrade u;
     u.server.AddTextFile("info.txt", u.Info());
     ASSERT_EQ(u.Run(u.Env("info.txt", {{"KELVORA_UPDATER_KILL_IN", "wait"}, {"KV_E2E_AFTER", "exit"}})), 0);
+    // The new build the updater started just before it was killed has
+    // started and ended (its start takes the lock): the next start is alone.
+    ASSERT_TRUE(EventsWith(u, "start:new /afterupgrade")) << u.Events();
+    for (int i = 0; i < 3000; ++i) {  // a running program cannot be opened for writing
+      const int fd = ::open(u.app.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd >= 0) {
+        ::close(fd);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     ASSERT_TRUE(u.LockFree());
     EXPECT_EQ(ReadWholeFile(u.app), u.newBuild) << "nobody undid it yet";
     ASSERT_EQ(u.Run(u.Env("info.txt", {{"KV_E2E_CHECK", "0"}})), 0);
