@@ -251,14 +251,17 @@ void CloseFolder(TFolder Folder) {
   if (Folder != kNoFolder) ::CloseHandle(AsHandle(Folder));
 }
 
-int CreateNewIn(TFolder Folder, const std::string& Name) {
+namespace {
+
+// Opens Name in the folder held, never following a link or junction there,
+// and keeps the handle only when it is a file of its own.
+int OpenPartIn(TFolder Folder, const std::string& Name, DWORD Disposition) {
   const std::wstring path = InFolder(Folder, Name);
   if (path.empty()) {
     ErrnoFromLastError();
     return -1;
   }
-  // CREATE_NEW fails on anything at the name, a link or junction included.
-  const HANDLE h = ::CreateFileW(path.c_str(), kPartAccess, kPartShare, nullptr, CREATE_NEW,
+  const HANDLE h = ::CreateFileW(path.c_str(), kPartAccess, kPartShare, nullptr, Disposition,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     ErrnoFromLastError();
@@ -267,20 +270,12 @@ int CreateNewIn(TFolder Folder, const std::string& Name) {
   return KeptWhenOwn(h);
 }
 
-int OpenOwnIn(TFolder Folder, const std::string& Name) {
-  const std::wstring path = InFolder(Folder, Name);
-  if (path.empty()) {
-    ErrnoFromLastError();
-    return -1;
-  }
-  const HANDLE h = ::CreateFileW(path.c_str(), kPartAccess, kPartShare, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    ErrnoFromLastError();
-    return -1;
-  }
-  return KeptWhenOwn(h);
-}
+}  // namespace
+
+// CREATE_NEW fails on anything at the name, a link or junction included.
+int CreateNewIn(TFolder Folder, const std::string& Name) { return OpenPartIn(Folder, Name, CREATE_NEW); }
+
+int OpenOwnIn(TFolder Folder, const std::string& Name) { return OpenPartIn(Folder, Name, OPEN_EXISTING); }
 
 bool NamesOwnFile(TFolder Folder, const std::string& Name, int Fd) {
   const std::wstring path = InFolder(Folder, Name);
