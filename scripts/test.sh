@@ -11,6 +11,7 @@ out=${KELVORA_TEST_DIR:-$root/build-ci}
 jobs=${KELVORA_JOBS:-2}
 mkdir -p "$out"
 summary=()
+failing=()
 failed=0
 
 stage() {  # stage <name> <command...>: runs a stage, logs it, records a summary line
@@ -19,9 +20,14 @@ stage() {  # stage <name> <command...>: runs a stage, logs it, records a summary
   echo "== $name"
   if "$@" >"$log" 2>&1; then
     summary+=("$name: ok ($((SECONDS - start)) s) $(grep -E 'tests passed|[0-9]+ passed, [0-9]+ failed' "$log" | tail -1)")
+    if grep -q 'passed only when run again' "$log"; then
+      summary+=("$name: FLAKY: $(grep -A20 'passed only when run again' "$log" | grep -oE 'Test +#[0-9]+: [A-Za-z0-9_]+' | sort -u | tr '\n' ' ')")
+      failing+=("$log")
+    fi
   else
     failed=1
     summary+=("$name: FAILED ($((SECONDS - start)) s), see $log")
+    failing+=("$log")
     tail -n 60 "$log"
   fi
 }
@@ -67,5 +73,12 @@ if [ -f "$out/bench.log" ]; then
   echo "== benchmark figures"
   cat "$out/bench.log"
 fi
+# What failed, last, where a reader of only the end of the output sees it:
+# each failed assertion with a few lines of its context (bounded).
+for log in "${failing[@]}"; do
+  echo "== what failed in $(basename "$log" .log)"
+  grep -E -B3 -A12 '(Failure|FAILED  \]|Timeout|Exception|Subprocess aborted|SEGFAULT|ERROR: AddressSanitizer|WARNING: ThreadSanitizer)' "$log" |
+    grep -v -E '^\[ +(RUN|OK) +\]' | head -n 120
+done
 echo "total: $passed passed, $fails failed"
 exit $failed
