@@ -93,10 +93,12 @@ enum TkvLangSlot {
   ltUpgradeBusy,
   ltUpgradeCompleted,
   ltVerificationFailed,
-  ltUpgradeFailed      // %s the file that failed (or the program), %s the cause
+  ltUpgradeFailed,     // %s the file that failed (or the program), %s the cause
+  ltUpgradeMixed,      // likewise, when a file of the new version could not be put back
+  ltUpgradeSetupRan    // likewise, when the files are back but a setup program ran
 };
 
-inline constexpr int kLangSlotCount = 37;
+inline constexpr int kLangSlotCount = 39;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

@@ -87,6 +87,18 @@ bool TargetInState(const std::string& Final, const std::string& State) {
          IsWithin(LexicallyNormal(resolved + updater::kPathSeparator + rest), LexicallyNormal(state));
 }
 
+// What the user is told of a failed upgrade says what is on disk now: the
+// previous version, a mix of both, or the previous files beside what a
+// setup program changed.
+TkvLangSlot FailureText(updater::TFailureOutcome Outcome) {
+  switch (Outcome) {
+    case updater::TFailureOutcome::Mixed: return ltUpgradeMixed;
+    case updater::TFailureOutcome::SetupRan: return ltUpgradeSetupRan;
+    case updater::TFailureOutcome::Kept: break;
+  }
+  return ltUpgradeFailed;
+}
+
 }  // namespace
 
 std::string QueueFilePath() { return updater::QueuePath(StateFolder()); }
@@ -349,7 +361,7 @@ void TkvKelvora::ReportFailedUpgrade() {
   std::weak_ptr<bool> alive = engineAlive_;
   if (OnUpgradeFailed) OnUpgradeFailed(this, reason);
   if (!alive.expired() && Wants(mLostFile))
-    ShowUpgraderMessage(FormatLangText(ltUpgradeFailed, {failure.File, failure.Reason}), mbIconError);
+    ShowUpgraderMessage(FormatLangText(FailureText(failure.Outcome), {failure.File, failure.Reason}), mbIconError);
 }
 
 bool TkvKelvora::ConfirmUpgradeNow() {

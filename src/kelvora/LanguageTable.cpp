@@ -27,7 +27,7 @@ const char* const kLangSlotNames[kLangSlotCount] = {
     "ltNoUpdate",        "ltNoInfoFile",       "ltHostUnreachable", "ltAbortQuestion",
     "ltLostFile",        "ltPasswordRequest",  "ltConnLost",
     "ltCannotWrite",     "ltUpdaterFailed",    "ltUpgradeBusy",    "ltUpgradeCompleted",
-    "ltVerificationFailed", "ltUpgradeFailed"};
+    "ltVerificationFailed", "ltUpgradeFailed", "ltUpgradeMixed", "ltUpgradeSetupRan"};
 
 namespace {
 

@@ -205,6 +205,15 @@ TEST_F(EngineTest, AFailedUpgradeIsToldOnceAndTheAutomaticCheckPassesItOverToday
   k->SetAutoCheck(false);
   EXPECT_EQ(Events(), "NoUpdate");
   EXPECT_TRUE(k->CheckUpdates(true));
+
+  // The words match what is on disk: a mix of both versions, or the previous
+  // files beside a setup program's changes, is never called "kept".
+  for (const auto& [outcome, slot] : {std::pair{"mixed", ltUpgradeMixed}, std::pair{"setup", ltUpgradeSetupRan}}) {
+    WriteTextFile(StateFolder() + "failed", "kelvora-failed 1\n" + dir.File("a.bin") + "\nwhy\n" + outcome + "\n");
+    k->Loaded();
+    EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
+                       FormatLangText(slot, {dir.File("a.bin"), "why"})), 1) << outcome;
+  }
 }
 
 TEST_F(EngineTest, ReturnedCheckOnlyCallHasEndedItsTransfer) {

@@ -69,7 +69,7 @@ TEST(LanguageIds, BlocksSlotsAndFixedTexts) {
   EXPECT_EQ(LanguageBlockId(wlPortugueseBrazilian), 41300);
   EXPECT_EQ(LanguageBlockId(wlSlovak), 42400);
   EXPECT_EQ(LangTextId(wlFrench, ltPreparing), 41172);
-  EXPECT_EQ(LangTextId(wlSlovak, ltVerificationFailed), 42435);  // the highest id used
+  EXPECT_EQ(LangTextId(wlSlovak, ltUpgradeSetupRan), 42438);  // the highest id used
 
   EXPECT_EQ(GetResourceText(kAppTitleStandInTextId), "<AppTitle>");
   EXPECT_FALSE(GetResourceText(kDevEnvNameTextId).empty());
