@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #ifndef KV_CONSOLE_VERSION
 #define KV_CONSOLE_VERSION "1.0.0"
@@ -48,11 +49,14 @@ int main() {
   TApplication& app = Application();
   bool assumeYes = false;
   std::string infoURL;
+  std::vector<std::string> ownArguments;
   for (int i = 1; i <= app.ParamCount(); ++i) {
     const std::string arg = app.ParamStr(i);
+    if (arg == "/afterupgrade") continue;
+    ownArguments.push_back(arg);
     if (arg == "--yes")
       assumeYes = true;
-    else if (infoURL.empty() && arg != "/afterupgrade")
+    else if (infoURL.empty())
       infoURL = arg;
   }
 
@@ -62,6 +66,9 @@ int main() {
   updater.SetInfoFileURL(infoURL);
   updater.SetVersionControl(byNumber);
   updater.SetVersionNumber(kVersion);
+  // Started again by the updater (upgraded, or the previous build put back),
+  // it checks the same address the same way.
+  updater.SetRestartArguments(ownArguments);
 
   int status = 0;
   auto finish = [&](int Status, const std::string& Text) {

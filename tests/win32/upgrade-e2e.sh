@@ -209,7 +209,55 @@ check_clean "a continued download"
 [ ! -e "$state/resume" ] || fail "the resume record was left after the install"
 echo "upgrade-e2e: a killed download was continued with $rest bytes and installed"
 
-# --- 5. a patch from the installed build (when this build has patches): only
+# --- 5. the only listed file is lost (404) and --yes accepts skipping it:
+# nothing to install is no hand-over, no "upgraded" record, no restart
+cp "$old" "$app"
+rm -f "$work/app/kelvora-console.exe.log" "$state/installed-release"
+printf '#version=2.0.0\r\n#url1=%s/gone/kelvora-console.exe\r\n' "$base" >"$work/www/info.txt"
+run_host "$work/run7.out"
+timeout 60 "$wineserver" -w || true
+[ "$status" -ne 0 ] || fail "a release whose only file was lost ended with status 0"
+cmp -s "$app" "$old" || fail "the program was changed though its only file was lost"
+! grep -q "the updater takes over" "$work/run7.out" || fail "an empty upgrade was handed to the updater"
+! grep -qs "restarted" "$work/app/kelvora-console.exe.log" || fail "the program was restarted as upgraded"
+! grep -qs -e attempt -e confirmed "$state/installed-release" || fail "the lost release was recorded as installed"
+check_clean "a release whose only file was lost"
+echo "upgrade-e2e: a release whose only file was lost was reported, not installed (status $status)"
+
+# --- 6. a release that ends at its start is undone, and the program that checks at
+# every start (the updater starts it again with its own arguments) does not
+# download and install it again, nor does the next start by hand
+cp "$old" "$app"
+rm -f "$work/app/kelvora-console.exe.log" "$state/installed-release"
+mkdir -p "$work/www/broken"
+broken="$work/www/broken/kelvora-console.exe"
+cp "$KV_CRASHING_BUILD" "$broken"
+printf '#version=2.0.0\r\n#url1=%s/broken/kelvora-console.exe\r\n#hash1=sha256:%s %s\r\n' "$base" \
+  "$(sha256sum "$broken" | cut -d' ' -f1)" "$(stat -c %s "$broken")" >"$work/www/info.txt"
+served_before=$(wc -l <"$work/nginx/access.log")
+run_host "$work/run8.out"
+grep -q "the updater takes over" "$work/run8.out" || fail "the broken release was not handed over: $(cat "$work/run8.out")"
+# The updater undoes it and starts the old build with its own arguments: it
+# checks again and passes the failed release over.
+for _ in $(seq 600); do
+  grep -qs -e "declined" -e "takes over" <(tail -n +3 "$work/app/kelvora-console.exe.log") && break
+  sleep 0.1
+done
+timeout 60 "$wineserver" -w || true
+cmp -s "$app" "$old" || fail "the broken release was not undone"
+[ "$(grep -c checking "$work/app/kelvora-console.exe.log")" -eq 2 ] &&
+  grep -q "upgrade declined" "$work/app/kelvora-console.exe.log" ||
+  fail "the restarted old build did not check and pass the release over: $(cat "$work/app/kelvora-console.exe.log")"
+run_host "$work/run9.out"
+timeout 60 "$wineserver" -w || true
+cmp -s "$app" "$old" || fail "the broken release was installed again"
+downloads=$(tail -n +"$((served_before + 1))" "$work/nginx/access.log" | grep -c 'GET /broken/kelvora-console.exe' || true)
+[ "$downloads" -eq 1 ] || fail "the broken release was downloaded $downloads times, not once"
+grep -qs failed "$state/installed-release" || fail "the broken release is not recorded as failed"
+check_clean "a release that cannot start"
+echo "upgrade-e2e: a release that could not start was undone and not tried again ($downloads download)"
+
+# --- 7. a patch from the installed build (when this build has patches): only
 # the patch is downloaded, and what is installed is the new build byte for byte
 [ -n "${KV_MAKE_PATCH:-}" ] || exit 0
 cp "$old" "$app"
