@@ -275,6 +275,46 @@ TEST_F(WinUpdater, TheNewBuildConfirmsOrTheInstallIsUndone) {
   }
 }
 
+// A new build that is a launcher ends with 0 before confirming: its child
+// keeps the chance to confirm until the time-out. When nothing confirms,
+// the install is undone and the child, in the new build's job, is ended.
+TEST_F(WinUpdater, ALaunchersChildMayConfirmAndIsEndedWithAnUndo) {
+  const std::wstring data = folder_ + L"d\u00e4ta file.txt";
+  std::ofstream((folder_ + L"launch").c_str()) << "";
+  for (const bool confirms : {true, false}) {
+    SCOPED_TRACE(confirms ? "the child confirms" : "nothing confirms");
+    ::DeleteFileW((folder_ + L"app.log").c_str());
+    ::CopyFileW((HereFolder() + L"kv_win_app_old.exe").c_str(), app_.c_str(), FALSE);
+    std::ofstream(data.c_str(), std::ios::binary) << "old data";
+    if (confirms) std::ofstream((folder_ + L"child-confirms").c_str()) << "";
+    else ::DeleteFileW((folder_ + L"child-confirms").c_str());
+    Commit(confirms ? 30 : 3);
+    const DWORD code = RunUpdater();
+    const std::string log = LogWith(confirms ? "child " : "old\n");
+    const auto at = log.find("child ");
+    ASSERT_NE(at, std::string::npos) << log;
+    const DWORD childPid = std::stoul(log.substr(at + 6));
+    const HANDLE child = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, childPid);
+    const bool childRuns = child != nullptr && ::WaitForSingleObject(child, 0) == WAIT_TIMEOUT;
+    if (child != nullptr) {
+      ::TerminateProcess(child, 0);  // the test's own tidying
+      ::WaitForSingleObject(child, 10000);
+      ::CloseHandle(child);
+    }
+    if (confirms) {
+      EXPECT_EQ(code, 0u) << log;
+      EXPECT_EQ(ReadText(data), "new data");
+      EXPECT_TRUE(childRuns) << "the confirmed release's process was ended";
+    } else {
+      EXPECT_EQ(code, 3u) << log;
+      EXPECT_EQ(ReadText(data), "old data");
+      EXPECT_TRUE(ReadText(app_) != newBuild_) << "the new build stayed";
+      EXPECT_FALSE(childRuns) << "the undone release's child still runs";
+      EXPECT_NE(ReadText(Wide(StateFolderFor(Utf8(app_)) + "failed")).find("ended with status 0"), std::string::npos);
+    }
+  }
+}
+
 // The queue names the program in other letter case and with "/": it is
 // still the program, so it is moved last, after the data file.
 TEST_F(WinUpdater, ProgramIsKnownWhateverItsCaseAndSeparators) {
