@@ -1,5 +1,8 @@
 #include "qt/DialogParts.h"
 
+#include <algorithm>
+
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -32,9 +35,26 @@ int WrappedHeight(QLabel* Label) {
   return h > 0 ? h : Label->sizeHint().height();
 }
 
+QScreen* DialogScreen() {
+  if (QWidget* active = QApplication::activeWindow())
+    if (QScreen* screen = active->screen()) return screen;
+  return QGuiApplication::primaryScreen();
+}
+
 void CentreOnScreen(QWidget* W) {
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    W->move(screen->availableGeometry().center() - W->rect().center());
+  QScreen* screen = DialogScreen();
+  if (screen == nullptr) return;
+  const QRect a = screen->availableGeometry();
+  QPoint p = a.center() - W->rect().center();
+  p.setX(std::max(a.left(), std::min(p.x(), a.right() + 1 - W->width())));
+  p.setY(std::max(a.top(), std::min(p.y(), a.bottom() + 1 - W->height())));
+  W->move(p);
+}
+
+int TextRoom(int Fixed, int MinHeight) {
+  QScreen* screen = DialogScreen();
+  if (screen == nullptr) return std::max(MinHeight, 400 - Fixed);
+  return std::max(MinHeight, screen->availableGeometry().height() * 2 / 3 - Fixed);
 }
 
 }  // namespace kelvora::qtdetail

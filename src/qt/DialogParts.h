@@ -6,6 +6,7 @@
 
 class QLabel;
 class QPushButton;
+class QScreen;
 class QWidget;
 
 namespace kelvora::qtdetail {
@@ -16,7 +17,14 @@ QLabel* NamedLabel(QWidget* Parent, const char* Name, const QString& Text);
 QPushButton* NamedButton(QWidget* Parent, const char* Name, const QString& Text, const QRect& Geometry);
 // The height a word-wrapped label needs at its current width.
 int WrappedHeight(QLabel* Label);
-// Centres a top-level window on the primary screen.
+// The screen a dialog opens on: the active window's, else the primary one.
+QScreen* DialogScreen();
+// Centres a top-level window on that screen's available area, keeping its
+// top left corner (caption) inside it.
 void CentreOnScreen(QWidget* W);
+// The height a dialog's text may take on that screen: the dialog at most two
+// thirds of the available height, Fixed of which the rest takes; at least
+// MinHeight.
+int TextRoom(int Fixed, int MinHeight);
 
 }  // namespace kelvora::qtdetail
