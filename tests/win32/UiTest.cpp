@@ -301,7 +301,8 @@ TEST_P(Win32UI, QuestionsAndMessageBoxes) {
 // A release note of 200 lines, in every language: the question stays on the
 // screen with its buttons, the note scrolls in a read-only box (Enter there
 // is still Yes), and a DPI change lays it out again, size included. A
-// message box as long stays on the screen too.
+// message box as long, and a password request for an endless file name,
+// stay on the screen too.
 TEST(Win32Fit, LongNoteQuestionAndMessageFitTheScreen) {
   const uint16_t saved = LanguageBaseId();
   std::string note;
@@ -356,6 +357,17 @@ TEST(Win32Fit, LongNoteQuestionAndMessageFitTheScreen) {
   });
   EXPECT_EQ(ui.MessageBox(text, caption, mbYesNo | mbIconExclamation | mbSystemModal), idNo);
   p.Join();
+  // A password asked for a file whose name is one endless word.
+  TPerson p2([&](TPerson& P) {
+    HWND d = P.WaitFor(kPasswordClass);
+    P.CheckOnScreen(d, {idOKBtn, idCancelBtn}, "password");
+    P.CheckInside(d, "password");
+    P.Shot(d, "password-long-name");
+    P.Key(d, VK_ESCAPE);
+  });
+  std::string user, pass;
+  EXPECT_FALSE(ui.AskPassword(FormatLangText(ltPasswordRequest, {std::string(3000, 'a') + ".exe"}), user, pass));
+  p2.Join();
   SetLanguageBaseId(saved);
 }
 
