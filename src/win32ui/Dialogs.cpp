@@ -190,7 +190,8 @@ SIZE FrameSize(HWND Dialog) {
   RECT r{0, 0, 0, 0};
   const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(Dialog, GWL_STYLE));
   const DWORD ex = static_cast<DWORD>(::GetWindowLongPtrW(Dialog, GWL_EXSTYLE));
-  if (!::AdjustWindowRectExForDpi(&r, style, FALSE, ex, ScaleOf(Dialog).Dpi)) ::AdjustWindowRectEx(&r, style, FALSE, ex);
+  if (!::AdjustWindowRectExForDpi(&r, style, FALSE, ex, ScaleOf(Dialog).Dpi))
+    ::AdjustWindowRectEx(&r, style, FALSE, ex);
   return SIZE{r.right - r.left, r.bottom - r.top};
 }
 

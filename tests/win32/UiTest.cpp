@@ -190,6 +190,10 @@ class TPerson {
   std::thread thread_;
 };
 
+bool SameSize(const RECT& A, const RECT& B) {
+  return A.right - A.left == B.right - B.left && A.bottom - A.top == B.bottom - B.top;
+}
+
 // Serves the UI thread's messages until Done holds (at most 30 s).
 bool Pump(const std::function<bool()>& Done) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -334,7 +338,7 @@ TEST(Win32Fit, LongNoteQuestionAndMessageFitTheScreen) {
       const UINT dpi = ::GetDpiForWindow(d);
       Ask(d, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
       ::GetWindowRect(d, &after);
-      P.Check(after.right - after.left == before.right - before.left && after.bottom - after.top == before.bottom - before.top,
+      P.Check(SameSize(after, before),
               "a DPI change sizes the question for its DPI, not as suggested: " + TPerson::Rect(after));
       P.CheckOnScreen(d, {idYesBtn, idLaterBtn}, "after a DPI change");
       ::PostMessageW(d, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
@@ -404,8 +408,7 @@ TEST_P(Win32UI, WizardPagesCancelAndFinish) {
     const UINT dpi = ::GetDpiForWindow(w);
     Ask(w, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
     ::GetWindowRect(w, &after);
-    P.Check(after.right - after.left == before.right - before.left && after.bottom - after.top == before.bottom - before.top,
-            "a DPI change sizes the wizard for its DPI: " + TPerson::Rect(after));
+    P.Check(SameSize(after, before), "a DPI change sizes the wizard for its DPI: " + TPerson::Rect(after));
     P.CheckOnScreen(w, {idFinishBtn, idCancelBtn}, "wizard after a DPI change");
     P.CheckInside(w, "wizard after a DPI change");
     // Cancel asks first; No is the default, so Enter leaves the download
