@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 
 namespace kelvora::qtdetail {
 
@@ -55,6 +57,42 @@ int TextRoom(int Fixed, int MinHeight) {
   QScreen* screen = DialogScreen();
   if (screen == nullptr) return std::max(MinHeight, 400 - Fixed);
   return std::max(MinHeight, screen->availableGeometry().height() * 2 / 3 - Fixed);
+}
+
+QScrollArea* NewTextArea(QWidget* Dialog) {
+  auto* area = new QScrollArea(Dialog);
+  area->setObjectName("TextArea");
+  area->setWidgetResizable(true);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  area->setBackgroundRole(QPalette::Base);
+  area->hide();
+  return area;
+}
+
+int PlaceBoundedLabel(QLabel* Label, QScrollArea* Area, const QString& Text, QPoint At, int Width, int Room) {
+  if (Area->widget() == Label) {
+    Area->takeWidget();
+    Label->setParent(Area->parentWidget());
+    Label->show();
+  }
+  Label->setTextInteractionFlags(Qt::LinksAccessibleByMouse);  // a label's own
+  Label->setContentsMargins(0, 0, 0, 0);
+  Label->setGeometry(At.x(), At.y(), Width, Label->height());
+  Label->setText(Text);
+  const int height = WrappedHeight(Label);
+  if (height <= Room) {
+    Label->resize(Width, height);
+    Area->hide();
+    return height;
+  }
+  Area->setGeometry(At.x(), At.y(), Width, Room);
+  Area->setWidget(Label);  // sized by the box, less its scroll bar
+  Label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  Label->setContentsMargins(3, 2, 3, 2);  // off the box's frame
+  Area->verticalScrollBar()->setValue(0);
+  Area->show();
+  return Room;
 }
 
 }  // namespace kelvora::qtdetail

@@ -7,6 +7,7 @@
 class QLabel;
 class QPushButton;
 class QScreen;
+class QScrollArea;
 class QWidget;
 
 namespace kelvora::qtdetail {
@@ -26,5 +27,12 @@ void CentreOnScreen(QWidget* W);
 // thirds of the available height, Fixed of which the rest takes; at least
 // MinHeight.
 int TextRoom(int Fixed, int MinHeight);
+// A box for a dialog's text that is too long for the screen (hidden until
+// used).
+QScrollArea* NewTextArea(QWidget* Dialog);
+// Sets a word-wrapped Label's Text and places it at At, Width wide: on the
+// dialog while it fits Room, otherwise inside Area, which scrolls and is
+// Room high. Returns the height it takes.
+int PlaceBoundedLabel(QLabel* Label, QScrollArea* Area, const QString& Text, QPoint At, int Width, int Room);
 
 }  // namespace kelvora::qtdetail

@@ -2,8 +2,6 @@
 
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
 
 #include "kelvora/kvLanguage.h"
 #include "qt/DialogParts.h"
@@ -40,13 +38,7 @@ TkvKelvoraUpgradeMessageForm::TkvKelvoraUpgradeMessageForm() : QDialog(nullptr, 
   Icon = NamedLabel(this, "Icon", QString());
   Icon->setGeometry(7, 5, 32, 32);
   Icon->setPixmap(BuiltInDialogIcon());
-  TextArea = new QScrollArea(this);
-  TextArea->setObjectName("TextArea");
-  TextArea->setWidgetResizable(true);
-  TextArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  TextArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  TextArea->setBackgroundRole(QPalette::Base);
-  TextArea->hide();
+  TextArea = NewTextArea(this);
 
   // Yes is the default button (Enter); Later, Esc and the close box say no.
   connect(YesBtn, &QPushButton::clicked, this, &QDialog::accept);
@@ -54,36 +46,15 @@ TkvKelvoraUpgradeMessageForm::TkvKelvoraUpgradeMessageForm() : QDialog(nullptr, 
 }
 
 void TkvKelvoraUpgradeMessageForm::Fill(const std::string& Text) {
-  const int width = kOuterWidth - 45 - 11;
-  if (TextArea->widget() == Label1) {
-    TextArea->takeWidget();
-    Label1->setParent(this);
-    Label1->show();
-  }
-  Label1->setGeometry(45, 5, width, Label1->height());
-  Label1->setText(DisplayText(Text));
-  Label1->setTextInteractionFlags(Qt::LinksAccessibleByMouse);  // a label's own
-  Label1->setContentsMargins(0, 0, 0, 0);
   setWindowTitle(DisplayText(GetLangText(ltWizardCaption)));
   YesBtn->setText(DisplayText(GetLangText(ltYes)));
   LaterBtn->setText(DisplayText(GetLangText(ltLater)));
   // The dialog grows with the text, up to two thirds of the screen; a
   // longer text scrolls in a box of that height. The buttons stay at the
   // bottom.
-  int textHeight = WrappedHeight(Label1);
   const int room = TextRoom(5 + kPanelHeight, 3 * Label1->fontMetrics().height() + 8);
-  if (textHeight > room) {
-    TextArea->setGeometry(45, 5, width, room);
-    TextArea->setWidget(Label1);  // sized by the box, less its scroll bar
-    Label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Label1->setContentsMargins(3, 2, 3, 2);  // off the box's frame
-    TextArea->verticalScrollBar()->setValue(0);
-    TextArea->show();
-    textHeight = room;
-  } else {
-    Label1->resize(width, textHeight);
-    TextArea->hide();
-  }
+  const int textHeight =
+      PlaceBoundedLabel(Label1, TextArea, DisplayText(Text), QPoint(45, 5), kOuterWidth - 45 - 11, room);
   setFixedSize(kClientWidth, 5 + textHeight + kPanelHeight);
   BottomPanel->move(0, height() - kPanelHeight);
   CentreOnScreen(this);

@@ -108,7 +108,7 @@ void ExpectOnScreen(QWidget* D, const std::vector<QAbstractButton*>& Buttons, co
 
 }  // namespace
 
-TEST_F(DialogTest, LongNoteAndLongMessageScrollInsideTheScreen) {
+TEST_F(DialogTest, LongTextsScrollInsideTheScreen) {
   std::string note;
   for (int i = 1; i <= 200; ++i) note += "Line " + std::to_string(i) + ": fixed a problem that users reported.\n";
   for (TkvKelvoraLanguage lang : {wlEnglish, wlGerman, wlFrench, wlChineseSimplified}) {
@@ -144,6 +144,14 @@ TEST_F(DialogTest, LongNoteAndLongMessageScrollInsideTheScreen) {
   EXPECT_EQ(ui.MessageBox(FormatLangText(ltLostFile, {note}), "Fehler #404",
                           mbYesNo | mbIconExclamation | mbDefButton2),
             idNo);
+  // A password asked for a file of as long a name.
+  OnModal([&](QWidget* d) {
+    ExpectOnScreen(d, {Child<QPushButton>(d, "OKBtn"), Child<QPushButton>(d, "CancelBtn")}, "password");
+    EXPECT_TRUE(Child<QScrollArea>(d, "TextArea")->isVisible()) << "the text scrolls";
+    Child<QPushButton>(d, "CancelBtn")->click();
+  });
+  std::string user, pass;
+  EXPECT_FALSE(ui.AskPassword(FormatLangText(ltPasswordRequest, {note}), user, pass));
 }
 
 TEST_F(DialogTest, PasswordDialogFillsTheUserAndReturnsWhatWasTyped) {
