@@ -20,6 +20,7 @@ TDemoOptions ReadDemoOptions(const std::vector<std::string>& Args) {
   o.PublicKey = Env("KELVORA_DEMO_PUBLIC_KEY");
   o.Autopilot = Env("KELVORA_DEMO_AUTOPILOT") == "1";
   o.ReportFile = Env("KELVORA_DEMO_REPORT");
+  o.Arguments = Args;
   for (const auto& a : Args) {
     if (StartsWith(a, "--info-url=")) o.InfoURL = a.substr(11);
     else if (StartsWith(a, "--exe-url=")) o.ExeURL = a.substr(10);
@@ -27,6 +28,11 @@ TDemoOptions ReadDemoOptions(const std::vector<std::string>& Args) {
     else if (a == "--autopilot") o.Autopilot = true;
   }
   return o;
+}
+
+std::vector<std::string> ArgumentsToKeep(const std::vector<std::string>& Args, const std::string& RestartParams) {
+  const bool marked = !Args.empty() && Args.front() == RestartParams;
+  return {Args.begin() + (marked ? 1 : 0), Args.end()};
 }
 
 void Report(const TDemoOptions& Options, const std::string& Line) {

@@ -20,10 +20,16 @@ struct TDemoOptions {
   bool Autopilot = false;
   // KELVORA_DEMO_REPORT: a file the demo appends what happened to.
   std::string ReportFile;
+  // The command line as given (without the program), so the restart after
+  // an upgrade gets it again.
+  std::vector<std::string> Arguments;
 };
 
 // Options from Args (argv without the program) over the environment.
 TDemoOptions ReadDemoOptions(const std::vector<std::string>& Args);
+// What the program passes on to its restart: Args without a leading
+// RestartParams (the marker of the restart before).
+std::vector<std::string> ArgumentsToKeep(const std::vector<std::string>& Args, const std::string& RestartParams);
 // Appends Line to the report file, when there is one.
 void Report(const TDemoOptions& Options, const std::string& Line);
 

@@ -80,7 +80,11 @@ kv_start_display
 export KELVORA_DEMO_AUTOPILOT=1 KELVORA_DEMO_REPORT="Z:$work/report.txt"
 echo "== smoke run under Wine on the virtual display $DISPLAY"
 start=$(date +%s)
+# The addresses and the key on the command line, as a person starts it: the
+# restarted demo must get them again to find itself up to date.
+unset KELVORA_DEMO_INFO_URL KELVORA_DEMO_EXE_URL KELVORA_DEMO_PUBLIC_KEY
 python3 "$root/scripts/run-tree.py" --limit 300 "$wine" "$work/app/kelvora-demo.exe" \
+  "--info-url=$base/kelvora-demo-info.txt" "--exe-url=$base/kelvora-demo.exe" "--public-key=$public_key" \
   || fail "the demo ended with status $? ($(cat "$work/report.txt" 2>/dev/null))"
 report=$(tr -d '\r' <"$work/report.txt" 2>/dev/null || true)
 grep -q "starting the updater" <<<"$report" || fail "no upgrade: $report"

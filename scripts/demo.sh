@@ -120,7 +120,11 @@ fi
 
 export QT_QPA_PLATFORM=offscreen KELVORA_DEMO_AUTOPILOT=1 KELVORA_DEMO_REPORT="$work/report.txt"
 echo "== smoke run"
-run_demo --limit 180 || fail "the demo ended with status $? ($(cat "$work/report.txt" 2>/dev/null))"
+# The addresses and the key on the command line, as a person starts it: the
+# restarted demo must get them again to find itself up to date.
+unset KELVORA_DEMO_INFO_URL KELVORA_DEMO_EXE_URL KELVORA_DEMO_PUBLIC_KEY
+python3 "$root/scripts/run-tree.py" --limit 180 "$work/app/kelvora-demo" "--info-url=$base/kelvora-demo-info.txt" \
+  "--exe-url=$base/kelvora-demo" "--public-key=$public_key" || fail "the demo ended with status $? ($(cat "$work/report.txt" 2>/dev/null))"
 report=$(cat "$work/report.txt")
 grep -q "starting the updater" <<<"$report" || fail "no upgrade: $report"
 ! grep -q "failed" <<<"$report" || fail "$report"

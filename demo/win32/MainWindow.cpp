@@ -41,6 +41,9 @@ TForm1::TForm1(const TDemoOptions& Options) : options_(Options) {
   ReadComponentText(*form_, kMainLayout);
   if (!Options.InfoURL.empty()) KelvoraPro1->SetInfoFileURL(Options.InfoURL);
   if (!Options.PublicKey.empty()) KelvoraPro1->SetPublicKey(Options.PublicKey);
+  // The restart after an upgrade gets the same command line (the info
+  // file's address, the key), not only the restart marker.
+  KelvoraPro1->SetRestartArguments(ArgumentsToKeep(Options.Arguments, KelvoraPro1->RestartParams()));
 
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&icc);

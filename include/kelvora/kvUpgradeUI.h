@@ -20,9 +20,11 @@ enum : unsigned {
   mbIconQuestion = 0x20,
   mbIconExclamation = 0x30,
   mbIconInformation = 0x40,
+  mbDefButton2 = 0x100,  // the second button is the default
   mbSystemModal = 0x1000,
   mbButtonMask = 0xF,
   mbIconMask = 0xF0,
+  mbDefButtonMask = 0xF00,
 };
 enum TkvMessageResult { idOK = 1, idCancel = 2, idYes = 6, idNo = 7 };
 

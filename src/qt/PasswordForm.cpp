@@ -37,6 +37,7 @@ TkvKelvoraPasswordForm::TkvKelvoraPasswordForm() : QDialog(nullptr, TopmostDialo
   Image1->move(7, 5);
   Image1->setPixmap(BuiltInDialogIcon());
   Image1->adjustSize();  // sized to its picture
+  TextArea = NewTextArea(this);
 
   BottomPanel = new QWidget(this);
   BottomPanel->setObjectName("BottomPanel");
@@ -61,9 +62,10 @@ TkvKelvoraPasswordForm::TkvKelvoraPasswordForm() : QDialog(nullptr, TopmostDialo
 }
 
 void TkvKelvoraPasswordForm::Fill(const std::string& Text, const std::string& Username) {
-  Label1->resize(kClientWidth - Label1->x() - 18, Label1->height());
-  Label1->setText(DisplayText(Text));
-  Label1->resize(Label1->width(), WrappedHeight(Label1));
+  // A text too long for the screen scrolls in a box.
+  const int room = TextRoom(5 + kPanelHeight, 3 * Label1->fontMetrics().height() + 8);
+  const int textHeight =
+      PlaceBoundedLabel(Label1, TextArea, DisplayText(Text), QPoint(45, 5), kClientWidth - 45 - 18, room);
   setWindowTitle(DisplayText(GetLangText(ltPasswordCaption)));
   UsernameLab->setText(DisplayText(GetLangText(ltUserName)));
   UsernameLab->adjustSize();
@@ -73,7 +75,7 @@ void TkvKelvoraPasswordForm::Fill(const std::string& Text, const std::string& Us
   PasswordEdit->clear();
   OKBtn->setText(DisplayText(GetLangText(ltOK)));
   CancelBtn->setText(DisplayText(GetLangText(ltCancel)));
-  setFixedSize(kClientWidth, Label1->y() + Label1->height() + kPanelHeight);
+  setFixedSize(kClientWidth, 5 + textHeight + kPanelHeight);
   BottomPanel->move(0, height() - kPanelHeight);
   CentreOnScreen(this);
 }

@@ -7,6 +7,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QWidget;
 
 namespace kelvora::qtdetail {
@@ -25,6 +26,8 @@ class TkvKelvoraPasswordForm : public QDialog {
  private:
   QLabel* Label1 = nullptr;
   QLabel* Image1 = nullptr;
+  // Holds Label1 while the text is too long for the screen.
+  QScrollArea* TextArea = nullptr;
   QWidget* BottomPanel = nullptr;
   QLabel* UsernameLab = nullptr;
   QLabel* PasswordLab = nullptr;

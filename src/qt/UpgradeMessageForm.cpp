@@ -38,6 +38,7 @@ TkvKelvoraUpgradeMessageForm::TkvKelvoraUpgradeMessageForm() : QDialog(nullptr, 
   Icon = NamedLabel(this, "Icon", QString());
   Icon->setGeometry(7, 5, 32, 32);
   Icon->setPixmap(BuiltInDialogIcon());
+  TextArea = NewTextArea(this);
 
   // Yes is the default button (Enter); Later, Esc and the close box say no.
   connect(YesBtn, &QPushButton::clicked, this, &QDialog::accept);
@@ -45,14 +46,16 @@ TkvKelvoraUpgradeMessageForm::TkvKelvoraUpgradeMessageForm() : QDialog(nullptr, 
 }
 
 void TkvKelvoraUpgradeMessageForm::Fill(const std::string& Text) {
-  Label1->resize(kOuterWidth - Label1->x() - 11, Label1->height());
-  Label1->setText(DisplayText(Text));
-  Label1->resize(Label1->width(), WrappedHeight(Label1));
   setWindowTitle(DisplayText(GetLangText(ltWizardCaption)));
   YesBtn->setText(DisplayText(GetLangText(ltYes)));
   LaterBtn->setText(DisplayText(GetLangText(ltLater)));
-  // The dialog grows with the text; the buttons stay at the bottom.
-  setFixedSize(kClientWidth, Label1->y() + Label1->height() + kPanelHeight);
+  // The dialog grows with the text, up to two thirds of the screen; a
+  // longer text scrolls in a box of that height. The buttons stay at the
+  // bottom.
+  const int room = TextRoom(5 + kPanelHeight, 3 * Label1->fontMetrics().height() + 8);
+  const int textHeight =
+      PlaceBoundedLabel(Label1, TextArea, DisplayText(Text), QPoint(45, 5), kOuterWidth - 45 - 11, room);
+  setFixedSize(kClientWidth, 5 + textHeight + kPanelHeight);
   BottomPanel->move(0, height() - kPanelHeight);
   CentreOnScreen(this);
 }

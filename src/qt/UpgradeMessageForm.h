@@ -6,6 +6,7 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QWidget;
 
 namespace kelvora::qtdetail {
@@ -14,7 +15,8 @@ class TkvKelvoraUpgradeMessageForm : public QDialog {
  public:
   TkvKelvoraUpgradeMessageForm();
 
-  // Fills the dialog with the question Text and grows it to fit.
+  // Fills the dialog with the question Text and grows it to fit, up to what
+  // the screen holds; a longer text scrolls in TextArea.
   void Fill(const std::string& Text);
   // Fill, then shows it modally: true when the answer is Yes.
   bool Ask(const std::string& Text);
@@ -25,6 +27,8 @@ class TkvKelvoraUpgradeMessageForm : public QDialog {
   QPushButton* LaterBtn = nullptr;
   QLabel* Label1 = nullptr;
   QLabel* Icon = nullptr;
+  // Holds Label1 while the text is too long for the screen.
+  QScrollArea* TextArea = nullptr;
 };
 
 }  // namespace kelvora::qtdetail

@@ -318,8 +318,9 @@ void TkvKelvoraWizardForm::RequestClose() {
   if (closed_ || asking_) return;
   THandlerScope scope(*this);
   asking_ = true;
-  const int answer =
-      ShowMessageBox(this, GetLangText(ltAbortQuestion), options_.AppTitle, mbYesNo | mbIconQuestion);
+  // No is the default: an Enter pressed by habit keeps the download going.
+  const int answer = ShowMessageBox(this, GetLangText(ltAbortQuestion), options_.AppTitle,
+                                    mbYesNo | mbIconQuestion | mbDefButton2);
   asking_ = false;
   // The engine may have destroyed the window while the question was open.
   if (closed_ || answer != idYes) return;

@@ -172,23 +172,48 @@ HWND CreateModeless(HWND Owner, DLGPROC Proc, LPARAM Param, DWORD Style, DWORD E
                                       Proc, Param);
 }
 
-void SizeClientCentred(HWND Dialog, int W, int H, bool Centre) {
-  const UINT dpi = ScaleOf(Dialog).Dpi;
-  RECT r{0, 0, W, H};
-  const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(Dialog, GWL_STYLE));
-  const DWORD ex = static_cast<DWORD>(::GetWindowLongPtrW(Dialog, GWL_EXSTYLE));
-  if (!::AdjustWindowRectExForDpi(&r, style, FALSE, ex, dpi)) ::AdjustWindowRectEx(&r, style, FALSE, ex);
-  const int w = r.right - r.left, h = r.bottom - r.top;
-  if (!Centre) {
-    ::SetWindowPos(Dialog, nullptr, 0, 0, w, h, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
-    return;
+RECT WorkAreaOf(HWND Dialog, const RECT* Around) {
+  HMONITOR m;
+  if (Around != nullptr) {
+    m = ::MonitorFromRect(Around, MONITOR_DEFAULTTONEAREST);
+  } else {
+    HWND owner = ::GetWindow(Dialog, GW_OWNER);
+    m = ::MonitorFromWindow(owner != nullptr ? owner : Dialog, MONITOR_DEFAULTTOPRIMARY);
   }
   MONITORINFO mi{};
   mi.cbSize = sizeof mi;
-  ::GetMonitorInfoW(::MonitorFromWindow(Dialog, MONITOR_DEFAULTTOPRIMARY), &mi);
-  const RECT& a = mi.rcWork;
-  ::SetWindowPos(Dialog, nullptr, a.left + (a.right - a.left - w) / 2, a.top + (a.bottom - a.top - h) / 2, w, h,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+  if (!::GetMonitorInfoW(m, &mi)) ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &mi.rcWork, 0);
+  return mi.rcWork;
+}
+
+SIZE FrameSize(HWND Dialog) {
+  RECT r{0, 0, 0, 0};
+  const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(Dialog, GWL_STYLE));
+  const DWORD ex = static_cast<DWORD>(::GetWindowLongPtrW(Dialog, GWL_EXSTYLE));
+  if (!::AdjustWindowRectExForDpi(&r, style, FALSE, ex, ScaleOf(Dialog).Dpi))
+    ::AdjustWindowRectEx(&r, style, FALSE, ex);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+void SizeClient(HWND Dialog, int W, int H, TPlacement How, const RECT* Around) {
+  const SIZE frame = FrameSize(Dialog);
+  const int w = W + frame.cx, h = H + frame.cy;
+  RECT now{};
+  ::GetWindowRect(Dialog, &now);
+  const RECT a = WorkAreaOf(Dialog, How == plAround ? Around : nullptr);
+  int x = now.left, y = now.top;
+  if (How == plCentred) {
+    x = a.left + (a.right - a.left - w) / 2;
+    y = a.top + (a.bottom - a.top - h) / 2;
+  } else if (How == plAround && Around != nullptr) {
+    x = (Around->left + Around->right - w) / 2;
+    y = (Around->top + Around->bottom - h) / 2;
+  }
+  // Inside the work area; a window larger than it keeps its top left corner
+  // (caption and close box) on the screen.
+  x = std::max<int>(a.left, std::min<int>(x, a.right - w));
+  y = std::max<int>(a.top, std::min<int>(y, a.bottom - h));
+  ::SetWindowPos(Dialog, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 namespace {

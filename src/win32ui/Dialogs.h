@@ -63,9 +63,20 @@ HWND CreateModeless(HWND Owner, DLGPROC Proc, LPARAM Param, DWORD Style, DWORD E
 // extra bytes), so tests and hosts find the windows by their class names.
 void RegisterDialogClass(const wchar_t* Class);
 
-// Sizes Dialog so its client area is W x H at its DPI, centred on the
-// monitor it is on (or the primary one).
-void SizeClientCentred(HWND Dialog, int W, int H, bool Centre);
+// Where a dialog goes when it is sized: centred on the monitor it opens on,
+// where it is, or centred on the rectangle the system suggests after a DPI
+// change (on the monitor of that rectangle).
+enum TPlacement { plCentred, plKept, plAround };
+
+// The work area of the monitor Dialog opens on (its owner's, else its own),
+// or of the monitor Around lies on.
+RECT WorkAreaOf(HWND Dialog, const RECT* Around = nullptr);
+// The size the frame and caption add to a client area at Dialog's DPI.
+SIZE FrameSize(HWND Dialog);
+// Sizes Dialog so its client area is W x H at its DPI, places it as How
+// says, and moves it inside the work area, so its caption and buttons are
+// on the screen.
+void SizeClient(HWND Dialog, int W, int H, TPlacement How, const RECT* Around = nullptr);
 
 // Keyboard navigation (Tab, Enter, Esc, access keys) for a modeless dialog,
 // whatever loop serves the thread: a message hook that hands the dialog's

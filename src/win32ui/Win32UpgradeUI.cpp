@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "win32ui/Dialogs.h"
+#include "win32ui/FittedMessageBox.h"
 #include "win32ui/QuestionDialogs.h"
 #include "win32ui/WizardWindow.h"
 
@@ -31,7 +32,7 @@ int TkvWin32UpgradeUI::MessageBox(const std::string& Text, const std::string& Ca
   UINT type = Flags;
   if ((Flags & mbSystemModal) != 0) type |= MB_TOPMOST;
   HWND owner = (Flags & mbSystemModal) != 0 ? nullptr : win32ui::ActiveOwner();
-  return ::MessageBoxW(owner, win32ui::WinText(Text).c_str(), win32ui::WinText(Caption).c_str(), type);
+  return win32ui::FittedMessageBox(owner, win32ui::WinText(Text), win32ui::WinText(Caption), type);
 }
 
 void TkvWin32UpgradeUI::ShowWizard(const TkvWizardOptions& Options, TkvWizardHooks Hooks) {

@@ -8,6 +8,7 @@
 #include "kelvora/kvLanguage.h"
 #include "kelvora/win32/kvWin32UpgradeUI.h"
 #include "win32ui/Controls.h"
+#include "win32ui/FittedMessageBox.h"
 
 namespace kelvora::win32ui {
 
@@ -81,12 +82,12 @@ INT_PTR CALLBACK TWizardWindow::Proc(HWND W, UINT M, WPARAM Wp, LPARAM Lp) {
 INT_PTR TWizardWindow::Handle(UINT M, WPARAM Wp, LPARAM Lp) {
   switch (M) {
     case WM_INITDIALOG: Create(); return FALSE;
-    case WM_DPICHANGED: {
+    case WM_DPICHANGED:
+      // Laid out in the new DPI's sizes, the window included, where the
+      // system suggests.
       Layout();
-      const RECT* r = reinterpret_cast<const RECT*>(Lp);
-      ::SetWindowPos(hwnd_, nullptr, r->left, r->top, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSIZE);
+      SizeClient(hwnd_, s_(kClientW), s_(kClientH), plAround, reinterpret_cast<const RECT*>(Lp));
       return TRUE;
-    }
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(Lp) == Item(idFileURL)) {
         // The URL in the highlight colour on the window's face.
@@ -171,7 +172,7 @@ void TWizardWindow::Fill() {
   ::ShowWindow(Item(idLDownloadingFileFrom), hide ? SW_HIDE : SW_SHOW);
   ::ShowWindow(Item(idFileURL), hide ? SW_HIDE : SW_SHOW);
   Layout();
-  SizeClientCentred(hwnd_, s_(kClientW), s_(kClientH), !::IsWindowVisible(hwnd_));
+  SizeClient(hwnd_, s_(kClientW), s_(kClientH), ::IsWindowVisible(hwnd_) ? plKept : plCentred);
 }
 
 void TWizardWindow::Layout() {
@@ -308,8 +309,9 @@ TkvWizardHooks TWizardWindow::FormClose() {
 void TWizardWindow::RequestClose() {
   if (closed_ || asking_) return;
   asking_ = true;
-  const int answer = ::MessageBoxW(hwnd_, WinText(GetLangText(ltAbortQuestion)).c_str(),
-                                   WinText(options_.AppTitle).c_str(), MB_YESNO | MB_ICONQUESTION);
+  // No is the default: an Enter pressed by habit keeps the download going.
+  const int answer = FittedMessageBox(hwnd_, WinText(GetLangText(ltAbortQuestion)), WinText(options_.AppTitle),
+                                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
   asking_ = false;
   // The engine may have destroyed the window while the question was open.
   if (closed_ || answer != IDYES) return;

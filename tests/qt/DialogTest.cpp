@@ -4,10 +4,14 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kelvora/kvLanguage.h"
 #include "kelvora/qt/kvQtUpgradeUI.h"
@@ -86,6 +90,68 @@ TEST_F(DialogTest, AskUpgradeGrowsWithALongMessageAndEscOrCloseMeanLater) {
   });
   EXPECT_FALSE(ui.AskUpgrade(Question("Demo", message)));
   EXPECT_GT(longHeight, shortHeight + 40);
+}
+
+namespace {
+
+// The window and the named buttons lie inside the screen's available area.
+void ExpectOnScreen(QWidget* D, const std::vector<QAbstractButton*>& Buttons, const std::string& What) {
+  const QRect avail = D->screen()->availableGeometry();
+  EXPECT_TRUE(avail.contains(D->frameGeometry())) << What << ": window outside the screen";
+  for (QAbstractButton* b : Buttons) {
+    ASSERT_NE(b, nullptr);
+    const QRect r(b->mapToGlobal(QPoint(0, 0)), b->size());
+    EXPECT_TRUE(b->isVisible() && avail.contains(r) && D->geometry().contains(r))
+        << What << ": button " << b->text().toStdString() << " off the screen";
+  }
+}
+
+}  // namespace
+
+TEST_F(DialogTest, LongTextsScrollInsideTheScreen) {
+  std::string note;
+  for (int i = 1; i <= 200; ++i) note += "Line " + std::to_string(i) + ": fixed a problem that users reported.\n";
+  for (TkvKelvoraLanguage lang : {wlEnglish, wlGerman, wlFrench, wlChineseSimplified}) {
+    SetLanguageBaseId(LanguageBlockId(lang));
+    const std::string text = Question("Demo", note);
+    const std::string name = "language " + std::to_string(lang);
+    OnModal([&](QWidget* d) {
+      ExpectOnScreen(d, {Child<QPushButton>(d, "YesBtn"), Child<QPushButton>(d, "LaterBtn")}, name);
+      auto* area = Child<QScrollArea>(d, "TextArea");
+      auto* label = Child<QLabel>(d, "Label1");
+      EXPECT_TRUE(area->isVisible() && area->widget() == label) << name << ": the note is in the box";
+      EXPECT_EQ(label->text(), Q(text)) << name << ": all of it";
+      EXPECT_GT(area->verticalScrollBar()->maximum(), 0) << name << ": it scrolls";
+      EXPECT_LE(area->geometry().bottom(), Child<QWidget>(d, "BottomPanel")->y()) << name;
+      if (lang == wlEnglish) kvtest::SaveScreenshot(d, "ask-upgrade-long-note-en");
+      if (lang == wlGerman) kvtest::SaveScreenshot(d, "ask-upgrade-long-note-de");
+      QTest::keyClick(d, lang == wlEnglish ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    EXPECT_EQ(ui.AskUpgrade(text), lang == wlEnglish) << name;
+  }
+  // As long a message: the box keeps its buttons on the screen; the second
+  // button is the default when the flags say so.
+  SetLanguageBaseId(LanguageBlockId(wlGerman));
+  OnModal([&](QWidget* d) {
+    auto* box = qobject_cast<QMessageBox*>(d);
+    ASSERT_NE(box, nullptr);
+    ExpectOnScreen(d, {box->button(QMessageBox::Yes), box->button(QMessageBox::No)}, "message box");
+    EXPECT_NE(d->findChild<QScrollArea*>("TextArea"), nullptr) << "the text scrolls";
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+    kvtest::SaveScreenshot(d, "message-box-long-de");
+    QTest::keyClick(d, Qt::Key_Return);
+  });
+  EXPECT_EQ(ui.MessageBox(FormatLangText(ltLostFile, {note}), "Fehler #404",
+                          mbYesNo | mbIconExclamation | mbDefButton2),
+            idNo);
+  // A password asked for a file of as long a name.
+  OnModal([&](QWidget* d) {
+    ExpectOnScreen(d, {Child<QPushButton>(d, "OKBtn"), Child<QPushButton>(d, "CancelBtn")}, "password");
+    EXPECT_TRUE(Child<QScrollArea>(d, "TextArea")->isVisible()) << "the text scrolls";
+    Child<QPushButton>(d, "CancelBtn")->click();
+  });
+  std::string user, pass;
+  EXPECT_FALSE(ui.AskPassword(FormatLangText(ltPasswordRequest, {note}), user, pass));
 }
 
 TEST_F(DialogTest, PasswordDialogFillsTheUserAndReturnsWhatWasTyped) {

@@ -72,6 +72,7 @@ class WizardTest : public ::testing::Test {
       EXPECT_EQ(box->windowTitle(), "Test App");
       EXPECT_EQ(box->icon(), QMessageBox::Question);
       EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+      EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No)) << "Enter keeps the download going";
       *Asked = true;
       box->button(Button)->click();
     });

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,12 +35,18 @@ using namespace kelvora::win32ui;
 
 namespace {
 
+// A text as the windows show it: every line break ("\n", "\r", "\r\n") as
+// CR LF.
 std::wstring W(const std::string& S) {
   std::wstring out;
   const std::wstring in = win32::Wide(S);
   for (size_t i = 0; i < in.size(); ++i) {
-    if (in[i] == L'\n' && (i == 0 || in[i - 1] != L'\r')) out += L'\r';
-    out += in[i];
+    if (in[i] != L'\r' && in[i] != L'\n') {
+      out += in[i];
+      continue;
+    }
+    out += L"\r\n";
+    if (in[i] == L'\r' && i + 1 < in.size() && in[i + 1] == L'\n') ++i;
   }
   return out;
 }
@@ -65,7 +72,8 @@ std::string ShotName(const std::string& What) {
   HDC dc = ::GetDC(nullptr);
   const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
   ::ReleaseDC(nullptr, dc);
-  const char* lang = LanguageBaseId() == LanguageBlockId(wlFrench) ? "fr" : "en";
+  const uint16_t base = LanguageBaseId();
+  const char* lang = base == LanguageBlockId(wlFrench) ? "fr" : base == LanguageBlockId(wlGerman) ? "de" : "en";
   return std::string(lang) + "-" + std::to_string(dpi * 100 / 96) + "-" + What;
 }
 
@@ -92,12 +100,13 @@ class TPerson {
     errors_.push_back(What);
   }
 
-  // The visible window of Class (and Caption), within 15 s.
-  HWND WaitFor(const wchar_t* Class, const std::wstring& Caption = L"") {
+  // The visible window of Class (and Caption), within 15 s, given Settle
+  // ms to be painted.
+  HWND WaitFor(const wchar_t* Class, const std::wstring& Caption = L"", int Settle = 400) {
     for (int i = 0; i < 750; ++i) {
       HWND h = ::FindWindowW(Class, Caption.empty() ? nullptr : Caption.c_str());
       if (h != nullptr && ::IsWindowVisible(h)) {
-        ::Sleep(400);  // painted
+        ::Sleep(static_cast<DWORD>(Settle));
         return h;
       }
       ::Sleep(20);
@@ -114,12 +123,16 @@ class TPerson {
     Check(b != nullptr && ::IsWindowEnabled(b), "button " + std::to_string(Id) + " cannot be pressed");
     ::PostMessageW(b, BM_CLICK, 0, 0);
   }
-  // A key pressed where the focus is, as the keyboard would send it.
-  void Key(HWND Dialog, WPARAM Vk) {
+  static HWND FocusOf(HWND Dialog) {
     GUITHREADINFO gti{};
     gti.cbSize = sizeof gti;
     ::GetGUIThreadInfo(::GetWindowThreadProcessId(Dialog, nullptr), &gti);
-    HWND target = gti.hwndFocus != nullptr ? gti.hwndFocus : Dialog;
+    return gti.hwndFocus;
+  }
+  // A key pressed where the focus is, as the keyboard would send it.
+  void Key(HWND Dialog, WPARAM Vk) {
+    HWND focus = FocusOf(Dialog);
+    HWND target = focus != nullptr ? focus : Dialog;
     ::PostMessageW(target, WM_KEYDOWN, Vk, 1);
     ::PostMessageW(target, WM_KEYUP, Vk, 0xC0000001);
   }
@@ -142,6 +155,33 @@ class TPerson {
             What + ": control " + std::to_string(::GetDlgCtrlID(k)) + " outside the window");
     }
   }
+  // The window lies inside the work area of its monitor, and so do the
+  // buttons, each visible inside the client area.
+  void CheckOnScreen(HWND H, std::initializer_list<int> Buttons, const std::string& What) {
+    MONITORINFO mi{};
+    mi.cbSize = sizeof mi;
+    ::GetMonitorInfoW(::MonitorFromWindow(H, MONITOR_DEFAULTTONEAREST), &mi);
+    const RECT& a = mi.rcWork;
+    const auto inside = [](const RECT& r, const RECT& in) {
+      return r.left >= in.left && r.top >= in.top && r.right <= in.right && r.bottom <= in.bottom;
+    };
+    RECT w{};
+    ::GetWindowRect(H, &w);
+    Check(inside(w, a), What + ": window " + Rect(w) + " outside the work area " + Rect(a));
+    RECT c;
+    ::GetClientRect(H, &c);
+    ::MapWindowPoints(H, nullptr, reinterpret_cast<POINT*>(&c), 2);
+    for (int id : Buttons) {
+      HWND b = ::GetDlgItem(H, id);
+      RECT r{};
+      Check(b != nullptr && ::IsWindowVisible(b) && ::GetWindowRect(b, &r) && inside(r, c) && inside(r, a),
+            What + ": button " + std::to_string(id) + " not on the screen " + Rect(r));
+    }
+  }
+  static std::string Rect(const RECT& R) {
+    return "(" + std::to_string(R.left) + "," + std::to_string(R.top) + ")-(" + std::to_string(R.right) + "," +
+           std::to_string(R.bottom) + ")";
+  }
 
  private:
   std::mutex mutex_;
@@ -149,6 +189,10 @@ class TPerson {
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
+
+bool SameSize(const RECT& A, const RECT& B) {
+  return A.right - A.left == B.right - B.left && A.bottom - A.top == B.bottom - B.top;
+}
 
 // Serves the UI thread's messages until Done holds (at most 30 s).
 bool Pump(const std::function<bool()>& Done) {
@@ -258,6 +302,79 @@ TEST_P(Win32UI, QuestionsAndMessageBoxes) {
   }
 }
 
+// A release note of 200 lines, in every language: the question stays on the
+// screen with its buttons, the note scrolls in a read-only box (Enter there
+// is still Yes), and a DPI change lays it out again, size included. A
+// message box as long, and a password request for an endless file name,
+// stay on the screen too.
+TEST(Win32Fit, LongNoteQuestionAndMessageFitTheScreen) {
+  const uint16_t saved = LanguageBaseId();
+  std::string note;
+  for (int i = 1; i <= 200; ++i) note += "Line " + std::to_string(i) + ": fixed a problem that users reported.\n";
+  TkvWin32UpgradeUI ui;
+  // The longest texts (French), other scripts, and the two of the pictures.
+  for (TkvKelvoraLanguage lang : {wlEnglish, wlGerman, wlFrench, wlRussian, wlChineseSimplified}) {
+    SetLanguageBaseId(LanguageBlockId(lang));
+    const std::string question = FormatLangText(ltAskUpgrade, {"Test App", "\n" + note});
+    const std::string name = "language " + std::to_string(lang);
+    const bool shot = lang == wlEnglish || lang == wlGerman;
+    TPerson p([&](TPerson& P) {
+      HWND d = P.WaitFor(kUpgradeMessageClass, L"", shot ? 400 : 20);
+      HWND box = ::GetDlgItem(d, idLabel1);
+      P.Check(Ask(box, WM_GETTEXTLENGTH) == static_cast<LRESULT>(W(question).size()), name + ": the whole text");
+      constexpr LONG_PTR kBox = ES_MULTILINE | ES_READONLY | WS_VSCROLL;
+      P.Check((::GetWindowLongPtrW(box, GWL_STYLE) & kBox) == kBox, name + ": a read-only box that scrolls");
+      P.Check(Ask(box, EM_GETLINECOUNT) > 200, name + ": every line in the box");
+      P.CheckOnScreen(d, {idYesBtn, idLaterBtn}, name);
+      P.CheckInside(d, name);
+      if (shot) P.Shot(d, "ask-upgrade-long-note");
+      if (lang != wlEnglish) {
+        P.Key(d, VK_ESCAPE);
+        return;
+      }
+      RECT before{}, after{};
+      ::GetWindowRect(d, &before);
+      RECT suggested{before.left + 40, before.top + 40, before.left + 140, before.top + 90};
+      const UINT dpi = ::GetDpiForWindow(d);
+      Ask(d, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+      ::GetWindowRect(d, &after);
+      P.Check(SameSize(after, before),
+              "a DPI change sizes the question for its DPI, not as suggested: " + TPerson::Rect(after));
+      P.CheckOnScreen(d, {idYesBtn, idLaterBtn}, "after a DPI change");
+      ::PostMessageW(d, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
+      for (int i = 0; i < 250 && TPerson::FocusOf(d) != box; ++i) ::Sleep(20);
+      P.Check(TPerson::FocusOf(d) == box, "the note's box takes the focus");
+      P.Key(d, VK_RETURN);
+    });
+    EXPECT_EQ(ui.AskUpgrade(question), lang == wlEnglish) << name << ": Enter is Yes, Esc is Later";
+    p.Join();
+  }
+  SetLanguageBaseId(LanguageBlockId(wlGerman));
+  const std::string caption = GetLangText(ltError) + " #404", text = FormatLangText(ltLostFile, {note});
+  TPerson p([&](TPerson& P) {
+    HWND d = P.WaitFor(L"#32770", W(caption));
+    P.CheckOnScreen(d, {IDYES, IDNO}, "message box");
+    P.Check(Ask(::GetDlgItem(d, 0xFFFF), WM_GETTEXTLENGTH) == static_cast<LRESULT>(W(text).size()),
+            "the whole text in the message box");
+    P.Shot(d, "message-long");
+    P.Click(d, IDNO);
+  });
+  EXPECT_EQ(ui.MessageBox(text, caption, mbYesNo | mbIconExclamation | mbSystemModal), idNo);
+  p.Join();
+  // A password asked for a file whose name is one endless word.
+  TPerson p2([&](TPerson& P) {
+    HWND d = P.WaitFor(kPasswordClass);
+    P.CheckOnScreen(d, {idOKBtn, idCancelBtn}, "password");
+    P.CheckInside(d, "password");
+    P.Shot(d, "password-long-name");
+    P.Key(d, VK_ESCAPE);
+  });
+  std::string user, pass;
+  EXPECT_FALSE(ui.AskPassword(FormatLangText(ltPasswordRequest, {std::string(3000, 'a') + ".exe"}), user, pass));
+  p2.Join();
+  SetLanguageBaseId(saved);
+}
+
 TEST_P(Win32UI, WizardPagesCancelAndFinish) {
   std::vector<std::string> hooks;
   TkvWizardOptions o;
@@ -283,11 +400,24 @@ TEST_P(Win32UI, WizardPagesCancelAndFinish) {
     P.Check(!::IsWindowEnabled(::GetDlgItem(w, idFinishBtn)), "Next disabled while downloading");
     P.CheckInside(w, "wizard");
     P.Shot(w, "wizard-download");
-    // Cancel asks first; No leaves the download running.
+    // A DPI change lays the window out again, its size included.
+    RECT before{}, after{};
+    ::GetWindowRect(w, &before);
+    ::SetWindowPos(w, nullptr, 0, 0, 200, 150, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT suggested{before.left, before.top, before.left + 200, before.top + 150};
+    const UINT dpi = ::GetDpiForWindow(w);
+    Ask(w, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    ::GetWindowRect(w, &after);
+    P.Check(SameSize(after, before), "a DPI change sizes the wizard for its DPI: " + TPerson::Rect(after));
+    P.CheckOnScreen(w, {idFinishBtn, idCancelBtn}, "wizard after a DPI change");
+    P.CheckInside(w, "wizard after a DPI change");
+    // Cancel asks first; No is the default, so Enter leaves the download
+    // running.
     P.Click(w, idCancelBtn);
     HWND q = P.WaitFor(L"#32770", L"Test App");
     P.Shot(q, "wizard-abort-question");
-    P.Click(q, IDNO);
+    P.Check((::GetWindowLongPtrW(::GetDlgItem(q, IDNO), GWL_STYLE) & BS_DEFPUSHBUTTON) != 0, "No is the default");
+    P.Key(q, VK_RETURN);
     P.Check(P.WaitGone(q), "the question closes");
     ::Sleep(200);
     P.Check(::IsWindowVisible(w) != 0, "No keeps the wizard");
