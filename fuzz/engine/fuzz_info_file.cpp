@@ -1,10 +1,13 @@
-// Any text from a server as an info file: the key reader, the file list, the
-// decision and the whole parse must neither crash nor hang.
+// Any text from a server as an info file: the parser, the decision and the
+// whole handling must neither crash nor hang, and the parser must read each
+// key as the single-key reader does.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/ScriptedUpgradeUI.h"
 #include "kelvora/VersionDecision.h"
 #include "kelvora/kvKelvora.h"
@@ -13,19 +16,28 @@ using namespace kelvora;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string text(reinterpret_cast<const char*>(Data), Size);
-  for (const char* key : {"#version", "#date", "#url", "#url0", "#method"}) ReadInfoValue(text, key);
-  ReadInfoValue(text, "#message", true);
+  const TReleaseInfo release = ParseReleaseInfo(text);
+  // The keys are read from the part a signature line covers.
+  const std::string read = text.substr(0, release.Signed ? release.SignedSize : text.size());
+  if (release.Problem.empty()) {
+    if (release.Version != ReadInfoValue(read, "#version") || release.Date != ReadInfoValue(read, "#date") ||
+        release.Message != ReadInfoValue(read, "#message", true) || release.Expires != ReadInfoValue(read, "#expires"))
+      std::abort();
+    for (const TReleaseFile& file : release.Files)
+      if (file.Entry != ReadInfoValue(read, "#url" + file.Suffix) ||
+          file.HashText != ReadInfoValue(read, "#hash" + file.Suffix))
+        std::abort();
+  }
   TkvStringList list;
-  ReadFileList(text, list);
+  FillFileList(release, list);
   for (int i = 0; i < list.Count(); ++i) {
     list.GetName(i);
     list.GetValue(i);
   }
-  ReadUpgradeMethod(text);
-  IsNewerByDate(text, "01/01/2001");
-  IsNewerByNumber(text, "1.0");
+  IsNewerByDate(release, "01/01/2001");
+  IsNewerByNumber(release, "1.0");
 
-  // The whole parse, with the upgrade declined so nothing is downloaded.
+  // The whole handling, with the upgrade declined so nothing is downloaded.
   static TkvScriptedUpgradeUI ui;
   static TkvKelvora* engine = [] {
     auto* k = new TkvKelvora(nullptr);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/trust/Crypto.h"
 #include "kelvora/trust/InfoTrust.h"
 
@@ -14,28 +14,28 @@ using namespace kelvora;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string text(reinterpret_cast<const char*>(Data), Size);
-  if (const auto parts = trust::SplitSignature(text)) {
-    if (text.compare(0, parts->Covered.size(), parts->Covered) != 0) std::abort();
-    trust::Base64Decode(parts->Signature);
+  const TReleaseInfo release = ParseReleaseInfo(text);
+  if (release.Signed) {
+    if (release.SignedSize > text.size()) std::abort();
+    trust::Base64Decode(release.Signature);
   }
-  trust::ParseHashValue(ReadInfoValue(text, "#hash1"));
-  trust::ParseExpires(ReadInfoValue(text, "#expires"));
+  trust::ParseExpires(release.Expires);
 
   // One fixed key: a fuzzed file is never validly signed by it, so the
   // verdict must always refuse.
   static const std::string key = trust::Base64Encode(trust::GenerateKeyPair().PublicKeyDer);
-  const trust::TInfoVerdict verdict = trust::VerifyInfoFile(text, key, 0);
+  const trust::TInfoVerdict verdict = trust::VerifyInfoFile(release, text, key, 0);
   if (verdict.Ok) std::abort();
 
   // The hash keys of whatever list the text holds, required and not.
   TkvStringList list;
   std::vector<std::string> suffixes;
-  ReadFileList(text, list, &suffixes);
-  if (static_cast<int>(suffixes.size()) != list.Count()) std::abort();
+  FillFileList(release, list, &suffixes);
+  if (static_cast<int>(suffixes.size()) != list.Count() || suffixes.size() != release.Files.size()) std::abort();
   std::vector<std::optional<trust::TFileHash>> hashes;
   std::string reason;
   for (bool required : {false, true})
-    if (trust::ReadFileHashes(text, suffixes, required, hashes, reason) && hashes.size() != suffixes.size())
+    if (trust::ReadFileHashes(release.Files, required, hashes, reason) && hashes.size() != suffixes.size())
       std::abort();
   return 0;
 }

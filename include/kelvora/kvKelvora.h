@@ -32,6 +32,7 @@ namespace trust {
 class TArrivalHash;
 }
 struct TReleaseRecord;
+struct TReleaseInfo;
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -256,6 +257,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // The bytes the patches of the current (or last) run saved: each patched
   // file's size less its patch's; reset when an info file is read.
   int64_t PatchSavedBytes() const { return patchSavedBytes_; }
+  // The release the last info file read describes; nullptr before one was
+  // read. Its type is the engine's own (the component's front doors read it).
+  const TReleaseInfo* ReleaseInfo() const { return release_.get(); }
 
   // The upgrade-UI this component talks through (default: UpgradeUI()).
   void SetUI(TkvUpgradeUI* UI) { ui_ = UI; }
@@ -294,7 +298,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // True while a check or an upgrade run of this component is under way.
   bool InUse() const { return Busy() || engaged_ > 0; }
   // The release the info file announces, as a key that names it.
-  std::string ReleaseKey(const std::string& Text) const;
+  std::string ReleaseKey(const TReleaseInfo& Release) const;
+  bool IsNewerRelease(const TReleaseInfo& Release) const;
   // Whether Release is the one the last hand-over installed (see
   // ReleaseRecord.h), so that a restarted program does not install it again.
   bool ReleaseAlreadyInstalled(const std::string& Release);
@@ -347,7 +352,9 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
     std::string Sha256;
     int64_t Size = 0;
   };
-  std::string TrustInfoFile(std::string& Text);
+  // Empty when the info file Text, read as Release, may be acted on;
+  // otherwise why not. Fills the file list and what each file must be.
+  std::string TrustInfoFile(const std::string& Text, const TReleaseInfo& Release);
   bool MayRedirectTo(const std::string& Address) const;
   const TExpectedFile* CurrentExpectation() const;
   bool PartialAnswerFits();
@@ -363,7 +370,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // Patches from the installed release (KelvoraPatch.cpp): the offers of
   // the info file, the patch's download in place of the file's, the file
   // built from it, and the one fall-back to the whole file.
-  std::string ReadOffers(const std::string& Text, const std::vector<std::string>& Suffixes);
+  std::string ReadOffers(const TReleaseInfo& Release, const std::vector<std::string>& Suffixes);
   bool PatchActive() const;
   bool StartPatch(const std::string& Final);
   // The part file of Final as the output of the next transfer: continued
@@ -429,6 +436,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   int engaged_ = 0;
   uint8_t foundMethod_ = 0;
   std::string foundRelease_;
+  // The last info file read, parsed once; every step reads it from here.
+  std::shared_ptr<const TReleaseInfo> release_;
   TkvStringList fileList_;
   // The final local name of every listed file, resolved when the run begins.
   std::vector<std::string> targets_;

@@ -5,6 +5,7 @@
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/StateFolder.h"
 #include "kelvora/UpgradeRun.h"
@@ -19,8 +20,10 @@ std::string TkvKelvora::ReadInfoValue(const std::string& Text, const std::string
   return kelvora::ReadInfoValue(Text, Key, Braced);
 }
 
-bool TkvKelvora::IsNewerVersion(const std::string& Text) const {
-  return versionControl_ == byNumber ? IsNewerByNumber(Text, versionNumber_) : IsNewerByDate(Text, versionDate_);
+bool TkvKelvora::IsNewerVersion(const std::string& Text) const { return IsNewerRelease(ParseReleaseInfo(Text)); }
+
+bool TkvKelvora::IsNewerRelease(const TReleaseInfo& Release) const {
+  return versionControl_ == byNumber ? IsNewerByNumber(Release, versionNumber_) : IsNewerByDate(Release, versionDate_);
 }
 
 std::string TkvKelvora::AskUpgradeText(const std::string& Message) const {
@@ -43,9 +46,13 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   std::weak_ptr<bool> alive = engineAlive_;
   std::shared_ptr<THandle> done = doneSignal_;
   TEngagement engaged(engaged_, alive);
+  // Held here: a handler may free the component or read another file.
+  const std::shared_ptr<const TReleaseInfo> held = std::make_shared<const TReleaseInfo>(ParseReleaseInfo(text));
+  release_ = held;
+  const TReleaseInfo& release = *held;
   // Signature, expiry and hash keys, before anything is acted on; this also
-  // reads the file list.
-  const std::string refusal = TrustInfoFile(text);
+  // fills the file list.
+  const std::string refusal = TrustInfoFile(text, release);
   if (!refusal.empty()) {
     VerificationFailed(refusal);
     // A refused info file ends the check as a refused download does.
@@ -54,8 +61,8 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     return;
   }
   NoteUnusedVersionNumber();
-  foundRelease_ = ReleaseKey(text);
-  const bool newer = IsNewerVersion(text) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
+  foundRelease_ = ReleaseKey(release);
+  const bool newer = IsNewerRelease(release) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
   // A release that failed to install is installed again only on a person's
   // Yes; the automatic check does not even ask on the day it failed.
   std::string failedOn;
@@ -63,8 +70,8 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   const bool update = newer && !(autoCheckRunning_ && failedBefore && failedOn == FormatEngineDate(TodayDate()));
   if (update) {
     updateFound_ = true;
-    const std::string msg = ReadInfoValue(text, "#message", true);
-    foundMethod_ = static_cast<uint8_t>(ReadUpgradeMethod(text));
+    const std::string msg = release.Message;
+    foundMethod_ = static_cast<uint8_t>(release.Method);
     if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), fileList_, updateFound_);
     if (!alive.expired() && !checkOnly_) {
       const bool personAsked = Wants(mAskUpgrade) && UI().AsksAPerson();
@@ -110,9 +117,8 @@ void TkvKelvora::NoteUnusedVersionNumber() const {
                 "their date (VersionDate " + versionDate_ + "), not by number. Set VersionControl to byNumber.");
 }
 
-std::string TkvKelvora::ReleaseKey(const std::string& Text) const {
-  return versionControl_ == byNumber ? "#version=" + ReadInfoValue(Text, "#version")
-                                     : "#date=" + ReadInfoValue(Text, "#date");
+std::string TkvKelvora::ReleaseKey(const TReleaseInfo& Release) const {
+  return versionControl_ == byNumber ? "#version=" + Release.Version : "#date=" + Release.Date;
 }
 
 bool TkvKelvora::ReleaseAlreadyInstalled(const std::string& Release) {

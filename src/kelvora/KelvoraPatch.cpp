@@ -16,6 +16,7 @@
 #include "kelvora/FileCalls.h"
 #include "kelvora/PartFile.h"
 #include "kelvora/PatchRound.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/delta/ZstdPatch.h"
 #include "kelvora/kvKelvora.h"
@@ -65,12 +66,13 @@ std::string ApplyInto(const std::string& Base, const std::string& Patch, detail:
 
 }  // namespace
 
-std::string TkvKelvora::ReadOffers(const std::string& Text, const std::vector<std::string>& Suffixes) {
+std::string TkvKelvora::ReadOffers(const TReleaseInfo& Release, const std::vector<std::string>& Suffixes) {
   auto round = std::make_shared<detail::TPatchRound>();
   for (size_t i = 0; i < Suffixes.size() && static_cast<int>(i) < fileList_.Count(); ++i) {
-    std::vector<delta::TPatchOffer> offers;
-    std::string reason;
-    if (!delta::ReadPatchOffers(Text, Suffixes[i], offers, reason)) return reason;
+    const TPatchOffers* read = Release.PatchesOf(Suffixes[i]);
+    if (read == nullptr) continue;
+    if (!read->Error.empty()) return read->Error;
+    const std::vector<delta::TPatchOffer>& offers = read->Offers;
     if (offers.empty()) continue;
     const std::string address = fileList_.GetName(static_cast<int>(i));
     if (!expectedFiles_.contains(address)) {

@@ -1,10 +1,11 @@
 // The trust layer's part of the engine: the info file's signature and expiry
 // before anything is acted on, and each download's size and SHA-256 before
 // it counts as done.
+#include <algorithm>
 #include <ctime>
 
 #include "kelvora/DownloadResume.h"
-#include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/UpgradeRun.h"
 #include "kelvora/kvKelvora.h"
 #include "kelvora/trust/DownloadCheck.h"
@@ -14,26 +15,29 @@
 
 namespace kelvora {
 
-std::string TkvKelvora::TrustInfoFile(std::string& Text) {
+std::string TkvKelvora::TrustInfoFile(const std::string& Text, const TReleaseInfo& Release) {
   expectedFiles_.clear();
   pendingRefusal_.clear();
   patch_.reset();
   patchSavedBytes_ = 0;
   const bool keyed = !utils::Trim(publicKey_).empty();
   if (keyed) {
-    trust::TInfoVerdict verdict = trust::VerifyInfoFile(Text, publicKey_, static_cast<int64_t>(std::time(nullptr)));
+    const trust::TInfoVerdict verdict =
+        trust::VerifyInfoFile(Release, Text, publicKey_, static_cast<int64_t>(std::time(nullptr)));
     if (!verdict.Ok) {
       fileList_.Clear();
       return verdict.Reason;
     }
-    // Only what the signature covers is read.
-    Text = std::move(verdict.Text);
+  }
+  if (!Release.Problem.empty()) {
+    fileList_.Clear();
+    return Release.Problem;
   }
   std::vector<std::string> suffixes;
-  ReadFileList(Text, fileList_, &suffixes);
-  if (std::string unread = UnreadFileKeys(Text, fileList_, suffixes); !unread.empty()) {
+  FillFileList(Release, fileList_, &suffixes);
+  if (Release.UnreadFileKey) {
     fileList_.Clear();
-    return unread;
+    return UnreadFileKeyReason(*Release.UnreadFileKey);
   }
   // A signed file must list a hash for every file it has downloaded; a
   // redirect's entry is a web page, not a file.
@@ -41,11 +45,25 @@ std::string TkvKelvora::TrustInfoFile(std::string& Text) {
   std::string reason;
   if (static_cast<int>(suffixes.size()) != fileList_.Count()) {
     // Cannot happen with the list's defaults; without hashes it does not matter.
-    if (!keyed && utils::LowerCase(Text).find("#hash") == std::string::npos) return {};
+    const bool anyHash = std::any_of(Release.Keys.begin(), Release.Keys.end(),
+                                     [](const auto& Key) { return Key.first.starts_with("hash"); });
+    if (!keyed && !anyHash) return {};
     fileList_.Clear();
     return "the file list cannot be matched with its hashes";
   }
-  if (!trust::ReadFileHashes(Text, suffixes, keyed && ReadUpgradeMethod(Text) != umRedirectToURL, hashes, reason)) {
+  // The entries the list took (a host's list may refuse more than the
+  // parser's): their suffixes come in the parser's order.
+  std::vector<TReleaseFile> taken;
+  const std::vector<TReleaseFile>* files = &Release.Files;
+  if (suffixes.size() != Release.Files.size()) {
+    for (size_t i = 0, j = 0; i < Release.Files.size() && j < suffixes.size(); ++i)
+      if (Release.Files[i].Suffix == suffixes[j]) {
+        taken.push_back(Release.Files[i]);
+        ++j;
+      }
+    files = &taken;
+  }
+  if (!trust::ReadFileHashes(*files, keyed && Release.Method != umRedirectToURL, hashes, reason)) {
     fileList_.Clear();
     return reason;
   }
@@ -58,7 +76,7 @@ std::string TkvKelvora::TrustInfoFile(std::string& Text) {
       return "two different hashes for " + it->first;
     }
   }
-  if (std::string bad = ReadOffers(Text, suffixes); !bad.empty()) {
+  if (std::string bad = ReadOffers(Release, suffixes); !bad.empty()) {
     fileList_.Clear();
     return bad;
   }

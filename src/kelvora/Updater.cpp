@@ -14,6 +14,7 @@
 #include "kelvora/ConsoleUpgradeUI.h"
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/QtPresence.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/kvKelvora.h"
 #include "ui/DefaultUpgradeUI.h"
@@ -90,12 +91,17 @@ struct Updater::TState {
   bool refused = false;     // a verification refusal came before the abort
   bool lostFile = false;    // a listed file was missing and not skipped
   bool redirect = false;    // the info file offered a web page
+  bool infoRead = false;    // the engine has read this check's info file
 
   void Finish(Outcome Value) {
     if (!pending) return;
     pending = false;
     Result r = std::move(current);
     r.outcome = Value;
+    if (infoRead && engine && engine->ReleaseInfo() != nullptr) {
+      const TReleaseInfo& release = *engine->ReleaseInfo();
+      r.offeredVersion = engine->VersionControl() == byNumber ? release.Version : release.Date;
+    }
     current = Result{};
     if (finished) finished(r);
   }
@@ -166,14 +172,8 @@ void Updater::TState::Wire() {
   k.OnDone = [this, inner = std::move(k.OnDone)](TObject* Sender, const std::string& Type, int64_t Size,
                                                 TStream* Data) {
     const bool info = engine->InfoMode();
-    if (info && Data != nullptr && Data->Size() <= TkvKelvora::kMaxInfoFileSize) {
-      const int64_t at = Data->Position();
-      std::string text(static_cast<size_t>(Data->Size() - at), '\0');
-      if (!text.empty()) Data->ReadBuffer(text.data(), static_cast<int64_t>(text.size()));
-      Data->SetPosition(at);
-      const bool numbered = engine->VersionControl() == byNumber;
-      current.offeredVersion = engine->ReadInfoValue(text, numbered ? "#version" : "#date");
-    }
+    // The engine reads the file; the result names the release it offers.
+    if (info && Data != nullptr && Data->Size() <= TkvKelvora::kMaxInfoFileSize) infoRead = true;
     if (inner) inner(Sender, Type, Size, Data);
     // A web page offered and opened ends the check without an event of its own.
     if (info && pending && redirect && engine && engine->InfoMode()) Finish(Outcome::OpenedWebPage);
@@ -185,7 +185,7 @@ void Updater::TState::Start(bool UserStarted) {
   pending = true;
   current = Result{};
   current.userStarted = UserStarted;
-  refused = lostFile = redirect = false;
+  refused = lostFile = redirect = infoRead = false;
   const Messages shown = options.messages | (UserStarted ? options.userCheckMessages : Messages::None);
   engine->SetShowMessages(static_cast<TkvKelvoraShowMessages>(static_cast<unsigned>(shown)));
   // A transfer of the component's own under way (started through

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/SystemTime.h"
 #include "kelvora/kvUtils.h"
 #include "utils/DateUtils.h"
@@ -48,12 +48,20 @@ TDateTime DateOrToday(const std::string& Text) {
 }
 }  // namespace
 
+bool IsNewerByDate(const TReleaseInfo& Release, const std::string& VersionDate) {
+  return DateOrToday(VersionDate) < DateOrToday(Release.Date);
+}
+
+bool IsNewerByNumber(const TReleaseInfo& Release, const std::string& VersionNumber) {
+  return CompareVersions(Release.Version, VersionNumber) > 0;
+}
+
 bool IsNewerByDate(const std::string& Text, const std::string& VersionDate) {
-  return DateOrToday(VersionDate) < DateOrToday(ReadInfoValue(Text, "#date"));
+  return IsNewerByDate(ParseReleaseInfo(Text), VersionDate);
 }
 
 bool IsNewerByNumber(const std::string& Text, const std::string& VersionNumber) {
-  return CompareVersions(ReadInfoValue(Text, "#version"), VersionNumber) > 0;
+  return IsNewerByNumber(ParseReleaseInfo(Text), VersionNumber);
 }
 
 }  // namespace kelvora

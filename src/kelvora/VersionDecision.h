@@ -17,10 +17,15 @@ bool ParseEngineDate(const std::string& Text, TDateTime& Date);
 // Today's local date (midnight).
 TDateTime TodayDate();
 
-// True when the "#date" of Text lies after VersionDate; either date, when
+struct TReleaseInfo;
+
+// True when the release date lies after VersionDate; either date, when
 // empty or malformed, counts as today.
+bool IsNewerByDate(const TReleaseInfo& Release, const std::string& VersionDate);
+// True when the release's version compares above VersionNumber.
+bool IsNewerByNumber(const TReleaseInfo& Release, const std::string& VersionNumber);
+// The same for the info file Text.
 bool IsNewerByDate(const std::string& Text, const std::string& VersionDate);
-// True when "#version" of Text compares above VersionNumber.
 bool IsNewerByNumber(const std::string& Text, const std::string& VersionNumber);
 
 }  // namespace kelvora

@@ -7,7 +7,7 @@
 #include "MakePatches.h"
 #include "PublishCommands.h"
 #include "PublishIo.h"
-#include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/delta/PatchOffer.h"
 #include "kelvora/kvUtils.h"
 #include "kelvora/trust/DownloadCheck.h"
@@ -18,11 +18,13 @@ namespace publish {
 
 namespace {
 
-// "file:line" of the first occurrence of Key= in Text (the last line when
-// the key is absent).
-std::string At(const std::string& File, const std::string& Text, const std::string& Key) {
-  const size_t at = kelvora::utils::LowerCase(Text).find(kelvora::utils::LowerCase(Key) + "=");
-  const size_t offset = at != std::string::npos ? at : (Text.empty() ? 0 : Text.size() - 1);
+// "file:line" of the first occurrence of Key= in Text, read as Release (the
+// signature line for the signature, the last line when the key is absent).
+std::string At(const std::string& File, const std::string& Text, const kelvora::TReleaseInfo& Release,
+               const std::string& Key) {
+  std::optional<size_t> at = Release.ValueOffset(Key);
+  if (!at && Release.Signed && kelvora::utils::LowerCase(Key) == "#signature") at = Release.SignedSize;
+  const size_t offset = at ? *at : (Text.empty() ? 0 : Text.size() - 1);
   return File + ":" + std::to_string(LineOf(Text, offset));
 }
 
@@ -62,44 +64,47 @@ int Verify(const Args& A) {
     throw Failure("give an info file and a public key (try --help)", kExitUsage);
   const std::string& file = o.Operands[0];
   const std::string text = ReadFile(file);
+  const kelvora::TReleaseInfo release = kelvora::ParseReleaseInfo(text);
+  auto at = [&](const std::string& Key) { return At(file, text, release, Key); };
 
   const kelvora::trust::TInfoVerdict verdict =
-      kelvora::trust::VerifyInfoFile(text, keys, static_cast<int64_t>(std::time(nullptr)));
+      kelvora::trust::VerifyInfoFile(release, text, keys, static_cast<int64_t>(std::time(nullptr)));
   if (!verdict.Ok) {
     const bool expiry = verdict.Reason.find("expir") != std::string::npos;
-    throw Failure(At(file, text, expiry ? "#expires" : std::string(kelvora::trust::kSignatureKey, 0, 10)) + ": " +
-                  verdict.Reason);
+    throw Failure(at(expiry ? "#expires" : std::string(kelvora::trust::kSignatureKey, 0, 10)) + ": " + verdict.Reason);
   }
+  if (!release.Problem.empty()) throw Failure(file + ": " + release.Problem);
   kelvora::TkvStringList list;
   std::vector<std::string> suffixes;
-  kelvora::ReadFileList(verdict.Text, list, &suffixes);
+  kelvora::FillFileList(release, list, &suffixes);
   if (list.Count() == 0) throw Failure(file + ": lists no file");
   // What the component will install, or the reason it refuses the file.
-  if (const std::string unread = kelvora::UnreadFileKeys(verdict.Text, list, suffixes); !unread.empty()) {
-    const size_t key = unread.find("#url");
-    throw Failure(At(file, text, unread.substr(key, unread.find('"', key) - key)) + ": " + unread);
-  }
-  const bool redirect = kelvora::ReadUpgradeMethod(verdict.Text) == 2;
+  if (release.UnreadFileKey)
+    throw Failure(at("#url" + *release.UnreadFileKey) + ": " + kelvora::UnreadFileKeyReason(*release.UnreadFileKey));
+  const bool redirect = release.Method == 2;
   std::vector<std::optional<kelvora::trust::TFileHash>> hashes;
   std::string reason;
-  if (!kelvora::trust::ReadFileHashes(verdict.Text, suffixes, !redirect, hashes, reason)) {
+  if (!kelvora::trust::ReadFileHashes(release.Files, !redirect, hashes, reason)) {
     const size_t key = reason.find("#hash");
     const std::string name =
         key == std::string::npos ? "#hash" : reason.substr(key, reason.find_first_of(": ", key) - key);
-    throw Failure(At(file, text, name) + ": " + reason);
+    throw Failure(at(name) + ": " + reason);
   }
   // A malformed patch key makes the component refuse the whole file; a patch
   // for an entry without a hash could not be checked after it is applied.
   std::vector<std::vector<kelvora::delta::TPatchOffer>> patches(list.Count());
   int offered = 0;
   for (int i = 0; i < list.Count(); ++i) {
-    if (!kelvora::delta::ReadPatchOffers(verdict.Text, suffixes[i], patches[i], reason)) {
-      const size_t key = reason.find("#patch");
-      throw Failure(At(file, text, reason.substr(key, reason.find(':', key) - key)) + ": " + reason);
+    if (const kelvora::TPatchOffers* read = release.PatchesOf(suffixes[i])) {
+      if (!read->Error.empty()) {
+        const size_t key = read->Error.find("#patch");
+        throw Failure(at(read->Error.substr(key, read->Error.find(':', key) - key)) + ": " + read->Error);
+      }
+      patches[i] = read->Offers;
     }
     if (!patches[i].empty() && !hashes[i])
-      throw Failure(At(file, text, "#patch" + suffixes[i] + ".1") + ": a patch for an entry without \"#hash" +
-                    suffixes[i] + "\"");
+      throw Failure(at("#patch" + suffixes[i] + ".1") + ": a patch for an entry without \"#hash" + suffixes[i] +
+                    "\"");
     offered += static_cast<int>(patches[i].size());
   }
   const std::vector<std::string> previous = o.GetAll("--previous");
@@ -113,13 +118,13 @@ int Verify(const Args& A) {
       const std::string local = *folder + "/" + LastSegment(list.GetName(i));
       const std::string problem = kelvora::trust::CheckDownload(local, *hashes[i]);
       if (problem.empty()) continue;
-      std::fprintf(stderr, "%s: %s\n", At(file, text, "#hash" + suffixes[i]).c_str(), problem.c_str());
+      std::fprintf(stderr, "%s: %s\n", at("#hash" + suffixes[i]).c_str(), problem.c_str());
       ++bad;
     }
     for (int i = 0; i < list.Count(); ++i) {
       for (size_t k = 0; k < patches[i].size(); ++k) {
         const kelvora::delta::TPatchOffer& p = patches[i][k];
-        const std::string where = At(file, text, "#patch" + suffixes[i] + "." + std::to_string(k + 1));
+        const std::string where = at("#patch" + suffixes[i] + "." + std::to_string(k + 1));
         const std::string local = *folder + "/" + LastSegment(p.Address);
         std::string problem = kelvora::trust::CheckDownload(local, {p.Sha256, p.Size});
         for (const std::string& older : previous) {

@@ -1,6 +1,6 @@
 #include "kelvora/delta/PatchOffer.h"
 
-#include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/trust/TrustFormat.h"
 
 namespace kelvora::delta {
@@ -51,17 +51,12 @@ std::string FormatPatchValue(const TPatchOffer& Offer) {
 bool ReadPatchOffers(const std::string& Text, const std::string& Suffix, std::vector<TPatchOffer>& Offers,
                      std::string& Reason) {
   Offers.clear();
-  for (int n = 1;; ++n) {
-    const std::string key = "#patch" + Suffix + "." + std::to_string(n);
-    const std::string value = ReadInfoValue(Text, key);
-    if (value.empty()) return true;
-    std::optional<TPatchOffer> offer = ParsePatchValue(value);
-    if (!offer) {
-      Reason = "malformed " + key + ": " + value.substr(0, 100);
-      return false;
-    }
-    Offers.push_back(std::move(*offer));
-  }
+  const TReleaseInfo release = ParseReleaseInfo(Text);
+  const TPatchOffers* offers = release.PatchesOf(Suffix);
+  if (offers == nullptr) return true;
+  Offers = offers->Offers;
+  Reason = offers->Error;
+  return Reason.empty();
 }
 
 }  // namespace kelvora::delta

@@ -25,8 +25,9 @@ struct TPatchOffer {
 std::optional<TPatchOffer> ParsePatchValue(std::string_view Value);
 std::string FormatPatchValue(const TPatchOffer& Offer);
 
-// The patches offered for the entry with Suffix. False with Reason when one
-// of them is malformed (the info file is then refused, as for a "#hash").
+// The patches the info file Text offers for the entry with Suffix (the
+// engine reads them from its TReleaseInfo). False with Reason when one of
+// them is malformed (the info file is then refused, as for a "#hash").
 bool ReadPatchOffers(const std::string& Text, const std::string& Suffix, std::vector<TPatchOffer>& Offers,
                      std::string& Reason);
 

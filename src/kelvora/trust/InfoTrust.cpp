@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/trust/Crypto.h"
 
 namespace kelvora::trust {
@@ -22,36 +22,42 @@ std::vector<std::string> DecodePublicKeys(const std::string& Keys, std::string* 
 }
 
 TInfoVerdict VerifyInfoFile(const std::string& Text, const std::string& Keys, int64_t Now) {
+  const TReleaseInfo release = ParseReleaseInfo(Text);
+  TInfoVerdict v = VerifyInfoFile(release, Text, Keys, Now);
+  if (v.Ok) v.Text = DecodePublicKeys(Keys).empty() ? Text : Text.substr(0, release.SignedSize);
+  return v;
+}
+
+TInfoVerdict VerifyInfoFile(const TReleaseInfo& Release, std::string_view Text, const std::string& Keys,
+                            int64_t Now) {
   TInfoVerdict v;
   std::string keyProblem;
   const std::vector<std::string> keys = DecodePublicKeys(Keys, &keyProblem);
   if (keys.empty()) {
     if (keyProblem.empty()) {  // no key set: nothing to check
       v.Ok = true;
-      v.Text = Text;
     } else {
       v.Reason = keyProblem;
     }
     return v;
   }
-  const std::optional<TSignedText> parts = SplitSignature(Text);
-  if (!parts) {
+  if (!Release.Signed || Release.SignedSize > Text.size()) {
     v.Reason = "the info file is not signed";
     return v;
   }
-  const std::optional<std::string> signature = Base64Decode(parts->Signature);
+  const std::optional<std::string> signature = Base64Decode(Release.Signature);
   if (!signature) {
     v.Reason = "the info file's signature is not valid base64";
     return v;
   }
   bool signedByKey = false;
-  for (const std::string& key : keys) signedByKey = signedByKey || VerifySignature(key, parts->Covered, *signature);
+  const std::string_view covered = Text.substr(0, Release.SignedSize);
+  for (const std::string& key : keys) signedByKey = signedByKey || VerifySignature(key, covered, *signature);
   if (!signedByKey) {
     v.Reason = "the info file's signature does not match any public key";
     return v;
   }
-  v.Text.assign(parts->Covered);
-  const std::string expires = ReadInfoValue(v.Text, "#expires");
+  const std::string& expires = Release.Expires;
   if (!expires.empty()) {
     const std::optional<int64_t> end = ParseExpires(expires);
     if (!end) {
@@ -67,26 +73,24 @@ TInfoVerdict VerifyInfoFile(const std::string& Text, const std::string& Keys, in
   return v;
 }
 
-bool ReadFileHashes(const std::string& Text, const std::vector<std::string>& Suffixes, bool Required,
+bool ReadFileHashes(const std::vector<TReleaseFile>& Files, bool Required,
                     std::vector<std::optional<TFileHash>>& Hashes, std::string& Reason) {
   Hashes.clear();
-  for (const std::string& suffix : Suffixes) {
-    const std::string key = "#hash" + suffix;
-    const std::string value = ReadInfoValue(Text, key);
-    if (value.empty()) {
+  for (const TReleaseFile& file : Files) {
+    const std::string key = "#hash" + file.Suffix;
+    if (file.HashText.empty()) {
       if (Required) {
-        Reason = "the signed info file lists no " + key + " for #url" + suffix;
+        Reason = "the signed info file lists no " + key + " for #url" + file.Suffix;
         return false;
       }
       Hashes.emplace_back();
       continue;
     }
-    std::optional<TFileHash> hash = ParseHashValue(value);
-    if (!hash) {
-      Reason = "malformed " + key + ": " + value.substr(0, 100);
+    if (!file.Hash) {
+      Reason = "malformed " + key + ": " + file.HashText.substr(0, 100);
       return false;
     }
-    Hashes.push_back(std::move(hash));
+    Hashes.push_back(file.Hash);
   }
   return true;
 }
