@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(realpath -m "${1:-$root/build-abi}")
 mkdir -p "$work"
-# shellcheck source=../tests/package/shared-tree.sh
+# shellcheck source=tests/package/shared-tree.sh
 . "$root/tests/package/shared-tree.sh"
 # As in the test command's trees (cmake/TestTree.cmake).
 KELVORA_UNITY_BUILD=${KELVORA_UNITY_BUILD:-ON}

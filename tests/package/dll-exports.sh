@@ -19,4 +19,4 @@ fi
 foreign=$(grep -v '^kelvora_' <<<"$exports" || true)
 [ -z "$foreign" ] || { echo "dll-exports: $dll exports names outside the C interface:"$'\n'"$foreign" >&2; exit 1; }
 added=$(comm -13 <(echo "$recorded") <(echo "$exports"))
-echo "dll-exports: $(wc -l <<<"$exports") names, every recorded one among them${added:+; new: $(echo $added)}"
+echo "dll-exports: $(wc -l <<<"$exports") names, every recorded one among them${added:+; new: $(tr "\n" " " <<<"$added")}"

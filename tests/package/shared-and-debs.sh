@@ -17,7 +17,7 @@ contains() { grep -qE -- "$2" <<<"$1" || fail "$3: no match for '$2' in:"$'\n'"$
 lacks() { ! grep -qE -- "$2" <<<"$1" || fail "$3: unexpected '$2' in:"$'\n'"$1"; }
 
 tree=$work/tree
-# shellcheck source=shared-tree.sh
+# shellcheck source=tests/package/shared-tree.sh
 . "$(dirname "$0")/shared-tree.sh"
 kv_shared_tree "$src" "$tree" "$work" "$launcher"
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$tree/CMakeCache.txt")
@@ -46,6 +46,8 @@ bash "$(dirname "$0")/abi.sh" check "$tree/src/libkelvora.so.1.0.0" "$src" "$tre
 contains "$(readelf -d "$prefix/bin/kelvora-console")" 'NEEDED.*libkelvora\.so\.1' "kelvora-console"
 "$prefix/bin/kelvora-publish" --help >/dev/null || fail "installed kelvora-publish does not run"
 for t in kelvora-console kelvora-publish; do
+  # Answered without a look at the network: an option is never an address.
+  contains "$("$prefix/bin/$t" --help)" "^usage: $t" "$t --help"
   contains "$("$prefix/bin/$t" --version)" "^$t 1\.0\.0$" "$t --version"
   contains "$(zcat "$prefix/share/man/man1/$t.1.gz")" '^\.SH SYNOPSIS|^\.SH DESCRIPTION' "$t's manual page"
 done
@@ -131,7 +133,7 @@ contains "$depends" 'sensible-utils' "runtime Depends (sensible-browser)"
 control=$work/rt-control; dpkg-deb -e "$rt" "$control"
 contains "$(cat "$control/shlibs")" '^libkelvora 1 libkelvora1 \(>= 1\.0\.0\)$' "runtime shlibs"
 contains "$(cat "$control/triggers")" '^activate-noawait ldconfig$' "runtime triggers"
-[ ! -e "$control/postinst" ] && [ ! -e "$control/postrm" ] || fail "runtime: maintainer scripts beside the ldconfig trigger"
+if [ -e "$control/postinst" ] || [ -e "$control/postrm" ]; then fail "runtime: maintainer scripts beside the ldconfig trigger"; fi
 contents=$(dpkg-deb -c "$dev")
 contains "$contents" 'usr/include/kelvora/kelvora_export\.h' "dev contents"
 contains "$contents" 'usr/include/kelvora/kelvora\.h' "dev contents"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: kv_shared_tree <source dir> <tree> <log dir> [compiler launcher]
 # configures and builds the shared tree the package test checks, and from
 # which the recorded binary interface is made (scripts/record-abi.sh): the
