@@ -5,21 +5,24 @@ include(CMakePackageConfigHelpers)
 set(kv_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Kelvora)
 
 # Every public header, new ones too, and the generated export headers; the
-# Qt headers only with Kelvora::Qt, the Windows ones only there.
-set(kv_header_excludes PATTERN win32 EXCLUDE)
-if(NOT TARGET kelvora_qt)
-  list(APPEND kv_header_excludes PATTERN qt EXCLUDE PATTERN kelvora_qt_export.h EXCLUDE)
-endif()
+# Qt headers go with Kelvora::Qt's development files (a component of their
+# own, so that Core's never need Qt), the Windows ones are not installed.
 install(DIRECTORY include/kelvora ${PROJECT_BINARY_DIR}/include/kelvora
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development
-  FILES_MATCHING PATTERN "*.h" ${kv_header_excludes})
+  FILES_MATCHING PATTERN "*.h" PATTERN win32 EXCLUDE PATTERN qt EXCLUDE PATTERN kelvora_qt_export.h EXCLUDE)
+if(TARGET kelvora_qt)
+  install(DIRECTORY include/kelvora/qt DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kelvora
+    COMPONENT qt-development FILES_MATCHING PATTERN "*.h")
+  install(FILES ${PROJECT_BINARY_DIR}/include/kelvora/kelvora_qt_export.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kelvora COMPONENT qt-development)
+endif()
 
 # One targets file per component, so that Core never needs Qt.
 install(EXPORT KelvoraCoreTargets NAMESPACE Kelvora:: DESTINATION ${kv_cmake_dir} COMPONENT development)
 set(KELVORA_HAS_QT OFF)
 if(TARGET kelvora_qt)
   set(KELVORA_HAS_QT ON)
-  install(EXPORT KelvoraQtTargets NAMESPACE Kelvora:: DESTINATION ${kv_cmake_dir} COMPONENT development)
+  install(EXPORT KelvoraQtTargets NAMESPACE Kelvora:: DESTINATION ${kv_cmake_dir} COMPONENT qt-development)
 endif()
 get_target_property(kv_core_type kelvora TYPE)
 set(KELVORA_CORE_SHARED OFF)
@@ -33,7 +36,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/KelvoraConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/KelvoraConfig.cmake ${PROJECT_BINARY_DIR}/KelvoraConfigVersion.cmake
   DESTINATION ${kv_cmake_dir} COMPONENT development)
 
-# pkg-config: kelvora.pc and kelvora-qt.pc, relocatable (the prefix is found
+# pkg-config: kelvora.pc (C++), kelvora-c.pc (the C interface alone: no
+# C++ header library) and kelvora-qt.pc, relocatable (the prefix is found
 # from the file's own place). The shared library keeps libcurl and OpenSSL
 # private; a static one needs them in every program, so there they are plain
 # requirements (`--static` would also ask for the static builds of everything
@@ -48,6 +52,8 @@ if(KELVORA_CORE_SHARED)
   set(KELVORA_PC_LIBS_PRIVATE "-pthread")
   set(KELVORA_PC_CFLAGS "")
   set(KELVORA_QT_PC_CFLAGS "")
+  set(KELVORA_C_PC_REQUIRES "")
+  set(KELVORA_C_PC_LIBS "")
 else()
   set(KELVORA_PC_REQUIRES "nlohmann_json >= 3, libcurl, openssl, libzstd")
   set(KELVORA_PC_REQUIRES_PRIVATE "")
@@ -55,10 +61,19 @@ else()
   set(KELVORA_PC_LIBS_PRIVATE "")
   set(KELVORA_PC_CFLAGS " -DKELVORA_STATIC_DEFINE")
   set(KELVORA_QT_PC_CFLAGS " -DKELVORA_QT_STATIC_DEFINE")
+  # A C program linking the static C++ library also needs its runtime.
+  set(KELVORA_C_PC_REQUIRES "libcurl, openssl, libzstd")
+  set(KELVORA_C_PC_LIBS " -lstdc++ -lm -pthread")
 endif()
 configure_file(cmake/kelvora.pc.in ${PROJECT_BINARY_DIR}/kelvora.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/kelvora.pc DESTINATION ${kv_pc_dir} COMPONENT development)
+configure_file(cmake/kelvora-c.pc.in ${PROJECT_BINARY_DIR}/kelvora-c.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/kelvora.pc ${PROJECT_BINARY_DIR}/kelvora-c.pc
+  DESTINATION ${kv_pc_dir} COMPONENT development)
 if(KELVORA_HAS_QT)
   configure_file(cmake/kelvora-qt.pc.in ${PROJECT_BINARY_DIR}/kelvora-qt.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/kelvora-qt.pc DESTINATION ${kv_pc_dir} COMPONENT development)
+  install(FILES ${PROJECT_BINARY_DIR}/kelvora-qt.pc DESTINATION ${kv_pc_dir} COMPONENT qt-development)
 endif()
+
+# Manual pages of the installed tools, and the headers' API reference.
+include(cmake/KelvoraManPages.cmake)
+include(cmake/KelvoraDocs.cmake)

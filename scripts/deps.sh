@@ -6,8 +6,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git
-  # The package tests: .deb packages (dpkg-shlibdeps, dpkg-deb), file types.
-  dpkg-dev file
+  # The package tests: .deb packages (dpkg-shlibdeps, dpkg-deb), file types,
+  # the binary interface (abidw, abidiff), Debian's package checker, the
+  # tools' manual pages, the API reference.
+  dpkg-dev file abigail-tools lintian help2man doxygen
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
   clang libclang-rt-14-dev

@@ -1,6 +1,7 @@
 // kelvora-console: a console program that keeps itself up to date.
 //
 //   kelvora-console [--yes] <info file address>
+//   kelvora-console --help | --version
 //
 // checks the info file, asks (or, with --yes, assumes the answer), downloads
 // the newer build and ends; the updater puts the new build in place and
@@ -15,6 +16,7 @@
 #include <kelvora/kvUtils.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +30,22 @@ namespace {
 using namespace kelvora;
 
 constexpr const char* kVersion = KV_CONSOLE_VERSION;
+
+const char kUsage[] =
+    "usage: kelvora-console [--yes] <info file address>\n"
+    "\n"
+    "Checks the info file for a newer build of this program, asks whether to\n"
+    "install it, downloads it and ends; the updater puts the new build in place\n"
+    "and starts it again. Every line printed is also appended to\n"
+    "<program>.log beside the program.\n"
+    "\n"
+    "  --yes      answer every question with yes\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n"
+    "\n"
+    "Exit codes: 0 up to date, downloaded or declined, 2 wrong command line,\n"
+    "3 no info file, 4 connection lost or host unreachable, 5 upgrade stopped,\n"
+    "6 the check ended otherwise.\n";
 
 void Report(const std::string& Text) {
   const std::string line = std::string("kelvora-console ") + kVersion + ": " + Text + "\n";
@@ -45,7 +63,16 @@ void Report(const std::string& Text) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Answered before anything else: an option is never taken for an address.
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("kelvora-console %s\n", kVersion);
+    return 0;
+  }
   TApplication& app = Application();
   bool assumeYes = false;
   std::string infoURL;

@@ -59,7 +59,7 @@ KELVORA_EXPORT std::string GetSpecialFolder(int Index);
 KELVORA_EXPORT std::string GetWindowsFolder();
 KELVORA_EXPORT std::string GetSystemFolder();
 // The user's private temporary folder with a trailing "/": $XDG_RUNTIME_DIR,
-// else $TMPDIR, else /tmp/kelvora-<uid> (created when missing); each must be
+// else $TMPDIR, else `/tmp/kelvora-<uid>` (created when missing); each must be
 // a real folder (not a symbolic link) owned by the user with mode 0700. When
 // none qualifies, the folder of the program's executable.
 KELVORA_EXPORT std::string GetTempFolder();

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The shared build and its .deb packages, from a scratch tree of its own:
-# builds only the libraries and tools with BUILD_SHARED_LIBS=ON, installs
-# them, checks the library's SONAME and exported symbols, builds consumers
-# with CMake and pkg-config against the installed files, then makes the .deb
-# packages with CPack, checks their contents and control data with dpkg-deb,
-# extracts them into a scratch root (dpkg -x: no change to this machine's
-# package database) and builds and runs a consumer and the tools from there.
+# The shared build and its .deb packages, from a scratch tree of its own
+# (shared-tree.sh): builds only the libraries, the tools and their manual
+# pages with BUILD_SHARED_LIBS=ON, installs them, checks the library's
+# SONAME, exported symbols and binary interface (against the recorded one:
+# abi.sh), builds consumers with CMake and pkg-config against the installed
+# files, then makes the .deb packages with CPack, checks their contents and
+# control data with dpkg-deb and the whole of them with lintian, extracts
+# them into a scratch root (dpkg -x: no change to this machine's package
+# database) and builds and runs a consumer and the tools from there.
 # Usage: shared-and-debs.sh <source dir> <work dir> <consumer dir> [compiler launcher]
 set -euo pipefail
 src=$1 work=$2 consumer=$3 launcher=${4:-}
@@ -15,12 +17,9 @@ contains() { grep -qE -- "$2" <<<"$1" || fail "$3: no match for '$2' in:"$'\n'"$
 lacks() { ! grep -qE -- "$2" <<<"$1" || fail "$3: unexpected '$2' in:"$'\n'"$1"; }
 
 tree=$work/tree
-cmake -S "$src" -B "$tree" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DCMAKE_INSTALL_PREFIX=/usr \
-  ${KELVORA_UNITY_BUILD:+-DCMAKE_UNITY_BUILD=$KELVORA_UNITY_BUILD} \
-  -DKELVORA_BUILD_QT=OFF -DKELVORA_BUILD_DEMO=OFF -DKELVORA_BUILD_TESTS=OFF -DKELVORA_BUILD_BENCH=OFF \
-  -DKELVORA_BUILD_TOOLS=ON ${launcher:+-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher -DCMAKE_C_COMPILER_LAUNCHER=$launcher} \
-  >"$work/configure.log"
-cmake --build "$tree" -j"${KELVORA_JOBS:-2}" --target kelvora kelvora-console kelvora-publish >"$work/build.log"
+# shellcheck source=tests/package/shared-tree.sh
+. "$(dirname "$0")/shared-tree.sh"
+kv_shared_tree "$src" "$tree" "$work" "$launcher"
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$tree/CMakeCache.txt")
 
 # The installed layout.
@@ -41,9 +40,17 @@ symbols=$(nm -DC --defined-only "$lib")
 contains "$symbols" 'kelvora::TkvKelvora::CheckUpdates' "exported symbols"
 contains "$symbols" 'kelvora::CompareVersions' "exported symbols"
 lacks "$symbols" 'kelvora::trust::|kelvora::IsNewerByNumber' "exported symbols"
+# The binary interface: what programs built against 1.0 rely on is still there.
+bash "$(dirname "$0")/abi.sh" check "$tree/src/libkelvora.so.1.0.0" "$src" "$tree" || fail "binary interface"
 # The tools find the library beside them, wherever the tree is.
 contains "$(readelf -d "$prefix/bin/kelvora-console")" 'NEEDED.*libkelvora\.so\.1' "kelvora-console"
 "$prefix/bin/kelvora-publish" --help >/dev/null || fail "installed kelvora-publish does not run"
+for t in kelvora-console kelvora-publish; do
+  # Answered without a look at the network: an option is never an address.
+  contains "$("$prefix/bin/$t" --help)" "^usage: $t" "$t --help"
+  contains "$("$prefix/bin/$t" --version)" "^$t 1\.0\.0$" "$t --version"
+  contains "$(zcat "$prefix/share/man/man1/$t.1.gz")" '^\.SH SYNOPSIS|^\.SH DESCRIPTION' "$t's manual page"
+done
 
 # consumers: CMake (Core only, Qt out of reach) and pkg-config (shared: no
 # private dependencies on the link line).
@@ -74,49 +81,100 @@ grep -q 'KELVORA_UI_CONSOLE)' "$capi/readme.c" || fail "the README's C example n
 { echo '#include <stdlib.h>'
   sed -e 's|"https://example.org/myapp/info.txt"|getenv("KVTEST_INFO_URL")|' \
       -e 's|KELVORA_UI_CONSOLE)|KELVORA_UI_CONSOLE_ASSUME_YES)|' "$capi/readme.c"; } >"$capi/main.c"
+# kelvora-c.pc: nothing but the library (kelvora.pc brings the C++ side).
+c_pc=$(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --print-requires --print-requires-private kelvora-c)
+[ -z "$c_pc" ] || fail "kelvora-c.pc requires: $c_pc"
+contains "$(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --print-requires kelvora)" nlohmann_json "kelvora.pc"
 # shellcheck disable=SC2046
 cc -std=c99 -pedantic -Wall -Wextra -Werror -x c "$capi/main.c" \
-  $(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs kelvora) \
+  $(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs kelvora-c) \
   -Wl,-rpath,"$prefix/$libdir" -o "$capi/myapp" || fail "the README's C example does not build as C"
 contains "$(readelf -d "$capi/myapp")" 'NEEDED.*libkelvora\.so\.1' "C program links the .so"
 python3 "$src/tests/capi/upgrade_round.py" --work "$work/capi-round" --c-build "$capi" --library "$lib" \
   || fail "C interface upgrade rounds"
 
-# The .deb packages.
+# The .deb packages, and the -dbgsym ones (.ddeb) with the debug information.
 (cd "$tree" && cpack -G DEB >"$work/cpack.log") || { cat "$work/cpack.log"; fail "cpack"; }
-debs=$work/debs; mkdir -p "$debs"; mv "$tree"/*.deb "$debs"/
+debs=$work/debs; mkdir -p "$debs"; mv "$tree"/*.deb "$tree"/*.ddeb "$debs"/
 arch=$(dpkg --print-architecture)
-rt=$debs/libkelvora1_1.0.0_$arch.deb dev=$debs/libkelvora-dev_1.0.0_$arch.deb tools=$debs/kelvora-tools_1.0.0_$arch.deb
-for d in "$rt" "$dev" "$tools"; do
+pkg() { echo "$debs/$1_1.0.0_$arch.${2:-deb}"; }
+rt=$(pkg libkelvora1) qrt=$(pkg libkelvora-qt1) dev=$(pkg libkelvora-dev) qdev=$(pkg libkelvora-qt-dev)
+tools=$(pkg kelvora-tools)
+for d in "$rt" "$qrt" "$dev" "$qdev" "$tools"; do
   [ -f "$d" ] || fail "no $(basename "$d") among: $(ls "$debs")"
   contains "$(dpkg-deb -f "$d" Description)" 'License: MIT' "$(basename "$d") description"
-  contains "$(dpkg-deb -c "$d")" "usr/share/doc/$(dpkg-deb -f "$d" Package)/copyright" "$(basename "$d") copyright"
+  contents=$(dpkg-deb -c "$d")
+  contains "$contents" "usr/share/doc/$(dpkg-deb -f "$d" Package)/copyright" "$(basename "$d") copyright"
+  contains "$contents" "usr/share/doc/$(dpkg-deb -f "$d" Package)/changelog\.gz" "$(basename "$d") changelog"
   contains "$(dpkg-deb -f "$d" Version)" '^1\.0\.0$' "$(basename "$d") version"
+  contains "$(dpkg-deb -f "$d" Maintainer)" '^Kelvora Package Test <packages@kelvora\.example\.org>$' "$(basename "$d") maintainer"
+  # Installed-Size counts each file once (not again through its links).
+  size=$(dpkg-deb -c "$d" | awk '$1 ~ /^-/ {s += int(($3 + 1023) / 1024)} END {print s}')
+  installed=$(dpkg-deb -f "$d" Installed-Size)
+  ((installed >= size && installed <= size + 64)) || fail "$(basename "$d"): Installed-Size $installed, files $size KiB"
+done
+contains "$(dpkg-deb --fsys-tarfile "$rt" | tar -xO --wildcards '*/changelog.gz' | zcat)" \
+  '^kelvora \(1\.0\.0\) unstable; urgency=medium$' "runtime changelog"
+# Shipped stripped; the debug information of each is in its -dbgsym package.
+for d in "$rt" "$qrt" "$tools"; do
+  dbg=${d%.deb}.ddeb; dbg=${dbg/_1.0.0/-dbgsym_1.0.0}
+  [ -f "$dbg" ] || fail "no $(basename "$dbg") among: $(ls "$debs")"
+  contains "$(dpkg-deb -c "$dbg")" 'usr/lib/debug/\.build-id/.*\.debug' "$(basename "$dbg") contents"
+  contains "$(dpkg-deb -f "$dbg" Depends)" "$(dpkg-deb -f "$d" Package) \(= 1\.0\.0\)" "$(basename "$dbg") Depends"
 done
 contents=$(dpkg-deb -c "$rt")
 contains "$contents" "usr/$libdir/libkelvora\.so\.1\.0\.0" "runtime contents"
 contains "$contents" "usr/$libdir/libkelvora\.so\.1 -> libkelvora\.so\.1\.0\.0" "runtime contents"
 lacks "$contents" 'usr/include|libkelvora\.so -> |usr/bin' "runtime contents"
-contains "$(dpkg-deb -f "$rt" Depends)" 'libc6 .*libcurl4.*|libcurl4.*libc6' "runtime Depends (from dpkg-shlibdeps)"
-contains "$(dpkg-deb -f "$rt" Depends)" 'libssl3' "runtime Depends (from dpkg-shlibdeps)"
+depends=$(dpkg-deb -f "$rt" Depends)
+contains "$depends" 'libc6 .*libcurl4.*|libcurl4.*libc6' "runtime Depends (from dpkg-shlibdeps)"
+contains "$depends" 'libssl3' "runtime Depends (from dpkg-shlibdeps)"
+contains "$depends" 'sensible-utils' "runtime Depends (sensible-browser)"
+control=$work/rt-control; dpkg-deb -e "$rt" "$control"
+contains "$(cat "$control/shlibs")" '^libkelvora 1 libkelvora1 \(>= 1\.0\.0\)$' "runtime shlibs"
+contains "$(cat "$control/triggers")" '^activate-noawait ldconfig$' "runtime triggers"
+if [ -e "$control/postinst" ] || [ -e "$control/postrm" ]; then fail "runtime: maintainer scripts beside the ldconfig trigger"; fi
 contents=$(dpkg-deb -c "$dev")
 contains "$contents" 'usr/include/kelvora/kelvora_export\.h' "dev contents"
 contains "$contents" 'usr/include/kelvora/kelvora\.h' "dev contents"
 contains "$contents" "usr/$libdir/libkelvora\.so -> libkelvora\.so\.1" "dev contents"
 contains "$contents" "usr/$libdir/cmake/Kelvora/KelvoraConfig\.cmake" "dev contents"
 contains "$contents" "usr/$libdir/pkgconfig/kelvora\.pc" "dev contents"
-lacks "$contents" 'libkelvora\.so\.1\.0\.0|usr/bin|include/kelvora/(qt|win32)/' "dev contents"
+contains "$contents" "usr/$libdir/pkgconfig/kelvora-c\.pc" "dev contents"
+lacks "$contents" 'libkelvora\.so\.1\.0\.0|usr/bin|include/kelvora/(qt|win32)/|qt_export|KelvoraQtTargets|kelvora-qt' "dev contents"
 contains "$(dpkg-deb -f "$dev" Depends)" 'libkelvora1 \(= 1\.0\.0\)' "dev Depends"
 contains "$(dpkg-deb -f "$dev" Depends)" 'nlohmann-json3-dev' "dev Depends"
+lacks "$(dpkg-deb -f "$dev" Depends) $(dpkg-deb -f "$dev" Suggests)" 'qt' "dev Depends"
+contents=$(dpkg-deb -c "$qdev")
+contains "$contents" 'usr/include/kelvora/qt/kvQtLoop\.h' "qt-dev contents"
+contains "$contents" 'usr/include/kelvora/kelvora_qt_export\.h' "qt-dev contents"
+contains "$contents" "usr/$libdir/libkelvora-qt\.so -> libkelvora-qt\.so\.1" "qt-dev contents"
+contains "$contents" "usr/$libdir/cmake/Kelvora/KelvoraQtTargets\.cmake" "qt-dev contents"
+contains "$contents" "usr/$libdir/pkgconfig/kelvora-qt\.pc" "qt-dev contents"
+contains "$(dpkg-deb -f "$qdev" Depends)" 'libkelvora-dev \(= 1\.0\.0\), libkelvora-qt1 \(= 1\.0\.0\), qt6-base-dev' "qt-dev Depends"
 contents=$(dpkg-deb -c "$tools")
 contains "$contents" 'usr/bin/kelvora-console' "tools contents"
 contains "$contents" 'usr/bin/kelvora-publish' "tools contents"
+contains "$contents" 'usr/share/man/man1/kelvora-console\.1\.gz' "tools contents"
+contains "$contents" 'usr/share/man/man1/kelvora-publish\.1\.gz' "tools contents"
 contains "$(dpkg-deb -f "$tools" Depends)" 'libkelvora1 \(= 1\.0\.0\)' "tools Depends"
 contains "$(dpkg-deb -f "$tools" Depends)" 'libc6' "tools Depends (from dpkg-shlibdeps)"
 
-# Installed from the packages into a scratch root: consumers and the tools.
+# What a Debian maintainer runs on packages: no error, no warning.
+report=$(lintian --fail-on error,warning "$debs"/*.deb "$debs"/*.ddeb 2>&1) ||
+  fail "lintian:"$'\n'"$report"
+lacks "$report" '^[EW]: ' "lintian"
+
+# Installed from the packages into a scratch root: consumers (Core from
+# libkelvora-dev alone, then Qt beside it) and the tools.
 root=$work/root
 for d in "$rt" "$dev" "$tools"; do dpkg -x "$d" "$root"; done
 build_consumers "$root/usr" "$libdir" deb
+cmake -S "$consumer" -B "$work/deb-qt-missing" -DCMAKE_PREFIX_PATH="$root/usr" -DKV_COMPONENTS="Core;Qt" \
+  >"$work/deb-qt-missing.log" 2>&1 && fail "COMPONENTS Qt found without libkelvora-qt-dev"
+contains "$(cat "$work/deb-qt-missing.log")" 'libkelvora-qt-dev' "COMPONENTS Qt without libkelvora-qt-dev"
+for d in "$qrt" "$qdev"; do dpkg -x "$d" "$root"; done
+cmake -S "$consumer" -B "$work/deb-qt" -DCMAKE_PREFIX_PATH="$root/usr" -DKV_COMPONENTS="Core;Qt" >/dev/null ||
+  fail "COMPONENTS Qt with libkelvora-qt-dev"
 "$root/usr/bin/kelvora-publish" --help >/dev/null || fail "kelvora-publish from the package does not run"
 echo "shared build and packages: ok ($(ls "$debs" | tr '\n' ' '))"

@@ -16,7 +16,7 @@ const char kUsage[] =
     "  sign     sign an existing info file\n"
     "  verify   check an info file's signature and expiry, and optionally its files\n"
     "\n"
-    "kelvora-publish <verb> --help shows the verb's options.\n"
+    "kelvora-publish <verb> --help shows the verb's options; --version the version.\n"
     "Exit codes: 0 done, 1 refused or failed, 2 wrong command line.\n";
 
 }  // namespace
@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? kExitUsage : 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("kelvora-publish %s\n", KELVORA_PUBLISH_VERSION);
+    return 0;
   }
   const std::string verb = argv[1];
   const Args args(argv + 2, argv + argc);
