@@ -13,8 +13,9 @@
 #include <utility>
 
 #include "http/Transfer.h"
-#include "kelvora/kvThread.h"
 #include "http/UrlParts.h"
+#include "http/WritePipeline.h"
+#include "kelvora/kvThread.h"
 
 namespace kelvora::httpimpl {
 
@@ -74,6 +75,12 @@ class TRequestWorker {
   void ReadProgress();
   // Writes Count bytes that belong at Position of the output.
   bool WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count);
+  // The same on the write pipeline's thread, which may neither hand off nor
+  // unwind: it tells what happened instead.
+  TWritePipeline::TOutcome WriteFromPipeline(int64_t Position, const uint8_t* Data, size_t Count);
+  // Acts on a failed pipeline write as WriteOutput's caller does on its own:
+  // false with the write error kept; a stop or a release unwinds.
+  bool PipelineWritten(const TWritePipeline::TOutcome& Outcome);
   // With a positive ProgressInterval: whether an event is due now.
   bool EventDue(uint32_t& LastEvent) const;
   void UploadProgress();
@@ -92,6 +99,9 @@ class TRequestWorker {
   int64_t localLeft_ = 0;
   int methodIndex_ = 0;
   bool rangeRetried_ = false;
+  // A large paced download to a file writes through it; last, so that its
+  // thread has ended before anything else of the worker goes.
+  std::unique_ptr<TWritePipeline> pipeline_;
 };
 
 }  // namespace kelvora::httpimpl

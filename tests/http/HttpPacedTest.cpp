@@ -3,7 +3,9 @@
 // write error, a size alert, resume, upload) with the events paced.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,9 +22,10 @@ namespace {
 
 constexpr int kInterval = 50;
 
-// Exposes the engine's size alert.
+// Exposes the engine's size alert and body observer.
 class TAlertedHTTP : public TkvCustomHTTP {
  public:
+  using TkvCustomHTTP::SetBodyObserver;
   using TkvCustomHTTP::SetProgressAlertSize;
   TAlertedHTTP() : TkvCustomHTTP(nullptr) {}
 };
@@ -134,6 +137,33 @@ TEST_F(HttpPaced, WriteErrorIsReportedBeforeAnyEvent) {
     ASSERT_TRUE(PumpUntil([this] { return ev_.Outcome().size() >= 3 && !http_->Busy(); }));
     EXPECT_EQ(ev_.Joined(), "HeaderInfo,WriteError:" + std::to_string(ENOSPC) + ",RequestFailed");
   }
+}
+
+TEST_F(HttpPaced, ADiskThatFillsMidwayEndsTheTransferAsAWriteError) {
+  // Large downloads are written by a thread of their own while the next
+  // bytes arrive: a write that fails after several succeeded still stops
+  // the transfer, is reported as what it is, and leaves no byte past it.
+  const std::string small = dir_.File("small");
+  ::mkdir(small.c_str(), 0755);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "needs root to mount a small tmpfs";
+  struct Unmount {
+    std::string Path;
+    ~Unmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+  } unmount{small};
+  http_->OutputFileAttributes().SetIncomplete({atrArchive});
+  http_->OutputFileAttributes().SetComplete({atrArchive});
+  int64_t observed = 0;
+  static_cast<TAlertedHTTP&>(*http_).SetBodyObserver(
+      [&observed](int64_t, const uint8_t*, size_t Size) { observed += static_cast<int64_t>(Size); });
+  Fetch("/bytes?n=8000000", small + "/out.bin");
+  EXPECT_EQ(ev_.Outcome(), (std::vector<std::string>{"HeaderInfo", "WriteError:" + std::to_string(ENOSPC), "RequestFailed"}));
+  EXPECT_EQ(unflushed_, 0);
+  const int64_t size = SizeOnDisk(small + "/out.bin");
+  EXPECT_GT(size, 0);
+  EXPECT_LE(size, 1 << 20);
+  EXPECT_LE(observed, size) << "only writes that succeeded are observed";
+  EXPECT_TRUE(FileHoldsPattern(small + "/out.bin", size)) << "no gap, no stray bytes";
 }
 
 TEST_F(HttpPaced, PassingTheAlertSizeRaisesTheEventAtOnce) {
