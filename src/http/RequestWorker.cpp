@@ -71,9 +71,6 @@ void TRequestWorker::RunJob(const std::shared_ptr<THub>& Hub) {
 void TRequestWorker::Check() {
   if (t_.Killed.load()) throw EThreadStop{};
   if (CurrentJobTerminated()) {
-    // What was handed to the write pipeline is in the file before the abort
-    // step, as if it had been written in place.
-    if (pipeline_) pipeline_->Drain();
     // The abort step runs on the UI thread (which owns the component's
     // state) while this worker waits; then the job ends here.
     Sync([this] { t_.Owner->AbortStep(t_, false); });

@@ -12,9 +12,9 @@
 #include <string>
 #include <utility>
 
+#include "http/ObserverPipeline.h"
 #include "http/Transfer.h"
 #include "http/UrlParts.h"
-#include "http/WritePipeline.h"
 #include "kelvora/kvThread.h"
 
 namespace kelvora::httpimpl {
@@ -73,14 +73,9 @@ class TRequestWorker {
   Next Output();
   Next AbandonResume();
   void ReadProgress();
-  // Writes Count bytes that belong at Position of the output.
-  bool WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count);
-  // The same on the write pipeline's thread, which may neither hand off nor
-  // unwind: it tells what happened instead.
-  TWritePipeline::TOutcome WriteFromPipeline(int64_t Position, const uint8_t* Data, size_t Count);
-  // Acts on a failed pipeline write as WriteOutput's caller does on its own:
-  // false with the write error kept; a stop or a release unwinds.
-  bool PipelineWritten(const TWritePipeline::TOutcome& Outcome);
+  // Writes Count bytes that belong at Position of the output, and shows
+  // them to the body observer (Observe false: the caller passes them on).
+  bool WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count, bool Observe = true);
   // With a positive ProgressInterval: whether an event is due now.
   bool EventDue(uint32_t& LastEvent) const;
   void UploadProgress();
@@ -99,9 +94,9 @@ class TRequestWorker {
   int64_t localLeft_ = 0;
   int methodIndex_ = 0;
   bool rangeRetried_ = false;
-  // A large paced download to a file writes through it; last, so that its
-  // thread has ended before anything else of the worker goes.
-  std::unique_ptr<TWritePipeline> pipeline_;
+  // The body observer of a large paced download to a file; last, so that
+  // its thread has ended before anything else of the worker goes.
+  std::unique_ptr<TObserverPipeline> observer_;
 };
 
 }  // namespace kelvora::httpimpl

@@ -25,9 +25,9 @@ constexpr int64_t kPresizeLimit = 16 * 1024 * 1024;
 // least this size (or what is left when an event or the end comes).
 constexpr size_t kLargeWrite = 256 * 1024;
 
-// Buffers of a write pipeline: one being filled, the others written and
-// hashed meanwhile.
-constexpr size_t kPipelineBuffers = 4;
+// Buffers of an observer pipeline: one being filled, the others observed
+// (hashed) meanwhile.
+constexpr size_t kObserverBuffers = 4;
 
 // Writes all of Data to Fd: 0, or the errno of the failure (a full disk,
 // an I/O error), so that it can be reported as what it is.
@@ -136,15 +136,14 @@ TRequestWorker::Next TRequestWorker::Output() {
   // written when it holds kLargeWrite bytes and before every event.
   const bool paced = s_.ProgressInterval > 0;
   const size_t capacity = paced ? std::max(kLargeWrite, block_) + block_ : block_;
-  // A paced download to a file of more than one large write is written (and
-  // hashed) by a pipeline, off this thread's path; its buffers replace ours.
+  // Paced to a file of more than one large write, with an observer: the
+  // observer runs on a pipeline of its own, whose buffers replace ours.
   std::shared_ptr<std::vector<uint8_t>> buffer;
   uint8_t* buf = nullptr;
-  if (paced && t_.StreamIsFile && (t_.ContentLength == 0 || t_.ContentLength > static_cast<int64_t>(kLargeWrite))) {
-    pipeline_ = std::make_unique<TWritePipeline>(
-        [this](int64_t Position, const uint8_t* Data, size_t Count) { return WriteFromPipeline(Position, Data, Count); },
-        capacity, kPipelineBuffers);
-    buf = pipeline_->Acquire();
+  if (paced && t_.StreamIsFile && s_.BodyObserver &&
+      (t_.ContentLength == 0 || t_.ContentLength > static_cast<int64_t>(kLargeWrite))) {
+    observer_ = std::make_unique<TObserverPipeline>(s_.BodyObserver, capacity, kObserverBuffers);
+    buf = observer_->Acquire();
   } else {
     buffer = std::make_shared<std::vector<uint8_t>>(capacity);
     Guarded([&] { t_.Buffer = buffer; });
@@ -154,20 +153,16 @@ TRequestWorker::Next TRequestWorker::Output() {
   bool unreported = false;   // received since the last event
   uint32_t lastEvent = TickCount();
   auto flush = [&] {
+    if (fill == 0) return true;
     const int64_t at = t_.ResumePosition + t_.BytesTransferred - static_cast<int64_t>(fill);
-    if (pipeline_) {
-      if (fill == 0) return true;
-      pipeline_->Submit(buf, at, fill);
-      fill = 0;
-      buf = pipeline_->Acquire();
-      return buf != nullptr || PipelineWritten(pipeline_->Outcome());
+    const bool ok = WriteOutput(at, buf, static_cast<int64_t>(fill), !observer_);
+    if (ok && observer_) {
+      observer_->Submit(buf, at, fill);
+      buf = observer_->Acquire();
     }
-    const bool ok = fill == 0 || WriteOutput(at, buf, static_cast<int64_t>(fill));
     fill = 0;
     return ok;
   };
-  // Before an event and at the end: the output holds every byte received.
-  auto written = [&] { return !pipeline_ || PipelineWritten(pipeline_->Drain()); };
   for (;;) {
     Check();
     uint8_t* dst = buf + fill;
@@ -227,7 +222,6 @@ TRequestWorker::Next TRequestWorker::Output() {
     const bool event = last || alert || EventDue(lastEvent);
     if ((event || fill >= kLargeWrite) && !flush()) break;
     if (event) {
-      if (!written()) break;
       ReadProgress();
       lastEvent = TickCount();
       unreported = false;
@@ -236,8 +230,8 @@ TRequestWorker::Next TRequestWorker::Output() {
   // Paced: what is gathered is written, and the bytes not reported yet get
   // their event (also before a lost connection is reported); a write error
   // is reported as it is, without one.
-  if (paced && t_.WriteError == 0 && flush() && written() && unreported) ReadProgress();
-  pipeline_.reset();
+  if (paced && t_.WriteError == 0 && flush() && unreported) ReadProgress();
+  observer_.reset();  // the observer has seen every byte written
   if (buffer) Guarded([&] { t_.Buffer.reset(); });
   t_.Success = t_.StatusCode == 200 || t_.StatusCode == 206;
   // A read that failed is a lost connection even when no length was
@@ -255,49 +249,24 @@ TRequestWorker::Next TRequestWorker::Output() {
   return Next::End;
 }
 
-bool TRequestWorker::WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count) {
+bool TRequestWorker::WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count, bool Observe) {
   bool ok = true;
   Guarded([&] {
     if (!t_.StreamIsFile) {
       t_.Stream->WriteBuffer(Data, Count);
       return;
     }
+    // Written directly, so that the reason of a failure (a full disk, an
+    // I/O error) survives to be reported as what it is.
     const int error = WriteAll(static_cast<THandleStream*>(t_.Stream.get())->Handle(), Data, Count);
     if (error != 0) {
       t_.WriteError = error;
       ok = false;
       return;
     }
-    if (s_.BodyObserver) s_.BodyObserver(Position, Data, static_cast<size_t>(Count));
+    if (Observe && s_.BodyObserver) s_.BodyObserver(Position, Data, static_cast<size_t>(Count));
   });
   return ok;
-}
-
-TWritePipeline::TOutcome TRequestWorker::WriteFromPipeline(int64_t Position, const uint8_t* Data, size_t Count) {
-  using O = TWritePipeline::TOutcome;
-  std::lock_guard lk(t_.Zone);
-  if (t_.Killed.load()) return {O::Stopped};
-  if (!t_.Active) return {O::Released};
-  const int error = WriteAll(static_cast<THandleStream*>(t_.Stream.get())->Handle(), Data, static_cast<int64_t>(Count));
-  if (error != 0) return {O::Failed, error};
-  if (s_.BodyObserver) s_.BodyObserver(Position, Data, Count);
-  return {};
-}
-
-bool TRequestWorker::PipelineWritten(const TWritePipeline::TOutcome& Outcome) {
-  using O = TWritePipeline::TOutcome;
-  switch (Outcome.What) {
-    case O::Written:
-      return true;
-    case O::Failed:
-      t_.WriteError = Outcome.Error;
-      return false;
-    case O::Stopped:
-      throw EThreadStop{};
-    case O::Released:
-      EndReleased();
-  }
-  return false;
 }
 
 bool TRequestWorker::EventDue(uint32_t& LastEvent) const {
