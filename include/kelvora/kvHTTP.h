@@ -422,12 +422,19 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   void AbortStep(httpimpl::TTransfer& T, bool Forced);
   void WaitStep(bool& StopJob);
   void CloseHandles(httpimpl::TTransfer& T, bool Forced);
-  static void ReleaseTransferOutput(httpimpl::TTransfer& T);
+  // Closes T's output; an open file is marked incomplete unless Marked is
+  // false (its caller marks it complete at once).
+  static void ReleaseTransferOutput(httpimpl::TTransfer& T, bool Marked = true);
   void KillTransfer(httpimpl::TTransfer& T);
   // Copies what the worker found into the fields above (UI thread, while the
   // worker waits or after it ended).
   void Publish(const httpimpl::TTransfer& T, bool Headers);
   void ComputeProgress(const httpimpl::TTransfer& T, int64_t Size);
+  // OnReadProgress with T's figures (UI thread).
+  void RaiseReadProgress(httpimpl::TTransfer& T);
+  // The last block's event, left by the worker to the completion step;
+  // false when a handler ended the transfer (or the component) in it.
+  bool FinalProgressStep(httpimpl::TTransfer& T);
 
   // Owned objects.
   std::unique_ptr<TkvOutputFileAttributes> outputFileAttributes_;

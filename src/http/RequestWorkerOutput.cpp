@@ -221,6 +221,14 @@ TRequestWorker::Next TRequestWorker::Output() {
     const bool alert = s_.ProgressAlertSize >= 0 && t_.BytesTransferred + t_.ResumePosition > s_.ProgressAlertSize;
     const bool event = last || alert || EventDue(lastEvent);
     if ((event || fill >= kLargeWrite) && !flush()) break;
+    if (last && !alert) {
+      // The completion step comes next and raises this event first: the
+      // transfer saves a hand-off to the UI thread (a wake-up of it, as a
+      // rule), which is much of a small file's time.
+      t_.FinalProgress = true;
+      unreported = false;
+      continue;
+    }
     if (event) {
       ReadProgress();
       lastEvent = TickCount();
@@ -241,9 +249,11 @@ TRequestWorker::Next TRequestWorker::Output() {
   if (t_.Success && t_.StreamIsFile && t_.ResumeEnd == 0 && s_.RangeEnd == 0) {
     // Read to the end of the resource: a partial file that was longer keeps
     // no stale bytes past that end.
+    // (A file written from its start was created empty.) Guarded all the
+    // same: a host that released the output meanwhile ends the transfer.
     const int64_t end = t_.ResumePosition + t_.BytesTransferred;
     Guarded([&] {
-      if (t_.Stream->Size() > end) t_.Stream->SetSize(end);
+      if (t_.ResumePosition != 0 && t_.Stream->Size() > end) t_.Stream->SetSize(end);
     });
   }
   return Next::End;
@@ -274,14 +284,8 @@ bool TRequestWorker::EventDue(uint32_t& LastEvent) const {
 }
 
 void TRequestWorker::ReadProgress() {
-  Sync([this] {
-    TkvCustomHTTP& c = *t_.Owner;
-    c.Publish(t_, false);
-    c.ComputeProgress(t_, t_.ContentLength);
-    if (c.OnReadProgress)
-      c.OnReadProgress(&c, t_.ContentType, t_.ContentLength + t_.ResumePosition, t_.BytesTransferred + t_.ResumePosition,
-                       c.ElapsedTime(), c.EstimatedTimeLeft(), c.PercentsDone(), c.TransferRate(), t_.Stream.get());
-  });
+  t_.FinalProgress = false;
+  Sync([this] { t_.Owner->RaiseReadProgress(t_); });
 }
 
 }  // namespace kelvora::httpimpl
