@@ -178,6 +178,33 @@ TEST_F(HttpPaced, TheObserverHasSeenEveryWrittenByteWhenTheTransferEnds) {
   EXPECT_TRUE(FileHoldsPattern(small + "/out.bin", size)) << "no gap, no stray bytes";
 }
 
+TEST_F(HttpPaced, TheLastEventComesBeforeTheOutcomeAndMayStillStopTheTransfer) {
+  // The last block's event is raised by the completion step: still before
+  // Done, with the transfer busy, and a handler that aborts in it (gently
+  // or at once) ends the transfer as it always did.
+  bool busy = false, finishedBefore = true;
+  ev_.OnProgress = [&] {
+    busy = http_->Busy();
+    finishedBefore = ev_.Finished();
+  };
+  Fetch("/bytes?n=10000", out_);
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
+  EXPECT_EQ(ev_.ProgressCount, 1);
+  EXPECT_EQ(ev_.LastBytesRead, 10000);
+  EXPECT_TRUE(busy);
+  EXPECT_FALSE(finishedBefore);
+  for (bool force : {false, true}) {
+    SCOPED_TRACE(force);
+    Reset();
+    ev_.OnProgress = [&] { http_->Abort(true, force); };
+    Fetch("/bytes?n=10000", out_);
+    PumpFor(50);
+    EXPECT_EQ(ev_.Joined(), "HeaderInfo,TransferAborted");
+    EXPECT_EQ(ev_.ProgressCount, 1);
+    EXPECT_FALSE(FileExists(out_)) << "deleted as asked";
+  }
+}
+
 TEST_F(HttpPaced, PassingTheAlertSizeRaisesTheEventAtOnce) {
   // A watcher of the size (the engine's trust layer) stops the transfer at
   // the block that passes it, whatever the interval.
