@@ -247,10 +247,10 @@ TRequestWorker::Next TRequestWorker::Output() {
   if (t_.Success && (t_.ReadFailed || t_.WriteError != 0)) t_.Success = false;
   if (t_.Success && t_.ContentLength != 0) t_.Success = t_.ContentLength == t_.BytesTransferred;
   if (t_.Success && t_.StreamIsFile && t_.ResumeEnd == 0 && s_.RangeEnd == 0) {
-    // Read to the end of the resource: a partial file that was longer keeps
-    // no stale bytes past that end.
-    // (A file written from its start was created empty.) Guarded all the
-    // same: a host that released the output meanwhile ends the transfer.
+    // Read to the end of the resource: a resumed file that was longer keeps
+    // no stale bytes past that end (one written from its start was created
+    // empty). Guarded either way: a host that released the output meanwhile
+    // ends the transfer.
     const int64_t end = t_.ResumePosition + t_.BytesTransferred;
     Guarded([&] {
       if (t_.ResumePosition != 0 && t_.Stream->Size() > end) t_.Stream->SetSize(end);
