@@ -42,6 +42,9 @@ class KELVORA_EXPORT TPlainLoopBackend : public TLoopBackend {
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::atomic<uint64_t> wakeSeq_{0};
+  // UI thread only: whether the last wait's input came within the spin, so
+  // that spinning again is likely to pay.
+  bool spinPays_ = true;
   std::deque<std::function<void()>> posted_;
   std::atomic<int> postedCount_{0};
   std::map<std::pair<const void*, unsigned>, Timer> timers_;

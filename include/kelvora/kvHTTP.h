@@ -398,9 +398,11 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   // ProgressInterval, the block that takes BytesRead past AlertSize raises
   // OnReadProgress at once, whatever the interval (-1: no such size).
   void SetProgressAlertSize(int64_t AlertSize) { progressAlertSize_ = AlertSize; }
-  // Called on the worker with each piece of the output file right after it
-  // was written: its position in the file and its bytes. Not for memory
-  // output. Must not block or hand off to the UI thread.
+  // Called with each piece of the output file right after it was written:
+  // its position in the file and its bytes. Not for memory output. Runs on
+  // the worker, or for a large paced download on the thread that writes for
+  // it, in the file's order either way; the transfer ends after its last
+  // call. Must not block or hand off to the UI thread.
   using TBodyObserver = std::function<void(int64_t Position, const uint8_t* Data, size_t Size)>;
   void SetBodyObserver(TBodyObserver Observer) { bodyObserver_ = std::move(Observer); }
   // Taken by the next transfer started. When set, the output file is never
@@ -420,12 +422,19 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   void AbortStep(httpimpl::TTransfer& T, bool Forced);
   void WaitStep(bool& StopJob);
   void CloseHandles(httpimpl::TTransfer& T, bool Forced);
-  static void ReleaseTransferOutput(httpimpl::TTransfer& T);
+  // Closes T's output; an open file is marked incomplete unless Marked is
+  // false (its caller marks it complete at once).
+  static void ReleaseTransferOutput(httpimpl::TTransfer& T, bool Marked = true);
   void KillTransfer(httpimpl::TTransfer& T);
   // Copies what the worker found into the fields above (UI thread, while the
   // worker waits or after it ended).
   void Publish(const httpimpl::TTransfer& T, bool Headers);
   void ComputeProgress(const httpimpl::TTransfer& T, int64_t Size);
+  // OnReadProgress with T's figures (UI thread).
+  void RaiseReadProgress(httpimpl::TTransfer& T);
+  // The last block's event, left by the worker to the completion step;
+  // false when a handler ended the transfer (or the component) in it.
+  bool FinalProgressStep(httpimpl::TTransfer& T);
 
   // Owned objects.
   std::unique_ptr<TkvOutputFileAttributes> outputFileAttributes_;

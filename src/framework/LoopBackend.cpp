@@ -59,10 +59,13 @@ bool TLoopBackend::Send(const std::function<void()>& Call, const std::atomic<boo
     sends_.push_back(rec);
     pendingSends_.fetch_add(1, std::memory_order_seq_cst);
   }
-  if (parked_.load(std::memory_order_seq_cst)) Wake();
+  const bool parked = parked_.load(std::memory_order_seq_cst);
+  if (parked) Wake();
 
-  // Spin while the UI thread is likely to answer soon, then park.
-  const auto until = std::chrono::steady_clock::now() + kSpin;
+  // Spin while the UI thread is likely to answer soon, then park. A parked
+  // UI thread answers only after its wake-up, which costs more than the
+  // spin would save; the spin would also take the CPU it needs to wake.
+  const auto until = parked ? std::chrono::steady_clock::time_point() : std::chrono::steady_clock::now() + kSpin;
   uint32_t state;
   unsigned n = 0;
   while ((state = rec->State.load(std::memory_order_acquire)) == kQueued) {

@@ -133,8 +133,16 @@ TWaitResult TPlainLoopBackend::WaitFor(const TSignal* Signal, unsigned TimeoutMs
     timerDue = Mask == TWakeMask::AnyInput ? NextTimerDue() : Clock::time_point::max();
   }
   // Hand-offs tend to come in bursts (one per received block): spin a little
-  // before parking so the next one is answered without a wake-up.
-  const auto spinUntil = start + kSpin;
+  // before parking so the next one is answered without a wake-up. Between
+  // bursts (a file's request and answer) input comes later than the spin:
+  // once a spin went unanswered, the next wait parks at once, until input
+  // comes within the spin's time again.
+  const auto spinUntil = spinPays_ ? start + kSpin : start;
+  struct Learn {
+    bool& Pays;
+    Clock::time_point Start;
+    ~Learn() { Pays = Clock::now() - Start < kSpin; }
+  } learn{spinPays_, start};
   const uint64_t seen = wakeSeq_.load(std::memory_order_seq_cst);
   unsigned n = 0;
   for (;;) {

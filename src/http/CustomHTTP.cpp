@@ -279,12 +279,12 @@ void TkvCustomHTTP::ReleaseOutput() {
   if (current_) ReleaseTransferOutput(*current_);
 }
 
-void TkvCustomHTTP::ReleaseTransferOutput(TTransfer& T) {
+void TkvCustomHTTP::ReleaseTransferOutput(TTransfer& T, bool Marked) {
   std::lock_guard lk(T.Zone);
   T.Buffer.reset();
   if (T.Stream) {
     T.Stream.reset();
-    if (T.OutputFileOpen && !T.S.OpenOutput && !(T.S.Incomplete == TkvFileAttributes{atrArchive}))
+    if (Marked && T.OutputFileOpen && !T.S.OpenOutput && !(T.S.Incomplete == TkvFileAttributes{atrArchive}))
       ApplyFileAttributes(T.S.OutputFileName, T.S.Incomplete);
     T.OutputFileOpen = false;
   }
@@ -302,6 +302,7 @@ void TkvCustomHTTP::CompletionStep() {
   }
   if (!keep) return;
   TTransfer& t = *keep;
+  if (t.FinalProgress && !FinalProgressStep(t)) return;
   // A handler may free this component; then the step ends with it.
   std::weak_ptr<bool> alive = alive_;
   auto gone = [&alive] { return alive.expired() || !*alive.lock(); };
@@ -323,8 +324,9 @@ void TkvCustomHTTP::CompletionStep() {
       if (t.OutputFileOpen) {
         // Closed, attributes set and the transfer no longer active while
         // OnDone runs, so a handler can start the next one.
-        ReleaseTransferOutput(t);
-        if (!t.S.OpenOutput && !(t.S.Incomplete == t.S.Complete)) ApplyFileAttributes(t.S.OutputFileName, t.S.Complete);
+        const bool completes = !t.S.OpenOutput && !(t.S.Incomplete == t.S.Complete);
+        ReleaseTransferOutput(t, !completes);
+        if (completes) ApplyFileAttributes(t.S.OutputFileName, t.S.Complete);
         data = nullptr;
       }
       if (OnDone) OnDone(this, t.ContentType, t.BytesTransferred + t.ResumePosition, data);
@@ -350,6 +352,27 @@ void TkvCustomHTTP::CompletionStep() {
   if (!t.Continue && OnDownloadStopped) OnDownloadStopped(this);
 }
 
+bool TkvCustomHTTP::FinalProgressStep(TTransfer& T) {
+  T.FinalProgress = false;
+  std::weak_ptr<bool> alive = alive_;
+  // As on the worker: the thread component's rule for a handler's error.
+  try {
+    RaiseReadProgress(T);
+  } catch (...) {
+    if (alive.expired() || !*alive.lock() || !thread_->HandleExceptions()) throw;
+  }
+  if (alive.expired() || !*alive.lock()) return false;
+  // Stopped at once, or another transfer started: nothing more of this one.
+  if (T.Killed.load()) return false;
+  // Aborted or released in the handler: the abort step, as the worker's
+  // next check would have run it.
+  if (thread_->Terminated() || !T.Active) {
+    AbortStep(T, false);
+    return false;
+  }
+  return true;
+}
+
 // --- figures ---
 
 void TkvCustomHTTP::Publish(const TTransfer& T, bool Headers) {
@@ -372,6 +395,14 @@ void TkvCustomHTTP::Publish(const TTransfer& T, bool Headers) {
     lastModified_ = T.LastModified;
     expires_ = T.Expires;
   }
+}
+
+void TkvCustomHTTP::RaiseReadProgress(TTransfer& T) {
+  Publish(T, false);
+  ComputeProgress(T, T.ContentLength);
+  if (OnReadProgress)
+    OnReadProgress(this, T.ContentType, T.ContentLength + T.ResumePosition, T.BytesTransferred + T.ResumePosition,
+                   ElapsedTime(), EstimatedTimeLeft(), PercentsDone(), TransferRate(), T.Stream.get());
 }
 
 void TkvCustomHTTP::ComputeProgress(const TTransfer& T, int64_t Size) {

@@ -71,6 +71,8 @@ void TRequestWorker::RunJob(const std::shared_ptr<THub>& Hub) {
 void TRequestWorker::Check() {
   if (t_.Killed.load()) throw EThreadStop{};
   if (CurrentJobTerminated()) {
+    // An event left to the completion step comes before the abort.
+    if (t_.FinalProgress) ReadProgress();
     // The abort step runs on the UI thread (which owns the component's
     // state) while this worker waits; then the job ends here.
     Sync([this] { t_.Owner->AbortStep(t_, false); });
@@ -79,6 +81,7 @@ void TRequestWorker::Check() {
 }
 
 void TRequestWorker::EndReleased() {
+  if (t_.FinalProgress) ReadProgress();
   // Outside the zone lock: the abort step takes it on the UI thread. A stop
   // that comes first makes the hand-off return at once.
   Sync([this] { t_.Owner->AbortStep(t_, false); });

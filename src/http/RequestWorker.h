@@ -12,9 +12,10 @@
 #include <string>
 #include <utility>
 
+#include "http/ObserverPipeline.h"
 #include "http/Transfer.h"
-#include "kelvora/kvThread.h"
 #include "http/UrlParts.h"
+#include "kelvora/kvThread.h"
 
 namespace kelvora::httpimpl {
 
@@ -72,8 +73,9 @@ class TRequestWorker {
   Next Output();
   Next AbandonResume();
   void ReadProgress();
-  // Writes Count bytes that belong at Position of the output.
-  bool WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count);
+  // Writes Count bytes that belong at Position of the output, and shows
+  // them to the body observer (Observe false: the caller passes them on).
+  bool WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count, bool Observe = true);
   // With a positive ProgressInterval: whether an event is due now.
   bool EventDue(uint32_t& LastEvent) const;
   void UploadProgress();
@@ -92,6 +94,9 @@ class TRequestWorker {
   int64_t localLeft_ = 0;
   int methodIndex_ = 0;
   bool rangeRetried_ = false;
+  // The body observer of a large paced download to a file; last, so that
+  // its thread has ended before anything else of the worker goes.
+  std::unique_ptr<TObserverPipeline> observer_;
 };
 
 }  // namespace kelvora::httpimpl

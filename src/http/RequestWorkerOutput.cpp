@@ -25,6 +25,26 @@ constexpr int64_t kPresizeLimit = 16 * 1024 * 1024;
 // least this size (or what is left when an event or the end comes).
 constexpr size_t kLargeWrite = 256 * 1024;
 
+// Buffers of an observer pipeline: one being filled, the others observed
+// (hashed) meanwhile.
+constexpr size_t kObserverBuffers = 4;
+
+// Writes all of Data to Fd: 0, or the errno of the failure (a full disk,
+// an I/O error), so that it can be reported as what it is.
+int WriteAll(int Fd, const uint8_t* Data, int64_t Count) {
+  int64_t done = 0;
+  while (done < Count) {
+    const int64_t n = sys::WriteFile(Fd, Data + done, static_cast<size_t>(Count - done));
+    if (n > 0)
+      done += n;
+    else if (n < 0 && errno == EINTR)
+      continue;
+    else
+      return n == 0 ? ENOSPC : errno;
+  }
+  return 0;
+}
+
 // The output as a descriptor its caller opened: the file it is, whatever
 // its name has become since.
 class TGivenFile : public THandleStream {
@@ -116,15 +136,30 @@ TRequestWorker::Next TRequestWorker::Output() {
   // written when it holds kLargeWrite bytes and before every event.
   const bool paced = s_.ProgressInterval > 0;
   const size_t capacity = paced ? std::max(kLargeWrite, block_) + block_ : block_;
-  auto buffer = std::make_shared<std::vector<uint8_t>>(capacity);
-  Guarded([&] { t_.Buffer = buffer; });
-  uint8_t* buf = buffer->data();
+  // Paced to a file of more than one large write, with an observer: the
+  // observer runs on a pipeline of its own, whose buffers replace ours.
+  std::shared_ptr<std::vector<uint8_t>> buffer;
+  uint8_t* buf = nullptr;
+  if (paced && t_.StreamIsFile && s_.BodyObserver &&
+      (t_.ContentLength == 0 || t_.ContentLength > static_cast<int64_t>(kLargeWrite))) {
+    observer_ = std::make_unique<TObserverPipeline>(s_.BodyObserver, capacity, kObserverBuffers);
+    buf = observer_->Acquire();
+  } else {
+    buffer = std::make_shared<std::vector<uint8_t>>(capacity);
+    Guarded([&] { t_.Buffer = buffer; });
+    buf = buffer->data();
+  }
   size_t fill = 0;           // gathered, not written yet
   bool unreported = false;   // received since the last event
   uint32_t lastEvent = TickCount();
   auto flush = [&] {
+    if (fill == 0) return true;
     const int64_t at = t_.ResumePosition + t_.BytesTransferred - static_cast<int64_t>(fill);
-    const bool ok = fill == 0 || WriteOutput(at, buf, static_cast<int64_t>(fill));
+    const bool ok = WriteOutput(at, buf, static_cast<int64_t>(fill), !observer_);
+    if (ok && observer_) {
+      observer_->Submit(buf, at, fill);
+      buf = observer_->Acquire();
+    }
     fill = 0;
     return ok;
   };
@@ -186,6 +221,14 @@ TRequestWorker::Next TRequestWorker::Output() {
     const bool alert = s_.ProgressAlertSize >= 0 && t_.BytesTransferred + t_.ResumePosition > s_.ProgressAlertSize;
     const bool event = last || alert || EventDue(lastEvent);
     if ((event || fill >= kLargeWrite) && !flush()) break;
+    if (last && !alert) {
+      // The completion step comes next and raises this event first: the
+      // transfer saves a hand-off to the UI thread (a wake-up of it, as a
+      // rule), which is much of a small file's time.
+      t_.FinalProgress = true;
+      unreported = false;
+      continue;
+    }
     if (event) {
       ReadProgress();
       lastEvent = TickCount();
@@ -196,24 +239,27 @@ TRequestWorker::Next TRequestWorker::Output() {
   // their event (also before a lost connection is reported); a write error
   // is reported as it is, without one.
   if (paced && t_.WriteError == 0 && flush() && unreported) ReadProgress();
-  Guarded([&] { t_.Buffer.reset(); });
+  observer_.reset();  // the observer has seen every byte written
+  if (buffer) Guarded([&] { t_.Buffer.reset(); });
   t_.Success = t_.StatusCode == 200 || t_.StatusCode == 206;
   // A read that failed is a lost connection even when no length was
   // announced (a cut chunked body); a clean end without a length is not.
   if (t_.Success && (t_.ReadFailed || t_.WriteError != 0)) t_.Success = false;
   if (t_.Success && t_.ContentLength != 0) t_.Success = t_.ContentLength == t_.BytesTransferred;
   if (t_.Success && t_.StreamIsFile && t_.ResumeEnd == 0 && s_.RangeEnd == 0) {
-    // Read to the end of the resource: a partial file that was longer keeps
-    // no stale bytes past that end.
+    // Read to the end of the resource: a resumed file that was longer keeps
+    // no stale bytes past that end (one written from its start was created
+    // empty). Guarded either way: a host that released the output meanwhile
+    // ends the transfer.
     const int64_t end = t_.ResumePosition + t_.BytesTransferred;
     Guarded([&] {
-      if (t_.Stream->Size() > end) t_.Stream->SetSize(end);
+      if (t_.ResumePosition != 0 && t_.Stream->Size() > end) t_.Stream->SetSize(end);
     });
   }
   return Next::End;
 }
 
-bool TRequestWorker::WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count) {
+bool TRequestWorker::WriteOutput(int64_t Position, const uint8_t* Data, int64_t Count, bool Observe) {
   bool ok = true;
   Guarded([&] {
     if (!t_.StreamIsFile) {
@@ -222,21 +268,13 @@ bool TRequestWorker::WriteOutput(int64_t Position, const uint8_t* Data, int64_t 
     }
     // Written directly, so that the reason of a failure (a full disk, an
     // I/O error) survives to be reported as what it is.
-    const int fd = static_cast<THandleStream*>(t_.Stream.get())->Handle();
-    int64_t done = 0;
-    while (done < Count) {
-      const int64_t n = sys::WriteFile(fd, Data + done, static_cast<size_t>(Count - done));
-      if (n > 0) {
-        done += n;
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else {
-        t_.WriteError = n == 0 ? ENOSPC : errno;
-        ok = false;
-        return;
-      }
+    const int error = WriteAll(static_cast<THandleStream*>(t_.Stream.get())->Handle(), Data, Count);
+    if (error != 0) {
+      t_.WriteError = error;
+      ok = false;
+      return;
     }
-    if (s_.BodyObserver) s_.BodyObserver(Position, Data, static_cast<size_t>(Count));
+    if (Observe && s_.BodyObserver) s_.BodyObserver(Position, Data, static_cast<size_t>(Count));
   });
   return ok;
 }
@@ -246,14 +284,8 @@ bool TRequestWorker::EventDue(uint32_t& LastEvent) const {
 }
 
 void TRequestWorker::ReadProgress() {
-  Sync([this] {
-    TkvCustomHTTP& c = *t_.Owner;
-    c.Publish(t_, false);
-    c.ComputeProgress(t_, t_.ContentLength);
-    if (c.OnReadProgress)
-      c.OnReadProgress(&c, t_.ContentType, t_.ContentLength + t_.ResumePosition, t_.BytesTransferred + t_.ResumePosition,
-                       c.ElapsedTime(), c.EstimatedTimeLeft(), c.PercentsDone(), c.TransferRate(), t_.Stream.get());
-  });
+  t_.FinalProgress = false;
+  Sync([this] { t_.Owner->RaiseReadProgress(t_); });
 }
 
 }  // namespace kelvora::httpimpl

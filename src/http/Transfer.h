@@ -89,6 +89,8 @@ struct TTransfer {
   // Flags and figures.
   bool Success = false, Retry = false, Continue = true;
   bool ReadFailed = false;
+  // The last block's progress event is left to the completion step.
+  bool FinalProgress = false;
   // The request of the current answer carried a range; its 206 did not hold
   // the range asked for (nothing of it was kept).
   bool RangeRequested = false, RangeRefused = false;

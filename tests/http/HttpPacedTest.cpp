@@ -3,7 +3,9 @@
 // write error, a size alert, resume, upload) with the events paced.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,9 +22,10 @@ namespace {
 
 constexpr int kInterval = 50;
 
-// Exposes the engine's size alert.
+// Exposes the engine's size alert and body observer.
 class TAlertedHTTP : public TkvCustomHTTP {
  public:
+  using TkvCustomHTTP::SetBodyObserver;
   using TkvCustomHTTP::SetProgressAlertSize;
   TAlertedHTTP() : TkvCustomHTTP(nullptr) {}
 };
@@ -133,6 +136,72 @@ TEST_F(HttpPaced, WriteErrorIsReportedBeforeAnyEvent) {
     Fetch(path, "/dev/full");
     ASSERT_TRUE(PumpUntil([this] { return ev_.Outcome().size() >= 3 && !http_->Busy(); }));
     EXPECT_EQ(ev_.Joined(), "HeaderInfo,WriteError:" + std::to_string(ENOSPC) + ",RequestFailed");
+  }
+}
+
+TEST_F(HttpPaced, TheObserverHasSeenEveryWrittenByteWhenTheTransferEnds) {
+  // A large download's observer (the engine's hash) runs on a thread of its
+  // own while the next bytes arrive. It has seen the whole file, in order,
+  // when Done comes; when the disk fills midway it has seen no byte that
+  // was not written, and the transfer ends as a write error all the same.
+  int64_t observed = 0;
+  bool inOrder = true;
+  static_cast<TAlertedHTTP&>(*http_).SetBodyObserver([&](int64_t Position, const uint8_t*, size_t Size) {
+    inOrder = inOrder && Position == observed;
+    observed += static_cast<int64_t>(Size);
+  });
+  Fetch("/bytes?n=3000000", out_);
+  EXPECT_EQ(ev_.Outcome(), (std::vector<std::string>{"HeaderInfo", "Done"}));
+  EXPECT_EQ(observed, 3000000);
+  EXPECT_TRUE(inOrder);
+  EXPECT_EQ(unflushed_, 0);
+
+  const std::string small = dir_.File("small");
+  ::mkdir(small.c_str(), 0755);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "the full disk needs root to mount a small tmpfs";
+  struct Unmount {
+    std::string Path;
+    ~Unmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+  } unmount{small};
+  http_->OutputFileAttributes().SetIncomplete({atrArchive});
+  http_->OutputFileAttributes().SetComplete({atrArchive});
+  Reset();
+  observed = 0;
+  Fetch("/bytes?n=8000000", small + "/out.bin");
+  EXPECT_EQ(ev_.Outcome(),
+            (std::vector<std::string>{"HeaderInfo", "WriteError:" + std::to_string(ENOSPC), "RequestFailed"}));
+  const int64_t size = SizeOnDisk(small + "/out.bin");
+  EXPECT_GT(size, 0);
+  EXPECT_LE(observed, size);
+  EXPECT_TRUE(inOrder);
+  EXPECT_TRUE(FileHoldsPattern(small + "/out.bin", size)) << "no gap, no stray bytes";
+}
+
+TEST_F(HttpPaced, TheLastEventComesBeforeTheOutcomeAndMayStillStopTheTransfer) {
+  // The last block's event is raised by the completion step: still before
+  // Done, with the transfer busy, and a handler that aborts in it (gently
+  // or at once) ends the transfer as it always did.
+  bool busy = false, finishedBefore = true;
+  ev_.OnProgress = [&] {
+    busy = http_->Busy();
+    finishedBefore = ev_.Finished();
+  };
+  Fetch("/bytes?n=10000", out_);
+  EXPECT_EQ(ev_.Joined(), "HeaderInfo,Done");
+  EXPECT_EQ(ev_.ProgressCount, 1);
+  EXPECT_EQ(ev_.LastBytesRead, 10000);
+  EXPECT_TRUE(busy);
+  EXPECT_FALSE(finishedBefore);
+  for (bool force : {false, true}) {
+    SCOPED_TRACE(force);
+    Reset();
+    ev_.OnProgress = [&] { http_->Abort(true, force); };
+    Fetch("/bytes?n=10000", out_);
+    PumpFor(50);
+    EXPECT_EQ(ev_.Joined(), "HeaderInfo,TransferAborted");
+    EXPECT_EQ(ev_.ProgressCount, 1);
+    EXPECT_FALSE(FileExists(out_)) << "deleted as asked";
   }
 }
 
