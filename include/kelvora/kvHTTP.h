@@ -400,9 +400,9 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   void SetProgressAlertSize(int64_t AlertSize) { progressAlertSize_ = AlertSize; }
   // Called with each piece of the output file right after it was written:
   // its position in the file and its bytes. Not for memory output. Runs on
-  // the worker, or for a large paced download on the thread that writes for
+  // the worker, or for a large paced download on a thread that observes for
   // it, in the file's order either way; the transfer ends after its last
-  // call. Must not block or hand off to the UI thread.
+  // call. Must not block, throw, or hand off to the UI thread.
   using TBodyObserver = std::function<void(int64_t Position, const uint8_t* Data, size_t Size)>;
   void SetBodyObserver(TBodyObserver Observer) { bodyObserver_ = std::move(Observer); }
   // Taken by the next transfer started. When set, the output file is never
