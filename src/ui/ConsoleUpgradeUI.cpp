@@ -179,13 +179,16 @@ std::string TkvConsoleUpgradeUI::ProgressLine(int PercentsDone, int TotalPercent
   std::string line = joined();
   if (Width <= 0) return line;
   auto columns = [](const std::string& Text) { return TerminalColumns(Text); };
-  while (fields.size() > 1 && columns(line) > Width) {
+  // The bar comes before every figure but the percentages: fields go until
+  // the shortest bar fits beside them, so that a terminal of 40 columns or
+  // more always shows one.
+  constexpr int kMinBar = 10, kMaxBar = 50, kBarFrame = 3;  // brackets and a blank
+  while (fields.size() > 1 && columns(line) + kBarFrame + kMinBar > Width) {
     fields.pop_back();
     line = joined();
   }
   // The bar takes what room is left.
-  constexpr int kMinBar = 10, kMaxBar = 50;
-  const int room = Width - columns(line) - 3;  // brackets and a blank
+  const int room = Width - columns(line) - kBarFrame;
   if (room >= kMinBar) {
     const int bar = std::min(room, kMaxBar);
     const int filled = std::clamp(PercentsDone, 0, 100) * bar / 100;

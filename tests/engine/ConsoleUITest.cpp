@@ -87,25 +87,35 @@ TEST(ConsoleUI, InputAtItsEndAnswersNo) {
   EXPECT_FALSE(ui.AskUpgrade("New version"));
 }
 
-TEST(ConsoleUI, ProgressLineDropsWholeFieldsToFitTheWidth) {
+TEST(ConsoleUI, ProgressLineKeepsItsBarAndDropsWholeFieldsToFitTheWidth) {
   const std::string size = "File size: 1.5 Kb", rate = "Transfer rate: 3.0 Kb/s", left = "Estimated time left: 0:00:12";
   const std::string full = "45% (all 22%)  " + size + "  " + rate + "  " + left;
+  auto bar = [](int Filled, int Width) {
+    return "[" + std::string(static_cast<size_t>(Filled), '#') + std::string(static_cast<size_t>(Width - Filled), ' ') +
+           "] ";
+  };
   EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 0), full) << "the plain line: no bar";
-  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 200),
-            "[" + std::string(22, '#') + std::string(28, ' ') + "] " + full);
-  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, static_cast<int>(full.size())), full);
-  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 79),
-            "45% (all 22%)  " + rate + "  " + left) << "the size goes first";
-  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 50), "45% (all 22%)  " + left);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 200), bar(22, 50) + full);
+  // Every width of a terminal from 40 columns keeps a bar; the size goes
+  // first, then the rate, then the time left.
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, static_cast<int>(full.size())),
+            bar(7, 16) + "45% (all 22%)  " + rate + "  " + left);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 79), bar(14, 33) + "45% (all 22%)  " + left);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 50), bar(15, 34) + "45% (all 22%)");
+  for (int width = 40; width <= 200; ++width) {
+    const std::string line = TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, width);
+    EXPECT_EQ(line.front(), '[') << width;
+    EXPECT_LE(static_cast<int>(line.size()), width) << width;
+  }
   EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, size, rate, left, 5), "45% (all 22%)") << "never cut";
   // Chinese characters take two columns each.
   const std::string zhRate = "传输速率：3.0 KB/s", zhLeft = "预计剩余时间：0:00:12";  // 18 and 21 columns
-  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, "", zhRate, zhLeft, 13 + 2 + 18 + 2 + 21),
-            "45% (all 22%)  " + zhRate + "  " + zhLeft);
-  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, "", zhRate, zhLeft, 13 + 2 + 18 + 2 + 20),
-            "[#######         ] 45% (all 22%)  " + zhLeft) << "one column short: the rate goes, a bar fills in";
-  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(100, 100, "", "", "", 40),
-            "[" + std::string(22, '#') + "] 100% (all 100%)") << "unknown figures leave no gaps";
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, "", zhRate, zhLeft, 13 + 2 + 18 + 2 + 21 + 13),
+            bar(4, 10) + "45% (all 22%)  " + zhRate + "  " + zhLeft);
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(45, 22, "", zhRate, zhLeft, 13 + 2 + 18 + 2 + 21 + 12),
+            bar(13, 29) + "45% (all 22%)  " + zhLeft) << "one column short: the rate goes, the bar grows";
+  EXPECT_EQ(TkvConsoleUpgradeUI::ProgressLine(100, 100, "", "", "", 40), bar(22, 22) + "100% (all 100%)")
+      << "unknown figures leave no gaps";
 }
 
 TEST(ConsoleUI, ShownFiguresWaitUntilTheyMeanSomething) {
