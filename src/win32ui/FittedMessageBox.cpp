@@ -3,8 +3,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
+#include "kelvora/kvLanguage.h"
 #include "win32ui/BoundedText.h"
 #include "win32ui/Dialogs.h"
 
@@ -66,9 +68,17 @@ void Fit(HWND Box) {
   SizeClient(Box, c.right, c.bottom - cut, plCentred);
 }
 
+// The buttons speak the component's language, not the system's.
+void NameButtons(HWND Box) {
+  const std::pair<int, TkvLangSlot> names[] = {{IDOK, ltOK}, {IDCANCEL, ltCancel}, {IDYES, ltYes}, {IDNO, ltNo}};
+  for (const auto& [id, slot] : names)
+    if (HWND button = ::GetDlgItem(Box, id)) ::SetWindowTextW(button, WinText(GetLangText(slot)).c_str());
+}
+
 LRESULT CALLBACK BoxProc(HWND W, UINT M, WPARAM Wp, LPARAM Lp, UINT_PTR, DWORD_PTR) {
   if (M == WM_INITDIALOG) {
     const LRESULT r = ::DefSubclassProc(W, M, Wp, Lp);
+    NameButtons(W);
     Fit(W);
     return r;
   }

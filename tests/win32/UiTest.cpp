@@ -282,6 +282,7 @@ TEST_P(Win32UI, QuestionsAndMessageBoxes) {
     const std::string caption = GetLangText(ltWizardCaption);
     TPerson p([&](TPerson& P) {
       HWND d = P.WaitFor(L"#32770", W(caption));
+      P.Check(P.Text(d, IDOK) == W(GetLangText(ltOK)), "OK in the component's language");
       P.Shot(d, "message-connection-lost");
       P.Click(d, IDOK);
     });
@@ -292,6 +293,8 @@ TEST_P(Win32UI, QuestionsAndMessageBoxes) {
     const std::string caption = GetLangText(ltError) + " #404";
     TPerson p([&](TPerson& P) {
       HWND d = P.WaitFor(L"#32770", W(caption));
+      P.Check(P.Text(d, IDYES) == W(GetLangText(ltYes)) && P.Text(d, IDNO) == W(GetLangText(ltNo)),
+              "Yes and No in the component's language");
       P.Shot(d, "message-lost-file");
       P.Click(d, IDNO);
     });
