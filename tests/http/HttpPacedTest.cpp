@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "support/ScratchMount.h"
 #include "http/HttpFixture.h"
 #include "http/HttpTestUtil.h"
 
@@ -162,12 +163,8 @@ TEST_F(HttpPaced, TheObserverHasSeenEveryWrittenByteWhenTheTransferEnds) {
 
   const std::string small = dir_.File("small");
   ::mkdir(small.c_str(), 0755);
-  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
-    GTEST_SKIP() << "the full disk needs root to mount a small tmpfs";
-  struct Unmount {
-    std::string Path;
-    ~Unmount() { ::umount2(Path.c_str(), MNT_DETACH); }
-  } unmount{small};
+  const kvtest::TScratchMount disk(small, "size=1m");
+  if (!disk.Mounted()) GTEST_SKIP() << "the full disk needs root to mount a small tmpfs";
   http_->OutputFileAttributes().SetIncomplete({atrArchive});
   http_->OutputFileAttributes().SetComplete({atrArchive});
   Reset();

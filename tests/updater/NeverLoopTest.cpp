@@ -13,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "support/ScratchMount.h"
 #include "support/Nginx.h"
 #include "updater/UpdaterHarness.h"
 
@@ -134,12 +135,8 @@ TEST(NeverLoop, AFullDiskNeverHandsOverHalfDoneNorLoops) {
     SCOPED_TRACE(at);
     Scenario s;
     const std::string size = std::to_string(3 * s.newBuild.size() + (1 << 20));
-    if (::geteuid() != 0 || ::mount("tmpfs", s.f.App().c_str(), "tmpfs", 0, ("size=" + size + ",mode=0755").c_str()) != 0)
-      GTEST_SKIP() << "needs root to mount a small tmpfs as the program's folder";
-    struct Unmount {
-      std::string path;
-      ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{s.f.App()};
+    const kvtest::TScratchMount disk(s.f.App(), "size=" + size + ",mode=0755");
+    if (!disk.Mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs as the program's folder";
     s.Place();
     s.Offer("12/31/2099");
     const int rc = s.Run(s.Env({{"KV_E2E_FILL", s.f.App("filler")}, {"KV_E2E_FILL_AT", at}}));

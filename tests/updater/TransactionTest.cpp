@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/ScratchMount.h"
 #include "support/FaultServer.h"
 #include "support/Nginx.h"
 #include "updater/UpdaterHarness.h"
@@ -413,12 +414,8 @@ TEST(UpgradeTransaction, AnUnwritableTargetFolderIsReportedAndNothingDownloads) 
 
 TEST(UpgradeTransaction, ANoexecTemporaryFolderFallsBackToTheStateFolder) {
   Upgrade u;
-  if (::geteuid() != 0 || ::mount("tmpfs", u.f.Tmp().c_str(), "tmpfs", MS_NOEXEC | MS_NOSUID, "mode=0700") != 0)
-    GTEST_SKIP() << "needs root to mount a noexec tmpfs as the temporary folder";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-  } unmount{u.f.Tmp()};
+  const kvtest::TScratchMount tmp(u.f.Tmp(), "mode=0700", MS_NOEXEC | MS_NOSUID);
+  if (!tmp.Mounted()) GTEST_SKIP() << "needs root to mount a noexec tmpfs as the temporary folder";
   u.server.AddTextFile("info.txt", u.Info());
   ASSERT_EQ(u.Run(u.Env("info.txt")), 0) << ReadWholeFile(u.f.Root("app.log"));
   const auto marker = WaitForFile(u.f.Root("marker"), 60000);
