@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/ScratchMount.h"
 #include "engine/EngineFixture.h"
 #include "kelvora/Application.h"
 #include "kelvora/ReleaseRecord.h"
@@ -598,12 +599,8 @@ TEST_F(EngineTest, WizardLanguageSwitchesEveryTextAndAutoDetectsAgain) {
 TEST_F(EngineTest, AFullDiskIsAWriteErrorThatRemovesTheRunsFiles) {
   const std::string small = dir.File("small");
   ::mkdir(small.c_str(), 0755);
-  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
-    GTEST_SKIP() << "needs root to mount a small tmpfs";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-  } unmount{small};
+  const kvtest::TScratchMount disk(small, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
   server->AddPatternFile("a.bin", 100);
   server->AddPatternFile("big.bin", 1000000);
   PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
@@ -676,7 +673,9 @@ TEST_F(EngineTest, TwoProgramsEachWriteAndStartAnUpdaterOfTheirOwn) {
 
   // This program starts (removing its own left-overs), writes and starts
   // its updater meanwhile.
-  static const char kStub[] = "#!/bin/sh\necho \"$0\" > \"$KV_UPDATER_RECORD\"\n";
+  // The record appears whole (written beside, then renamed): the test reads it once it exists.
+  static const char kStub[] =
+      "#!/bin/sh\necho \"$0\" > \"$KV_UPDATER_RECORD.tmp\"\nmv \"$KV_UPDATER_RECORD.tmp\" \"$KV_UPDATER_RECORD\"\n";
   platform::RegisterResource("KVLOR", "KVLOR", kStub, sizeof kStub - 1);
   const std::string record = dir.File("ran.txt");
   ::setenv("KV_UPDATER_RECORD", record.c_str(), 1);
@@ -704,7 +703,9 @@ TEST_F(EngineTest, TwoProgramsEachWriteAndStartAnUpdaterOfTheirOwn) {
 }
 
 TEST_F(EngineTest, TheUpdaterIsANewFileInAFolderOfItsOwn) {
-  static const char kStub[] = "#!/bin/sh\necho \"$0\" > \"$KV_UPDATER_RECORD\"\n";
+  // The record appears whole (written beside, then renamed): the test reads it once it exists.
+  static const char kStub[] =
+      "#!/bin/sh\necho \"$0\" > \"$KV_UPDATER_RECORD.tmp\"\nmv \"$KV_UPDATER_RECORD.tmp\" \"$KV_UPDATER_RECORD\"\n";
   platform::RegisterResource("KVLOR", "KVLOR", kStub, sizeof kStub - 1);
   const std::string record = dir.File("ran.txt");
   ::setenv("KV_UPDATER_RECORD", record.c_str(), 1);
