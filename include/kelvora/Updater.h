@@ -37,6 +37,8 @@ enum class Outcome {
                         // and the previous release was put back; reason says why
   Cancelled,            // the host ended the check: cancel(), or the Updater destroyed during it; nothing was
                         // installed
+  PackageManaged,       // the system's package manager owns the program (reason names the package): the
+                        // release is installed through it, never by the updater
 };
 KELVORA_EXPORT const char* OutcomeName(Outcome Value);
 

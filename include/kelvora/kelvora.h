@@ -61,7 +61,8 @@ typedef enum kelvora_outcome {
   KELVORA_CONNECTION_PROBLEM = 7,
   KELVORA_OPENED_WEB_PAGE = 8,
   KELVORA_INSTALL_FAILED = 9, /* on_restarted: the last upgrade was undone */
-  KELVORA_CANCELLED = 10      /* kelvora_cancel, or kelvora_free during the check, ended it; nothing was installed */
+  KELVORA_CANCELLED = 10,     /* kelvora_cancel, or kelvora_free during the check, ended it; nothing was installed */
+  KELVORA_PACKAGE_MANAGED = 11 /* a package manager owns the program: the update comes through it */
 } kelvora_outcome;
 
 /* Who talks to the user. */

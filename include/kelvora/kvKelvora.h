@@ -189,6 +189,26 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // developer note.
   int32_t ConfirmTimeout() const { return confirmTimeout_; }
   void SetConfirmTimeout(int64_t Value);
+  // Whether a check asks the system's package manager if it owns the
+  // program (Linux: dpkg; not stored, default true). A program a package
+  // owns is never replaced: the user is told to update it through the
+  // package manager, and the check ends without a download.
+  bool PackageCheck() const { return packageCheck_; }
+  void SetPackageCheck(bool Value) {
+    packageCheck_ = Value;
+    packageOwnerKnown_ = false;
+  }
+  // The package that owns the program, as the host knows it (on Windows the
+  // MSI product that installed it; not stored). Not empty: the program is
+  // treated as owned by it, whatever PackageCheck says.
+  const std::string& PackageOwner() const { return packageOwner_; }
+  void SetPackageOwner(const std::string& Value) {
+    packageOwner_ = Value;
+    packageOwnerKnown_ = false;
+  }
+  // The package a check found to own the program (PackageOwner, or the
+  // system's answer when PackageCheck is on); empty when none was found.
+  const std::string& OwnedByPackage() const { return foundPackageOwner_; }
 
   // Confirms that this program, started after an upgrade, works: the install
   // becomes final and the updater ends. True when an install was waiting for
@@ -319,6 +339,21 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // The process was started with RestartParams as its first parameter.
   bool StartedAfterUpgrade() const;
 
+  // Before the question (KelvoraInstallable.cpp): false, told and ended,
+  // when a package owns the program or a folder the release writes cannot
+  // be changed by this user.
+  bool InstallableHere();
+  // Asks (once) who owns the program: OwnedByPackage's answer.
+  const std::string& FindPackageOwner();
+  // The first folder among the program's and the targets' (their deepest
+  // existing part) that cannot be written, with the error; empty when all can.
+  std::string UnwritableFolder(int& Error) const;
+  // Where file Index of the list goes; the deepest existing folder of Path.
+  std::string ResolvedTarget(int Index) const;
+  static std::string ExistingFolderOf(const std::string& Path);
+  // The program's title as the questions name it.
+  std::string ShownTitle() const;
+
   // The run as a transaction (KelvoraTransaction.cpp).
   bool BeginRun();
   bool CommitRun();
@@ -411,6 +446,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   std::string restartParams_ = "/afterupgrade";
   std::vector<std::string> restartArguments_;
   std::string lastFailure_;
+  bool packageCheck_ = true;
+  bool packageOwnerKnown_ = false;
+  std::string packageOwner_;
+  std::string foundPackageOwner_;
   TztMiscFilesUpgradeBehavior miscFilesUpgrade_ = mfuAlwaysDownload;
   TkvKelvoraVersionControl versionControl_ = byDate;
   std::string versionDate_;

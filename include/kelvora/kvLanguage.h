@@ -95,10 +95,14 @@ enum TkvLangSlot {
   ltVerificationFailed,
   ltUpgradeFailed,     // %s the file that failed (or the program), %s the cause
   ltUpgradeMixed,      // likewise, when a file of the new version could not be put back
-  ltUpgradeSetupRan    // likewise, when the files are back but a setup program ran
+  ltUpgradeSetupRan,   // likewise, when the files are back but a setup program ran
+  ltDiskFull,          // %s  what could not be written for lack of room
+  ltNotAllowedToWrite, // %s  what the user may not write
+  ltCannotUpgradeHere, // %s application title, %s the folder the user may not change
+  ltPackageManaged     // %s application title, %s the package that owns the program
 };
 
-inline constexpr int kLangSlotCount = 39;
+inline constexpr int kLangSlotCount = 43;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

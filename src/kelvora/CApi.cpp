@@ -337,5 +337,6 @@ const char* KELVORA_CALL kelvora_outcome_name(kelvora_outcome outcome) {
 static_assert(static_cast<int>(kelvora::Outcome::InstallFailed) == KELVORA_INSTALL_FAILED &&
                   static_cast<int>(kelvora::Outcome::OpenedWebPage) == KELVORA_OPENED_WEB_PAGE &&
                   static_cast<int>(kelvora::Outcome::Updated) == KELVORA_UPDATED &&
-                  static_cast<int>(kelvora::Outcome::Cancelled) == KELVORA_CANCELLED,
+                  static_cast<int>(kelvora::Outcome::Cancelled) == KELVORA_CANCELLED &&
+                  static_cast<int>(kelvora::Outcome::PackageManaged) == KELVORA_PACKAGE_MANAGED,
               "kelvora_outcome follows kelvora::Outcome");

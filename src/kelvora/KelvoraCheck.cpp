@@ -26,10 +26,15 @@ bool TkvKelvora::IsNewerRelease(const TReleaseInfo& Release) const {
   return versionControl_ == byNumber ? IsNewerByNumber(Release, versionNumber_) : IsNewerByDate(Release, versionDate_);
 }
 
-std::string TkvKelvora::AskUpgradeText(const std::string& Message) const {
+std::string TkvKelvora::ShownTitle() const {
   std::string title = ProgramTitle();
   const std::string devEnv = GetResourceText(kDevEnvNameTextId);
   if (!devEnv.empty() && title.find(devEnv) != std::string::npos) title = GetResourceText(kAppTitleStandInTextId);
+  return title;
+}
+
+std::string TkvKelvora::AskUpgradeText(const std::string& Message) const {
+  const std::string title = ShownTitle();
   const std::string msg = Message.empty() ? Message : "\n" + Message + "\n";
   return FormatLangText(ltAskUpgrade, {title, msg});
 }
@@ -78,6 +83,8 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       if (updateFound_ && foundMethod_ != umRedirectToURL && !(run_ && run_->LockFd() >= 0) &&
           detail::UpgradeRunningElsewhere(CurrentExeName())) {
         FailRun(GetLangText(ltUpgradeBusy));  // told before being asked
+      } else if (updateFound_ && foundMethod_ != umRedirectToURL && !InstallableHere()) {
+        // told instead of being asked
       } else if (updateFound_ && failedBefore && !personAsked && foundMethod_ != umRedirectToURL) {
         PassOverFailedRelease(failedOn);
       } else if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "kelvora/Application.h"
@@ -17,6 +18,7 @@
 #include "kelvora/UpdaterFile.h"
 #include "kelvora/UpdaterProgram.h"
 #include "kelvora/UpgradeRun.h"
+#include "kelvora/WriteFailure.h"
 #include "kelvora/ProgramTarget.h"
 #include "kelvora/kvKelvora.h"
 #include "updater/TransactionFiles.h"
@@ -116,6 +118,27 @@ std::string UpdaterProgramBytes() {
 
 }  // namespace detail
 
+std::string TkvKelvora::ResolvedTarget(int Index) const {
+  const std::string target = fileList_.GetValue(Index);
+  if (target.empty()) return CurrentFolder() + UrlToFileName(fileList_.GetName(Index));
+  // Info files written for other systems separate folders otherwise.
+  std::string final = target;
+  for (char& c : final)
+    if (c == '\\' || c == '/') c = updater::kPathSeparator;
+  final = ExpandFolderMacros(final, true);
+  if (!HasSeparator(final)) final = CurrentFolder() + final;
+  return final;
+}
+
+std::string TkvKelvora::ExistingFolderOf(const std::string& Path) {
+  std::string folder = FolderOf(Path);
+  while (!folder.empty() && !detail::IsFolder(folder)) {
+    while (!folder.empty() && updater::IsPathSeparator(folder.back())) folder.pop_back();
+    folder = FolderOf(folder);
+  }
+  return folder;
+}
+
 bool TkvKelvora::BeginRun() {
   if (confirmRun_) {
     // This process still owes the confirmation of its own install.
@@ -128,7 +151,7 @@ bool TkvKelvora::BeginRun() {
       FailRun(GetLangText(ltUpgradeBusy));
       return false;
     case detail::TUpgradeRun::TBegin::Unwritable:
-      FailRun(FormatLangText(ltCannotWrite, {CurrentFolder()}));
+      FailRun(CannotWriteText(CurrentFolder(), errno));
       return false;
     case detail::TUpgradeRun::TBegin::Untrusted:
       // A link or a folder someone else controls: nothing is done in it.
@@ -150,19 +173,8 @@ bool TkvKelvora::BeginRun() {
   targets_.clear();
   std::set<std::string> folders;
   for (int i = 0; i < fileList_.Count(); ++i) {
-    const std::string target = fileList_.GetValue(i);
-    std::string final;
-    if (target.empty()) {
-      final = CurrentFolder() + UrlToFileName(fileList_.GetName(i));
-    } else {
-      // Info files written for other systems separate folders otherwise.
-      final = target;
-      for (char& c : final)
-        if (c == '\\' || c == '/') c = updater::kPathSeparator;
-      final = ExpandFolderMacros(final, true);
-      if (!HasSeparator(final)) final = CurrentFolder() + final;
-      fileList_.SetValue(i, final);
-    }
+    const std::string final = ResolvedTarget(i);
+    if (!fileList_.GetValue(i).empty()) fileList_.SetValue(i, final);
     // The component's own records are never a download's target, whatever
     // the info file says.
     if (TargetInState(final, run_->StateFolder())) {
@@ -184,7 +196,7 @@ bool TkvKelvora::BeginRun() {
       return false;
     }
     if (!detail::CanWriteFolder(folder)) {
-      FailRun(FormatLangText(ltCannotWrite, {folder}));
+      FailRun(CannotWriteText(folder, errno));
       return false;
     }
   }
@@ -252,7 +264,7 @@ void TkvKelvora::FailRun(const std::string& Text) {
   AbortUpgrade();
 }
 
-void TkvKelvora::HandleWriteError(const std::string& FileName, int32_t) {
+void TkvKelvora::HandleWriteError(const std::string& FileName, int32_t ErrorCode) {
   if (infoMode_) {
     HandleHTTPError(0);  // the info file's own output: as a missing info file
     return;
@@ -265,7 +277,7 @@ void TkvKelvora::HandleWriteError(const std::string& FileName, int32_t) {
   const std::string part = updater::kPartSuffix;
   if (name.size() > part.size() && name.compare(name.size() - part.size(), part.size(), part) == 0)
     name.resize(name.size() - part.size());
-  FailRun(FormatLangText(ltCannotWrite, {name}));
+  FailRun(CannotWriteText(name, ErrorCode));
 }
 
 void TkvKelvora::DeleteTempFiles() {

@@ -34,6 +34,7 @@ const char* OutcomeName(Outcome Value) {
     case Outcome::OpenedWebPage: return "opened a web page";
     case Outcome::InstallFailed: return "install failed and was undone";
     case Outcome::Cancelled: return "cancelled";
+    case Outcome::PackageManaged: return "managed by a package";
   }
   return "unknown";
 }
@@ -147,7 +148,7 @@ void Updater::TState::Wire() {
       Finish(Outcome::VerificationRefused);
     } else if (!engine->LastFailure().empty()) {
       current.reason = engine->LastFailure();
-      Finish(Outcome::Failed);
+      Finish(engine->OwnedByPackage().empty() ? Outcome::Failed : Outcome::PackageManaged);
     } else {
       Finish(lostFile ? Outcome::Failed : Outcome::Declined);
     }

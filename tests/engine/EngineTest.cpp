@@ -546,17 +546,69 @@ TEST_F(EngineTest, RedirectOpensTheFirstEntryInTheBrowserAndDownloadsNothing) {
   ::unsetenv("XDG_DATA_HOME");
 }
 
-TEST_F(EngineTest, UnwritableTargetFolderIsReportedBeforeAnythingDownloads) {
+TEST_F(EngineTest, AFolderTheUserMayNotChangeIsToldInsteadOfTheQuestion) {
+  const std::string locked = dir.File("locked");
+  ::mkdir(locked.c_str(), 0755);
+  const kvtest::TScratchMount readOnly(locked, "size=64k", MS_RDONLY);
+  if (!readOnly.Mounted()) GTEST_SKIP() << "needs root to mount a read-only tmpfs";
   server->AddPatternFile("a.bin", 100);
   server->AddPatternFile("b.bin", 100);
+  // The target's folder does not exist yet: the deepest part that does is
+  // the one tried.
   PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#url2=" +
-              server->Url("/b.bin") + "=/proc/kelvora-cannot/b.bin\n");
+              server->Url("/b.bin") + "=" + locked + "/sub/b.bin\n");
+  const std::string told = "MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
+                           FormatLangText(ltCannotUpgradeHere, {ProgramTitle(), locked + "/"});
   ASSERT_TRUE(RunCheckUntil("Aborted"));
   EXPECT_EQ(Events(), "BeginUpgrade:0:2:;Aborted");
-  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
-                     FormatLangText(ltCannotWrite, {"/proc/kelvora-cannot/"})), 1);
+  EXPECT_EQ(ui.Count(told), 1) << "told before, and instead of, the question";
+  EXPECT_EQ(ui.Count("AskUpgrade"), 0);
+  EXPECT_EQ(k->LastFailure(), FormatLangText(ltCannotUpgradeHere, {ProgramTitle(), locked + "/"}));
   EXPECT_FALSE(FileExists(dir.File("a.bin.uPART")));
-  EXPECT_FALSE(FileExists(dir.File("a.bin.uTMP")));
+
+  // Asked again, told again: nothing was left behind that would change it.
+  events.clear();
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_EQ(ui.Count(told), 2);
+  EXPECT_EQ(ui.Count("AskUpgrade"), 0);
+}
+
+TEST_F(EngineTest, AProgramAPackageOwnsIsLeftToThePackageManager) {
+  // A private dpkg database, read by the real dpkg-query, that says a
+  // package installed this very program.
+  TempDir admin;
+  for (const char* sub : {"info", "updates", "triggers"}) ::mkdir(admin.File(sub).c_str(), 0755);
+  WriteTextFile(admin.File("status"),
+                "Package: kv-test-app\nStatus: install ok installed\nPriority: optional\nSection: misc\n"
+                "Installed-Size: 1\nMaintainer: Test <test@example.org>\nArchitecture: all\nVersion: 1.0\n"
+                "Description: a program under test\n\n");
+  WriteTextFile(admin.File("info/kv-test-app.list"), CurrentExeName() + "\n");
+  ::setenv("DPKG_ADMINDIR", admin.Path().c_str(), 1);
+  server->AddPatternFile("a.bin", 100);
+  PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n");
+  const std::string told = "MessageBox:" + GetLangText(ltWizardCaption) + "|64|" +
+                           FormatLangText(ltPackageManaged, {ProgramTitle(), "kv-test-app"});
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_EQ(Events(), "BeginUpgrade:0:1:;Aborted");
+  EXPECT_EQ(ui.Count(told), 1);
+  EXPECT_EQ(ui.Count("AskUpgrade"), 0);
+  EXPECT_EQ(k->OwnedByPackage(), "kv-test-app");
+  EXPECT_FALSE(FileExists(dir.File("a.bin.uPART")));
+
+  // The host may turn the check off, or name the owner itself (an MSI
+  // product on Windows).
+  events.clear();
+  k->SetPackageCheck(false);
+  ui.UpgradeAnswers.push_back(false);
+  ASSERT_TRUE(RunCheckUntil("Later"));
+  EXPECT_EQ(ui.Count("AskUpgrade"), 1) << "asked as any program";
+  EXPECT_EQ(k->OwnedByPackage(), "");
+  ::unsetenv("DPKG_ADMINDIR");
+  events.clear();
+  k->SetPackageOwner("Example Product");
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|64|" +
+                     FormatLangText(ltPackageManaged, {ProgramTitle(), "Example Product"})), 1);
 }
 
 TEST_F(EngineTest, OversizedInfoFileCountsAsMissing) {
@@ -609,7 +661,7 @@ TEST_F(EngineTest, AFullDiskIsAWriteErrorThatRemovesTheRunsFiles) {
   EXPECT_FALSE(Has("ConnLost")) << Events();
   EXPECT_FALSE(Has("EndUpgrade"));
   EXPECT_EQ(ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|16|" +
-                     FormatLangText(ltCannotWrite, {small + "/big.bin"})), 1);
+                     FormatLangText(ltDiskFull, {small + "/big.bin"})), 1);
   for (const std::string& f : {dir.File("a.bin.uTMP"), small + "/big.bin.uPART", QueueFilePath()})
     EXPECT_FALSE(FileExists(f)) << f;
 }
