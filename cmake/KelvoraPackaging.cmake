@@ -35,7 +35,7 @@ if(TARGET kelvora_qt)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# kelvora-console needs libkelvora.so.1 from the package beside it.
+# kelvora-console needs libkelvora.so.<major> from the package beside it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
 # The libraries' packages say which version a program built against them
 # needs (shlibs), and ask dpkg to run ldconfig once (the trigger) instead of

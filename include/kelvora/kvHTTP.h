@@ -298,27 +298,27 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   std::string FileName() const;
 
   // --- settings ---
-  TStrings& RequestHeaders() { return requestHeaders_; }
-  const std::string& AcceptTypes() const { return acceptTypes_; }
-  void SetAcceptTypes(const std::string& V) { acceptTypes_ = V; }
-  const std::string& Agent() const { return agent_; }
-  void SetAgent(const std::string& V) { agent_ = V; }
-  const std::string& OutputFileName() const { return outputFileName_; }
-  void SetOutputFileName(const std::string& V) { outputFileName_ = V; }
-  TkvOutputFileAttributes& OutputFileAttributes() { return *outputFileAttributes_; }
-  const std::string& URL() const { return url_; }
-  void SetURL(const std::string& V) { url_ = V; }
-  const std::string& PostData() const { return postData_; }
-  void SetPostData(const std::string& V) { postData_ = V; }
-  const std::string& Referer() const { return referer_; }
-  void SetReferer(const std::string& V) { referer_ = V; }
-  TkvCacheOptions RequestCacheOptions() const { return requestCacheOptions_; }
-  void SetRequestCacheOptions(TkvCacheOptions V) { requestCacheOptions_ = V; }
-  TkvInternetOptions InternetOptions() const { return internetOptions_; }
-  void SetInternetOptions(TkvInternetOptions V) { internetOptions_ = V; }
-  TkvHTTPRange& Range() { return *range_; }
-  TkvHTTPTimeouts& Timeouts() { return *timeouts_; }
-  int32_t TransferBufferSize() const { return transferBufferSize_; }
+  TStrings& RequestHeaders();
+  const std::string& AcceptTypes() const;
+  void SetAcceptTypes(const std::string& V);
+  const std::string& Agent() const;
+  void SetAgent(const std::string& V);
+  const std::string& OutputFileName() const;
+  void SetOutputFileName(const std::string& V);
+  TkvOutputFileAttributes& OutputFileAttributes();
+  const std::string& URL() const;
+  void SetURL(const std::string& V);
+  const std::string& PostData() const;
+  void SetPostData(const std::string& V);
+  const std::string& Referer() const;
+  void SetReferer(const std::string& V);
+  TkvCacheOptions RequestCacheOptions() const;
+  void SetRequestCacheOptions(TkvCacheOptions V);
+  TkvInternetOptions InternetOptions() const;
+  void SetInternetOptions(TkvInternetOptions V);
+  TkvHTTPRange& Range();
+  TkvHTTPTimeouts& Timeouts();
+  int32_t TransferBufferSize() const;
   // Raises EInvalidOperation outside 255..2147483647.
   void SetTransferBufferSize(int32_t V);
   // Milliseconds. 0: OnReadProgress (OnUploadProgress) after every block, each
@@ -326,50 +326,50 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   // own, in writes of at least 256 KiB, and raises the event through the same
   // hand-off at most once per interval and always for the last block, with
   // the output flushed up to BytesRead first. Raises EInvalidOperation below 0.
-  int32_t ProgressInterval() const { return progressInterval_; }
+  int32_t ProgressInterval() const;
   void SetProgressInterval(int32_t V);
-  bool UploadFromStream() const { return uploadFromStream_; }
-  void SetUploadFromStream(bool V) { uploadFromStream_ = V; }
-  TkvHTTPRequestMethod RequestMethod() const { return requestMethod_; }
-  void SetRequestMethod(TkvHTTPRequestMethod V) { requestMethod_ = V; }
-  TkvHTTPProxy& Proxy() { return *proxy_; }
-  bool AutoGoOnline() const { return autoGoOnline_; }
-  void SetAutoGoOnline(bool V) { autoGoOnline_ = V; }
-  bool WorkOffline() const { return workOffline_; }
-  void SetWorkOffline(bool V) { workOffline_ = V; }
-  const std::string& UploadHeaders() const { return uploadHeaders_; }
-  void SetUploadHeaders(const std::string& V) { uploadHeaders_ = V; }
+  bool UploadFromStream() const;
+  void SetUploadFromStream(bool V);
+  TkvHTTPRequestMethod RequestMethod() const;
+  void SetRequestMethod(TkvHTTPRequestMethod V);
+  TkvHTTPProxy& Proxy();
+  bool AutoGoOnline() const;
+  void SetAutoGoOnline(bool V);
+  bool WorkOffline() const;
+  void SetWorkOffline(bool V);
+  const std::string& UploadHeaders() const;
+  void SetUploadHeaders(const std::string& V);
   TThreadPriority ThreadPriority() const;
   void SetThreadPriority(TThreadPriority V);
   bool WaitThread() const;
   void SetWaitThread(bool V);
-  TkvCustomThread& ThreadComponent() { return *thread_; }
+  TkvCustomThread& ThreadComponent();
 
   // --- state of the current (or last) transfer, as seen at its last event ---
-  int32_t StatusCode() const { return statusCode_; }
-  int64_t ContentLength() const { return contentLength_; }
-  int64_t BytesTransferred() const { return bytesTransferred_; }
-  int64_t ResumePosition() const { return resumePosition_; }
-  int64_t ResumeEnd() const { return resumeEnd_; }
+  int32_t StatusCode() const;
+  int64_t ContentLength() const;
+  int64_t BytesTransferred() const;
+  int64_t ResumePosition() const;
+  int64_t ResumeEnd() const;
   // Whether the HTTP request of the last answer asked for a range (one made
   // again from the start after a failed resume did not), and whether that
   // answer was a partial one (206) refused as not the range asked for: the
   // transfer then ends as a lost connection, nothing of the answer written.
-  bool RangeRequested() const { return rangeRequested_; }
-  bool RangeRefused() const { return rangeRefused_; }
-  uint8_t PercentsDone() const { return percentsDone_; }
-  int32_t ElapsedTime() const { return elapsedTime_; }
-  int32_t EstimatedTimeLeft() const { return estimatedTimeLeft_; }
-  float TransferRate() const { return transferRate_; }
-  const std::string& RawHeaders() const { return rawHeaders_; }
-  const std::string& ContentType() const { return contentType_; }
-  const std::string& ContentLanguage() const { return contentLanguage_; }
-  const std::string& ContentEncoding() const { return contentEncoding_; }
-  const std::string& Location() const { return location_; }
-  const std::string& ETag() const { return eTag_; }
-  TDateTime Date() const { return date_; }
-  TDateTime LastModified() const { return lastModified_; }
-  TDateTime Expires() const { return expires_; }
+  bool RangeRequested() const;
+  bool RangeRefused() const;
+  uint8_t PercentsDone() const;
+  int32_t ElapsedTime() const;
+  int32_t EstimatedTimeLeft() const;
+  float TransferRate() const;
+  const std::string& RawHeaders() const;
+  const std::string& ContentType() const;
+  const std::string& ContentLanguage() const;
+  const std::string& ContentEncoding() const;
+  const std::string& Location() const;
+  const std::string& ETag() const;
+  TDateTime Date() const;
+  TDateTime LastModified() const;
+  TDateTime Expires() const;
 
   // --- events ---
   TkvHTTPBeforeSendRequestEvent OnBeforeSendRequest;  // worker thread
@@ -397,20 +397,20 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   // Both are taken by the next transfer started. With a positive
   // ProgressInterval, the block that takes BytesRead past AlertSize raises
   // OnReadProgress at once, whatever the interval (-1: no such size).
-  void SetProgressAlertSize(int64_t AlertSize) { progressAlertSize_ = AlertSize; }
+  void SetProgressAlertSize(int64_t AlertSize);
   // Called with each piece of the output file right after it was written:
   // its position in the file and its bytes. Not for memory output. Runs on
   // the worker, or for a large paced download on a thread that observes for
   // it, in the file's order either way; the transfer ends after its last
   // call. Must not block, throw, or hand off to the UI thread.
   using TBodyObserver = std::function<void(int64_t Position, const uint8_t* Data, size_t Size)>;
-  void SetBodyObserver(TBodyObserver Observer) { bodyObserver_ = std::move(Observer); }
+  void SetBodyObserver(TBodyObserver Observer);
   // Taken by the next transfer started. When set, the output file is never
   // opened by its name: the worker calls Opener for a descriptor of its own
   // (it closes it), and the file's attributes are left to the caller; -1
   // (errno) when there is none. Must not block or hand off to the UI thread.
   using TOutputOpener = std::function<int()>;
-  void SetOutputOpener(TOutputOpener Opener) { outputOpener_ = std::move(Opener); }
+  void SetOutputOpener(TOutputOpener Opener);
 
  private:
   friend class httpimpl::TRequestWorker;
@@ -436,44 +436,10 @@ class KELVORA_EXPORT TkvCustomHTTP : public TkvLoginComponent {
   // false when a handler ended the transfer (or the component) in it.
   bool FinalProgressStep(httpimpl::TTransfer& T);
 
-  // Owned objects.
-  std::unique_ptr<TkvOutputFileAttributes> outputFileAttributes_;
-  TkvCustomThread* thread_ = nullptr;
-  TStringList requestHeaders_;
-  std::unique_ptr<TkvHTTPProxy> proxy_;
-  std::unique_ptr<TkvHTTPRange> range_;
-  std::unique_ptr<TkvHTTPTimeouts> timeouts_;
-
-  // Settings.
-  std::string acceptTypes_ = "text/html, */*";
-  std::string agent_ = "ztHTTP component (Corvanta)";
-  std::string outputFileName_, url_, postData_, referer_, uploadHeaders_;
-  TkvCacheOptions requestCacheOptions_{coReloadIfNoExpireInformation, coReloadUpdatedObjects,
-                                       coCreateTempFilesIfCantCache};
-  TkvInternetOptions internetOptions_{ioKeepConnection};
-  int32_t transferBufferSize_ = 4096;
-  int32_t progressInterval_ = 0;
-  int64_t progressAlertSize_ = -1;
-  TBodyObserver bodyObserver_;
-  TOutputOpener outputOpener_;
-  bool uploadFromStream_ = false;
-  TkvHTTPRequestMethod requestMethod_ = rmAuto;
-  bool autoGoOnline_ = false, workOffline_ = false;
-
-  // Run-time state.
-  std::shared_ptr<net::TNetClient> client_;  // connection cache shared by the transfers
-  std::shared_ptr<httpimpl::THub> hub_;
-  TransferPtr current_;
-  std::unique_ptr<TMemoryStream> uploadSource_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-  int32_t statusCode_ = -1;
-  int64_t contentLength_ = 0, bytesTransferred_ = 0, resumePosition_ = 0, resumeEnd_ = 0;
-  bool rangeRequested_ = false, rangeRefused_ = false;
-  uint8_t percentsDone_ = 0;
-  int32_t elapsedTime_ = 0, estimatedTimeLeft_ = 0;
-  float transferRate_ = -1;
-  std::string rawHeaders_, contentType_, contentLanguage_, contentEncoding_, location_, eTag_;
-  TDateTime date_ = 0, lastModified_ = 0, expires_ = 0;
+  // The component's state lives in the library (HttpData.h): the class keeps
+  // one size and layout while the component grows.
+  struct TData;
+  std::unique_ptr<TData> d_;
 };
 
 // ---------------------------------------------------------------------------

@@ -146,69 +146,63 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   bool CheckUpdates(bool CheckOnly = false);
 
   // --- published properties ---
-  bool AutoCheck() const { return autoCheck_; }
+  bool AutoCheck() const;
   void SetAutoCheck(bool Value);
-  int32_t AutoCheckDelay() const { return autoCheckDelay_; }
-  void SetAutoCheckDelay(int32_t Value) { autoCheckDelay_ = Value; }
-  TkvCacheOptions CacheOptions() const { return cacheOptions_; }
-  void SetCacheOptions(TkvCacheOptions Value) { cacheOptions_ = Value; }
-  TkvKelvoraInfo& InfoFile() { return info_; }
-  const std::string& InfoFileURL() const { return infoFileURL_; }
-  void SetInfoFileURL(const std::string& Value) { infoFileURL_ = Value; }
-  const std::string& RestartParams() const { return restartParams_; }
+  int32_t AutoCheckDelay() const;
+  void SetAutoCheckDelay(int32_t Value);
+  TkvCacheOptions CacheOptions() const;
+  void SetCacheOptions(TkvCacheOptions Value);
+  TkvKelvoraInfo& InfoFile();
+  const std::string& InfoFileURL() const;
+  void SetInfoFileURL(const std::string& Value);
+  const std::string& RestartParams() const;
   void SetRestartParams(const std::string& Value);
   // Arguments the restarted program gets after RestartParams, each as it is
   // (not stored; empty by default). The front door keeps the program's own.
-  const std::vector<std::string>& RestartArguments() const { return restartArguments_; }
-  void SetRestartArguments(std::vector<std::string> Value) { restartArguments_ = std::move(Value); }
-  TztMiscFilesUpgradeBehavior MiscFilesUpgrade() const { return miscFilesUpgrade_; }
-  void SetMiscFilesUpgrade(TztMiscFilesUpgradeBehavior Value) { miscFilesUpgrade_ = Value; }
-  TkvKelvoraVersionControl VersionControl() const { return versionControl_; }
-  void SetVersionControl(TkvKelvoraVersionControl Value) { versionControl_ = Value; }
-  const std::string& VersionDate() const { return versionDate_; }
-  void SetVersionDate(const std::string& Value) { versionDate_ = Value; }
-  bool VersionDateAutoSet() const { return versionDateAutoSet_; }
+  const std::vector<std::string>& RestartArguments() const;
+  void SetRestartArguments(std::vector<std::string> Value);
+  TztMiscFilesUpgradeBehavior MiscFilesUpgrade() const;
+  void SetMiscFilesUpgrade(TztMiscFilesUpgradeBehavior Value);
+  TkvKelvoraVersionControl VersionControl() const;
+  void SetVersionControl(TkvKelvoraVersionControl Value);
+  const std::string& VersionDate() const;
+  void SetVersionDate(const std::string& Value);
+  bool VersionDateAutoSet() const;
   void SetVersionDateAutoSet(bool Value);
-  const std::string& VersionNumber() const { return versionNumber_; }
-  void SetVersionNumber(const std::string& Value) { versionNumber_ = Value; }
-  TkvKelvoraShowMessages ShowMessages() const { return showMessages_; }
-  void SetShowMessages(TkvKelvoraShowMessages Value) { showMessages_ = Value; }
-  TkvKelvoraWizard& Wizard() { return wizard_; }
+  const std::string& VersionNumber() const;
+  void SetVersionNumber(const std::string& Value);
+  TkvKelvoraShowMessages ShowMessages() const;
+  void SetShowMessages(TkvKelvoraShowMessages Value);
+  TkvKelvoraWizard& Wizard();
   // The publisher's public keys (base64 of the DER SubjectPublicKeyInfo of a
   // P-256 key), separated by blanks; a signature by any one is accepted.
   // Empty: info files are not required to be signed.
-  const std::string& PublicKey() const { return publicKey_; }
-  void SetPublicKey(const std::string& Value) { publicKey_ = Value; }
+  const std::string& PublicKey() const;
+  void SetPublicKey(const std::string& Value);
   // Who confirms that an installed release starts (default cuOnLoaded).
-  TkvConfirmUpgrade ConfirmUpgrade() const { return confirmUpgrade_; }
-  void SetConfirmUpgrade(TkvConfirmUpgrade Value) { confirmUpgrade_ = Value; }
+  TkvConfirmUpgrade ConfirmUpgrade() const;
+  void SetConfirmUpgrade(TkvConfirmUpgrade Value);
   // Seconds the restarted program has to confirm before the updater ends it
   // and puts the previous release back (default 30, at most 3600; 0: no
   // confirmation, the release is final once installed). A larger value is
   // cut to 3600 and a negative one refused (the value stays), each with a
   // developer note.
-  int32_t ConfirmTimeout() const { return confirmTimeout_; }
+  int32_t ConfirmTimeout() const;
   void SetConfirmTimeout(int64_t Value);
   // Whether a check asks the system's package manager if it owns the
   // program (Linux: dpkg; not stored, default true). A program a package
   // owns is never replaced: the user is told to update it through the
   // package manager, and the check ends without a download.
-  bool PackageCheck() const { return packageCheck_; }
-  void SetPackageCheck(bool Value) {
-    packageCheck_ = Value;
-    packageOwnerKnown_ = false;
-  }
+  bool PackageCheck() const;
+  void SetPackageCheck(bool Value);
   // The package that owns the program, as the host knows it (on Windows the
   // MSI product that installed it; not stored). Not empty: the program is
   // treated as owned by it, whatever PackageCheck says.
-  const std::string& PackageOwner() const { return packageOwner_; }
-  void SetPackageOwner(const std::string& Value) {
-    packageOwner_ = Value;
-    packageOwnerKnown_ = false;
-  }
+  const std::string& PackageOwner() const;
+  void SetPackageOwner(const std::string& Value);
   // The package a check found to own the program (PackageOwner, or the
   // system's answer when PackageCheck is on); empty when none was found.
-  const std::string& OwnedByPackage() const { return foundPackageOwner_; }
+  const std::string& OwnedByPackage() const;
 
   // Confirms that this program, started after an upgrade, works: the install
   // becomes final and the updater ends. True when an install was waiting for
@@ -260,30 +254,30 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   void LaunchUpdater(const std::string& Params);
 
   // --- state, read-only ---
-  bool Aborted() const { return aborted_; }
-  bool UpdateFound() const { return updateFound_; }
-  bool Finished() const { return finished_; }
-  bool InfoMode() const { return infoMode_; }
-  TztUpgradeMethod FoundMethod() const { return static_cast<TztUpgradeMethod>(foundMethod_); }
-  TkvStringList& FileList() { return fileList_; }
-  const std::string& CurrentTarget() const { return currentTarget_; }
-  int FileIndex() const { return fileIndex_; }
-  bool AutoCheckFired() const { return autoCheckFired_; }
-  bool AutoCheckRunning() const { return autoCheckRunning_; }
+  bool Aborted() const;
+  bool UpdateFound() const;
+  bool Finished() const;
+  bool InfoMode() const;
+  TztUpgradeMethod FoundMethod() const;
+  TkvStringList& FileList();
+  const std::string& CurrentTarget() const;
+  int FileIndex() const;
+  bool AutoCheckFired() const;
+  bool AutoCheckRunning() const;
   // Why the last run failed before or after its downloads (a folder that
   // cannot be written, another upgrade under way, no updater), as the user
   // was told; cleared when a check starts.
-  const std::string& LastFailure() const { return lastFailure_; }
+  const std::string& LastFailure() const;
   // The bytes the patches of the current (or last) run saved: each patched
   // file's size less its patch's; reset when an info file is read.
-  int64_t PatchSavedBytes() const { return patchSavedBytes_; }
+  int64_t PatchSavedBytes() const;
   // The release the last info file read describes; nullptr before one was
   // read. Its type is the engine's own (the component's front doors read it).
-  const TReleaseInfo* ReleaseInfo() const { return release_.get(); }
+  const TReleaseInfo* ReleaseInfo() const;
 
   // The upgrade-UI this component talks through (default: UpgradeUI()).
-  void SetUI(TkvUpgradeUI* UI) { ui_ = UI; }
-  TkvUpgradeUI& UI() const { return ui_ != nullptr ? *ui_ : UpgradeUI(); }
+  void SetUI(TkvUpgradeUI* UI);
+  TkvUpgradeUI& UI() const;
 
   // The overall progress: FileIndex x 100 / Count rounded half to even, plus
   // the current file's share, PercentsDone div Count.
@@ -291,7 +285,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
 
   // Whether the machine is online, asked by the automatic check before it
   // starts (default: IsOnline). Hosts with their own notion, and tests, set it.
-  void SetOnlineProbe(std::function<bool()> Probe) { onlineProbe_ = std::move(Probe); }
+  void SetOnlineProbe(std::function<bool()> Probe);
 
   // The automatic-check timer's id on the loop back-end.
   static constexpr unsigned kAutoCheckTimerId = 1;
@@ -306,7 +300,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   void AutoCheckTimer();
   void SetInfoMode(bool On);
   void ShowUpgraderMessage(const std::string& Text, unsigned Flags);
-  bool Wants(TkvKelvoraShowMessage M) const { return (showMessages_ & (1u << M)) != 0; }
+  bool Wants(TkvKelvoraShowMessage M) const;
   std::string AskUpgradeText(const std::string& Message) const;
   void ShowWizard();
   void EndRunWithoutData();
@@ -316,7 +310,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // Serves the loop until the current transfer has ended.
   void WaitForTransferEnd();
   // True while a check or an upgrade run of this component is under way.
-  bool InUse() const { return Busy() || engaged_ > 0; }
+  bool InUse() const;
   // The release the info file announces, as a key that names it.
   std::string ReleaseKey(const TReleaseInfo& Release) const;
   bool IsNewerRelease(const TReleaseInfo& Release) const;
@@ -438,92 +432,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // No release to download: parts left for one are removed.
   void DropResumes();
 
-  bool autoCheck_ = false;
-  int32_t autoCheckDelay_ = 10000;
-  TkvCacheOptions cacheOptions_{coReloadIfNoExpireInformation, coReloadUpdatedObjects, coCreateTempFilesIfCantCache};
-  TkvKelvoraInfo info_;
-  std::string infoFileURL_ = "http://";
-  std::string restartParams_ = "/afterupgrade";
-  std::vector<std::string> restartArguments_;
-  std::string lastFailure_;
-  bool packageCheck_ = true;
-  bool packageOwnerKnown_ = false;
-  std::string packageOwner_;
-  std::string foundPackageOwner_;
-  TztMiscFilesUpgradeBehavior miscFilesUpgrade_ = mfuAlwaysDownload;
-  TkvKelvoraVersionControl versionControl_ = byDate;
-  std::string versionDate_;
-  bool versionDateAutoSet_ = true;
-  std::string versionNumber_;
-  TkvKelvoraShowMessages showMessages_ = kDefaultShowMessages;
-  TkvKelvoraWizard wizard_;
-  std::string publicKey_;
-  TkvConfirmUpgrade confirmUpgrade_ = cuOnLoaded;
-  int32_t confirmTimeout_ = 30;
-
-  bool aborted_ = false;
-  bool updateFound_ = false;
-  bool checkOnly_ = false;
-  bool autoCheckFired_ = false;
-  bool autoCheckRunning_ = false;
-  bool infoMode_ = false;
-  bool finished_ = false;
-  bool infoOversized_ = false;
-  // How many of the engine's own steps that serve the loop (the check-only
-  // wait, the handling of an info file with its question, the completion
-  // page) are running: a CheckUpdates from inside them starts nothing.
-  int engaged_ = 0;
-  uint8_t foundMethod_ = 0;
-  std::string foundRelease_;
-  // The last info file read, parsed once; every step reads it from here.
-  std::shared_ptr<const TReleaseInfo> release_;
-  TkvStringList fileList_;
-  // The final local name of every listed file, resolved when the run begins.
-  std::vector<std::string> targets_;
-  std::shared_ptr<detail::TUpgradeRun> run_;
-  // The release record the hand-over replaced (null: there was none).
-  std::shared_ptr<TReleaseRecord> recordBefore_;
-  bool handOverRecorded_ = false;
-  std::shared_ptr<detail::TDownloadResume> resume_;
-  std::string resumeValidator_;
-  std::string updaterFolder_;
-  // An install waits for its confirmation and no updater holds the lock: the
-  // start-up decides at Loaded.
-  bool journalAtStart_ = false;
-  // The install on record could be undone neither here nor by the updater:
-  // nothing of it is reported yet.
-  bool undoPending_ = false;
-  // The lock held by this process while it owes the confirmation itself
-  // (its updater is gone).
-  std::shared_ptr<detail::TUpgradeRun> confirmRun_;
-  bool programTargetNoted_ = false;
-  std::string currentTarget_;
-  TDateTime serverFileTime_ = 0;
-  int fileIndex_ = 0;
-  // Times the current file for the rate and time left the user is shown.
-  std::shared_ptr<ui::TProgressMeter> progressMeter_;
-  // The wait handle of DoneSignal. Shared, so that a wait still running when
-  // a handler frees the component has somewhere to write its end.
-  std::shared_ptr<THandle> doneSignal_ = std::make_shared<THandle>(-1);
-  // Size and SHA-256 of each listed address, from the info file.
-  std::map<std::string, TExpectedFile> expectedFiles_;
-  // The SHA-256 of the current download, taken from its bytes as they are
-  // written (when it lists a hash).
-  std::shared_ptr<trust::TArrivalHash> arrivalHash_;
-  // Why the current download is refused, while its transfer winds down.
-  std::string pendingRefusal_;
-  std::shared_ptr<detail::TPatchRound> patch_;
-  // The current entry's part file, held open from its creation until it is
-  // complete.
-  std::shared_ptr<detail::TPartFile> output_;
-  // The patch being downloaded, as its expectation.
-  TExpectedFile patchExpected_;
-  int64_t patchSavedBytes_ = 0;
-  TkvUpgradeUI* ui_ = nullptr;
-  std::function<bool()> onlineProbe_;
-  // Lets callbacks held elsewhere (the wizard's hooks) notice that this
-  // component is gone.
-  std::shared_ptr<bool> engineAlive_ = std::make_shared<bool>(true);
+  // The engine's state lives in the library (KelvoraData.h): the class keeps
+  // one size and layout while the engine grows.
+  struct TData;
+  std::unique_ptr<TData> d_;
 };
 
 // The updater program's usual path: the temporary folder followed by

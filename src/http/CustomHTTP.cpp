@@ -1,5 +1,6 @@
 // TkvCustomHTTP: starting, stopping and finishing transfers.
 #include "framework/FileDescriptors.h"
+#include "http/HttpData.h"
 #include "http/Progress.h"
 #include "http/RequestWorker.h"
 #include "http/Transfer.h"
@@ -21,71 +22,71 @@ void RemoveOutput(const std::string& Name) {
 
 }  // namespace
 
-TkvCustomHTTP::TkvCustomHTTP(TComponent* AOwner) : TkvLoginComponent(AOwner) {
-  outputFileAttributes_ = std::make_unique<TkvOutputFileAttributes>();
-  thread_ = new TkvCustomThread(this);
-  hub_ = std::make_shared<httpimpl::THub>();
-  client_ = std::make_shared<net::TNetClient>();
+TkvCustomHTTP::TkvCustomHTTP(TComponent* AOwner) : TkvLoginComponent(AOwner), d_(std::make_unique<TData>()) {
+  d_->outputFileAttributes_ = std::make_unique<TkvOutputFileAttributes>();
+  d_->thread_ = new TkvCustomThread(this);
+  d_->hub_ = std::make_shared<httpimpl::THub>();
+  d_->client_ = std::make_shared<net::TNetClient>();
   // The body holds the hub, not the component: a job stopped at once may
   // outlive the component.
-  thread_->SetOnExecute([hub = hub_](TObject*) { httpimpl::TRequestWorker::RunJob(hub); });
-  thread_->SetOnException([this](TObject*) {
+  d_->thread_->SetOnExecute([hub = d_->hub_](TObject*) { httpimpl::TRequestWorker::RunJob(hub); });
+  d_->thread_->SetOnException([this](TObject*) {
     if (OnRequestFailed) OnRequestFailed(this);
   });
-  thread_->SetOnFinish([this](TObject*) { CompletionStep(); });
-  thread_->OnWaitTimeout = [this](TObject*, bool& StopJob) { WaitStep(StopJob); };
-  proxy_ = std::make_unique<TkvHTTPProxy>();
-  range_ = std::make_unique<TkvHTTPRange>();
-  timeouts_ = std::make_unique<TkvHTTPTimeouts>();
+  d_->thread_->SetOnFinish([this](TObject*) { CompletionStep(); });
+  d_->thread_->OnWaitTimeout = [this](TObject*, bool& StopJob) { WaitStep(StopJob); };
+  d_->proxy_ = std::make_unique<TkvHTTPProxy>();
+  d_->range_ = std::make_unique<TkvHTTPRange>();
+  d_->timeouts_ = std::make_unique<TkvHTTPTimeouts>();
 }
 
 TkvCustomHTTP::~TkvCustomHTTP() {
   Destroying();
-  *alive_ = false;
-  if (thread_ != nullptr) {
-    thread_->Suspend();
-    if (current_) KillTransfer(*current_);
-    delete thread_;  // stops a running job at once
-    thread_ = nullptr;
+  *d_->alive_ = false;
+  if (d_->thread_ != nullptr) {
+    d_->thread_->Suspend();
+    if (d_->current_) KillTransfer(*d_->current_);
+    delete d_->thread_;  // stops a running job at once
+    d_->thread_ = nullptr;
   }
-  if (current_) {
+  if (d_->current_) {
     // A worker-side event still running (its hand-offs are dropped now, so
     // it cannot be waiting for us) ends before the component goes.
-    { std::lock_guard gate(current_->EventGate); }
-    CloseHandles(*current_, true);
-    ReleaseTransferOutput(*current_);
+    { std::lock_guard gate(d_->current_->EventGate); }
+    CloseHandles(*d_->current_, true);
+    ReleaseTransferOutput(*d_->current_);
   }
 }
 
 // --- settings that live in the thread component ---
 
-TThreadPriority TkvCustomHTTP::ThreadPriority() const { return thread_->Priority(); }
-void TkvCustomHTTP::SetThreadPriority(TThreadPriority V) { thread_->SetPriority(V); }
-bool TkvCustomHTTP::WaitThread() const { return thread_->WaitThread(); }
-void TkvCustomHTTP::SetWaitThread(bool V) { thread_->SetWaitThread(V); }
+TThreadPriority TkvCustomHTTP::ThreadPriority() const { return d_->thread_->Priority(); }
+void TkvCustomHTTP::SetThreadPriority(TThreadPriority V) { d_->thread_->SetPriority(V); }
+bool TkvCustomHTTP::WaitThread() const { return d_->thread_->WaitThread(); }
+void TkvCustomHTTP::SetWaitThread(bool V) { d_->thread_->SetWaitThread(V); }
 
 void TkvCustomHTTP::SetTransferBufferSize(int32_t V) {
   if (V < kvMinBufferSize) throw EInvalidOperation("TransferBufferSize must be between 255 and 2147483647");
-  transferBufferSize_ = V;
+  d_->transferBufferSize_ = V;
 }
 
 void TkvCustomHTTP::SetProgressInterval(int32_t V) {
   if (V < 0) throw EInvalidOperation("ProgressInterval must not be negative");
-  progressInterval_ = V;
+  d_->progressInterval_ = V;
 }
 
-bool TkvCustomHTTP::Busy() const { return thread_ != nullptr && thread_->Running(); }
+bool TkvCustomHTTP::Busy() const { return d_->thread_ != nullptr && d_->thread_->Running(); }
 
 std::string TkvCustomHTTP::HostName() const {
   std::string scheme, host, user, pass, path, extra;
   uint16_t port = 0;
-  return SplitURL(url_, scheme, host, user, pass, path, extra, port) ? host : std::string();
+  return SplitURL(d_->url_, scheme, host, user, pass, path, extra, port) ? host : std::string();
 }
 
 std::string TkvCustomHTTP::FileName() const {
   std::string scheme, host, user, pass, path, extra;
   uint16_t port = 0;
-  if (!SplitURL(url_, scheme, host, user, pass, path, extra, port)) return {};
+  if (!SplitURL(d_->url_, scheme, host, user, pass, path, extra, port)) return {};
   const size_t cut = path.find_last_of("/\\:");
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
@@ -95,42 +96,42 @@ std::string TkvCustomHTTP::FileName() const {
 std::shared_ptr<TTransfer> TkvCustomHTTP::NewTransfer() {
   auto t = std::make_shared<TTransfer>();
   t->Owner = this;
-  t->Client = client_;
+  t->Client = d_->client_;
   httpimpl::TTransferSettings& s = t->S;
-  s.URL = url_;
-  s.PostData = postData_;
-  s.Referer = referer_;
-  s.AcceptTypes = acceptTypes_;
-  s.Agent = agent_;
-  s.OutputFileName = outputFileName_;
-  s.UploadHeaders = uploadHeaders_;
+  s.URL = d_->url_;
+  s.PostData = d_->postData_;
+  s.Referer = d_->referer_;
+  s.AcceptTypes = d_->acceptTypes_;
+  s.Agent = d_->agent_;
+  s.OutputFileName = d_->outputFileName_;
+  s.UploadHeaders = d_->uploadHeaders_;
   s.Username = HTTPUsername();
   s.Password = HTTPPassword();
-  for (const auto& line : requestHeaders_) s.RequestHeaders.push_back(line);
-  s.CacheOptions = requestCacheOptions_;
-  s.InternetOptions = internetOptions_;
-  s.RangeStart = range_->StartRange();
-  s.RangeEnd = range_->EndRange();
-  s.ConnectTimeout = timeouts_->ConnectTimeout();
-  s.ReceiveTimeout = timeouts_->ReceiveTimeout();
-  s.SendTimeout = timeouts_->SendTimeout();
-  s.BlockSize = transferBufferSize_;
-  s.ProgressInterval = progressInterval_;
-  s.ProgressAlertSize = progressAlertSize_;
-  s.BodyObserver = bodyObserver_;
-  s.OpenOutput = outputOpener_;
-  s.UploadFromStream = uploadFromStream_;
-  s.RequestMethod = requestMethod_;
-  s.AccessType = proxy_->AccessType();
-  s.ProxyServer = proxy_->ProxyServer();
-  s.ProxyPort = proxy_->ProxyPort();
-  s.ProxyBypass = proxy_->ProxyBypass();
-  s.ProxyUsername = proxy_->ProxyUsername();
-  s.ProxyPassword = proxy_->ProxyPassword();
-  s.AutoGoOnline = autoGoOnline_;
-  s.WorkOffline = workOffline_;
-  s.Complete = outputFileAttributes_->Complete();
-  s.Incomplete = outputFileAttributes_->Incomplete();
+  for (const auto& line : d_->requestHeaders_) s.RequestHeaders.push_back(line);
+  s.CacheOptions = d_->requestCacheOptions_;
+  s.InternetOptions = d_->internetOptions_;
+  s.RangeStart = d_->range_->StartRange();
+  s.RangeEnd = d_->range_->EndRange();
+  s.ConnectTimeout = d_->timeouts_->ConnectTimeout();
+  s.ReceiveTimeout = d_->timeouts_->ReceiveTimeout();
+  s.SendTimeout = d_->timeouts_->SendTimeout();
+  s.BlockSize = d_->transferBufferSize_;
+  s.ProgressInterval = d_->progressInterval_;
+  s.ProgressAlertSize = d_->progressAlertSize_;
+  s.BodyObserver = d_->bodyObserver_;
+  s.OpenOutput = d_->outputOpener_;
+  s.UploadFromStream = d_->uploadFromStream_;
+  s.RequestMethod = d_->requestMethod_;
+  s.AccessType = d_->proxy_->AccessType();
+  s.ProxyServer = d_->proxy_->ProxyServer();
+  s.ProxyPort = d_->proxy_->ProxyPort();
+  s.ProxyBypass = d_->proxy_->ProxyBypass();
+  s.ProxyUsername = d_->proxy_->ProxyUsername();
+  s.ProxyPassword = d_->proxy_->ProxyPassword();
+  s.AutoGoOnline = d_->autoGoOnline_;
+  s.WorkOffline = d_->workOffline_;
+  s.Complete = d_->outputFileAttributes_->Complete();
+  s.Incomplete = d_->outputFileAttributes_->Incomplete();
   s.HasHeaderInfo = static_cast<bool>(OnHeaderInfo);
   s.HasPasswordRequest = static_cast<bool>(OnHTTPPasswordRequest);
   s.HasProxyRequest = static_cast<bool>(OnProxyAuthenticationRequest);
@@ -142,51 +143,51 @@ std::shared_ptr<TTransfer> TkvCustomHTTP::NewTransfer() {
 
 bool TkvCustomHTTP::ReadRange(int64_t StartPos, int64_t EndPos, bool WaitForFinish) {
   if (!Application().IsMainThread() || IsDestroying()) return false;
-  if (current_ && current_->Active) return false;
-  uploadFromStream_ = false;
+  if (d_->current_ && d_->current_->Active) return false;
+  d_->uploadFromStream_ = false;
   auto t = NewTransfer();
   t->ResumePosition = StartPos;
   t->ResumeEnd = EndPos;
-  resumePosition_ = StartPos;
-  resumeEnd_ = EndPos;
+  d_->resumePosition_ = StartPos;
+  d_->resumeEnd_ = EndPos;
   return Start(t, WaitForFinish);
 }
 
 bool TkvCustomHTTP::StartUpload(std::unique_ptr<TMemoryStream> Source, const std::string& Headers, bool WaitForFinish) {
   if (!Application().IsMainThread() || IsDestroying() || !Source) return false;
-  if (current_ && current_->Active) return false;
-  uploadHeaders_ = Headers;
-  uploadFromStream_ = true;
+  if (d_->current_ && d_->current_->Active) return false;
+  d_->uploadHeaders_ = Headers;
+  d_->uploadFromStream_ = true;
   auto t = NewTransfer();
   t->Stream = std::shared_ptr<TStream>(Source.release());
-  resumePosition_ = resumeEnd_ = 0;
+  d_->resumePosition_ = d_->resumeEnd_ = 0;
   return Start(t, WaitForFinish);
 }
 
 bool TkvCustomHTTP::Start(const TransferPtr& T, bool WaitForFinish) {
   // A job of the previous transfer may still run (its output was released
   // early) or be finishing (a handler of its completion started this one).
-  if (current_) KillTransfer(*current_);
+  if (d_->current_) KillTransfer(*d_->current_);
   // Stop that job before the new transfer is put in the hub, so only the
   // new job can take it.
-  thread_->Terminate(true);
+  d_->thread_->Terminate(true);
   {
-    std::lock_guard lk(hub_->M);
-    hub_->Starting = T;
+    std::lock_guard lk(d_->hub_->M);
+    d_->hub_->Starting = T;
   }
-  current_ = T;
-  transferRate_ = -1;
-  statusCode_ = -1;
-  rangeRequested_ = rangeRefused_ = false;
-  contentLength_ = bytesTransferred_ = 0;
-  percentsDone_ = 0;
-  elapsedTime_ = estimatedTimeLeft_ = 0;
-  std::weak_ptr<bool> alive = alive_;
-  const bool previous = thread_->WaitThread();
-  if (WaitForFinish) thread_->SetWaitThread(true);
-  const bool result = thread_->Execute();
+  d_->current_ = T;
+  d_->transferRate_ = -1;
+  d_->statusCode_ = -1;
+  d_->rangeRequested_ = d_->rangeRefused_ = false;
+  d_->contentLength_ = d_->bytesTransferred_ = 0;
+  d_->percentsDone_ = 0;
+  d_->elapsedTime_ = d_->estimatedTimeLeft_ = 0;
+  std::weak_ptr<bool> alive = d_->alive_;
+  const bool previous = d_->thread_->WaitThread();
+  if (WaitForFinish) d_->thread_->SetWaitThread(true);
+  const bool result = d_->thread_->Execute();
   if (alive.expired()) return result;  // a handler freed us while we waited
-  if (WaitForFinish) thread_->SetWaitThread(previous);
+  if (WaitForFinish) d_->thread_->SetWaitThread(previous);
   return result;
 }
 
@@ -208,23 +209,23 @@ void TkvCustomHTTP::Abort(bool DeleteOutputFile, bool Force) {
     TTransfer* t = httpimpl::WorkerTransfer();
     if (t != nullptr && t->Owner == this) {
       t->DeleteOnAbort.store(DeleteOutputFile);
-      thread_->Terminate(false);
+      d_->thread_->Terminate(false);
     }
     return;
   }
-  TransferPtr t = current_;
+  TransferPtr t = d_->current_;
   if (!t) return;
   t->DeleteOnAbort.store(DeleteOutputFile);
   if (!Force) {
     // The worker stops at its next check; a network wait it may be blocked
     // in is woken, so that check comes at once.
-    thread_->Terminate(false);
+    d_->thread_->Terminate(false);
     std::lock_guard lk(t->Zone);
     if (t->Session) t->Session->Cancel();
     return;
   }
   KillTransfer(*t);
-  thread_->Terminate(true);
+  d_->thread_->Terminate(true);
   AbortStep(*t, true);
 }
 
@@ -239,10 +240,10 @@ void TkvCustomHTTP::AbortStep(TTransfer& T, bool Forced) {
 
 void TkvCustomHTTP::WaitStep(bool& StopJob) {
   if (OnWaitTimeoutExpired) OnWaitTimeoutExpired(this, StopJob);
-  if (StopJob && current_) {
-    KillTransfer(*current_);
-    CloseHandles(*current_, true);
-    ReleaseTransferOutput(*current_);
+  if (StopJob && d_->current_) {
+    KillTransfer(*d_->current_);
+    CloseHandles(*d_->current_, true);
+    ReleaseTransferOutput(*d_->current_);
   }
 }
 
@@ -276,7 +277,7 @@ void TkvCustomHTTP::CloseHandles(TTransfer& T, bool Forced) {
 
 void TkvCustomHTTP::ReleaseOutput() {
   if (!Application().IsMainThread()) return;
-  if (current_) ReleaseTransferOutput(*current_);
+  if (d_->current_) ReleaseTransferOutput(*d_->current_);
 }
 
 void TkvCustomHTTP::ReleaseTransferOutput(TTransfer& T, bool Marked) {
@@ -296,15 +297,15 @@ void TkvCustomHTTP::ReleaseTransferOutput(TTransfer& T, bool Marked) {
 void TkvCustomHTTP::CompletionStep() {
   TransferPtr keep;
   {
-    std::lock_guard lk(hub_->M);
-    keep = std::move(hub_->Finishing);
-    hub_->Finishing.reset();
+    std::lock_guard lk(d_->hub_->M);
+    keep = std::move(d_->hub_->Finishing);
+    d_->hub_->Finishing.reset();
   }
   if (!keep) return;
   TTransfer& t = *keep;
   if (t.FinalProgress && !FinalProgressStep(t)) return;
   // A handler may free this component; then the step ends with it.
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<bool> alive = d_->alive_;
   auto gone = [&alive] { return alive.expired() || !*alive.lock(); };
   CloseHandles(t, false);
   Publish(t, true);
@@ -354,19 +355,19 @@ void TkvCustomHTTP::CompletionStep() {
 
 bool TkvCustomHTTP::FinalProgressStep(TTransfer& T) {
   T.FinalProgress = false;
-  std::weak_ptr<bool> alive = alive_;
+  std::weak_ptr<bool> alive = d_->alive_;
   // As on the worker: the thread component's rule for a handler's error.
   try {
     RaiseReadProgress(T);
   } catch (...) {
-    if (alive.expired() || !*alive.lock() || !thread_->HandleExceptions()) throw;
+    if (alive.expired() || !*alive.lock() || !d_->thread_->HandleExceptions()) throw;
   }
   if (alive.expired() || !*alive.lock()) return false;
   // Stopped at once, or another transfer started: nothing more of this one.
   if (T.Killed.load()) return false;
   // Aborted or released in the handler: the abort step, as the worker's
   // next check would have run it.
-  if (thread_->Terminated() || !T.Active) {
+  if (d_->thread_->Terminated() || !T.Active) {
     AbortStep(T, false);
     return false;
   }
@@ -376,24 +377,24 @@ bool TkvCustomHTTP::FinalProgressStep(TTransfer& T) {
 // --- figures ---
 
 void TkvCustomHTTP::Publish(const TTransfer& T, bool Headers) {
-  if (current_.get() != &T) return;  // a newer transfer owns the figures now
-  statusCode_ = T.StatusCode;
-  contentLength_ = T.ContentLength;
-  bytesTransferred_ = T.BytesTransferred;
-  resumePosition_ = T.ResumePosition;
-  resumeEnd_ = T.ResumeEnd;
-  rangeRequested_ = T.RangeRequested;
-  rangeRefused_ = T.RangeRefused;
-  if (contentType_ != T.ContentType) contentType_ = T.ContentType;
+  if (d_->current_.get() != &T) return;  // a newer transfer owns the figures now
+  d_->statusCode_ = T.StatusCode;
+  d_->contentLength_ = T.ContentLength;
+  d_->bytesTransferred_ = T.BytesTransferred;
+  d_->resumePosition_ = T.ResumePosition;
+  d_->resumeEnd_ = T.ResumeEnd;
+  d_->rangeRequested_ = T.RangeRequested;
+  d_->rangeRefused_ = T.RangeRefused;
+  if (d_->contentType_ != T.ContentType) d_->contentType_ = T.ContentType;
   if (Headers) {
-    rawHeaders_ = T.RawHeaders;
-    contentLanguage_ = T.ContentLanguage;
-    contentEncoding_ = T.ContentEncoding;
-    location_ = T.Location;
-    eTag_ = T.ETag;
-    date_ = T.Date;
-    lastModified_ = T.LastModified;
-    expires_ = T.Expires;
+    d_->rawHeaders_ = T.RawHeaders;
+    d_->contentLanguage_ = T.ContentLanguage;
+    d_->contentEncoding_ = T.ContentEncoding;
+    d_->location_ = T.Location;
+    d_->eTag_ = T.ETag;
+    d_->date_ = T.Date;
+    d_->lastModified_ = T.LastModified;
+    d_->expires_ = T.Expires;
   }
 }
 
@@ -408,10 +409,10 @@ void TkvCustomHTTP::RaiseReadProgress(TTransfer& T) {
 void TkvCustomHTTP::ComputeProgress(const TTransfer& T, int64_t Size) {
   const auto f = httpimpl::ComputeProgressFigures(Size, T.BytesTransferred, T.ResumePosition,
                                                   httpimpl::TickCount() - T.StartTick);
-  percentsDone_ = f.PercentsDone;
-  elapsedTime_ = f.ElapsedTime;
-  estimatedTimeLeft_ = f.EstimatedTimeLeft;
-  transferRate_ = f.TransferRate;
+  d_->percentsDone_ = f.PercentsDone;
+  d_->elapsedTime_ = f.ElapsedTime;
+  d_->estimatedTimeLeft_ = f.EstimatedTimeLeft;
+  d_->transferRate_ = f.TransferRate;
 }
 
 }  // namespace kelvora

@@ -1,5 +1,6 @@
 // The request worker's logins: asking the UI thread for a server or proxy
 // login when the server answers 401 or 407.
+#include "http/HttpData.h"
 #include "http/RequestWorker.h"
 
 #include <cctype>
@@ -39,7 +40,7 @@ void TRequestWorker::AskPassword() {
     TkvCustomHTTP& c = *t_.Owner;
     c.Publish(t_, false);
     bool tryAgain = t_.Retry;
-    std::weak_ptr<bool> alive = c.alive_;
+    std::weak_ptr<bool> alive = c.d_->alive_;
     if (c.OnHTTPPasswordRequest) c.OnHTTPPasswordRequest(&c, realm, tryAgain);
     t_.Retry = tryAgain;
     if (alive.expired()) return;  // freed by its handler
@@ -56,7 +57,7 @@ void TRequestWorker::AskProxyLogin() {
     c.Publish(t_, false);
     bool tryAgain = t_.Retry;
     std::string user = c.Proxy().ProxyUsername(), pass = c.Proxy().ProxyPassword();
-    std::weak_ptr<bool> alive = c.alive_;
+    std::weak_ptr<bool> alive = c.d_->alive_;
     if (c.OnProxyAuthenticationRequest) c.OnProxyAuthenticationRequest(&c, user, pass, tryAgain);
     t_.Retry = tryAgain;
     if (alive.expired()) return;  // freed by its handler

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "kelvora/Application.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
@@ -23,7 +24,7 @@ std::string TkvKelvora::ReadInfoValue(const std::string& Text, const std::string
 bool TkvKelvora::IsNewerVersion(const std::string& Text) const { return IsNewerRelease(ParseReleaseInfo(Text)); }
 
 bool TkvKelvora::IsNewerRelease(const TReleaseInfo& Release) const {
-  return versionControl_ == byNumber ? IsNewerByNumber(Release, versionNumber_) : IsNewerByDate(Release, versionDate_);
+  return d_->versionControl_ == byNumber ? IsNewerByNumber(Release, d_->versionNumber_) : IsNewerByDate(Release, d_->versionDate_);
 }
 
 std::string TkvKelvora::ShownTitle() const {
@@ -48,12 +49,12 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   }
   // The question and the handlers serve the loop: no other check may start
   // (and replace the file list) while this one is decided.
-  std::weak_ptr<bool> alive = engineAlive_;
-  std::shared_ptr<THandle> done = doneSignal_;
-  TEngagement engaged(engaged_, alive);
+  std::weak_ptr<bool> alive = d_->engineAlive_;
+  std::shared_ptr<THandle> done = d_->doneSignal_;
+  TEngagement engaged(d_->engaged_, alive);
   // Held here: a handler may free the component or read another file.
   const std::shared_ptr<const TReleaseInfo> held = std::make_shared<const TReleaseInfo>(ParseReleaseInfo(text));
-  release_ = held;
+  d_->release_ = held;
   const TReleaseInfo& release = *held;
   // Signature, expiry and hash keys, before anything is acted on; this also
   // fills the file list.
@@ -66,39 +67,39 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     return;
   }
   NoteUnusedVersionNumber();
-  foundRelease_ = ReleaseKey(release);
-  const bool newer = IsNewerRelease(release) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
+  d_->foundRelease_ = ReleaseKey(release);
+  const bool newer = IsNewerRelease(release) && d_->fileList_.Count() > 0 && !ReleaseAlreadyInstalled(d_->foundRelease_);
   // A release that failed to install is installed again only on a person's
   // Yes; the automatic check does not even ask on the day it failed.
   std::string failedOn;
-  const bool failedBefore = newer && ReleaseFailedBefore(foundRelease_, failedOn);
-  const bool update = newer && !(autoCheckRunning_ && failedBefore && failedOn == FormatEngineDate(TodayDate()));
+  const bool failedBefore = newer && ReleaseFailedBefore(d_->foundRelease_, failedOn);
+  const bool update = newer && !(d_->autoCheckRunning_ && failedBefore && failedOn == FormatEngineDate(TodayDate()));
   if (update) {
-    updateFound_ = true;
+    d_->updateFound_ = true;
     const std::string msg = release.Message;
-    foundMethod_ = static_cast<uint8_t>(release.Method);
-    if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), fileList_, updateFound_);
-    if (!alive.expired() && !checkOnly_) {
+    d_->foundMethod_ = static_cast<uint8_t>(release.Method);
+    if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), d_->fileList_, d_->updateFound_);
+    if (!alive.expired() && !d_->checkOnly_) {
       const bool personAsked = Wants(mAskUpgrade) && UI().AsksAPerson();
-      if (updateFound_ && foundMethod_ != umRedirectToURL && !(run_ && run_->LockFd() >= 0) &&
+      if (d_->updateFound_ && d_->foundMethod_ != umRedirectToURL && !(d_->run_ && d_->run_->LockFd() >= 0) &&
           detail::UpgradeRunningElsewhere(CurrentExeName())) {
         FailRun(GetLangText(ltUpgradeBusy));  // told before being asked
-      } else if (updateFound_ && foundMethod_ != umRedirectToURL && !InstallableHere()) {
+      } else if (d_->updateFound_ && d_->foundMethod_ != umRedirectToURL && !InstallableHere()) {
         // told instead of being asked
-      } else if (updateFound_ && failedBefore && !personAsked && foundMethod_ != umRedirectToURL) {
+      } else if (d_->updateFound_ && failedBefore && !personAsked && d_->foundMethod_ != umRedirectToURL) {
         PassOverFailedRelease(failedOn);
-      } else if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
+      } else if (!d_->updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
-      } else if (foundMethod_ == umRedirectToURL) {
-        if (fileList_.Count() > 0) {
-          if (MayRedirectTo(fileList_[0]))
-            OpenWebURL(fileList_[0], true);
+      } else if (d_->foundMethod_ == umRedirectToURL) {
+        if (d_->fileList_.Count() > 0) {
+          if (MayRedirectTo(d_->fileList_[0]))
+            OpenWebURL(d_->fileList_[0], true);
           else
-            RefuseRedirect(fileList_[0]);
+            RefuseRedirect(d_->fileList_[0]);
         }
       } else if (!alive.expired()) {
         if (!personAsked)
-          DeveloperNote(foundRelease_ + " of " + infoFileURL_ + " is installed without a person's answer; should " +
+          DeveloperNote(d_->foundRelease_ + " of " + d_->infoFileURL_ + " is installed without a person's answer; should " +
                         "it fail to install or to confirm its start, it is not installed again by itself");
         StartNextFile(true);
       }
@@ -106,7 +107,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   } else {
     DropResumes();
     if (OnNoUpdateAvailable) OnNoUpdateAvailable(this);
-    if (!alive.expired() && !autoCheckRunning_ && Wants(mNoUpdateAvailable))
+    if (!alive.expired() && !d_->autoCheckRunning_ && Wants(mNoUpdateAvailable))
       ShowUpgraderMessage(GetLangText(ltNoUpdate), mbIconInformation);
   }
   SignalWait(*done);
@@ -119,18 +120,18 @@ void TkvKelvora::RefuseRedirect(const std::string& Address) {
 
 void TkvKelvora::NoteUnusedVersionNumber() const {
   static std::atomic<bool> noted{false};
-  if (versionControl_ != byDate || versionNumber_.empty() || noted.exchange(true)) return;
-  DeveloperNote("VersionNumber is " + versionNumber_ + " but VersionControl is byDate: releases are compared by " +
-                "their date (VersionDate " + versionDate_ + "), not by number. Set VersionControl to byNumber.");
+  if (d_->versionControl_ != byDate || d_->versionNumber_.empty() || noted.exchange(true)) return;
+  DeveloperNote("VersionNumber is " + d_->versionNumber_ + " but VersionControl is byDate: releases are compared by " +
+                "their date (VersionDate " + d_->versionDate_ + "), not by number. Set VersionControl to byNumber.");
 }
 
 std::string TkvKelvora::ReleaseKey(const TReleaseInfo& Release) const {
-  return versionControl_ == byNumber ? "#version=" + Release.Version : "#date=" + Release.Date;
+  return d_->versionControl_ == byNumber ? "#version=" + Release.Version : "#date=" + Release.Date;
 }
 
 bool TkvKelvora::ReleaseAlreadyInstalled(const std::string& Release) {
   const std::optional<TReleaseRecord> record = ReadReleaseRecord(ReleaseRecordPath());
-  if (!record || !record->Names(infoFileURL_, Release)) return false;
+  if (!record || !record->Names(d_->infoFileURL_, Release)) return false;
   if (record->State == TReleaseState::Confirmed) return true;
   // Handed over but not yet seen in place: a run the updater started after
   // installing it is the proof. Its confirmation settles the record when
@@ -144,13 +145,13 @@ bool TkvKelvora::ReleaseAlreadyInstalled(const std::string& Release) {
 
 bool TkvKelvora::ReleaseFailedBefore(const std::string& Release, std::string& Day) {
   const std::optional<TReleaseRecord> record = ReadReleaseRecord(ReleaseRecordPath());
-  if (!record || !record->Names(infoFileURL_, Release) || !record->Unsettled()) return false;
+  if (!record || !record->Names(d_->infoFileURL_, Release) || !record->Unsettled()) return false;
   Day = record->Day;
   return true;
 }
 
 void TkvKelvora::PassOverFailedRelease(const std::string& Day) {
-  DeveloperNote(foundRelease_ + " of " + infoFileURL_ + " failed to install" + (Day.empty() ? "" : " on " + Day) +
+  DeveloperNote(d_->foundRelease_ + " of " + d_->infoFileURL_ + " failed to install" + (Day.empty() ? "" : " on " + Day) +
                 " and is passed over: it is installed again only when a person answers Yes to the question " +
                 "(mAskUpgrade in ShowMessages, with a UI that asks), or once the info file offers another release");
   if (OnLaterUpgrade) OnLaterUpgrade(this);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "kelvora/Application.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/Engagement.h"
 #include "kelvora/Properties.h"
 #include "kelvora/VersionDecision.h"
@@ -11,7 +12,7 @@
 
 namespace kelvora {
 
-TkvKelvora::TkvKelvora(TComponent* AOwner) : TkvCustomHTTP(AOwner) {
+TkvKelvora::TkvKelvora(TComponent* AOwner) : TkvCustomHTTP(AOwner), d_(std::make_unique<TData>()) {
   // Every download stays hidden while it waits for its replacement.
   OutputFileAttributes().SetIncomplete({atrHidden, atrTemporary});
   OutputFileAttributes().SetComplete({atrArchive, atrHidden, atrTemporary});
@@ -45,14 +46,14 @@ TkvKelvora::TkvKelvora(TComponent* AOwner) : TkvCustomHTTP(AOwner) {
   // Before anything else: an install cut short is completed, what an
   // unfinished run left is removed.
   RecoverInterruptedUpgrade();
-  versionDate_ = FormatEngineDate(TodayDate());
-  wizard_.SetLanguage(wlAuto);
+  d_->versionDate_ = FormatEngineDate(TodayDate());
+  d_->wizard_.SetLanguage(wlAuto);
 }
 
 TkvKelvora::~TkvKelvora() {
   Destroying();
-  *engineAlive_ = false;
-  autoCheck_ = false;
+  *d_->engineAlive_ = false;
+  d_->autoCheck_ = false;
   LoopBackend().KillTimer(this, kAutoCheckTimerId);
   if (UI().HasWizard()) UI().DestroyWizard();
 }
@@ -61,10 +62,10 @@ void TkvKelvora::Loaded() {
   TkvCustomHTTP::Loaded();
   ResolveUpgradeAtLoad();
   ReportFailedUpgrade();
-  std::weak_ptr<bool> alive = engineAlive_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
   if (OnAfterRestart && StartedAfterUpgrade()) OnAfterRestart(this);
   // The release has started and its host's handler has returned.
-  if (!alive.expired() && confirmUpgrade_ == cuOnLoaded) ConfirmUpgradeNow();
+  if (!alive.expired() && d_->confirmUpgrade_ == cuOnLoaded) ConfirmUpgradeNow();
 }
 
 void TkvKelvora::DefineProperties(TPropertyList& L) {
@@ -88,63 +89,63 @@ void TkvKelvora::DefineProperties(TPropertyList& L) {
             [this](int64_t v) { SetTransferBufferSize(static_cast<int32_t>(v)); }, 4096);
   L.Integer("ProgressInterval", [this] { return ProgressInterval(); },
             [this](int64_t v) { SetProgressInterval(static_cast<int32_t>(v)); }, kDefaultProgressInterval);
-  L.Boolean("AutoCheck", [this] { return autoCheck_; }, [this](bool v) { SetAutoCheck(v); }, false);
-  L.Integer("AutoCheckDelay", [this] { return autoCheckDelay_; },
-            [this](int64_t v) { autoCheckDelay_ = static_cast<int32_t>(v); }, 10000);
-  L.Set("CacheOptions", coNames, [this] { return static_cast<uint32_t>(cacheOptions_.ToBits()); },
-        [this](uint32_t v) { cacheOptions_ = TkvCacheOptions::FromBits(static_cast<uint8_t>(v)); },
+  L.Boolean("AutoCheck", [this] { return d_->autoCheck_; }, [this](bool v) { SetAutoCheck(v); }, false);
+  L.Integer("AutoCheckDelay", [this] { return d_->autoCheckDelay_; },
+            [this](int64_t v) { d_->autoCheckDelay_ = static_cast<int32_t>(v); }, 10000);
+  L.Set("CacheOptions", coNames, [this] { return static_cast<uint32_t>(d_->cacheOptions_.ToBits()); },
+        [this](uint32_t v) { d_->cacheOptions_ = TkvCacheOptions::FromBits(static_cast<uint8_t>(v)); },
         TkvCacheOptions{coReloadIfNoExpireInformation, coReloadUpdatedObjects, coCreateTempFilesIfCantCache}.ToBits());
-  L.Object("InfoFile", info_);
-  L.String("InfoFileURL", [this] { return infoFileURL_; }, [this](const std::string& v) { infoFileURL_ = v; },
+  L.Object("InfoFile", d_->info_);
+  L.String("InfoFileURL", [this] { return d_->infoFileURL_; }, [this](const std::string& v) { d_->infoFileURL_ = v; },
            std::nullopt);
-  L.String("RestartParams", [this] { return restartParams_; }, [this](const std::string& v) { SetRestartParams(v); },
+  L.String("RestartParams", [this] { return d_->restartParams_; }, [this](const std::string& v) { SetRestartParams(v); },
            std::string("/afterupgrade"));
   L.Enum("MiscFilesUpgrade", {"mfuAlwaysDownload", "mfuOnlyIfSizeDifferent"},
-         [this] { return static_cast<int>(miscFilesUpgrade_); },
-         [this](int v) { miscFilesUpgrade_ = static_cast<TztMiscFilesUpgradeBehavior>(v); }, mfuAlwaysDownload);
-  L.Enum("VersionControl", {"byDate", "byNumber"}, [this] { return static_cast<int>(versionControl_); },
-         [this](int v) { versionControl_ = static_cast<TkvKelvoraVersionControl>(v); }, byDate);
-  L.String("VersionDate", [this] { return versionDate_; }, [this](const std::string& v) { versionDate_ = v; },
+         [this] { return static_cast<int>(d_->miscFilesUpgrade_); },
+         [this](int v) { d_->miscFilesUpgrade_ = static_cast<TztMiscFilesUpgradeBehavior>(v); }, mfuAlwaysDownload);
+  L.Enum("VersionControl", {"byDate", "byNumber"}, [this] { return static_cast<int>(d_->versionControl_); },
+         [this](int v) { d_->versionControl_ = static_cast<TkvKelvoraVersionControl>(v); }, byDate);
+  L.String("VersionDate", [this] { return d_->versionDate_; }, [this](const std::string& v) { d_->versionDate_ = v; },
            std::nullopt);
-  L.Boolean("VersionDateAutoSet", [this] { return versionDateAutoSet_; },
+  L.Boolean("VersionDateAutoSet", [this] { return d_->versionDateAutoSet_; },
             [this](bool v) { SetVersionDateAutoSet(v); }, std::nullopt);
-  L.String("VersionNumber", [this] { return versionNumber_; }, [this](const std::string& v) { versionNumber_ = v; },
+  L.String("VersionNumber", [this] { return d_->versionNumber_; }, [this](const std::string& v) { d_->versionNumber_ = v; },
            std::string());
   L.Set("ShowMessages",
         {"mAskUpgrade", "mConnLost", "mHostUnreachable", "mLostFile", "mNoInfoFile", "mNoUpdateAvailable",
          "mPasswordRequest"},
-        [this] { return static_cast<uint32_t>(showMessages_); },
-        [this](uint32_t v) { showMessages_ = static_cast<TkvKelvoraShowMessages>(v); }, kDefaultShowMessages);
-  L.Object("Wizard", wizard_);
-  L.String("PublicKey", [this] { return publicKey_; }, [this](const std::string& v) { publicKey_ = v; },
+        [this] { return static_cast<uint32_t>(d_->showMessages_); },
+        [this](uint32_t v) { d_->showMessages_ = static_cast<TkvKelvoraShowMessages>(v); }, kDefaultShowMessages);
+  L.Object("Wizard", d_->wizard_);
+  L.String("PublicKey", [this] { return d_->publicKey_; }, [this](const std::string& v) { d_->publicKey_ = v; },
            std::string());
-  L.Enum("ConfirmUpgrade", {"cuOnLoaded", "cuByHost"}, [this] { return static_cast<int>(confirmUpgrade_); },
-         [this](int v) { confirmUpgrade_ = static_cast<TkvConfirmUpgrade>(v); }, cuOnLoaded);
-  L.Integer("ConfirmTimeout", [this] { return confirmTimeout_; },
+  L.Enum("ConfirmUpgrade", {"cuOnLoaded", "cuByHost"}, [this] { return static_cast<int>(d_->confirmUpgrade_); },
+         [this](int v) { d_->confirmUpgrade_ = static_cast<TkvConfirmUpgrade>(v); }, cuOnLoaded);
+  L.Integer("ConfirmTimeout", [this] { return d_->confirmTimeout_; },
             [this](int64_t v) { SetConfirmTimeout(v); }, 30);
 }
 
 void TkvKelvora::SetAutoCheck(bool Value) {
-  if (Value == autoCheck_) return;
-  autoCheck_ = Value;
+  if (Value == d_->autoCheck_) return;
+  d_->autoCheck_ = Value;
   RearmAutoCheckTimer();
 }
 
 void TkvKelvora::SetRestartParams(const std::string& Value) {
-  if (Value == restartParams_) return;
-  restartParams_ = Value.empty() ? " " : Value;
+  if (Value == d_->restartParams_) return;
+  d_->restartParams_ = Value.empty() ? " " : Value;
 }
 
 void TkvKelvora::SetVersionDateAutoSet(bool Value) {
-  versionDateAutoSet_ = Value;
-  if (Value && IsDesigning()) versionDate_ = FormatEngineDate(TodayDate());
+  d_->versionDateAutoSet_ = Value;
+  if (Value && IsDesigning()) d_->versionDate_ = FormatEngineDate(TodayDate());
 }
 
 void TkvKelvora::RearmAutoCheckTimer() {
   if (IsDesigning()) return;
   LoopBackend().KillTimer(this, kAutoCheckTimerId);
-  if (autoCheck_ && !autoCheckFired_ && autoCheckDelay_ > 0) {
-    if (!LoopBackend().SetTimer(this, kAutoCheckTimerId, static_cast<unsigned>(autoCheckDelay_),
+  if (d_->autoCheck_ && !d_->autoCheckFired_ && d_->autoCheckDelay_ > 0) {
+    if (!LoopBackend().SetTimer(this, kAutoCheckTimerId, static_cast<unsigned>(d_->autoCheckDelay_),
                                 [this] { AutoCheckTimer(); }))
       throw EOutOfResources("Not enough timers available");
   }
@@ -155,11 +156,11 @@ void TkvKelvora::AutoCheckTimer() {
   // a later period instead of spending it on a call that starts nothing.
   if (InUse()) return;
   try {
-    if ((onlineProbe_ ? onlineProbe_() : IsOnline()) && autoCheck_) {
-      autoCheckFired_ = true;
+    if ((d_->onlineProbe_ ? d_->onlineProbe_() : IsOnline()) && d_->autoCheck_) {
+      d_->autoCheckFired_ = true;
       RearmAutoCheckTimer();
       CheckUpdates(false);
-      autoCheckRunning_ = true;
+      d_->autoCheckRunning_ = true;
     }
   } catch (const std::exception& e) {
     // The application's standard handling: report and carry on.
@@ -168,8 +169,8 @@ void TkvKelvora::AutoCheckTimer() {
 }
 
 void TkvKelvora::SetInfoMode(bool On) {
-  infoMode_ = On;
-  TkvCacheOptions options = cacheOptions_;
+  d_->infoMode_ = On;
+  TkvCacheOptions options = d_->cacheOptions_;
   if (On) options.Include(coPragmaNoCache);
   SetRequestCacheOptions(options);
 }
@@ -179,43 +180,43 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   // timer or a button during a check-only wait, a button during a download
   // or on the completion page) starts nothing and leaves that run alone.
   if (InUse()) return false;
-  aborted_ = false;
-  autoCheckRunning_ = false;
-  updateFound_ = false;
-  infoOversized_ = false;
-  lastFailure_.clear();
-  checkOnly_ = CheckOnly;
+  d_->aborted_ = false;
+  d_->autoCheckRunning_ = false;
+  d_->updateFound_ = false;
+  d_->infoOversized_ = false;
+  d_->lastFailure_.clear();
+  d_->checkOnly_ = CheckOnly;
   SetInfoMode(true);
-  SetURL(infoFileURL_);
+  SetURL(d_->infoFileURL_);
   SetOutputFileName("");
   CloseOutputs();
   WatchTransfer();
   if (!Read(false) || !CheckOnly) {
-    checkOnly_ = false;
+    d_->checkOnly_ = false;
     return false;
   }
-  std::weak_ptr<bool> alive = engineAlive_;
-  std::shared_ptr<THandle> done = doneSignal_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
+  std::shared_ptr<THandle> done = d_->doneSignal_;
   {
-    TEngagement engaged(engaged_, alive);
+    TEngagement engaged(d_->engaged_, alive);
     try {
       WaitForSignal(*done, 0, true);
       if (!alive.expired()) WaitForTransferEnd();
     } catch (...) {
-      if (!alive.expired()) checkOnly_ = false;
+      if (!alive.expired()) d_->checkOnly_ = false;
       throw;
     }
   }
   if (alive.expired()) return false;  // a handler freed the component during the wait
-  checkOnly_ = false;
-  return updateFound_;
+  d_->checkOnly_ = false;
+  return d_->updateFound_;
 }
 
 void TkvKelvora::WaitForTransferEnd() {
   // The info file has been handled; its transfer ends right after. A check
   // that has returned leaves the component idle, so the next call really
   // checks. A worker that does not end in time is stopped.
-  std::weak_ptr<bool> alive = engineAlive_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (Busy() && !Application().Terminated() && std::chrono::steady_clock::now() < limit) {
     LoopBackend().WaitFor(nullptr, 10, TWakeMask::AnyInput);
@@ -227,13 +228,13 @@ void TkvKelvora::WaitForTransferEnd() {
 
 bool TkvKelvora::WaitForCompletionPage() {
   UI().ShowWizardCompleted();
-  std::shared_ptr<THandle> done = doneSignal_;
-  std::weak_ptr<bool> alive = engineAlive_;
+  std::shared_ptr<THandle> done = d_->doneSignal_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
   {
-    TEngagement engaged(engaged_, alive);
+    TEngagement engaged(d_->engaged_, alive);
     WaitForSignal(*done, 0, true);
   }
-  if (alive.expired() || aborted_) return false;
+  if (alive.expired() || d_->aborted_) return false;
   // The application quit while the page was open: nobody confirmed the
   // restart, so this is a cancel, not an upgrade.
   if (Application().Terminated()) {
@@ -244,7 +245,7 @@ bool TkvKelvora::WaitForCompletionPage() {
 }
 
 bool TkvKelvora::StartedAfterUpgrade() const {
-  return Application().ParamCount() >= 1 && Application().ParamStr(1) == restartParams_;
+  return Application().ParamCount() >= 1 && Application().ParamStr(1) == d_->restartParams_;
 }
 
 }  // namespace kelvora

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "kelvora/Application.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/FileCalls.h"
 #include "kelvora/PartFile.h"
 #include "kelvora/PatchRound.h"
@@ -21,12 +22,12 @@ using updater::NamePart;
 
 void TkvKelvora::ShowWizard() {
   TkvWizardOptions options;
-  options.HideFileLocation = wizard_.HideFileLocation();
-  options.StayOnTop = wizard_.StayOnTop();
-  options.PicturePath = wizard_.Pic118x218();
+  options.HideFileLocation = d_->wizard_.HideFileLocation();
+  options.StayOnTop = d_->wizard_.StayOnTop();
+  options.PicturePath = d_->wizard_.Pic118x218();
   options.AppTitle = ProgramTitle();
-  std::weak_ptr<bool> alive = engineAlive_;
-  std::shared_ptr<THandle> done = doneSignal_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
+  std::shared_ptr<THandle> done = d_->doneSignal_;
   UI().ShowWizard(options, {[done] { SignalWait(*done); },
                             [this, alive] {
                               if (!alive.expired()) AbortUpgrade();
@@ -36,42 +37,42 @@ void TkvKelvora::ShowWizard() {
 void TkvKelvora::StartNextFile(bool First) {
   if (First) {
     SetInfoMode(false);
-    fileIndex_ = 0;
+    d_->fileIndex_ = 0;
     if (!BeginRun()) return;
-    if (wizard_.Enabled()) ShowWizard();
+    if (d_->wizard_.Enabled()) ShowWizard();
   } else if (!EndPatchStep()) {  // (otherwise the same file again, whole, as its patch failed)
     // A skipped file leaves nothing: its part file, if any, was never filled.
-    if (run_ && static_cast<size_t>(fileIndex_) < targets_.size()) {
+    if (d_->run_ && static_cast<size_t>(d_->fileIndex_) < d_->targets_.size()) {
       ForgetResume();
       CloseOutputs();
-      updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
+      updater::RemoveFile(detail::PartNameOf(d_->targets_[static_cast<size_t>(d_->fileIndex_)]));
     }
-    ++fileIndex_;
+    ++d_->fileIndex_;
   }
-  const int count = fileList_.Count();
-  if (fileIndex_ < count && (!run_ || static_cast<size_t>(fileIndex_) >= targets_.size())) {
+  const int count = d_->fileList_.Count();
+  if (d_->fileIndex_ < count && (!d_->run_ || static_cast<size_t>(d_->fileIndex_) >= d_->targets_.size())) {
     AbortUpgrade();  // not a run this component began (or its list changed under it)
     return;
   }
-  if (fileIndex_ < count) {
-    const std::string address = fileList_.GetName(fileIndex_);
+  if (d_->fileIndex_ < count) {
+    const std::string address = d_->fileList_.GetName(d_->fileIndex_);
     if (UI().HasWizard())
-      UI().WizardFile(address, FormatLangText(ltDownloadingCount, {fileIndex_ + 1, count}));
+      UI().WizardFile(address, FormatLangText(ltDownloadingCount, {d_->fileIndex_ + 1, count}));
     SetURL(address);
-    if (progressMeter_) progressMeter_->Restart();
-    const std::string& final = targets_[static_cast<size_t>(fileIndex_)];
+    if (d_->progressMeter_) d_->progressMeter_->Restart();
+    const std::string& final = d_->targets_[static_cast<size_t>(d_->fileIndex_)];
     // Written under a part name; it gets the name the updater installs from
     // only once it is complete.
-    currentTarget_ = detail::DownloadNameOf(final);
+    d_->currentTarget_ = detail::DownloadNameOf(final);
     // A download under the same name is this run's only when an earlier
     // entry has the same target.
-    const auto earlier = targets_.begin() + fileIndex_;
-    const bool ours = std::find(targets_.begin(), earlier, final) != earlier;
+    const auto earlier = d_->targets_.begin() + d_->fileIndex_;
+    const bool ours = std::find(d_->targets_.begin(), earlier, final) != earlier;
     // A part an earlier run of this release left is continued, else a new
     // one is made.
     int64_t resumeFrom = -1;
-    if (!run_->Stage(final) || (resumeFrom = OpenPart(final, ResumePoint(final))) < 0 ||
-        (!ours && !detail::RemoveForeignDownload(currentTarget_))) {
+    if (!d_->run_->Stage(final) || (resumeFrom = OpenPart(final, ResumePoint(final))) < 0 ||
+        (!ours && !detail::RemoveForeignDownload(d_->currentTarget_))) {
       FailPart(final, errno);
       return;
     }
@@ -93,14 +94,14 @@ void TkvKelvora::StartNextFile(bool First) {
   }
   if (UI().HasWizard() && !WaitForCompletionPage()) return;
   if (!CommitRun()) return;
-  finished_ = true;
+  d_->finished_ = true;
   bool restartNow = true;
-  std::weak_ptr<bool> alive = engineAlive_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
   if (OnEndUpgrade) OnEndUpgrade(this, restartNow);
   if (alive.expired() || !restartNow) return;
   if (!RecordHandOver()) {
     // Nothing may be handed over that the next start could not account for.
-    finished_ = false;
+    d_->finished_ = false;
     FailRun(FormatLangText(ltCannotWrite, {ReleaseRecordPath()}));
     return;
   }
@@ -108,24 +109,24 @@ void TkvKelvora::StartNextFile(bool First) {
 }
 
 void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified, bool& ContinueDownload) {
-  if (infoMode_) {
+  if (d_->infoMode_) {
     // An info file is a few lines of text: a body announced as megabytes is
     // refused before it is read into memory.
     if (ContentLength > kMaxInfoFileSize) {
-      infoOversized_ = true;
+      d_->infoOversized_ = true;
       ContinueDownload = false;
     }
     return;
   }
-  serverFileTime_ = LastModified;
+  d_->serverFileTime_ = LastModified;
   if (UI().HasWizard()) UI().WizardFileSize(ui::FileSizeText(ContentLength));
-  if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileList_.Count() > 1 && !PatchActive()) {
-    const std::string final = currentTarget_.substr(0, currentTarget_.size() - 5);
+  if (d_->miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && ContentLength != 0 && d_->fileList_.Count() > 1 && !PatchActive()) {
+    const std::string final = d_->currentTarget_.substr(0, d_->currentTarget_.size() - 5);
     if (utils::LowerCase(NamePart(final)) != utils::LowerCase(NamePart(CurrentExeName())) &&
         detail::PathExists(final))
       ContinueDownload = ContentLength != FileSizeOf(final);
   }
-  if (OnFileStart) OnFileStart(this, URL(), ContentLength, serverFileTime_, ContinueDownload);
+  if (OnFileStart) OnFileStart(this, URL(), ContentLength, d_->serverFileTime_, ContinueDownload);
   // A part not asked for, or a length other than the listed one, is refused
   // before anything is written.
   if (ContinueDownload && !(PartialAnswerFits() && AnnouncedSizeFits(ContentLength))) ContinueDownload = false;
@@ -135,7 +136,7 @@ void TkvKelvora::HandleHeaderInfo(int64_t ContentLength, TDateTime LastModified,
 int64_t TkvKelvora::OpenPart(const std::string& Final, int64_t ResumeFrom) {
   CloseOutputs();
   auto part = std::make_shared<detail::TPartFile>(detail::PartNameOf(Final));
-  output_ = part;
+  d_->output_ = part;
   int64_t from = 0;
   if (ResumeFrom > 0 && part->Continue() >= ResumeFrom) from = ResumeFrom;
   if (from == 0 && !part->Create(OutputFileAttributes().Incomplete())) return -1;
@@ -146,7 +147,7 @@ int64_t TkvKelvora::OpenPart(const std::string& Final, int64_t ResumeFrom) {
 }
 
 void TkvKelvora::FailPart(const std::string& FileName, int Error) {
-  const std::string refusal = output_ ? output_->Refusal() : std::string();
+  const std::string refusal = d_->output_ ? d_->output_->Refusal() : std::string();
   if (refusal.empty()) {
     HandleWriteError(FileName, Error);
     return;
@@ -160,8 +161,8 @@ void TkvKelvora::FailPart(const std::string& FileName, int Error) {
 
 void TkvKelvora::CloseOutputs() {
   SetOutputOpener(nullptr);
-  output_.reset();
-  if (patch_) patch_->Output.reset();
+  d_->output_.reset();
+  if (d_->patch_) d_->patch_->Output.reset();
 }
 
 uint8_t TkvKelvora::TotalPercents(int FileIndex, int Count, int PercentsDone) {
@@ -171,29 +172,29 @@ uint8_t TkvKelvora::TotalPercents(int FileIndex, int Count, int PercentsDone) {
 
 void TkvKelvora::HandleReadProgress(int64_t FileSize, int64_t BytesRead, int32_t ElapsedTime,
                                     int32_t EstimatedTimeLeft, uint8_t PercentsDone, float TransferRate) {
-  if (infoMode_) {
+  if (d_->infoMode_) {
     // The same bound for a body that announced no length.
-    if (BytesRead > kMaxInfoFileSize && !infoOversized_) {
-      infoOversized_ = true;
+    if (BytesRead > kMaxInfoFileSize && !d_->infoOversized_) {
+      d_->infoOversized_ = true;
       Abort(false, false);
     }
     return;
   }
   if (!ReceivedSizeFits(BytesRead)) return;  // more than listed: stopped at once
-  const uint8_t total = TotalPercents(fileIndex_, fileList_.Count(), PercentsDone);
+  const uint8_t total = TotalPercents(d_->fileIndex_, d_->fileList_.Count(), PercentsDone);
   if (OnProgress)
     OnProgress(this, URL(), FileSize, BytesRead, ElapsedTime, EstimatedTimeLeft, PercentsDone, total, TransferRate);
   if (UI().HasWizard()) {
     // The event keeps its figures; the user sees the rate of the body timed
     // to the millisecond, and no figure before it means something.
-    if (!progressMeter_) progressMeter_ = std::make_shared<ui::TProgressMeter>();
-    const auto shown = progressMeter_->Sample(FileSize, BytesRead);
+    if (!d_->progressMeter_) d_->progressMeter_ = std::make_shared<ui::TProgressMeter>();
+    const auto shown = d_->progressMeter_->Sample(FileSize, BytesRead);
     UI().WizardProgress(PercentsDone, total, ui::TransferRateText(shown), ui::TimeLeftText(shown));
   }
 }
 
 void TkvKelvora::HandleDone(TStream* Data) {
-  if (infoMode_) {
+  if (d_->infoMode_) {
     if (Data == nullptr || Data->Size() > kMaxInfoFileSize) {
       RejectOversizedInfoFile();
       return;
@@ -201,15 +202,15 @@ void TkvKelvora::HandleDone(TStream* Data) {
     ParseInfoFile(*Data);
     return;
   }
-  if (static_cast<size_t>(fileIndex_) >= targets_.size()) {
+  if (static_cast<size_t>(d_->fileIndex_) >= d_->targets_.size()) {
     AbortUpgrade();
     return;
   }
-  const std::string final = targets_[static_cast<size_t>(fileIndex_)];
+  const std::string final = d_->targets_[static_cast<size_t>(d_->fileIndex_)];
   const std::string part = detail::PartNameOf(final);
   // Nothing is checked or kept from a name that no longer holds the file
   // written (a link or another file planted there meanwhile).
-  if (!PatchActive() && !(output_ && output_->StillNamed())) {
+  if (!PatchActive() && !(d_->output_ && d_->output_->StillNamed())) {
     FailPart(part, EPERM);
     return;
   }
@@ -219,22 +220,22 @@ void TkvKelvora::HandleDone(TStream* Data) {
   if (!(PatchActive() ? BuildFromPatch(part) : DownloadVerified(part))) return;
   // The file written is the file checked and the file that gets the name
   // the updater installs from.
-  if (!output_ || !output_->CompleteAs(currentTarget_, OutputFileAttributes().Complete(),
-                                       serverFileTime_ != 0 ? serverFileTime_ : -1)) {
+  if (!d_->output_ || !d_->output_->CompleteAs(d_->currentTarget_, OutputFileAttributes().Complete(),
+                                       d_->serverFileTime_ != 0 ? d_->serverFileTime_ : -1)) {
     FailPart(part, errno);
     return;
   }
   CloseOutputs();
-  if (OnFileDone) OnFileDone(this, currentTarget_);
+  if (OnFileDone) OnFileDone(this, d_->currentTarget_);
   StartNextFile(false);
 }
 
 void TkvKelvora::HandleDownloadStopped() {
-  if (infoMode_) {
+  if (d_->infoMode_) {
     RejectOversizedInfoFile();
     return;
   }
-  if (!pendingRefusal_.empty()) {
+  if (!d_->pendingRefusal_.empty()) {
     RefuseDownload();
     return;
   }
@@ -242,19 +243,19 @@ void TkvKelvora::HandleDownloadStopped() {
 }
 
 void TkvKelvora::HandleTransferAborted() {
-  if (infoMode_ && infoOversized_) RejectOversizedInfoFile();
-  if (!infoMode_ && !pendingRefusal_.empty()) RefuseDownload();
+  if (d_->infoMode_ && d_->infoOversized_) RejectOversizedInfoFile();
+  if (!d_->infoMode_ && !d_->pendingRefusal_.empty()) RefuseDownload();
 }
 
 void TkvKelvora::RejectOversizedInfoFile() {
   // Whatever it is, it is not an info file this engine reads.
-  infoOversized_ = false;
+  d_->infoOversized_ = false;
   HandleHTTPError(0);
 }
 
 void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
-  if (infoMode_) {
-    SignalWait(*doneSignal_);
+  if (d_->infoMode_) {
+    SignalWait(*d_->doneSignal_);
     if (OnNoInfoFile) OnNoInfoFile(this);
     if (Wants(mNoInfoFile)) ShowUpgraderMessage(GetLangText(ltNoInfoFile), mbIconError);
     return;
@@ -279,9 +280,9 @@ void TkvKelvora::HandleHTTPError(int32_t StatusCode) {
 void TkvKelvora::HandleConnectionLost() {
   // A part (206) other than the one asked for is no lost connection: the
   // server answered, with something that is not the file.
-  if (!infoMode_ && RangeRefused() && pendingRefusal_.empty())
-    pendingRefusal_ = URL() + ": the server answers with a part (206) other than the one asked for";
-  if (!infoMode_ && !pendingRefusal_.empty()) {  // cut off by the size cap or refused, not lost
+  if (!d_->infoMode_ && RangeRefused() && d_->pendingRefusal_.empty())
+    d_->pendingRefusal_ = URL() + ": the server answers with a part (206) other than the one asked for";
+  if (!d_->infoMode_ && !d_->pendingRefusal_.empty()) {  // cut off by the size cap or refused, not lost
     RefuseDownload();
     return;
   }
@@ -298,8 +299,8 @@ void TkvKelvora::HandleConnectionLost() {
 
 void TkvKelvora::HandleNoConnection() {
   if (OnHostUnreachable) OnHostUnreachable(this, URL(), HostName());
-  if (autoCheckRunning_) {
-    autoCheckFired_ = false;
+  if (d_->autoCheckRunning_) {
+    d_->autoCheckFired_ = false;
     RearmAutoCheckTimer();
   } else if (Wants(mHostUnreachable)) {
     ShowUpgraderMessage(FormatLangText(ltHostUnreachable, {"http://" + HostName()}), mbIconError);
@@ -329,22 +330,22 @@ void TkvKelvora::EndRunWithoutData() {
   // is continued only when shorter than the listed size: a server that calls
   // it complete (a 416 and a size probe) is wrong, and the file is fetched
   // once more from the start.
-  if (!infoMode_ &&
+  if (!d_->infoMode_ &&
       RetryFromStart(URL() + ": the server calls the file complete at " + std::to_string(ResumePosition()) + " bytes"))
     return;
   HandleHTTPError(0);
 }
 
 void TkvKelvora::StopUpgrade() {
-  SignalWait(*doneSignal_);
+  SignalWait(*d_->doneSignal_);
   // A transfer still running may yet create its part file: it goes with the
   // abort, unless the next run may continue it.
-  Abort(!infoMode_ && !KeepsPartOnStop(), false);
+  Abort(!d_->infoMode_ && !KeepsPartOnStop(), false);
   if (UI().HasWizard()) UI().DestroyWizard();
 }
 
 void TkvKelvora::AbortUpgrade() {
-  aborted_ = true;
+  d_->aborted_ = true;
   StopUpgrade();
   DeleteTempFiles();
   if (OnAborted) OnAborted(this);

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "kelvora/UpgradeRun.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/WriteFailure.h"
 #include "kelvora/kvKelvora.h"
 #include "kelvora/kvUtils.h"
@@ -15,13 +16,13 @@
 namespace kelvora {
 
 const std::string& TkvKelvora::FindPackageOwner() {
-  if (!packageOwnerKnown_) {
-    packageOwnerKnown_ = true;
-    foundPackageOwner_ = !packageOwner_.empty() ? packageOwner_
-                         : packageCheck_        ? platform::OwningPackage(CurrentExeName())
+  if (!d_->packageOwnerKnown_) {
+    d_->packageOwnerKnown_ = true;
+    d_->foundPackageOwner_ = !d_->packageOwner_.empty() ? d_->packageOwner_
+                         : d_->packageCheck_        ? platform::OwningPackage(CurrentExeName())
                                                 : std::string();
   }
-  return foundPackageOwner_;
+  return d_->foundPackageOwner_;
 }
 
 std::string TkvKelvora::UnwritableFolder(int& Error) const {
@@ -29,7 +30,7 @@ std::string TkvKelvora::UnwritableFolder(int& Error) const {
   // there. Then each target's, or the deepest part of it that exists.
   std::set<std::string> tried;
   std::vector<std::string> folders{CurrentFolder()};
-  for (int i = 0; i < fileList_.Count(); ++i) folders.push_back(ExistingFolderOf(ResolvedTarget(i)));
+  for (int i = 0; i < d_->fileList_.Count(); ++i) folders.push_back(ExistingFolderOf(ResolvedTarget(i)));
   for (const std::string& folder : folders) {
     if (folder.empty() || !tried.insert(folder).second) continue;
     if (!detail::CanWriteFolder(folder)) {
@@ -54,7 +55,7 @@ bool TkvKelvora::InstallableHere() {
   } else {
     return true;
   }
-  lastFailure_ = text;
+  d_->lastFailure_ = text;
   ShowUpgraderMessage(text, package.empty() ? mbIconError : mbIconInformation);
   AbortUpgrade();
   return false;

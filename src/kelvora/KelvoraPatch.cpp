@@ -12,6 +12,7 @@
 
 #include "framework/FileDescriptors.h"
 #include "kelvora/Application.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/FileCalls.h"
 #include "kelvora/PartFile.h"
@@ -68,14 +69,14 @@ std::string ApplyInto(const std::string& Base, const std::string& Patch, detail:
 
 std::string TkvKelvora::ReadOffers(const TReleaseInfo& Release, const std::vector<std::string>& Suffixes) {
   auto round = std::make_shared<detail::TPatchRound>();
-  for (size_t i = 0; i < Suffixes.size() && static_cast<int>(i) < fileList_.Count(); ++i) {
+  for (size_t i = 0; i < Suffixes.size() && static_cast<int>(i) < d_->fileList_.Count(); ++i) {
     const TPatchOffers* read = Release.PatchesOf(Suffixes[i]);
     if (read == nullptr) continue;
     if (!read->Error.empty()) return read->Error;
     const std::vector<delta::TPatchOffer>& offers = read->Offers;
     if (offers.empty()) continue;
-    const std::string address = fileList_.GetName(static_cast<int>(i));
-    if (!expectedFiles_.contains(address)) {
+    const std::string address = d_->fileList_.GetName(static_cast<int>(i));
+    if (!d_->expectedFiles_.contains(address)) {
       // Nothing to check the built file against: it is downloaded whole.
       DeveloperNote(address + ": its patches are not used, the info file lists no #hash" + Suffixes[i]);
       continue;
@@ -83,23 +84,23 @@ std::string TkvKelvora::ReadOffers(const TReleaseInfo& Release, const std::vecto
     auto& list = round->Offers[address];
     list.insert(list.end(), offers.begin(), offers.end());
   }
-  patch_ = std::move(round);
+  d_->patch_ = std::move(round);
   return {};
 }
 
-bool TkvKelvora::PatchActive() const { return patch_ && patch_->Active; }
+bool TkvKelvora::PatchActive() const { return d_->patch_ && d_->patch_->Active; }
 
 bool TkvKelvora::StartPatch(const std::string& Final) {
-  if (!patch_ || !run_ || !delta::PatchesSupported() || patch_->FellBack == fileIndex_) return false;
-  const std::string address = fileList_.GetName(fileIndex_);
-  const auto offers = patch_->Offers.find(address);
-  const auto expected = expectedFiles_.find(address);
-  if (offers == patch_->Offers.end() || expected == expectedFiles_.end()) return false;
+  if (!d_->patch_ || !d_->run_ || !delta::PatchesSupported() || d_->patch_->FellBack == d_->fileIndex_) return false;
+  const std::string address = d_->fileList_.GetName(d_->fileIndex_);
+  const auto offers = d_->patch_->Offers.find(address);
+  const auto expected = d_->expectedFiles_.find(address);
+  if (offers == d_->patch_->Offers.end() || expected == d_->expectedFiles_.end()) return false;
   // The base must be the installed file itself (a link is not followed).
   if (!updater::IsRegularFile(Final)) return false;
   // A file the same-size rule would skip stays skipped: decided on the
   // whole file's listed size, as without patches.
-  if (miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && fileList_.Count() > 1 &&
+  if (d_->miscFilesUpgrade_ == mfuOnlyIfSizeDifferent && d_->fileList_.Count() > 1 &&
       utils::LowerCase(NamePart(Final)) != utils::LowerCase(NamePart(CurrentExeName())) &&
       FileSizeOf(Final) == expected->second.Size)
     return false;
@@ -115,19 +116,19 @@ bool TkvKelvora::StartPatch(const std::string& Final) {
   // Recorded before it exists, so that an abort or the next start removes it.
   const std::string file = Final + updater::kPatchSuffix;
   auto out = std::make_shared<detail::TPartFile>(file);
-  if (!detail::AppendDurably(updater::StagingPath(run_->StateFolder()), file + "\n") ||
+  if (!detail::AppendDurably(updater::StagingPath(d_->run_->StateFolder()), file + "\n") ||
       !out->Create(OutputFileAttributes().Incomplete())) {
     DeveloperNote(file + ": cannot be written (" + (out->Refusal().empty() ? std::strerror(errno) : out->Refusal()) +
                   "); the whole file is downloaded");
     return false;
   }
-  patch_->Active = true;
-  patch_->Offer = *offer;
-  patch_->File = file;
-  patch_->Output = out;
-  patchExpected_ = {offer->Sha256, offer->Size};
+  d_->patch_->Active = true;
+  d_->patch_->Offer = *offer;
+  d_->patch_->File = file;
+  d_->patch_->Output = out;
+  d_->patchExpected_ = {offer->Sha256, offer->Size};
   if (UI().HasWizard())
-    UI().WizardFile(offer->Address, FormatLangText(ltDownloadingCount, {fileIndex_ + 1, fileList_.Count()}));
+    UI().WizardFile(offer->Address, FormatLangText(ltDownloadingCount, {d_->fileIndex_ + 1, d_->fileList_.Count()}));
   SetURL(offer->Address);
   SetOutputFileName(file);
   SetOutputOpener(out->Opener());
@@ -138,61 +139,61 @@ bool TkvKelvora::StartPatch(const std::string& Final) {
 }
 
 bool TkvKelvora::BuildFromPatch(const std::string& Part) {
-  const detail::TPatchRound& round = *patch_;
-  const std::string final = targets_[static_cast<size_t>(fileIndex_)];
-  const TExpectedFile expected = expectedFiles_.at(fileList_.GetName(fileIndex_));
-  serverFileTime_ = 0;  // the patch's date is not the file's
-  std::string reason = std::move(pendingRefusal_);
-  pendingRefusal_.clear();
+  const detail::TPatchRound& round = *d_->patch_;
+  const std::string final = d_->targets_[static_cast<size_t>(d_->fileIndex_)];
+  const TExpectedFile expected = d_->expectedFiles_.at(d_->fileList_.GetName(d_->fileIndex_));
+  d_->serverFileTime_ = 0;  // the patch's date is not the file's
+  std::string reason = std::move(d_->pendingRefusal_);
+  d_->pendingRefusal_.clear();
   // The patch read is the file written, not whatever took its name since.
   if (reason.empty() && !(round.Output && round.Output->StillNamed()))
     reason = round.Output ? round.Output->Refusal() : round.File + ": not open";
   if (reason.empty())
-    reason = trust::CheckDownload(round.File, trust::TFileHash{round.Offer.Sha256, round.Offer.Size}, arrivalHash_.get());
+    reason = trust::CheckDownload(round.File, trust::TFileHash{round.Offer.Sha256, round.Offer.Size}, d_->arrivalHash_.get());
   trust::TArrivalHash made;
-  if (reason.empty() && !output_) output_ = std::make_shared<detail::TPartFile>(Part);
+  if (reason.empty() && !d_->output_) d_->output_ = std::make_shared<detail::TPartFile>(Part);
   if (reason.empty())
-    reason = ApplyInto(final, round.File, *output_, OutputFileAttributes().Incomplete(), expected.Size, made);
+    reason = ApplyInto(final, round.File, *d_->output_, OutputFileAttributes().Incomplete(), expected.Size, made);
   // Also what catches an installed file changed since its hash was taken.
   if (reason.empty()) reason = trust::CheckDownload(Part, trust::TFileHash{expected.Sha256, expected.Size}, &made);
   if (!reason.empty()) {
     FallBackToWholeFile(reason);
     return false;
   }
-  patch_->Output.reset();
+  d_->patch_->Output.reset();
   updater::RemoveFile(round.File);
-  patch_->Active = false;
-  patchSavedBytes_ += std::max<int64_t>(0, expected.Size - round.Offer.Size);
-  DeveloperNote(fileList_.GetName(fileIndex_) + ": built from the installed file and the patch " +
+  d_->patch_->Active = false;
+  d_->patchSavedBytes_ += std::max<int64_t>(0, expected.Size - round.Offer.Size);
+  DeveloperNote(d_->fileList_.GetName(d_->fileIndex_) + ": built from the installed file and the patch " +
                 round.Offer.Address + " (" + std::to_string(round.Offer.Size) + " bytes instead of " +
                 std::to_string(expected.Size) + ")");
-  std::weak_ptr<bool> alive = engineAlive_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
   if (OnPatchApplied) OnPatchApplied(this, round.Offer.Address, round.Offer.Size, expected.Size);
   return !alive.expired();
 }
 
 void TkvKelvora::FallBackToWholeFile(const std::string& Reason) {
-  DeveloperNote(fileList_.GetName(fileIndex_) + ": the patch " + patch_->Offer.Address + " is not used (" + Reason +
+  DeveloperNote(d_->fileList_.GetName(d_->fileIndex_) + ": the patch " + d_->patch_->Offer.Address + " is not used (" + Reason +
                 "); the whole file is downloaded");
   // The transfer lets go of the patch first (Windows removes no open file).
   ReleaseOutput();
   CloseOutputs();
-  updater::RemoveFile(patch_->File);
-  if (static_cast<size_t>(fileIndex_) < targets_.size())
-    updater::RemoveFile(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
-  patch_->Active = false;
-  patch_->FellBack = fileIndex_;
-  patch_->Retry = true;
+  updater::RemoveFile(d_->patch_->File);
+  if (static_cast<size_t>(d_->fileIndex_) < d_->targets_.size())
+    updater::RemoveFile(detail::PartNameOf(d_->targets_[static_cast<size_t>(d_->fileIndex_)]));
+  d_->patch_->Active = false;
+  d_->patch_->FellBack = d_->fileIndex_;
+  d_->patch_->Retry = true;
   // Started from the loop, once the patch's transfer has wound down; no
   // other check starts in between. A cancel meanwhile ends the run.
-  ++engaged_;
-  std::weak_ptr<bool> alive = engineAlive_;
+  ++d_->engaged_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
   LoopBackend().Post([this, alive] {
     if (alive.expired()) return;
-    --engaged_;
-    if (!patch_ || !patch_->Retry) return;
-    if (aborted_ || !run_) {
-      patch_->Retry = false;
+    --d_->engaged_;
+    if (!d_->patch_ || !d_->patch_->Retry) return;
+    if (d_->aborted_ || !d_->run_) {
+      d_->patch_->Retry = false;
       return;
     }
     StartNextFile(false);
@@ -200,15 +201,15 @@ void TkvKelvora::FallBackToWholeFile(const std::string& Reason) {
 }
 
 bool TkvKelvora::EndPatchStep() {
-  if (!patch_) return false;
-  if (patch_->Active) {  // the patch's download was skipped: so is its file
+  if (!d_->patch_) return false;
+  if (d_->patch_->Active) {  // the patch's download was skipped: so is its file
     ReleaseOutput();
     CloseOutputs();
-    updater::RemoveFile(patch_->File);
-    patch_->Active = false;
+    updater::RemoveFile(d_->patch_->File);
+    d_->patch_->Active = false;
   }
-  const bool retry = patch_->Retry;
-  patch_->Retry = false;
+  const bool retry = d_->patch_->Retry;
+  d_->patch_->Retry = false;
   return retry;
 }
 

@@ -3,6 +3,7 @@
 // The same start hands the updater an undo that a running program cannot
 // make itself.
 #include "kelvora/Application.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/StateFolder.h"
 #include "kelvora/UpdaterFile.h"
 #include "kelvora/UpgradeRun.h"
@@ -21,7 +22,7 @@ const std::string& UpdaterPath() {
 }
 
 void TkvKelvora::RestartApplication() {
-  LaunchUpdater(restartParams_ + (foundMethod_ == umUseExternalSetup ? "1" : "0"));
+  LaunchUpdater(d_->restartParams_ + (d_->foundMethod_ == umUseExternalSetup ? "1" : "0"));
 }
 
 namespace {
@@ -71,16 +72,16 @@ void TkvKelvora::LaunchUpdater(const std::string& Params) {
   // are, one argument each.
   const bool setup = !Params.empty() && Params.back() == '1';
   const std::vector<std::string> args = UpdaterCommand(
-      false, true, Params.empty() ? std::string() : Params.substr(0, Params.size() - 1), setup, restartArguments_);
-  const int pid = WriteAndStartUpdater(updaterFolder_, args, run_ ? run_->LockFd() : -1);
+      false, true, Params.empty() ? std::string() : Params.substr(0, Params.size() - 1), setup, d_->restartArguments_);
+  const int pid = WriteAndStartUpdater(d_->updaterFolder_, args, d_->run_ ? d_->run_->LockFd() : -1);
   if (pid < 0) {
     // The application stays; nothing of the upgrade is left behind.
-    finished_ = false;
+    d_->finished_ = false;
     ForgetHandOver();
     FailRun(GetLangText(ltUpdaterFailed));
     return;
   }
-  if (run_) run_->Release();
+  if (d_->run_) d_->run_->Release();
   // 3. The application closes, in the host's own way when it wants one.
   if (OnDoOwnCloseAppMethod)
     OnDoOwnCloseAppMethod(this);

@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "kelvora/DeveloperLog.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/DownloadResume.h"
 #include "kelvora/FileCalls.h"
 #include "kelvora/UpgradeRun.h"
@@ -21,45 +22,45 @@
 namespace kelvora {
 
 void TkvKelvora::SettleResumes() {
-  resume_ = std::make_shared<detail::TDownloadResume>(run_->StateFolder());
+  d_->resume_ = std::make_shared<detail::TDownloadResume>(d_->run_->StateFolder());
   std::vector<updater::TResumeEntry> wanted;
-  for (int i = 0; i < fileList_.Count() && i < static_cast<int>(targets_.size()); ++i) {
-    const auto it = expectedFiles_.find(fileList_.GetName(i));
-    if (it != expectedFiles_.end())
-      wanted.push_back({detail::PartNameOf(targets_[i]), it->first, it->second.Sha256, it->second.Size, ""});
+  for (int i = 0; i < d_->fileList_.Count() && i < static_cast<int>(d_->targets_.size()); ++i) {
+    const auto it = d_->expectedFiles_.find(d_->fileList_.GetName(i));
+    if (it != d_->expectedFiles_.end())
+      wanted.push_back({detail::PartNameOf(d_->targets_[i]), it->first, it->second.Sha256, it->second.Size, ""});
   }
-  resume_->KeepOnly(wanted);
+  d_->resume_->KeepOnly(wanted);
 }
 
 int64_t TkvKelvora::ResumePoint(const std::string& Final) {
-  resumeValidator_.clear();
-  if (!resume_) return 0;
-  updater::TResumeEntry wanted{detail::PartNameOf(Final), fileList_.GetName(fileIndex_), "", 0, ""};
-  if (const auto it = expectedFiles_.find(wanted.Address); it != expectedFiles_.end()) {
+  d_->resumeValidator_.clear();
+  if (!d_->resume_) return 0;
+  updater::TResumeEntry wanted{detail::PartNameOf(Final), d_->fileList_.GetName(d_->fileIndex_), "", 0, ""};
+  if (const auto it = d_->expectedFiles_.find(wanted.Address); it != d_->expectedFiles_.end()) {
     wanted.Sha256 = it->second.Sha256;
     wanted.Size = it->second.Size;
   }
-  return resume_->From(wanted, resumeValidator_);
+  return d_->resume_->From(wanted, d_->resumeValidator_);
 }
 
 void TkvKelvora::ReadFrom(int64_t Position) {
-  if (Position <= 0 || resumeValidator_.empty()) {
+  if (Position <= 0 || d_->resumeValidator_.empty()) {
     Read(false);
     return;
   }
   // The transfer takes its headers when it starts; the line is this
   // file's alone.
-  const std::string header = "If-Range: " + resumeValidator_;
+  const std::string header = "If-Range: " + d_->resumeValidator_;
   const bool added = RequestHeaders().IndexOf(header) < 0;
   if (added) RequestHeaders().Add(header);
-  resume_->Resumed = true;
+  d_->resume_->Resumed = true;
   ReadRange(Position, 0, false);
   if (const int line = RequestHeaders().IndexOf(header); added && line >= 0) RequestHeaders().Delete(line);
 }
 
 void TkvKelvora::NoteResumable(bool ContinueDownload) {
-  if (!resume_ || !ContinueDownload || fileIndex_ < 0 || static_cast<size_t>(fileIndex_) >= targets_.size()) return;
-  const std::string part = detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]);
+  if (!d_->resume_ || !ContinueDownload || d_->fileIndex_ < 0 || static_cast<size_t>(d_->fileIndex_) >= d_->targets_.size()) return;
+  const std::string part = detail::PartNameOf(d_->targets_[static_cast<size_t>(d_->fileIndex_)]);
   // A patch is small and is not continued: its failure means the whole file.
   if (PatchActive()) return;
   const TExpectedFile* expected = CurrentExpectation();
@@ -68,29 +69,29 @@ void TkvKelvora::NoteResumable(bool ContinueDownload) {
   // Recorded before the first byte is written: whenever the download
   // breaks from now on, the part can be continued.
   if (validator.empty())
-    resume_->Forget(part);
+    d_->resume_->Forget(part);
   else
-    resume_->Note({part, fileList_.GetName(fileIndex_), expected->Sha256, expected->Size, validator});
+    d_->resume_->Note({part, d_->fileList_.GetName(d_->fileIndex_), expected->Sha256, expected->Size, validator});
 }
 
 bool TkvKelvora::RetryFromStart(const std::string& Reason) {
   // Only the answer to the range request itself: when the HTTP component
   // already went back to the start on its own, that was the one fresh fetch.
-  if (!resume_ || !resume_->Resumed || resume_->Retried || !RangeRequested() || fileIndex_ < 0 ||
-      static_cast<size_t>(fileIndex_) >= targets_.size())
+  if (!d_->resume_ || !d_->resume_->Resumed || d_->resume_->Retried || !RangeRequested() || d_->fileIndex_ < 0 ||
+      static_cast<size_t>(d_->fileIndex_) >= d_->targets_.size())
     return false;
-  const std::string part = detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]);
+  const std::string part = detail::PartNameOf(d_->targets_[static_cast<size_t>(d_->fileIndex_)]);
   DeveloperNote(Reason + "; the kept part is dropped and the file fetched again from the start");
-  resume_->Forget(part);
-  resume_->Resumed = false;
-  resume_->Retried = true;
-  pendingRefusal_.clear();
+  d_->resume_->Forget(part);
+  d_->resume_->Resumed = false;
+  d_->resume_->Retried = true;
+  d_->pendingRefusal_.clear();
   ReleaseOutput();
-  if (OpenPart(targets_[static_cast<size_t>(fileIndex_)], 0) < 0) {
+  if (OpenPart(d_->targets_[static_cast<size_t>(d_->fileIndex_)], 0) < 0) {
     FailPart(part, errno);
     return true;
   }
-  if (progressMeter_) progressMeter_->Restart();
+  if (d_->progressMeter_) d_->progressMeter_->Restart();
   SetOutputFileName(part);
   ReleaseOutput();
   WatchTransfer();
@@ -99,17 +100,17 @@ bool TkvKelvora::RetryFromStart(const std::string& Reason) {
 }
 
 void TkvKelvora::ForgetResume() {
-  if (resume_ && fileIndex_ >= 0 && static_cast<size_t>(fileIndex_) < targets_.size())
-    resume_->Forget(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
+  if (d_->resume_ && d_->fileIndex_ >= 0 && static_cast<size_t>(d_->fileIndex_) < d_->targets_.size())
+    d_->resume_->Forget(detail::PartNameOf(d_->targets_[static_cast<size_t>(d_->fileIndex_)]));
 }
 
 bool TkvKelvora::KeepsPartOnStop() const {
-  return !infoMode_ && resume_ && fileIndex_ >= 0 && static_cast<size_t>(fileIndex_) < targets_.size() &&
-         resume_->Has(detail::PartNameOf(targets_[static_cast<size_t>(fileIndex_)]));
+  return !d_->infoMode_ && d_->resume_ && d_->fileIndex_ >= 0 && static_cast<size_t>(d_->fileIndex_) < d_->targets_.size() &&
+         d_->resume_->Has(detail::PartNameOf(d_->targets_[static_cast<size_t>(d_->fileIndex_)]));
 }
 
 void TkvKelvora::EndResumes() {
-  if (resume_) resume_->Clear();
+  if (d_->resume_) d_->resume_->Clear();
 }
 
 void TkvKelvora::DropResumes() {

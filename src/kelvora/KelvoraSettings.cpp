@@ -1,4 +1,5 @@
 #include "kelvora/DeveloperLog.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/Properties.h"
 #include "kelvora/kvKelvora.h"
 #include "updater/Transaction.h"
@@ -42,7 +43,7 @@ void TkvKelvora::SetConfirmTimeout(int64_t Value) {
   if (Value < 0) {
     DeveloperNote("ConfirmTimeout " + std::to_string(Value) + " is refused (0 turns the confirmation off, " +
                   "1 to " + std::to_string(updater::kMaxConfirmSeconds) + " are seconds); it stays " +
-                  std::to_string(confirmTimeout_));
+                  std::to_string(d_->confirmTimeout_));
     return;
   }
   if (Value > updater::kMaxConfirmSeconds) {
@@ -51,7 +52,7 @@ void TkvKelvora::SetConfirmTimeout(int64_t Value) {
                   " s are used");
     Value = updater::kMaxConfirmSeconds;
   }
-  confirmTimeout_ = static_cast<int32_t>(Value);
+  d_->confirmTimeout_ = static_cast<int32_t>(Value);
 }
 
 void TkvKelvoraWizard::SetLanguage(TkvKelvoraLanguage Value) {

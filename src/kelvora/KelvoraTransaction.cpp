@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "kelvora/Application.h"
+#include "kelvora/KelvoraData.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/VersionDecision.h"
 #include "platform/Process.h"
@@ -119,8 +120,8 @@ std::string UpdaterProgramBytes() {
 }  // namespace detail
 
 std::string TkvKelvora::ResolvedTarget(int Index) const {
-  const std::string target = fileList_.GetValue(Index);
-  if (target.empty()) return CurrentFolder() + UrlToFileName(fileList_.GetName(Index));
+  const std::string target = d_->fileList_.GetValue(Index);
+  if (target.empty()) return CurrentFolder() + UrlToFileName(d_->fileList_.GetName(Index));
   // Info files written for other systems separate folders otherwise.
   std::string final = target;
   for (char& c : final)
@@ -140,13 +141,13 @@ std::string TkvKelvora::ExistingFolderOf(const std::string& Path) {
 }
 
 bool TkvKelvora::BeginRun() {
-  if (confirmRun_) {
+  if (d_->confirmRun_) {
     // This process still owes the confirmation of its own install.
     FailRun(GetLangText(ltUpgradeBusy));
     return false;
   }
-  if (!run_) run_ = std::make_shared<detail::TUpgradeRun>(CurrentExeName());
-  switch (run_->Begin(true, false)) {
+  if (!d_->run_) d_->run_ = std::make_shared<detail::TUpgradeRun>(CurrentExeName());
+  switch (d_->run_->Begin(true, false)) {
     case detail::TUpgradeRun::TBegin::Busy:
       FailRun(GetLangText(ltUpgradeBusy));
       return false;
@@ -155,29 +156,29 @@ bool TkvKelvora::BeginRun() {
       return false;
     case detail::TUpgradeRun::TBegin::Untrusted:
       // A link or a folder someone else controls: nothing is done in it.
-      FailRun(FormatLangText(ltCannotWrite, {run_->StateFolder()}));
+      FailRun(FormatLangText(ltCannotWrite, {d_->run_->StateFolder()}));
       return false;
     case detail::TUpgradeRun::TBegin::Ok:
       break;
   }
-  if (undoPending_ || updater::UndoTouches(run_->StateFolder(), detail::HeldWhileRunning)) {
+  if (d_->undoPending_ || updater::UndoTouches(d_->run_->StateFolder(), detail::HeldWhileRunning)) {
     // An install that only the next start of the program can undo comes
     // first.
-    run_->Release();
+    d_->run_->Release();
     FailRun(GetLangText(ltUpgradeBusy));
     return false;
   }
-  run_->Begin(true);  // settles what an interrupted run or install left
+  d_->run_->Begin(true);  // settles what an interrupted run or install left
   // Every target resolved and its folder made and tried before the first
   // byte is downloaded.
-  targets_.clear();
+  d_->targets_.clear();
   std::set<std::string> folders;
-  for (int i = 0; i < fileList_.Count(); ++i) {
+  for (int i = 0; i < d_->fileList_.Count(); ++i) {
     const std::string final = ResolvedTarget(i);
-    if (!fileList_.GetValue(i).empty()) fileList_.SetValue(i, final);
+    if (!d_->fileList_.GetValue(i).empty()) d_->fileList_.SetValue(i, final);
     // The component's own records are never a download's target, whatever
     // the info file says.
-    if (TargetInState(final, run_->StateFolder())) {
+    if (TargetInState(final, d_->run_->StateFolder())) {
       VerificationFailed(final + ": a target inside the folder of the upgrade's own records is refused");
       AbortUpgrade();
       return false;
@@ -186,11 +187,11 @@ bool TkvKelvora::BeginRun() {
       FailRun(FormatLangText(ltCannotWrite, {final}));  // a folder cannot be replaced by a file
       return false;
     }
-    targets_.push_back(final);
+    d_->targets_.push_back(final);
     const std::string folder = FolderOf(final);
     if (!folders.insert(folder).second) continue;
     ForceFolders(final);
-    if (TargetInState(final, run_->StateFolder())) {  // a link among the folders just made
+    if (TargetInState(final, d_->run_->StateFolder())) {  // a link among the folders just made
       VerificationFailed(final + ": a target inside the folder of the upgrade's own records is refused");
       AbortUpgrade();
       return false;
@@ -201,9 +202,9 @@ bool TkvKelvora::BeginRun() {
     }
   }
   SettleResumes();
-  detail::NoteWhenProgramNotTargeted(fileList_, targets_, FoundMethod(), CurrentExeName(), programTargetNoted_);
-  updaterFolder_ = detail::ChooseUpdaterFolder(run_->StateFolder(), detail::UpdaterProgramBytes().size());
-  if (updaterFolder_.empty()) {
+  detail::NoteWhenProgramNotTargeted(d_->fileList_, d_->targets_, FoundMethod(), CurrentExeName(), d_->programTargetNoted_);
+  d_->updaterFolder_ = detail::ChooseUpdaterFolder(d_->run_->StateFolder(), detail::UpdaterProgramBytes().size());
+  if (d_->updaterFolder_.empty()) {
     FailRun(GetLangText(ltUpdaterFailed));
     return false;
   }
@@ -211,7 +212,7 @@ bool TkvKelvora::BeginRun() {
 }
 
 bool TkvKelvora::CommitRun() {
-  if (!run_) return true;
+  if (!d_->run_) return true;
   // Every complete download with the file it replaces. Files listed without
   // a target keep their own name in the program's folder, except that the
   // first program file among them (by name) is the program's new build (or,
@@ -220,15 +221,15 @@ bool TkvKelvora::CommitRun() {
   std::vector<updater::TQueueEntry> entries, plain;
   const std::string program = CurrentExeName();
   // An entry of the program's own file (downloaded or skipped) settles it.
-  bool programSettled = std::any_of(targets_.begin(), targets_.end(),
+  bool programSettled = std::any_of(d_->targets_.begin(), d_->targets_.end(),
                                     [&](const std::string& T) { return updater::SamePath(T, program); });
-  for (int i = 0; i < fileList_.Count() && i < static_cast<int>(targets_.size()); ++i) {
-    const std::string download = detail::DownloadNameOf(targets_[i]);
+  for (int i = 0; i < d_->fileList_.Count() && i < static_cast<int>(d_->targets_.size()); ++i) {
+    const std::string download = detail::DownloadNameOf(d_->targets_[i]);
     if (!updater::Exists(download)) continue;  // skipped
-    if (fileList_.GetValue(i).empty()) {
-      plain.push_back({download, targets_[i], false});
+    if (d_->fileList_.GetValue(i).empty()) {
+      plain.push_back({download, d_->targets_[i], false});
     } else {
-      entries.push_back({download, targets_[i], false});
+      entries.push_back({download, d_->targets_[i], false});
     }
   }
   std::sort(plain.begin(), plain.end(), [](const auto& A, const auto& B) { return A.Target < B.Target; });
@@ -236,7 +237,7 @@ bool TkvKelvora::CommitRun() {
     const std::string name = NameOf(e.Target);
     if (!programSettled && name.size() >= 3 && name.compare(name.size() - 3, 3, "exe") == 0) {
       programSettled = true;
-      if (foundMethod_ == umUseExternalSetup)
+      if (d_->foundMethod_ == umUseExternalSetup)
         e.Setup = !updater::SamePath(e.Target, program);
       else
         e.Target = program;
@@ -253,19 +254,19 @@ bool TkvKelvora::CommitRun() {
     }
   }
   EndResumes();  // every part is complete now
-  if (run_->Commit(entries, confirmTimeout_)) return true;
+  if (d_->run_->Commit(entries, d_->confirmTimeout_)) return true;
   FailRun(FormatLangText(ltCannotWrite, {QueueFilePath()}));
   return false;
 }
 
 void TkvKelvora::FailRun(const std::string& Text) {
-  lastFailure_ = Text;
+  d_->lastFailure_ = Text;
   ShowUpgraderMessage(Text, mbIconError);
   AbortUpgrade();
 }
 
 void TkvKelvora::HandleWriteError(const std::string& FileName, int32_t ErrorCode) {
-  if (infoMode_) {
+  if (d_->infoMode_) {
     HandleHTTPError(0);  // the info file's own output: as a missing info file
     return;
   }
@@ -286,7 +287,7 @@ void TkvKelvora::DeleteTempFiles() {
   // first: on Windows an open file cannot be deleted.
   ReleaseOutput();
   CloseOutputs();
-  if (run_) run_->Discard();
+  if (d_->run_) d_->run_->Discard();
 }
 
 void TkvKelvora::RecoverInterruptedUpgrade() {
@@ -298,20 +299,20 @@ void TkvKelvora::RecoverInterruptedUpgrade() {
   if (begun != detail::TUpgradeRun::TBegin::Ok) return;  // an updater (or a run) is at work
   // An install waiting for its confirmation with no updater left: whether
   // this process is the release that owes it is known only at Loaded.
-  journalAtStart_ = updater::AwaitingConfirmation(run.StateFolder());
-  if (!journalAtStart_) run.Begin(false, true);
+  d_->journalAtStart_ = updater::AwaitingConfirmation(run.StateFolder());
+  if (!d_->journalAtStart_) run.Begin(false, true);
 }
 
 void TkvKelvora::ResolveUpgradeAtLoad() {
-  if (!journalAtStart_) return;
-  journalAtStart_ = false;
+  if (!d_->journalAtStart_) return;
+  d_->journalAtStart_ = false;
   auto run = std::make_shared<detail::TUpgradeRun>(CurrentExeName());
   if (run->Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;
   if (!updater::AwaitingConfirmation(run->StateFolder())) return;
   if (StartedAfterUpgrade()) {
     // Started by an updater that is gone: this release confirms by itself
     // and then finishes the install, holding the lock until then.
-    confirmRun_ = run;
+    d_->confirmRun_ = run;
     return;
   }
   // An ordinary start finds an install nobody confirmed: it goes back.
@@ -321,7 +322,7 @@ void TkvKelvora::ResolveUpgradeAtLoad() {
     // has ended, and starts the previous build.
     if (HandRecoveryToUpdater(run->LockFd())) std::_Exit(0);
     // Everything stays on record for the next start.
-    undoPending_ = true;
+    d_->undoPending_ = true;
     return;
   }
   run->Begin(false, true);
@@ -335,7 +336,7 @@ void TkvKelvora::ResolveUpgradeAtLoad() {
 void TkvKelvora::ReportFailedUpgrade() {
   // Read and removed by one holder of the lock, so the user is told once,
   // and only once the install is undone.
-  if (undoPending_) return;
+  if (d_->undoPending_) return;
   detail::TUpgradeRun run(CurrentExeName());
   if (run.Begin(false, false) != detail::TUpgradeRun::TBegin::Ok) return;
   const std::string state = run.StateFolder();
@@ -353,7 +354,7 @@ void TkvKelvora::ReportFailedUpgrade() {
     if (!updater::AwaitingConfirmation(state))
       WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, TReleaseState::Confirmed, ""});
     return;
-  } else if (attempted && confirmTimeout_ > 0 && !updater::Exists(updater::JournalPath(state)) &&
+  } else if (attempted && d_->confirmTimeout_ > 0 && !updater::Exists(updater::JournalPath(state)) &&
              !updater::Exists(updater::QueuePath(state))) {
     // Handed over, and the updater is gone without a word of how it ended
     // (it could write nothing on a full disk, or was ended): the release did
@@ -370,7 +371,7 @@ void TkvKelvora::ReportFailedUpgrade() {
     WriteReleaseRecord(ReleaseRecordPath(),
                        {record->InfoURL, record->Release, TReleaseState::Failed, FormatEngineDate(TodayDate())});
   const std::string reason = failure.File + ": " + failure.Reason;
-  std::weak_ptr<bool> alive = engineAlive_;
+  std::weak_ptr<bool> alive = d_->engineAlive_;
   if (OnUpgradeFailed) OnUpgradeFailed(this, reason);
   if (!alive.expired() && Wants(mLostFile))
     ShowUpgraderMessage(FormatLangText(FailureText(failure.Outcome), {failure.File, failure.Reason}), mbIconError);
@@ -386,10 +387,10 @@ bool TkvKelvora::ConfirmUpgradeNow() {
   // The release is in place from now on.
   if (auto record = ReadReleaseRecord(ReleaseRecordPath()); record && record->State != TReleaseState::Confirmed)
     WriteReleaseRecord(ReleaseRecordPath(), {record->InfoURL, record->Release, TReleaseState::Confirmed, ""});
-  if (confirmRun_) {
+  if (d_->confirmRun_) {
     // No updater waits: this process finishes the install itself.
     updater::FinishInstall(state);
-    confirmRun_.reset();
+    d_->confirmRun_.reset();
   }
   // The updater ends now; its file goes.
   RemoveOldUpdaters();
@@ -409,24 +410,24 @@ bool TkvKelvora::RecordHandOver() {
   // What the next start needs goes to disk before the install can begin: an
   // attempt whose outcome is never written counts as failed.
   const std::optional<TReleaseRecord> before = ReadReleaseRecord(ReleaseRecordPath());
-  recordBefore_ = before ? std::make_shared<TReleaseRecord>(*before) : nullptr;
-  handOverRecorded_ = WriteReleaseRecord(
-      ReleaseRecordPath(), {infoFileURL_, foundRelease_, TReleaseState::Attempted, FormatEngineDate(TodayDate())});
-  return handOverRecorded_;
+  d_->recordBefore_ = before ? std::make_shared<TReleaseRecord>(*before) : nullptr;
+  d_->handOverRecorded_ = WriteReleaseRecord(
+      ReleaseRecordPath(), {d_->infoFileURL_, d_->foundRelease_, TReleaseState::Attempted, FormatEngineDate(TodayDate())});
+  return d_->handOverRecorded_;
 }
 
 void TkvKelvora::ForgetHandOver() {
-  if (!handOverRecorded_) return;
-  handOverRecorded_ = false;
+  if (!d_->handOverRecorded_) return;
+  d_->handOverRecorded_ = false;
   // Nothing was attempted after all.
-  if (recordBefore_)
-    WriteReleaseRecord(ReleaseRecordPath(), *recordBefore_);
+  if (d_->recordBefore_)
+    WriteReleaseRecord(ReleaseRecordPath(), *d_->recordBefore_);
   else
     updater::RemoveFile(ReleaseRecordPath());
 }
 
 bool TkvKelvora::NothingToInstall() const {
-  return std::none_of(targets_.begin(), targets_.end(),
+  return std::none_of(d_->targets_.begin(), d_->targets_.end(),
                       [](const std::string& T) { return updater::Exists(detail::DownloadNameOf(T)); });
 }
 

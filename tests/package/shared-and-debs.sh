@@ -21,34 +21,38 @@ tree=$work/tree
 . "$(dirname "$0")/shared-tree.sh"
 kv_shared_tree "$src" "$tree" "$work" "$launcher"
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$tree/CMakeCache.txt")
+# The project's version and the library's major number, as CMake has them.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$tree/CMakeCache.txt")
+major=${version%%.*} vre=${version//./\\.}
+[ -n "$version" ] || fail "no project version in the tree's cache"
 
 # The installed layout.
 prefix=$work/prefix
 cmake --install "$tree" --prefix "$prefix" >/dev/null
-for f in include/kelvora/kvKelvora.h include/kelvora/kelvora_export.h "$libdir/libkelvora.so.1.0.0" \
+for f in include/kelvora/kvKelvora.h include/kelvora/kelvora_export.h "$libdir/libkelvora.so.$version" \
          "$libdir/cmake/Kelvora/KelvoraCoreTargets.cmake" "$libdir/pkgconfig/kelvora.pc" \
          bin/kelvora-console bin/kelvora-publish; do
   [ -e "$prefix/$f" ] || fail "installed package has no $f"
 done
-[ "$(readlink "$prefix/$libdir/libkelvora.so")" = libkelvora.so.1 ] || fail "libkelvora.so is not the link name of libkelvora.so.1"
+[ "$(readlink "$prefix/$libdir/libkelvora.so")" = "libkelvora.so.$major" ] || fail "libkelvora.so is not the link name of libkelvora.so.$major"
 [ ! -e "$prefix/$libdir/libkelvora.a" ] || fail "a shared build installed a static library"
-lib=$prefix/$libdir/libkelvora.so.1.0.0
-contains "$(readelf -d "$lib")" 'SONAME.*\[libkelvora\.so\.1\]' "SONAME"
+lib=$prefix/$libdir/libkelvora.so.$version
+contains "$(readelf -d "$lib")" "SONAME.*\\[libkelvora\\.so\\.$major\\]" "SONAME"
 contains "$(file -L "$lib")" 'ELF 64-bit LSB shared object' "file type"
 # Hidden by default: the public classes leave the library, internal ones do not.
 symbols=$(nm -DC --defined-only "$lib")
 contains "$symbols" 'kelvora::TkvKelvora::CheckUpdates' "exported symbols"
 contains "$symbols" 'kelvora::CompareVersions' "exported symbols"
 lacks "$symbols" 'kelvora::trust::|kelvora::IsNewerByNumber' "exported symbols"
-# The binary interface: what programs built against 1.0 rely on is still there.
-bash "$(dirname "$0")/abi.sh" check "$tree/src/libkelvora.so.1.0.0" "$src" "$tree" || fail "binary interface"
+# The binary interface: what programs built against this major number rely on is still there.
+bash "$(dirname "$0")/abi.sh" check "$tree/src/libkelvora.so.$version" "$src" "$tree" || fail "binary interface"
 # The tools find the library beside them, wherever the tree is.
 contains "$(readelf -d "$prefix/bin/kelvora-console")" 'NEEDED.*libkelvora\.so\.1' "kelvora-console"
 "$prefix/bin/kelvora-publish" --help >/dev/null || fail "installed kelvora-publish does not run"
 for t in kelvora-console kelvora-publish; do
   # Answered without a look at the network: an option is never an address.
   contains "$("$prefix/bin/$t" --help)" "^usage: $t" "$t --help"
-  contains "$("$prefix/bin/$t" --version)" "^$t 1\.0\.0$" "$t --version"
+  contains "$("$prefix/bin/$t" --version)" "^$t $vre\$" "$t --version"
   contains "$(zcat "$prefix/share/man/man1/$t.1.gz")" '^\.SH SYNOPSIS|^\.SH DESCRIPTION' "$t's manual page"
 done
 
@@ -97,8 +101,8 @@ python3 "$src/tests/capi/upgrade_round.py" --work "$work/capi-round" --c-build "
 (cd "$tree" && cpack -G DEB >"$work/cpack.log") || { cat "$work/cpack.log"; fail "cpack"; }
 debs=$work/debs; mkdir -p "$debs"; mv "$tree"/*.deb "$tree"/*.ddeb "$debs"/
 arch=$(dpkg --print-architecture)
-pkg() { echo "$debs/$1_1.0.0_$arch.${2:-deb}"; }
-rt=$(pkg libkelvora1) qrt=$(pkg libkelvora-qt1) dev=$(pkg libkelvora-dev) qdev=$(pkg libkelvora-qt-dev)
+pkg() { echo "$debs/$1_${version}_$arch.${2:-deb}"; }
+rt=$(pkg "libkelvora$major") qrt=$(pkg "libkelvora-qt$major") dev=$(pkg libkelvora-dev) qdev=$(pkg libkelvora-qt-dev)
 tools=$(pkg kelvora-tools)
 for d in "$rt" "$qrt" "$dev" "$qdev" "$tools"; do
   [ -f "$d" ] || fail "no $(basename "$d") among: $(ls "$debs")"
@@ -106,7 +110,7 @@ for d in "$rt" "$qrt" "$dev" "$qdev" "$tools"; do
   contents=$(dpkg-deb -c "$d")
   contains "$contents" "usr/share/doc/$(dpkg-deb -f "$d" Package)/copyright" "$(basename "$d") copyright"
   contains "$contents" "usr/share/doc/$(dpkg-deb -f "$d" Package)/changelog\.gz" "$(basename "$d") changelog"
-  contains "$(dpkg-deb -f "$d" Version)" '^1\.0\.0$' "$(basename "$d") version"
+  contains "$(dpkg-deb -f "$d" Version)" "^$vre\$" "$(basename "$d") version"
   contains "$(dpkg-deb -f "$d" Maintainer)" '^Kelvora Package Test <packages@kelvora\.example\.org>$' "$(basename "$d") maintainer"
   # Installed-Size counts each file once (not again through its links).
   size=$(dpkg-deb -c "$d" | awk '$1 ~ /^-/ {s += int(($3 + 1023) / 1024)} END {print s}')
@@ -117,7 +121,7 @@ contains "$(dpkg-deb --fsys-tarfile "$rt" | tar -xO --wildcards '*/changelog.gz'
   '^kelvora \(1\.0\.0\) unstable; urgency=medium$' "runtime changelog"
 # Shipped stripped; the debug information of each is in its -dbgsym package.
 for d in "$rt" "$qrt" "$tools"; do
-  dbg=${d%.deb}.ddeb; dbg=${dbg/_1.0.0/-dbgsym_1.0.0}
+  dbg=${d%.deb}.ddeb; dbg=${dbg/_$version/-dbgsym_$version}
   [ -f "$dbg" ] || fail "no $(basename "$dbg") among: $(ls "$debs")"
   contains "$(dpkg-deb -c "$dbg")" 'usr/lib/debug/\.build-id/.*\.debug' "$(basename "$dbg") contents"
   contains "$(dpkg-deb -f "$dbg" Depends)" "$(dpkg-deb -f "$d" Package) \(= 1\.0\.0\)" "$(basename "$dbg") Depends"
@@ -131,7 +135,7 @@ contains "$depends" 'libc6 .*libcurl4.*|libcurl4.*libc6' "runtime Depends (from 
 contains "$depends" 'libssl3' "runtime Depends (from dpkg-shlibdeps)"
 contains "$depends" 'sensible-utils' "runtime Depends (sensible-browser)"
 control=$work/rt-control; dpkg-deb -e "$rt" "$control"
-contains "$(cat "$control/shlibs")" '^libkelvora 1 libkelvora1 \(>= 1\.0\.0\)$' "runtime shlibs"
+contains "$(cat "$control/shlibs")" "^libkelvora $major libkelvora$major \\(>= $vre\\)\$" "runtime shlibs"
 contains "$(cat "$control/triggers")" '^activate-noawait ldconfig$' "runtime triggers"
 if [ -e "$control/postinst" ] || [ -e "$control/postrm" ]; then fail "runtime: maintainer scripts beside the ldconfig trigger"; fi
 contents=$(dpkg-deb -c "$dev")
@@ -142,7 +146,7 @@ contains "$contents" "usr/$libdir/cmake/Kelvora/KelvoraConfig\.cmake" "dev conte
 contains "$contents" "usr/$libdir/pkgconfig/kelvora\.pc" "dev contents"
 contains "$contents" "usr/$libdir/pkgconfig/kelvora-c\.pc" "dev contents"
 lacks "$contents" 'libkelvora\.so\.1\.0\.0|usr/bin|include/kelvora/(qt|win32)/|qt_export|KelvoraQtTargets|kelvora-qt' "dev contents"
-contains "$(dpkg-deb -f "$dev" Depends)" 'libkelvora1 \(= 1\.0\.0\)' "dev Depends"
+contains "$(dpkg-deb -f "$dev" Depends)" "libkelvora$major \\(= $vre\\)" "dev Depends"
 contains "$(dpkg-deb -f "$dev" Depends)" 'nlohmann-json3-dev' "dev Depends"
 lacks "$(dpkg-deb -f "$dev" Depends) $(dpkg-deb -f "$dev" Suggests)" 'qt' "dev Depends"
 contents=$(dpkg-deb -c "$qdev")
@@ -151,13 +155,13 @@ contains "$contents" 'usr/include/kelvora/kelvora_qt_export\.h' "qt-dev contents
 contains "$contents" "usr/$libdir/libkelvora-qt\.so -> libkelvora-qt\.so\.1" "qt-dev contents"
 contains "$contents" "usr/$libdir/cmake/Kelvora/KelvoraQtTargets\.cmake" "qt-dev contents"
 contains "$contents" "usr/$libdir/pkgconfig/kelvora-qt\.pc" "qt-dev contents"
-contains "$(dpkg-deb -f "$qdev" Depends)" 'libkelvora-dev \(= 1\.0\.0\), libkelvora-qt1 \(= 1\.0\.0\), qt6-base-dev' "qt-dev Depends"
+contains "$(dpkg-deb -f "$qdev" Depends)" "libkelvora-dev \\(= $vre\\), libkelvora-qt$major \\(= $vre\\), qt6-base-dev" "qt-dev Depends"
 contents=$(dpkg-deb -c "$tools")
 contains "$contents" 'usr/bin/kelvora-console' "tools contents"
 contains "$contents" 'usr/bin/kelvora-publish' "tools contents"
 contains "$contents" 'usr/share/man/man1/kelvora-console\.1\.gz' "tools contents"
 contains "$contents" 'usr/share/man/man1/kelvora-publish\.1\.gz' "tools contents"
-contains "$(dpkg-deb -f "$tools" Depends)" 'libkelvora1 \(= 1\.0\.0\)' "tools Depends"
+contains "$(dpkg-deb -f "$tools" Depends)" "libkelvora$major \\(= $vre\\)" "tools Depends"
 contains "$(dpkg-deb -f "$tools" Depends)" 'libc6' "tools Depends (from dpkg-shlibdeps)"
 
 # What a Debian maintainer runs on packages: no error, no warning.
