@@ -157,6 +157,21 @@ class TPerson {
   }
   // The window lies inside the work area of its monitor, and so do the
   // buttons, each visible inside the client area.
+  // The whole text of a one-line edit shows: it fits between the margins.
+  void CheckWholeText(HWND Edit, const std::string& What) {
+    const std::wstring text = TextOf(Edit);
+    HDC dc = ::GetDC(Edit);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(Ask(Edit, WM_GETFONT)));
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(Edit, dc);
+    RECT c{};
+    ::GetClientRect(Edit, &c);
+    const auto margins = static_cast<DWORD>(Ask(Edit, EM_GETMARGINS));
+    const int needed = LOWORD(margins) + size.cx + HIWORD(margins);
+    Check(needed <= c.right, What + ": needs " + std::to_string(needed) + " px, has " + std::to_string(c.right));
+  }
   void CheckOnScreen(HWND H, std::initializer_list<int> Buttons, const std::string& What) {
     MONITORINFO mi{};
     mi.cbSize = sizeof mi;
@@ -402,6 +417,7 @@ TEST_P(Win32UI, WizardPagesCancelAndFinish) {
     P.Check(Ask(::GetDlgItem(w, idProgressAllFiles), PBM_GETPOS) == 68, "all bar");
     P.Check(!::IsWindowEnabled(::GetDlgItem(w, idFinishBtn)), "Next disabled while downloading");
     P.CheckInside(w, "wizard");
+    P.CheckWholeText(::GetDlgItem(w, idFileURL), "the whole address");
     P.Shot(w, "wizard-download");
     // A DPI change lays the window out again, its size included.
     RECT before{}, after{};
