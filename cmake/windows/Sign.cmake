@@ -1,6 +1,7 @@
 # Signs one Windows binary in place with osslsigncode (Authenticode, SHA-256),
-# through a temporary file, so that a failed signing leaves no half-written
-# binary and fails the build. Run with
+# through a temporary file. A signing that fails fails the build and removes
+# the unsigned binary, so that no later build takes it for a signed one
+# (the next one links it again). Run with
 #   cmake -DFILE=<binary> -DCERT=<cert or .p12/.pfx> [-DKEY=<key>] [-DPASSWORD_FILE=<file>]
 #         [-DTIMESTAMP_URL=<url>] [-DDESCRIPTION=<text>] [-DOSSLSIGNCODE=<program>] -P Sign.cmake
 if(NOT FILE OR NOT CERT)
@@ -29,7 +30,7 @@ file(REMOVE ${signed})
 execute_process(COMMAND ${OSSLSIGNCODE} ${args} -in ${FILE} -out ${signed}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT rc EQUAL 0 OR NOT EXISTS ${signed})
-  file(REMOVE ${signed})
+  file(REMOVE ${signed} ${FILE})
   message(FATAL_ERROR "Signing ${FILE} failed:\n${out}")
 endif()
 file(RENAME ${signed} ${FILE})

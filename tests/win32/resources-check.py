@@ -4,8 +4,8 @@ with pefile (Debian's python3-pefile): AppUpdate.exe's manifest, icon and
 version, kelvora.dll's version, both with their debug information in a
 .debug file beside them that the debug link names; then both signed with a
 certificate made here (the build's own signing step, cmake/windows/Sign.cmake)
-and verified with osslsigncode, the resources still there, and a changed
-byte found out.
+and verified with osslsigncode, the resources still there, a changed byte
+found out, and a failed signing leaving no unsigned binary behind.
 Usage: resources-check.py <version> <AppUpdate.exe> <kelvora.dll> <cmake> <Sign.cmake> <objdump>"""
 import os
 import shutil
@@ -150,13 +150,14 @@ with tempfile.TemporaryDirectory() as work:
             f.write(bytes([b[0] ^ 0xFF]))
         verify = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", copy], capture_output=True, text=True)
         check(verify.returncode != 0, f"{name}: a changed byte still verifies")
-    # A signing that cannot be done fails the step and leaves the binary as it was.
+    # A signing that cannot be done (the wrong password) fails the step and
+    # leaves no binary that a later build could take for a signed one.
     copy = os.path.join(work, "AppUpdate.exe")
     shutil.copyfile(updater, copy)
     run = subprocess.run([cmake, "-DFILE=" + copy, "-DCERT=" + p12, "-DPASSWORD_FILE=" + key, "-P", sign_script],
                          capture_output=True, text=True)
-    with open(copy, "rb") as a, open(updater, "rb") as b:
-        check(run.returncode != 0 and a.read() == b.read(), "a failed signing did not fail, or changed the binary")
+    check(run.returncode != 0 and not os.path.exists(copy) and not os.path.exists(copy + ".signed"),
+          "a failed signing did not fail, or left a binary behind")
 
 for f in failures:
     print("resources-check: " + f)
