@@ -30,8 +30,10 @@ if [ "${1:-}" = "--windows" ]; then
   # the Windows demo; fonts-wine gives Wine the faces of its captions and
   # frames.
   # dpkg-dev unpacks Zstandard's source package (scripts/zstd-source.sh).
+  # osslsigncode signs the binaries (KELVORA_SIGN) and checks signatures;
+  # python3-pefile reads their resources back (win32_resources).
   packages=(cmake g++-mingw-w64-x86-64-posix wine64 googletest nlohmann-json3-dev nginx python3 openssl
-            xvfb xauth fonts-wine dpkg-dev)
+            xvfb xauth fonts-wine dpkg-dev osslsigncode python3-pefile)
 elif [ "${1:-}" = "--publish" ]; then
   # kelvora-publish alone (the Windows demo signs its release with it).
   packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev)

@@ -36,7 +36,8 @@ struct TConfirmResult {
 TConfirmResult WaitForConfirmation(pid_t Pid, const std::string& StateFolder, std::chrono::milliseconds Limit);
 // Ends a started program and every process it started: asked first
 // (SIGTERM to its process group and to every descendant), then forced after
-// a short grace (SIGKILL; on Windows the job object is terminated); reaped.
+// a short grace (SIGKILL). On Windows every top-level window of its job gets
+// WM_CLOSE, the job ends when the grace is over (at once without windows).
 void EndProgram(pid_t Pid);
 // Asks every other process of this user that runs the file at Path (as it
 // is now) to end (SIGTERM; nothing on Windows, where such a file cannot be

@@ -26,6 +26,37 @@ std::wstring Wide(const std::string& S) {
 
 HWND Item(HWND W, int Id) { return ::GetDlgItem(W, Id); }
 
+// Windows 10 1607's per-window DPI calls, looked up so that the demo starts
+// on older Windows too, where the system's DPI and metrics hold.
+template <class F>
+F User32Call(const char* Name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), Name)));
+}
+
+UINT DpiOf(HWND W) {
+  static const auto forWindow = User32Call<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  if (forWindow != nullptr)
+    if (const UINT dpi = forWindow(W)) return dpi;
+  HDC dc = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+  ::ReleaseDC(nullptr, dc);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+void MessageFontMetrics(NONCLIENTMETRICSW& Ncm, UINT Dpi) {
+  static const auto forDpi = User32Call<BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT)>("SystemParametersInfoForDpi");
+  Ncm.cbSize = sizeof Ncm;
+  if (forDpi == nullptr || !forDpi(SPI_GETNONCLIENTMETRICS, sizeof Ncm, &Ncm, 0, Dpi))
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof Ncm, &Ncm, 0);
+}
+
+void AdjustFrame(RECT& R, HWND W, UINT Dpi) {
+  static const auto forDpi = User32Call<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  const auto style = static_cast<DWORD>(::GetWindowLongPtrW(W, GWL_STYLE));
+  const auto ex = static_cast<DWORD>(::GetWindowLongPtrW(W, GWL_EXSTYLE));
+  if (forDpi == nullptr || !forDpi(&R, style, FALSE, ex, Dpi)) ::AdjustWindowRectEx(&R, style, FALSE, ex);
+}
+
 }  // namespace
 
 TForm1::TForm1(const TDemoOptions& Options) : options_(Options) {
@@ -91,11 +122,10 @@ TForm1::~TForm1() {
 void TForm1::Layout() {
   // The layout's 96-dpi positions, scaled to the window's DPI, in the
   // system's message font.
-  const int dpi = static_cast<int>(::GetDpiForWindow(hwnd_) != 0 ? ::GetDpiForWindow(hwnd_) : 96);
+  const int dpi = static_cast<int>(DpiOf(hwnd_));
   const auto s = [dpi](int V) { return ::MulDiv(V, dpi, 96); };
   NONCLIENTMETRICSW ncm{};
-  ncm.cbSize = sizeof ncm;
-  ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0, static_cast<UINT>(dpi));
+  MessageFontMetrics(ncm, static_cast<UINT>(dpi));
   for (HFONT f : {font_, urlFont_})
     if (f != nullptr) ::DeleteObject(f);
   font_ = ::CreateFontIndirectW(&ncm.lfMessageFont);
@@ -122,8 +152,7 @@ void TForm1::Layout() {
     ::SetWindowPos(c, nullptr, s(p.X), s(p.Y), s(p.W), p.H != 0 ? s(p.H) : line, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   RECT r{0, 0, s(333), s(196)};
-  ::AdjustWindowRectExForDpi(&r, static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_STYLE)), FALSE,
-                             static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)), static_cast<UINT>(dpi));
+  AdjustFrame(r, hwnd_, static_cast<UINT>(dpi));
   ::SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
 }
 

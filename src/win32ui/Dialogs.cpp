@@ -8,19 +8,13 @@
 #include <vector>
 
 #include "framework/win32/Wide.h"
+#include "win32ui/DpiCalls.h"
 
 namespace kelvora::win32ui {
 
 TScale ScaleOf(HWND Window) {
   TScale s;
-  const UINT dpi = Window != nullptr ? ::GetDpiForWindow(Window) : 0;
-  if (dpi != 0) {
-    s.Dpi = dpi;
-  } else {
-    HDC dc = ::GetDC(nullptr);
-    s.Dpi = static_cast<UINT>(::GetDeviceCaps(dc, LOGPIXELSY));
-    ::ReleaseDC(nullptr, dc);
-  }
+  s.Dpi = WindowDpi(Window);
   return s;
 }
 
@@ -36,11 +30,7 @@ void TFonts::Free() {
 void TFonts::Make(UINT Dpi) {
   Free();
   NONCLIENTMETRICSW ncm{};
-  ncm.cbSize = sizeof ncm;
-  if (!::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0, Dpi)) {
-    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
-    ncm.lfMessageFont.lfHeight = ::MulDiv(ncm.lfMessageFont.lfHeight, static_cast<int>(Dpi), 96);
-  }
+  NonClientMetrics(ncm, Dpi);
   LOGFONTW lf = ncm.lfMessageFont;
   base_ = lf;
   message_ = ::CreateFontIndirectW(&lf);
@@ -190,8 +180,7 @@ SIZE FrameSize(HWND Dialog) {
   RECT r{0, 0, 0, 0};
   const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(Dialog, GWL_STYLE));
   const DWORD ex = static_cast<DWORD>(::GetWindowLongPtrW(Dialog, GWL_EXSTYLE));
-  if (!::AdjustWindowRectExForDpi(&r, style, FALSE, ex, ScaleOf(Dialog).Dpi))
-    ::AdjustWindowRectEx(&r, style, FALSE, ex);
+  AdjustFrame(r, style, ex, ScaleOf(Dialog).Dpi);
   return SIZE{r.right - r.left, r.bottom - r.top};
 }
 

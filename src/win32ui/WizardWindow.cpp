@@ -213,8 +213,11 @@ void TWizardWindow::Layout() {
   const std::wstring from = WinText(TextOf(Item(idLDownloadingFileFrom)));
   Place(Item(idLDownloadingFileFrom), bx + s(6), boxTop + s(14),
         std::min<int>(TextExtent(hwnd_, fonts_.Message(), from).cx, rowW), line);
+  // The address runs to the box's inner edge: the edit control sets margins
+  // (from its font) beside the text, which a width of the text's own left
+  // no room for.
   const int urlH = TextExtent(hwnd_, fonts_.Small(), L"Ag").cy;
-  Place(Item(idFileURL), bx + s(10), boxTop + s(28), s(301), urlH);
+  Place(Item(idFileURL), bx + s(10), boxTop + s(28), s(kBoxWidth) - s(16), urlH);
   const int first = s(hide ? 14 : 44);
   Place(Item(idLFileSize), bx + s(6), boxTop + first, rowW, line);
   Place(Item(idLTransferRate), bx + s(6), boxTop + first + s(16), rowW, line);

@@ -12,8 +12,10 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "framework/FileDescriptors.h"
+#include "framework/win32/AddressWaitPool.h"
 #include "framework/win32/Wide.h"
 #include "kelvora/Application.h"
 #include "kelvora/PartFile.h"
@@ -155,6 +157,40 @@ TEST(Win32Loop, IsTheDefaultAndServesHandOffsAndPostedCallsInAnyMessageLoop) {
   LoopBackend().Post([&] { ++ran; });
   EXPECT_THROW(Application().ProcessMessages(), Exception);
   EXPECT_EQ(ran, 1);
+}
+
+// The address wait of Windows 7 (no WaitOnAddress): a hand-off ping-pong and
+// several threads parked on one address. A lost wake-up hangs the test.
+TEST(Win32AddressWait, ThePoolOfOlderWindowsLosesNoWakeUp) {
+  std::atomic<std::uint32_t> ball{0};
+  constexpr std::uint32_t kRounds = 20000;
+  std::thread other([&] {
+    for (std::uint32_t v = 1; v < 2 * kRounds; v += 2) {
+      while (ball.load() != v) sys::pool::WaitWhileEqual(ball, v - 1);
+      ball.store(v + 1);
+      sys::pool::WakeAll(ball);
+    }
+  });
+  for (std::uint32_t v = 0; v < 2 * kRounds; v += 2) {
+    while (ball.load() != v) sys::pool::WaitWhileEqual(ball, v - 1);
+    ball.store(v + 1);
+    sys::pool::WakeAll(ball);
+  }
+  other.join();
+  EXPECT_EQ(ball.load(), 2 * kRounds);
+
+  std::atomic<std::uint32_t> gate{0};
+  std::atomic<int> through{0};
+  std::vector<std::thread> parked;
+  for (int i = 0; i < 4; ++i)
+    parked.emplace_back([&] {
+      while (gate.load() == 0) sys::pool::WaitWhileEqual(gate, 0);
+      ++through;
+    });
+  gate.store(1);
+  sys::pool::WakeAll(gate);
+  for (std::thread& t : parked) t.join();
+  EXPECT_EQ(through.load(), 4);
 }
 
 TEST(Win32Loop, WaitMasksSignalsAndWakeUps) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs the native-window tests under Wine on a virtual display (Xvfb), once
-# at 100 % (96 dpi) and once at 200 % (192 dpi, the prefix's LogPixels), with
+# at 100 % (96 dpi) and once at 200 % (192 dpi, the prefix's LogPixels), and
+# the fitting of the long questions (Win32Fit) at 150 % (144 dpi) too, with
 # a prefix of their own; the pictures land in <screenshot dir>.
 # Usage: ui-tests.sh <win32_ui_tests.exe> <screenshot dir>
-# (KV_UI_DPIS and KV_GTEST_FILTER narrow a run by hand.)
+# (KV_UI_DPIS and KV_GTEST_FILTER narrow a run by hand; a DPI given as
+# dpi:filter runs only that filter there.)
 set -euo pipefail
 
 exe=$(realpath "$1")
@@ -33,10 +35,13 @@ export KV_INFO_BASE="http://127.0.0.1:$port/"
 kv_wine_prefix "$(dirname "$exe")/wineprefix-ui"
 kv_start_display
 trap 'kv_cleanup_display; stop_servers' EXIT
-for dpi in ${KV_UI_DPIS:-96 192}; do
+for run in ${KV_UI_DPIS:-96 144:Win32Fit.* 192}; do
+  dpi=${run%%:*}
+  filter=${KV_GTEST_FILTER:-}
+  [ "$run" = "$dpi" ] || filter=${run#*:}
   kv_wine_dpi "$dpi"
-  echo "== at $dpi dpi"
-  KV_SHOT_DIR="Z:$shots" "$wine" "$exe" ${KV_GTEST_FILTER:+--gtest_filter=$KV_GTEST_FILTER} 2>&1 | tr -d '\r' | tee "$shots/run-$dpi.log"
+  echo "== at $dpi dpi${filter:+ ($filter)}"
+  KV_SHOT_DIR="Z:$shots" "$wine" "$exe" ${filter:+--gtest_filter=$filter} 2>&1 | tr -d '\r' | tee "$shots/run-$dpi.log"
   grep -q "\[  PASSED  \]" "$shots/run-$dpi.log" || { echo "ui-tests: FAILED at $dpi dpi"; exit 1; }
   ! grep -q "\[  FAILED  \]" "$shots/run-$dpi.log" || { echo "ui-tests: FAILED at $dpi dpi"; exit 1; }
 done

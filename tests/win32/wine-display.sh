@@ -2,7 +2,8 @@
 # their own, a virtual display (Xvfb) on a free display number, Wine drawing
 # its windows' frames itself (there is no window manager), and the DPI.
 wineserver=${KV_WINESERVER:-/usr/lib/wine/wineserver}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# KV_WINEDEBUG: Wine's debug channels for a run by hand (none by default).
+export WINEDEBUG=${KV_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 kv_xvfb_pid=""
 
 kv_wine_prefix() {
@@ -28,8 +29,11 @@ kv_start_display() {
     if kill -0 "$kv_xvfb_pid" 2>/dev/null; then
       export DISPLAY=":$n"
       trap kv_cleanup_display EXIT
-      # No window manager: Wine draws captions and frames.
+      # No window manager: Wine draws captions and frames, and leaves its
+      # windows unmanaged (a managed one waits 2 s for a window manager to
+      # withdraw it at each close).
       "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+      "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
       return 0
     fi
   done

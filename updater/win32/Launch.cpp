@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <set>
+#include <vector>
 
 #include "../Command.h"
 #include "../Transaction.h"
@@ -38,6 +40,42 @@ std::wstring Quoted(const std::wstring& Arg) {
   out.append(2 * slashes, L'\\');
   return out + L"\"";
 }
+
+// How long a release asked to close its windows has before its job ends.
+constexpr DWORD kCloseGraceMs = 3000;
+
+// The processes of a job now.
+std::set<DWORD> ProcessesOf(HANDLE Job) {
+  std::vector<unsigned char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + 255 * sizeof(ULONG_PTR));
+  auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+  std::set<DWORD> ids;
+  if (::QueryInformationJobObject(Job, JobObjectBasicProcessIdList, list, static_cast<DWORD>(buffer.size()), nullptr) ||
+      ::GetLastError() == ERROR_MORE_DATA) {
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) ids.insert(static_cast<DWORD>(list->ProcessIdList[i]));
+  }
+  return ids;
+}
+
+// Posts WM_CLOSE to every top-level window of the given processes that no
+// other window owns (a dialog closes with its owner); returns how many.
+int AskWindowsToClose(const std::set<DWORD>& Processes) {
+  struct TAsk {
+    const std::set<DWORD>* Processes;
+    int Asked = 0;
+  } ask{&Processes};
+  ::EnumWindows(
+      [](HWND W, LPARAM P) -> BOOL {
+        auto* a = reinterpret_cast<TAsk*>(P);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(W, &pid);
+        if (a->Processes->count(pid) != 0 && ::GetWindow(W, GW_OWNER) == nullptr && ::PostMessageW(W, WM_CLOSE, 0, 0))
+          ++a->Asked;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&ask));
+  return ask.Asked;
+}
+
 }  // namespace
 
 pid_t StartProgram(const std::string& Program, const std::vector<std::string>& Args) {
@@ -129,14 +167,21 @@ TConfirmResult WaitForConfirmation(pid_t Pid, const std::string& StateFolder, st
 }
 
 void EndProgram(pid_t Pid) {
-  // No console to ask: a Windows program without a window is ended, with
+  // A program with windows is asked first, as when the user closes it, so
+  // that it may save what it holds; when every process has ended within the
+  // grace, nothing is forced. A program without a window (or without a
+  // display to show one) has nothing to ask: it is ended at once, with
   // every process of its job.
+  const auto it = gStarted.find(Pid);
   if (const auto job = gJobs.find(Pid); job != gJobs.end()) {
+    // The grace ends early once no process of the job is left.
+    if (AskWindowsToClose(ProcessesOf(job->second)) > 0) {
+      for (DWORD waited = 0; waited < kCloseGraceMs && !ProcessesOf(job->second).empty(); waited += 20) ::Sleep(20);
+    }
     ::TerminateJobObject(job->second, 1);
     ::CloseHandle(job->second);
     gJobs.erase(job);
   }
-  const auto it = gStarted.find(Pid);
   if (it == gStarted.end()) return;
   if (::WaitForSingleObject(it->second, 0) != WAIT_OBJECT_0) ::TerminateProcess(it->second, 1);
   ::WaitForSingleObject(it->second, 10000);
