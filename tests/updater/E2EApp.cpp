@@ -111,6 +111,10 @@ class RecordingUI : public TkvConsoleUpgradeUI {
     Note("message:" + Text);
     return TkvConsoleUpgradeUI::MessageBox(Text, Caption, Flags);
   }
+  bool AskUpgrade(const std::string& Text) override {
+    Note("asked");
+    return TkvConsoleUpgradeUI::AskUpgrade(Text);
+  }
 };
 
 }  // namespace

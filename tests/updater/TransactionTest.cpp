@@ -389,7 +389,7 @@ TEST(UpgradeTransaction, ALauncherKeepsItsChanceAndAnUndoneReleaseEndsEveryProce
 // and a temporary folder on a noexec mount.
 bool CanPlayOtherUsers() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 
-TEST(UpgradeTransaction, AnUnwritableTargetFolderIsReportedAndNothingDownloads) {
+TEST(UpgradeTransaction, AnUnwritableTargetFolderIsToldBeforeTheQuestionAndNothingDownloads) {
   if (!CanPlayOtherUsers()) GTEST_SKIP() << "needs root and setpriv to run the program as another user";
   Upgrade u;
   const uid_t nobody = 65534;
@@ -404,7 +404,9 @@ TEST(UpgradeTransaction, AnUnwritableTargetFolderIsReportedAndNothingDownloads) 
   auto env = u.Env("info.txt");
   Child c({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", u.app}, env, u.f.Root("app.log"));
   EXPECT_EQ(c.Wait(60000), 5) << ReadWholeFile(u.f.Root("app.log"));
-  EXPECT_TRUE(Contains(u.Events(), "message:Cannot write \"" + shared + "\"")) << u.Events();
+  // Told before, and instead of, the question.
+  EXPECT_TRUE(Contains(u.Events(), "you are not allowed to change \"" + shared + "\"")) << u.Events();
+  EXPECT_FALSE(Contains(u.Events(), "asked"));
   EXPECT_TRUE(Contains(u.Events(), "aborted"));
   EXPECT_FALSE(Contains(u.Events(), "file:")) << "nothing downloaded";
   EXPECT_EQ(ReadWholeFile(u.app), u.oldBuild);
