@@ -37,6 +37,8 @@ enum class Outcome {
                         // and the previous release was put back; reason says why
   Cancelled,            // the host ended the check: cancel(), or the Updater destroyed during it; nothing was
                         // installed
+  RefusedByPolicy,      // the administrator's policy allows no such check: nothing was asked of any server;
+                        // reason says which value
 };
 KELVORA_EXPORT const char* OutcomeName(Outcome Value);
 
@@ -89,6 +91,12 @@ struct Options {
   Messages userCheckMessages = Messages::UserCheck;  // added in a check started by checkNow
   bool keepArguments = true;  // the restarted program gets its own arguments after the restart parameter
   std::string restartParameter{};  // its first argument, "/afterupgrade" when empty
+  // Whose administrator policy applies: on Windows the registry key
+  // SOFTWARE\Policies\<company>\<product>\Update (HKLM, then HKCU), on Linux
+  // /etc/kelvora/<product>.json. An empty product is the program's file name
+  // without its extension. The policy's check interval replaces checkInterval.
+  std::string company{};
+  std::string product{};
 };
 
 // Who confirms that a release the updater installed starts. Until it is

@@ -95,10 +95,11 @@ enum TkvLangSlot {
   ltVerificationFailed,
   ltUpgradeFailed,     // %s the file that failed (or the program), %s the cause
   ltUpgradeMixed,      // likewise, when a file of the new version could not be put back
-  ltUpgradeSetupRan    // likewise, when the files are back but a setup program ran
+  ltUpgradeSetupRan,   // likewise, when the files are back but a setup program ran
+  ltManagedByOrganisation  // an administrator's policy decides what a check may do
 };
 
-inline constexpr int kLangSlotCount = 39;
+inline constexpr int kLangSlotCount = 40;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

@@ -1,6 +1,7 @@
 // The info file and the version decision.
 #include <atomic>
 
+#include "kelvora/AdminPolicy.h"
 #include "kelvora/Application.h"
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/Engagement.h"
@@ -23,6 +24,8 @@ std::string TkvKelvora::ReadInfoValue(const std::string& Text, const std::string
 bool TkvKelvora::IsNewerVersion(const std::string& Text) const { return IsNewerRelease(ParseReleaseInfo(Text)); }
 
 bool TkvKelvora::IsNewerRelease(const TReleaseInfo& Release) const {
+  // A release outside the version the administrator pins is not offered.
+  if (!policy_->AllowsVersion(Release.Version)) return false;
   return versionControl_ == byNumber ? IsNewerByNumber(Release, versionNumber_) : IsNewerByDate(Release, versionDate_);
 }
 
@@ -74,13 +77,15 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     foundMethod_ = static_cast<uint8_t>(release.Method);
     if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), fileList_, updateFound_);
     if (!alive.expired() && !checkOnly_) {
-      const bool personAsked = Wants(mAskUpgrade) && UI().AsksAPerson();
+      // A policy that does not let the person skip turns the question into a notice.
+      const bool mustInstall = policy_->MaySkip == false;
+      const bool personAsked = Wants(mAskUpgrade) && UI().AsksAPerson() && !mustInstall;
       if (updateFound_ && foundMethod_ != umRedirectToURL && !(run_ && run_->LockFd() >= 0) &&
           detail::UpgradeRunningElsewhere(CurrentExeName())) {
         FailRun(GetLangText(ltUpgradeBusy));  // told before being asked
       } else if (updateFound_ && failedBefore && !personAsked && foundMethod_ != umRedirectToURL) {
         PassOverFailedRelease(failedOn);
-      } else if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
+      } else if (!updateFound_ || (Wants(mAskUpgrade) && !mustInstall && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
         if (fileList_.Count() > 0) {
@@ -90,6 +95,13 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
             RefuseRedirect(fileList_[0]);
         }
       } else if (!alive.expired()) {
+        if (mustInstall && Wants(mAskUpgrade))
+          ShowUpgraderMessage(GetLangText(ltManagedByOrganisation) + (msg.empty() ? "" : "\n\n" + msg),
+                              mbIconInformation);
+        if (alive.expired()) {
+          SignalWait(*done);
+          return;
+        }
         if (!personAsked)
           DeveloperNote(foundRelease_ + " of " + infoFileURL_ + " is installed without a person's answer; should " +
                         "it fail to install or to confirm its start, it is not installed again by itself");

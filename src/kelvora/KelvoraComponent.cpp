@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "kelvora/AdminPolicy.h"
 #include "kelvora/Application.h"
 #include "kelvora/Engagement.h"
 #include "kelvora/Properties.h"
@@ -11,7 +12,8 @@
 
 namespace kelvora {
 
-TkvKelvora::TkvKelvora(TComponent* AOwner) : TkvCustomHTTP(AOwner) {
+TkvKelvora::TkvKelvora(TComponent* AOwner)
+    : TkvCustomHTTP(AOwner), policy_(std::make_shared<const TAdminPolicy>()) {
   // Every download stays hidden while it waits for its replacement.
   OutputFileAttributes().SetIncomplete({atrHidden, atrTemporary});
   OutputFileAttributes().SetComplete({atrArchive, atrHidden, atrTemporary});
@@ -158,7 +160,7 @@ void TkvKelvora::AutoCheckTimer() {
     if ((onlineProbe_ ? onlineProbe_() : IsOnline()) && autoCheck_) {
       autoCheckFired_ = true;
       RearmAutoCheckTimer();
-      CheckUpdates(false);
+      CheckUpdates(false, true);
       autoCheckRunning_ = true;
     }
   } catch (const std::exception& e) {
@@ -174,11 +176,15 @@ void TkvKelvora::SetInfoMode(bool On) {
   SetRequestCacheOptions(options);
 }
 
-bool TkvKelvora::CheckUpdates(bool CheckOnly) {
+bool TkvKelvora::CheckUpdates(bool CheckOnly) { return CheckUpdates(CheckOnly, false); }
+
+bool TkvKelvora::CheckUpdates(bool CheckOnly, bool Automatic) {
   // One check or upgrade run at a time. A call while one is under way (the
   // timer or a button during a check-only wait, a button during a download
   // or on the completion page) starts nothing and leaves that run alone.
   if (InUse()) return false;
+  // Before anything touches the network.
+  if (RefusedByPolicy(Automatic, CheckOnly)) return false;
   aborted_ = false;
   autoCheckRunning_ = false;
   updateFound_ = false;
@@ -186,7 +192,7 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   lastFailure_.clear();
   checkOnly_ = CheckOnly;
   SetInfoMode(true);
-  SetURL(infoFileURL_);
+  SetURL(policy_->InfoAddress.value_or(infoFileURL_));
   SetOutputFileName("");
   CloseOutputs();
   WatchTransfer();

@@ -27,7 +27,8 @@ const char* const kLangSlotNames[kLangSlotCount] = {
     "ltNoUpdate",        "ltNoInfoFile",       "ltHostUnreachable", "ltAbortQuestion",
     "ltLostFile",        "ltPasswordRequest",  "ltConnLost",
     "ltCannotWrite",     "ltUpdaterFailed",    "ltUpgradeBusy",    "ltUpgradeCompleted",
-    "ltVerificationFailed", "ltUpgradeFailed", "ltUpgradeMixed", "ltUpgradeSetupRan"};
+    "ltVerificationFailed", "ltUpgradeFailed", "ltUpgradeMixed", "ltUpgradeSetupRan",
+    "ltManagedByOrganisation"};
 
 namespace {
 
