@@ -14,6 +14,8 @@ packages=(
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
+  # A forward proxy that requires Basic, Digest or NTLM logins (proxy tests).
+  squid
   # The session's autostart runner: runs the login entry an updater leaves.
   dex
   qt6-base-dev
