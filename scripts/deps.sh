@@ -16,6 +16,9 @@ packages=(
   nginx openssl curl python3 iproute2 util-linux
   # A forward proxy that requires Basic, Digest or NTLM logins (proxy tests).
   squid
+  # Metered connections: sd-bus's header (libsystemd is loaded at run time),
+  # and a NetworkManager stand-in on a private bus in the tests.
+  libsystemd-dev dbus-daemon dbus-bin python3-dbusmock
   # The session's autostart runner: runs the login entry an updater leaves.
   dex
   qt6-base-dev

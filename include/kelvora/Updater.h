@@ -27,7 +27,8 @@ enum class Outcome {
   Updated,              // onFinished: downloaded, the updater runs, the program is closing for its restart;
                         // onRestarted: this run is the new release
   Declined,             // the user cancelled the download, its completion page or a login
-  Later,                // the user chose not to upgrade now
+  Later,                // the user chose not to upgrade now; or a check nobody asked for found a release over a
+                        // metered connection (reason says so) and left its download for another connection
   Failed,               // the upgrade could not be done: reason says why; nothing was changed
   VerificationRefused,  // the info file or a download failed its signature, expiry, size or hash
   NoInfoFile,           // the server has no info file at the address (statusCode) or sent something else

@@ -203,6 +203,15 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   std::string PolicyChannel() const;
   // Whether the last policy read decides anything.
   bool ManagedByPolicy() const;
+  // Whether a check nobody asked for may download a release over a
+  // connection the system calls metered (default false: it reads the info
+  // file and leaves the download for a free connection, unless the release
+  // is critical). A person's check asks first either way.
+  bool DownloadOnMetered() const { return downloadOnMetered_; }
+  void SetDownloadOnMetered(bool Value) { downloadOnMetered_ = Value; }
+  // The last check found a release and left its download for a connection
+  // that is not metered.
+  bool DeferredOnMetered() const { return deferredOnMetered_; }
   // Who confirms that an installed release starts (default cuOnLoaded).
   TkvConfirmUpgrade ConfirmUpgrade() const { return confirmUpgrade_; }
   void SetConfirmUpgrade(TkvConfirmUpgrade Value) { confirmUpgrade_ = Value; }
@@ -509,6 +518,15 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   TkvUpgradeUI* ui_ = nullptr;
   std::function<bool()> onlineProbe_;
   std::string policyCompany_;
+  bool downloadOnMetered_ = false;
+  bool deferredOnMetered_ = false;
+  bool automaticCheck_ = false;  // the check under way was started by no person
+  // Whether the release may not wait (the release-control keys decide).
+  bool ReleaseIsCritical(const TReleaseInfo& Release) const;
+  // Over a metered connection: true when the download waits (said to the
+  // developer, the check ends as Later); Ask is set when a person must be
+  // asked first.
+  bool WaitForUnmeteredConnection(const TReleaseInfo& Release, bool& Ask);
   std::string policyProduct_;
   std::shared_ptr<const TAdminPolicy> policy_;
   // Refuses a check the policy does not allow (said to the person when

@@ -78,14 +78,20 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), fileList_, updateFound_);
     if (!alive.expired() && !checkOnly_) {
       // A policy that does not let the person skip turns the question into a notice.
-      const bool mustInstall = policy_->MaySkip == false;
-      const bool personAsked = Wants(mAskUpgrade) && UI().AsksAPerson() && !mustInstall;
+      bool meteredAsk = false;
+      const bool meteredWait = updateFound_ && foundMethod_ != umRedirectToURL &&
+                               WaitForUnmeteredConnection(release, meteredAsk);
+      const bool mustInstall = policy_->MaySkip == false && !meteredAsk;
+      const bool ask = (Wants(mAskUpgrade) && !mustInstall) || meteredAsk;
+      const bool personAsked = ask && UI().AsksAPerson();
       if (updateFound_ && foundMethod_ != umRedirectToURL && !(run_ && run_->LockFd() >= 0) &&
           detail::UpgradeRunningElsewhere(CurrentExeName())) {
         FailRun(GetLangText(ltUpgradeBusy));  // told before being asked
       } else if (updateFound_ && failedBefore && !personAsked && foundMethod_ != umRedirectToURL) {
         PassOverFailedRelease(failedOn);
-      } else if (!updateFound_ || (Wants(mAskUpgrade) && !mustInstall && !UI().AskUpgrade(AskUpgradeText(msg)))) {
+      } else if (meteredWait) {
+        if (OnLaterUpgrade) OnLaterUpgrade(this);
+      } else if (!updateFound_ || (ask && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
         if (fileList_.Count() > 0) {

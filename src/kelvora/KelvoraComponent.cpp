@@ -120,6 +120,8 @@ void TkvKelvora::DefineProperties(TPropertyList& L) {
   L.Object("Wizard", wizard_);
   L.String("PublicKey", [this] { return publicKey_; }, [this](const std::string& v) { publicKey_ = v; },
            std::string());
+  L.Boolean("DownloadOnMetered", [this] { return downloadOnMetered_; },
+            [this](bool v) { downloadOnMetered_ = v; }, false);
   L.Enum("ConfirmUpgrade", {"cuOnLoaded", "cuByHost"}, [this] { return static_cast<int>(confirmUpgrade_); },
          [this](int v) { confirmUpgrade_ = static_cast<TkvConfirmUpgrade>(v); }, cuOnLoaded);
   L.Integer("ConfirmTimeout", [this] { return confirmTimeout_; },
@@ -185,6 +187,8 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly, bool Automatic) {
   if (InUse()) return false;
   // Before anything touches the network.
   if (RefusedByPolicy(Automatic, CheckOnly)) return false;
+  automaticCheck_ = Automatic;
+  deferredOnMetered_ = false;
   aborted_ = false;
   autoCheckRunning_ = false;
   updateFound_ = false;

@@ -135,7 +135,10 @@ void Updater::TState::ArmInterval(Updater* Owner) {
 void Updater::TState::Wire() {
   TkvKelvora& k = *engine;
   k.OnNoUpdateAvailable = [this](TObject*) { Finish(Outcome::UpToDate); };
-  k.OnLaterUpgrade = [this](TObject*) { Finish(Outcome::Later); };
+  k.OnLaterUpgrade = [this](TObject*) {
+    if (engine->DeferredOnMetered()) current.reason = "the connection is metered: the download waits for another one";
+    Finish(Outcome::Later);
+  };
   k.OnConnLost = [this](TObject*) {
     current.address = engine->URL();
     Finish(Outcome::ConnectionProblem);
