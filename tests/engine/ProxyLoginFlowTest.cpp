@@ -84,5 +84,6 @@ TEST_F(ProxyLoginTest, AProxyThatRefusesEveryLoginIsAskedABoundedNumberOfTimes) 
   EXPECT_GE(asks, 2);
   EXPECT_LE(asks, 10);
   EXPECT_FALSE(Has("BeginUpgrade")) << Events();
+  EXPECT_TRUE(Has("NoInfoFile")) << "the last 407 ends the check: " << Events();
   EXPECT_EQ(server->LoginLog(), "") << "nothing reached the origin";
 }
