@@ -14,6 +14,11 @@ packages=(
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
+  # A forward proxy that requires Basic, Digest or NTLM logins (proxy tests).
+  squid
+  # Metered connections: sd-bus's header (libsystemd is loaded at run time),
+  # and a NetworkManager stand-in on a private bus in the tests.
+  libsystemd-dev dbus-daemon dbus-bin python3-dbusmock
   # The session's autostart runner: runs the login entry an updater leaves.
   dex
   qt6-base-dev

@@ -27,7 +27,8 @@ enum class Outcome {
   Updated,              // onFinished: downloaded, the updater runs, the program is closing for its restart;
                         // onRestarted: this run is the new release
   Declined,             // the user cancelled the download, its completion page or a login
-  Later,                // the user chose not to upgrade now
+  Later,                // the user chose not to upgrade now; or a check nobody asked for found a release over a
+                        // metered connection (reason says so) and left its download for another connection
   Failed,               // the upgrade could not be done: reason says why; nothing was changed
   VerificationRefused,  // the info file or a download failed its signature, expiry, size or hash
   NoInfoFile,           // the server has no info file at the address (statusCode) or sent something else
@@ -39,6 +40,8 @@ enum class Outcome {
                         // installed
   PackageManaged,       // the system's package manager owns the program (reason names the package): the
                         // release is installed through it, never by the updater
+  RefusedByPolicy,      // the administrator's policy allows no such check: nothing was asked of any server;
+                        // reason says which value
 };
 KELVORA_EXPORT const char* OutcomeName(Outcome Value);
 
@@ -91,6 +94,12 @@ struct Options {
   Messages userCheckMessages = Messages::UserCheck;  // added in a check started by checkNow
   bool keepArguments = true;  // the restarted program gets its own arguments after the restart parameter
   std::string restartParameter{};  // its first argument, "/afterupgrade" when empty
+  // Whose administrator policy applies: on Windows the registry key
+  // SOFTWARE\Policies\<company>\<product>\Update (HKLM, then HKCU), on Linux
+  // /etc/kelvora/<product>.json. An empty product is the program's file name
+  // without its extension. The policy's check interval replaces checkInterval.
+  std::string company{};
+  std::string product{};
 };
 
 // Who confirms that a release the updater installed starts. Until it is

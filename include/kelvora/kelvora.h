@@ -62,7 +62,10 @@ typedef enum kelvora_outcome {
   KELVORA_OPENED_WEB_PAGE = 8,
   KELVORA_INSTALL_FAILED = 9, /* on_restarted: the last upgrade was undone */
   KELVORA_CANCELLED = 10,     /* kelvora_cancel, or kelvora_free during the check, ended it; nothing was installed */
-  KELVORA_PACKAGE_MANAGED = 11 /* a package manager owns the program: the update comes through it */
+  KELVORA_PACKAGE_MANAGED = 11, /* a package manager owns the program: the update comes through it */
+  /* the administrator's policy allows no such check: no server was asked;
+   * reason names the value */
+  KELVORA_REFUSED_BY_POLICY = 12
 } kelvora_outcome;
 
 /* Who talks to the user. */
@@ -127,6 +130,12 @@ KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_check_interval(kelvora_upd
  * interpreter that would read it as a script takes an option of its own,
  * e.g. Python's "-Xkelvora-restarted". */
 KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_restart_parameter(kelvora_updater* u, const char* parameter);
+/* Whose administrator policy applies: on Windows the registry key
+ * SOFTWARE\Policies\<company>\<product>\Update (HKLM, then HKCU), on Linux
+ * /etc/kelvora/<product>.json. An empty product (the default) is the
+ * program's file name without its extension; company may be "". */
+KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_policy_names(kelvora_updater* u, const char* company,
+                                                                  const char* product);
 /* Default KELVORA_CONFIRM_AT_START. */
 KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_confirm(kelvora_updater* u, kelvora_confirm confirm);
 KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_on_finished(kelvora_updater* u, kelvora_finished_fn call, void* user);

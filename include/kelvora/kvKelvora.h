@@ -33,6 +33,7 @@ class TArrivalHash;
 }
 struct TReleaseRecord;
 struct TReleaseInfo;
+struct TAdminPolicy;
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -80,6 +81,8 @@ using TKVVerificationFailedEvent = std::function<void(TObject* Sender, const std
 using TKVUpgradeFailedEvent = std::function<void(TObject* Sender, const std::string& Reason)>;
 // A listed file was built from the installed one and a patch of PatchSize
 // bytes fetched from PatchURL, instead of downloading its FileSize bytes.
+// A check the administrator's policy does not allow; Reason says which value.
+using TKVPolicyRefusedEvent = std::function<void(TObject* Sender, const std::string& Reason)>;
 using TKVPatchAppliedEvent =
     std::function<void(TObject* Sender, const std::string& PatchURL, int64_t PatchSize, int64_t FileSize)>;
 
@@ -144,6 +147,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // the loop) until the info file has been handled, never asks or downloads,
   // and returns whether an update is available.
   bool CheckUpdates(bool CheckOnly = false);
+  // The same, saying whether nobody asked for this check (a timer's, an
+  // interval's): the administrator's policy may allow a person's check and
+  // refuse automatic ones. CheckUpdates(CheckOnly) counts as a person's.
+  bool CheckUpdates(bool CheckOnly, bool Automatic);
 
   // --- published properties ---
   bool AutoCheck() const;
@@ -179,6 +186,32 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // Empty: info files are not required to be signed.
   const std::string& PublicKey() const;
   void SetPublicKey(const std::string& Value);
+  // Whose policy an administrator sets for this program: on Windows the
+  // key SOFTWARE\Policies\<PolicyCompany>\<PolicyProduct>\Update (HKLM,
+  // then HKCU), on Linux the file /etc/kelvora/<PolicyProduct>.json. An
+  // empty product is the program's file name without its extension.
+  const std::string& PolicyCompany() const;
+  void SetPolicyCompany(const std::string& Value);
+  std::string PolicyProduct() const;
+  void SetPolicyProduct(const std::string& Value);
+  // Reads the policy again from the system (each check does) and returns it.
+  const TAdminPolicy& RefreshAdminPolicy();
+  // The policy the last check (or refresh) read; empty before any. Its type
+  // is the engine's own (the component's front doors read it).
+  const TAdminPolicy& AdminPolicy() const;
+  // The release channel the policy names, empty when it names none.
+  std::string PolicyChannel() const;
+  // Whether the last policy read decides anything.
+  bool ManagedByPolicy() const;
+  // Whether a check nobody asked for may download a release over a
+  // connection the system calls metered (default false: it reads the info
+  // file and leaves the download for a free connection, unless the release
+  // is critical). A person's check asks first either way.
+  bool DownloadOnMetered() const;
+  void SetDownloadOnMetered(bool Value);
+  // The last check found a release and left its download for a connection
+  // that is not metered.
+  bool DeferredOnMetered() const;
   // Who confirms that an installed release starts (default cuOnLoaded).
   TkvConfirmUpgrade ConfirmUpgrade() const;
   void SetConfirmUpgrade(TkvConfirmUpgrade Value);
@@ -238,6 +271,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // A file of the run was made from its installed release and a patch the
   // info file offers ("#patch" keys), checked against the file's "#hash".
   TKVPatchAppliedEvent OnPatchApplied;
+  // A check was refused by the administrator's policy before any request.
+  TKVPolicyRefusedEvent OnPolicyRefused;
 
   // --- the engine's steps, public for hosts and tests ---
   std::string ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced = false) const;
@@ -432,6 +467,15 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // No release to download: parts left for one are removed.
   void DropResumes();
 
+  // Whether the release may not wait (the release-control keys decide).
+  bool ReleaseIsCritical(const TReleaseInfo& Release) const;
+  // Over a metered connection: true when the download waits (said to the
+  // developer, the check ends as Later); Ask is set when a person must be
+  // asked first.
+  bool WaitForUnmeteredConnection(const TReleaseInfo& Release, bool& Ask);
+  // Refuses a check the policy does not allow (said to the person when
+  // one asked), true when refused.
+  bool RefusedByPolicy(bool Automatic, bool CheckOnly);
   // The engine's state lives in the library (KelvoraData.h): the class keeps
   // one size and layout while the engine grows.
   struct TData;

@@ -99,10 +99,11 @@ enum TkvLangSlot {
   ltDiskFull,          // %s  what could not be written for lack of room
   ltNotAllowedToWrite, // %s  what the user may not write
   ltCannotUpgradeHere, // %s application title, %s the folder the user may not change
-  ltPackageManaged     // %s application title, %s the package that owns the program
+  ltPackageManaged,    // %s application title, %s the package that owns the program
+  ltManagedByOrganisation  // an administrator's policy decides what a check may do
 };
 
-inline constexpr int kLangSlotCount = 43;
+inline constexpr int kLangSlotCount = 44;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

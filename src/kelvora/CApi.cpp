@@ -163,6 +163,11 @@ kelvora_error KELVORA_CALL kelvora_set_restart_parameter(kelvora_updater* u, con
   return SetText(u, parameter, &kelvora::Options::restartParameter);
 }
 
+kelvora_error KELVORA_CALL kelvora_set_policy_names(kelvora_updater* u, const char* company, const char* product) {
+  const kelvora_error rc = SetText(u, company, &kelvora::Options::company);
+  return rc != KELVORA_OK ? rc : SetText(u, product, &kelvora::Options::product);
+}
+
 kelvora_error KELVORA_CALL kelvora_set_ui(kelvora_updater* u, kelvora_ui ui) {
   return Guard(u, [&] {
     if (u->updater) return Fail(u, KELVORA_ERROR_STATE, "the updater is already started");
@@ -328,7 +333,7 @@ const char* KELVORA_CALL kelvora_last_error(const kelvora_updater* u) {
 }
 
 const char* KELVORA_CALL kelvora_outcome_name(kelvora_outcome outcome) {
-  if (outcome < KELVORA_UP_TO_DATE || outcome > KELVORA_CANCELLED) return "unknown";
+  if (outcome < KELVORA_UP_TO_DATE || outcome > KELVORA_REFUSED_BY_POLICY) return "unknown";
   return kelvora::OutcomeName(static_cast<Outcome>(outcome));
 }
 
@@ -338,5 +343,6 @@ static_assert(static_cast<int>(kelvora::Outcome::InstallFailed) == KELVORA_INSTA
                   static_cast<int>(kelvora::Outcome::OpenedWebPage) == KELVORA_OPENED_WEB_PAGE &&
                   static_cast<int>(kelvora::Outcome::Updated) == KELVORA_UPDATED &&
                   static_cast<int>(kelvora::Outcome::Cancelled) == KELVORA_CANCELLED &&
-                  static_cast<int>(kelvora::Outcome::PackageManaged) == KELVORA_PACKAGE_MANAGED,
+                  static_cast<int>(kelvora::Outcome::PackageManaged) == KELVORA_PACKAGE_MANAGED &&
+                  static_cast<int>(kelvora::Outcome::RefusedByPolicy) == KELVORA_REFUSED_BY_POLICY,
               "kelvora_outcome follows kelvora::Outcome");

@@ -54,6 +54,14 @@ void TkvKelvora::SetOnlineProbe(std::function<bool()> Probe) { d_->onlineProbe_ 
 bool TkvKelvora::Wants(TkvKelvoraShowMessage M) const { return (d_->showMessages_ & (1u << M)) != 0; }
 bool TkvKelvora::InUse() const { return Busy() || d_->engaged_ > 0; }
 
+const std::string& TkvKelvora::PolicyCompany() const { return d_->policyCompany_; }
+void TkvKelvora::SetPolicyCompany(const std::string& Value) { d_->policyCompany_ = Value; }
+void TkvKelvora::SetPolicyProduct(const std::string& Value) { d_->policyProduct_ = Value; }
+const TAdminPolicy& TkvKelvora::AdminPolicy() const { return *d_->policy_; }
+bool TkvKelvora::DownloadOnMetered() const { return d_->downloadOnMetered_; }
+void TkvKelvora::SetDownloadOnMetered(bool Value) { d_->downloadOnMetered_ = Value; }
+bool TkvKelvora::DeferredOnMetered() const { return d_->deferredOnMetered_; }
+
 void TkvKelvora::SetPackageCheck(bool Value) {
   d_->packageCheck_ = Value;
   d_->packageOwnerKnown_ = false;

@@ -1,6 +1,7 @@
 // The info file and the version decision.
 #include <atomic>
 
+#include "kelvora/AdminPolicy.h"
 #include "kelvora/Application.h"
 #include "kelvora/KelvoraData.h"
 #include "kelvora/DeveloperLog.h"
@@ -24,6 +25,8 @@ std::string TkvKelvora::ReadInfoValue(const std::string& Text, const std::string
 bool TkvKelvora::IsNewerVersion(const std::string& Text) const { return IsNewerRelease(ParseReleaseInfo(Text)); }
 
 bool TkvKelvora::IsNewerRelease(const TReleaseInfo& Release) const {
+  // A release outside the version the administrator pins is not offered.
+  if (!d_->policy_->AllowsVersion(Release.Version)) return false;
   return d_->versionControl_ == byNumber ? IsNewerByNumber(Release, d_->versionNumber_) : IsNewerByDate(Release, d_->versionDate_);
 }
 
@@ -80,7 +83,13 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     d_->foundMethod_ = static_cast<uint8_t>(release.Method);
     if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), d_->fileList_, d_->updateFound_);
     if (!alive.expired() && !d_->checkOnly_) {
-      const bool personAsked = Wants(mAskUpgrade) && UI().AsksAPerson();
+      // A policy that does not let the person skip turns the question into a notice.
+      bool meteredAsk = false;
+      const bool meteredWait = d_->updateFound_ && d_->foundMethod_ != umRedirectToURL &&
+                               WaitForUnmeteredConnection(release, meteredAsk);
+      const bool mustInstall = d_->policy_->MaySkip == false && !meteredAsk;
+      const bool ask = (Wants(mAskUpgrade) && !mustInstall) || meteredAsk;
+      const bool personAsked = ask && UI().AsksAPerson();
       if (d_->updateFound_ && d_->foundMethod_ != umRedirectToURL && !(d_->run_ && d_->run_->LockFd() >= 0) &&
           detail::UpgradeRunningElsewhere(CurrentExeName())) {
         FailRun(GetLangText(ltUpgradeBusy));  // told before being asked
@@ -88,7 +97,9 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
         // told instead of being asked
       } else if (d_->updateFound_ && failedBefore && !personAsked && d_->foundMethod_ != umRedirectToURL) {
         PassOverFailedRelease(failedOn);
-      } else if (!d_->updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
+      } else if (meteredWait) {
+        if (OnLaterUpgrade) OnLaterUpgrade(this);
+      } else if (!d_->updateFound_ || (ask && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (d_->foundMethod_ == umRedirectToURL) {
         if (d_->fileList_.Count() > 0) {
@@ -98,6 +109,13 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
             RefuseRedirect(d_->fileList_[0]);
         }
       } else if (!alive.expired()) {
+        if (mustInstall && Wants(mAskUpgrade))
+          ShowUpgraderMessage(GetLangText(ltManagedByOrganisation) + (msg.empty() ? "" : "\n\n" + msg),
+                              mbIconInformation);
+        if (alive.expired()) {
+          SignalWait(*done);
+          return;
+        }
         if (!personAsked)
           DeveloperNote(d_->foundRelease_ + " of " + d_->infoFileURL_ + " is installed without a person's answer; should " +
                         "it fail to install or to confirm its start, it is not installed again by itself");

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "kelvora/AdminPolicy.h"
 #include "kelvora/Application.h"
 #include "kelvora/KelvoraData.h"
 #include "kelvora/Engagement.h"
@@ -119,6 +120,8 @@ void TkvKelvora::DefineProperties(TPropertyList& L) {
   L.Object("Wizard", d_->wizard_);
   L.String("PublicKey", [this] { return d_->publicKey_; }, [this](const std::string& v) { d_->publicKey_ = v; },
            std::string());
+  L.Boolean("DownloadOnMetered", [this] { return d_->downloadOnMetered_; },
+            [this](bool v) { d_->downloadOnMetered_ = v; }, false);
   L.Enum("ConfirmUpgrade", {"cuOnLoaded", "cuByHost"}, [this] { return static_cast<int>(d_->confirmUpgrade_); },
          [this](int v) { d_->confirmUpgrade_ = static_cast<TkvConfirmUpgrade>(v); }, cuOnLoaded);
   L.Integer("ConfirmTimeout", [this] { return d_->confirmTimeout_; },
@@ -159,7 +162,7 @@ void TkvKelvora::AutoCheckTimer() {
     if ((d_->onlineProbe_ ? d_->onlineProbe_() : IsOnline()) && d_->autoCheck_) {
       d_->autoCheckFired_ = true;
       RearmAutoCheckTimer();
-      CheckUpdates(false);
+      CheckUpdates(false, true);
       d_->autoCheckRunning_ = true;
     }
   } catch (const std::exception& e) {
@@ -175,11 +178,17 @@ void TkvKelvora::SetInfoMode(bool On) {
   SetRequestCacheOptions(options);
 }
 
-bool TkvKelvora::CheckUpdates(bool CheckOnly) {
+bool TkvKelvora::CheckUpdates(bool CheckOnly) { return CheckUpdates(CheckOnly, false); }
+
+bool TkvKelvora::CheckUpdates(bool CheckOnly, bool Automatic) {
   // One check or upgrade run at a time. A call while one is under way (the
   // timer or a button during a check-only wait, a button during a download
   // or on the completion page) starts nothing and leaves that run alone.
   if (InUse()) return false;
+  // Before anything touches the network.
+  if (RefusedByPolicy(Automatic, CheckOnly)) return false;
+  d_->automaticCheck_ = Automatic;
+  d_->deferredOnMetered_ = false;
   d_->aborted_ = false;
   d_->autoCheckRunning_ = false;
   d_->updateFound_ = false;
@@ -187,7 +196,7 @@ bool TkvKelvora::CheckUpdates(bool CheckOnly) {
   d_->lastFailure_.clear();
   d_->checkOnly_ = CheckOnly;
   SetInfoMode(true);
-  SetURL(d_->infoFileURL_);
+  SetURL(d_->policy_->InfoAddress.value_or(d_->infoFileURL_));
   SetOutputFileName("");
   CloseOutputs();
   WatchTransfer();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kelvora/AdminPolicy.h"
 #include "kelvora/kvKelvora.h"
 
 namespace kelvora {
@@ -98,6 +99,12 @@ struct TkvKelvora::TData {
   int64_t patchSavedBytes_ = 0;
   TkvUpgradeUI* ui_ = nullptr;
   std::function<bool()> onlineProbe_;
+  std::string policyCompany_;
+  bool downloadOnMetered_ = false;
+  bool deferredOnMetered_ = false;
+  bool automaticCheck_ = false;  // the check under way was started by no person
+  std::string policyProduct_;
+  std::shared_ptr<const TAdminPolicy> policy_ = std::make_shared<const TAdminPolicy>();
   // Lets callbacks held elsewhere (the wizard's hooks) notice that this
   // component is gone.
   std::shared_ptr<bool> engineAlive_ = std::make_shared<bool>(true);

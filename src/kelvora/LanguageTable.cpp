@@ -28,7 +28,8 @@ const char* const kLangSlotNames[kLangSlotCount] = {
     "ltLostFile",        "ltPasswordRequest",  "ltConnLost",
     "ltCannotWrite",     "ltUpdaterFailed",    "ltUpgradeBusy",    "ltUpgradeCompleted",
     "ltVerificationFailed", "ltUpgradeFailed", "ltUpgradeMixed", "ltUpgradeSetupRan",
-    "ltDiskFull",           "ltNotAllowedToWrite", "ltCannotUpgradeHere", "ltPackageManaged"};
+    "ltDiskFull",           "ltNotAllowedToWrite", "ltCannotUpgradeHere", "ltPackageManaged",
+    "ltManagedByOrganisation"};
 
 namespace {
 

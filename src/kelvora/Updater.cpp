@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "framework/DefaultLoop.h"
+#include "kelvora/AdminPolicy.h"
 #include "kelvora/Application.h"
 #include "kelvora/CInterfaceHost.h"
 #include "kelvora/ConsoleUpgradeUI.h"
@@ -35,6 +36,7 @@ const char* OutcomeName(Outcome Value) {
     case Outcome::InstallFailed: return "install failed and was undone";
     case Outcome::Cancelled: return "cancelled";
     case Outcome::PackageManaged: return "managed by a package";
+    case Outcome::RefusedByPolicy: return "refused by policy";
   }
   return "unknown";
 }
@@ -109,12 +111,35 @@ struct Updater::TState {
   void Start(bool UserStarted);
   void Cancel();
   void Wire();
+  // The interval's timer at the period the policy (or else the options) sets.
+  void ArmInterval(Updater* Owner);
+  unsigned intervalMs = 0;
 };
+
+void Updater::TState::ArmInterval(Updater* Owner) {
+  int64_t ms = options.checkInterval.count();
+  if (const auto& seconds = engine->AdminPolicy().CheckIntervalSeconds) ms = *seconds * 1000;
+  const unsigned period = ms <= 0 ? 0u : ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms);
+  if (period == intervalMs) return;
+  intervalMs = period;
+  LoopBackend().KillTimer(Owner, kIntervalTimerId);
+  if (period == 0) return;
+  LoopBackend().SetTimer(Owner, kIntervalTimerId, period, [this, Owner] {
+    // The last check read the policy again: its interval may have changed.
+    ArmInterval(Owner);
+    // The last check's transfer still closing: this tick starts nothing
+    // rather than a check that fails as busy.
+    if (!engine->Busy()) Start(false);
+  });
+}
 
 void Updater::TState::Wire() {
   TkvKelvora& k = *engine;
   k.OnNoUpdateAvailable = [this](TObject*) { Finish(Outcome::UpToDate); };
-  k.OnLaterUpgrade = [this](TObject*) { Finish(Outcome::Later); };
+  k.OnLaterUpgrade = [this](TObject*) {
+    if (engine->DeferredOnMetered()) current.reason = "the connection is metered: the download waits for another one";
+    Finish(Outcome::Later);
+  };
   k.OnConnLost = [this](TObject*) {
     current.address = engine->URL();
     Finish(Outcome::ConnectionProblem);
@@ -125,7 +150,7 @@ void Updater::TState::Wire() {
     Finish(Outcome::ConnectionProblem);
   };
   k.OnNoInfoFile = [this](TObject*) {
-    current.address = engine->InfoFileURL();
+    current.address = engine->AdminPolicy().InfoAddress.value_or(engine->InfoFileURL());
     Finish(Outcome::NoInfoFile);
   };
   k.OnVerificationFailed = [this](TObject*, const std::string& Reason) {
@@ -160,6 +185,10 @@ void Updater::TState::Wire() {
     CloseApplication();
   };
   k.OnAfterRestart = [this](TObject*) { restarted = true; };
+  k.OnPolicyRefused = [this](TObject*, const std::string& Reason) {
+    current.reason = Reason;
+    Finish(Outcome::RefusedByPolicy);
+  };
   k.OnUpgradeFailed = [this](TObject*, const std::string& Reason) {
     installFailure = Reason.empty() ? "the upgrade failed" : Reason;
   };
@@ -204,7 +233,7 @@ void Updater::TState::Start(bool UserStarted) {
     Finish(Outcome::Failed);
     return;
   }
-  engine->CheckUpdates(false);
+  engine->CheckUpdates(false, !UserStarted);
 }
 
 void Updater::TState::Cancel() {
@@ -247,17 +276,12 @@ Updater::Updater(Options Value, Confirmation Confirm) : state_(std::make_unique<
   if (!s.options.restartParameter.empty()) k.SetRestartParams(s.options.restartParameter);
   if (s.options.keepArguments) k.SetRestartArguments(arguments());
   if (Confirm == Confirmation::ByHost) k.SetConfirmUpgrade(cuByHost);
+  k.SetPolicyCompany(s.options.company);
+  k.SetPolicyProduct(s.options.product);
   s.Wire();
   k.Loaded();
-  if (s.options.checkInterval.count() > 0) {
-    const auto ms = s.options.checkInterval.count();
-    LoopBackend().SetTimer(this, kIntervalTimerId, ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms),
-                           [this] {
-                             // The last check's transfer still closing: this tick starts
-                             // nothing rather than a check that fails as busy.
-                             if (!state_->engine->Busy()) state_->Start(false);
-                           });
-  }
+  k.RefreshAdminPolicy();
+  s.ArmInterval(this);
 }
 
 Updater::~Updater() {

@@ -12,6 +12,7 @@
 
 #include "kelvora/kelvora.h"
 #include "support/Nginx.h"
+#include "support/TestFiles.h"
 #include "support/Watchdog.h"
 #include "updater/UpdaterHarness.h"
 
@@ -117,6 +118,37 @@ TEST(CInterface, RunWithACheckIntervalChecksUntilStopped) {
   seen.then = [&] { kelvora_free(seen.u); };
   EXPECT_EQ(kelvora_run(u), KELVORA_RUN_DONE);
   EXPECT_EQ(seen.outcomes.size(), before + 1);
+}
+
+TEST(CInterface, AnAdministratorsPolicyRefusesChecksAsAnOutcomeOfTheirOwn) {
+  Watchdog watchdog("a check refused by policy", std::chrono::seconds(60));
+  Nginx server;
+  server.AddTextFile("info.txt", "#version=2.0\n");
+  TempDir etc;
+  WriteTextFile(etc.File("kvcapi.json"), R"({"UpdatesEnabled": false})");
+  ::setenv("KELVORA_POLICY_DIR", etc.Path().c_str(), 1);
+  Seen seen;
+  kelvora_updater* u = kelvora_create();
+  ASSERT_EQ(kelvora_set_policy_names(u, "Kelvora Tests", "kvcapi"), KELVORA_OK);
+  EXPECT_EQ(kelvora_set_policy_names(u, nullptr, "kvcapi"), KELVORA_ERROR_ARGUMENT);
+  kelvora_free(u);
+  u = kelvora_create();
+  kelvora_set_policy_names(u, "", "kvcapi");
+  seen.then = nullptr;
+  ASSERT_EQ(kelvora_set_info_address(u, server.Url("/info.txt").c_str()), KELVORA_OK);
+  kelvora_set_version(u, "1.0");
+  kelvora_set_ui(u, KELVORA_UI_NONE);
+  kelvora_on_finished(u, Finished, &seen);
+  ASSERT_EQ(kelvora_init(u), KELVORA_OK);
+  for (const int person : {1, 0}) {
+    ASSERT_EQ(kelvora_check_now(u, person), KELVORA_OK);
+    EXPECT_EQ(kelvora_run(u), KELVORA_RUN_DONE);
+  }
+  EXPECT_EQ(seen.outcomes, std::vector<kelvora_outcome>(2, KELVORA_REFUSED_BY_POLICY));
+  EXPECT_STREQ(kelvora_outcome_name(KELVORA_REFUSED_BY_POLICY), "refused by policy");
+  EXPECT_EQ(server.AccessLog(), "") << "no request at all";
+  ::unsetenv("KELVORA_POLICY_DIR");
+  kelvora_free(u);
 }
 
 TEST(CInterface, TheHostConfirmsItsUpgradeOrHasItUndone) {

@@ -74,6 +74,9 @@ void Nginx::Start() {
     << "http {\n"
     << "  log_format kv '$request $status $body_bytes_sent range=$http_range if_range=$http_if_range';\n"
     << "  access_log " << d << "/access.log kv;\n"
+    << "  log_format kvlogins '$request authorization=$http_authorization "
+       "proxy_authorization=$http_proxy_authorization';\n"
+    << "  access_log " << d << "/logins.log kvlogins;\n"
     << "  client_body_temp_path " << d << "/tmp/body;\n"
     << "  proxy_temp_path " << d << "/tmp/proxy;\n"
     << "  fastcgi_temp_path " << d << "/tmp/fastcgi;\n"
@@ -124,6 +127,7 @@ std::string Nginx::TlsUrl(const std::string& Path, const std::string& Host) cons
 
 std::string Nginx::ErrorLog() const { return ReadWholeFile(dir_.File("error.log")); }
 std::string Nginx::AccessLog() const { return ReadWholeFile(dir_.File("access.log")); }
+std::string Nginx::LoginLog() const { return ReadWholeFile(dir_.File("logins.log")); }
 
 
 }  // namespace kvtest

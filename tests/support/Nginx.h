@@ -48,6 +48,9 @@ class Nginx {
   // One line a request: "<request line> <status> <body bytes> range=<Range>
   // if_range=<If-Range>" ("-" for a header not sent).
   std::string AccessLog() const;
+  // One line a request: "<request line> authorization=<Authorization>
+  // proxy_authorization=<Proxy-Authorization>" ("-" for a header not sent).
+  std::string LoginLog() const;
   const TestCertificate& Certificate() const { return cert_; }
 
  private:

@@ -15,9 +15,13 @@ constexpr long kCurlBufferSize = 64 * 1024;
 }  // namespace
 
 long TNetRequest::Impl::AuthMask(const std::string& Challenge) const {
+  // The strongest scheme offered that needs no system login: never Basic's
+  // password in the clear where the other side takes another.
   if (ContainsWord(Challenge, "digest")) return CURLAUTH_DIGEST;
+  if (ContainsWord(Challenge, "ntlm")) return CURLAUTH_NTLM;
   if (ContainsWord(Challenge, "basic")) return CURLAUTH_BASIC;
-  return CURLAUTH_BASIC | CURLAUTH_DIGEST;
+  // Before any challenge: libcurl asks first and answers the scheme offered.
+  return CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM;
 }
 
 void TNetRequest::Impl::Configure() {
@@ -75,8 +79,8 @@ void TNetRequest::Impl::Configure() {
     curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, nullptr);
     curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, nullptr);
   }
-  // Server login: offered only to the scheme the server challenged for (both
-  // Basic and Digest before any challenge, which makes libcurl ask first).
+  // Server login: offered only to the scheme the server challenged for
+  // (every scheme it takes before any challenge, which makes libcurl ask first).
   hostAuthSent_ = 0;
   if (!noAuth && r.HostLogin()) {
     hostAuthSent_ = AuthMask(r.hostChallenge_);
