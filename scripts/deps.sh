@@ -12,6 +12,9 @@ packages=(
   dpkg-dev file abigail-tools lintian help2man doxygen
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
+  # Matched patches: the publisher's suffix sorting; the patch benchmark
+  # compares with bsdiff and xdelta3.
+  libdivsufsort-dev bsdiff xdelta3
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
   # The session's autostart runner: runs the login entry an updater leaves.
@@ -34,7 +37,8 @@ if [ "${1:-}" = "--windows" ]; then
             xvfb xauth fonts-wine dpkg-dev)
 elif [ "${1:-}" = "--publish" ]; then
   # kelvora-publish alone (the Windows demo signs its release with it).
-  packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev)
+  packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
+            libdivsufsort-dev)
 fi
 
 missing=()

@@ -28,6 +28,8 @@ struct TFormat {
   const char* Name;
   std::string (*Make)(const std::string& Base, const std::string& New, int Level);
 };
+// Named by its format in the test's name (not by its bytes).
+void PrintTo(const TFormat& F, std::ostream* Out) { *Out << F.Name; }
 
 std::string PrintFormat(const testing::TestParamInfo<TFormat>& Info) { return Info.param.Name; }
 
