@@ -13,8 +13,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
   # Matched patches: the publisher's suffix sorting; the patch benchmark
-  # compares with bsdiff and xdelta3.
-  libdivsufsort-dev bsdiff xdelta3
+  # compares with bsdiff and xdelta3, and GNU time measures peak memory.
+  libdivsufsort-dev bsdiff xdelta3 time
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
   # The session's autostart runner: runs the login entry an updater leaves.

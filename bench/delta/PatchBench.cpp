@@ -3,7 +3,8 @@
 // size, the time to make it, and the time and peak memory to apply it. Each
 // patch is applied in a process of its own (this program with --apply for
 // the component's formats: rebuilt into a file and hashed, as the component
-// does), so its peak memory is its own; the median of five runs.
+// does), so its peak memory is its own (measured by GNU time); the median
+// time of five runs.
 //
 // The pairs: libcrypto.so.3 from three successive libssl3 updates in
 // Debian's archive (fetched by fetch-libcrypto.sh into the cache; skipped
@@ -13,7 +14,6 @@
 // builds do not show.
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,9 +70,14 @@ struct TRun {
 };
 
 // Runs Args (its output to /dev/null) and waits; its time and peak memory.
-TRun Run(const std::vector<std::string>& Args) {
+// The peak comes from GNU time, which starts the program from a small
+// process of its own: a process started from this one (a large one by now)
+// would count this one's pages up to its exec.
+TRun Run(const std::vector<std::string>& Args, const std::string& PeakFile) {
+  std::vector<std::string> all = {"/usr/bin/time", "-q", "-f", "%M", "-o", PeakFile};
+  all.insert(all.end(), Args.begin(), Args.end());
   std::vector<char*> argv;
-  for (const std::string& a : Args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : all) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -82,11 +87,10 @@ TRun Run(const std::vector<std::string>& Args) {
   pid_t pid = 0;
   if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
     int status = 0;
-    struct rusage use {};
-    if (::wait4(pid, &status, 0, &use) == pid) {
+    if (::waitpid(pid, &status, 0) == pid) {
       r.Seconds = Seconds(start);
-      r.PeakMiB = static_cast<double>(use.ru_maxrss) / 1024;
-      r.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      r.PeakMiB = std::atof(ReadAll(PeakFile).c_str()) / 1024;  // GNU time: KiB
+      r.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && r.PeakMiB > 0;
     }
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -127,6 +131,7 @@ void Measure(const std::string& Label, const std::string& Old, const std::string
   const std::string sha = kelvora::trust::Sha256Hex(next);
   const std::string size = std::to_string(next.size());
   const std::string patch = (Scratch / "patch").string(), out = (Scratch / "out").string();
+  const std::string peak = (Scratch / "peak").string();
   std::printf("\n%s\n  old %lld bytes, new (the whole download) %zu bytes\n", Label.c_str(),
               static_cast<long long>(fs::file_size(Old)), next.size());
   std::vector<TRow> rows;
@@ -138,7 +143,7 @@ void Measure(const std::string& Label, const std::string& Old, const std::string
     row.Make = Seconds(start);
     row.Size = static_cast<int64_t>(bytes.size());
     WriteAll(patch, bytes);
-    row.Apply = ApplyFive([&] { return Run({Self, "--apply", Old, patch, out, size, sha}); }, out, sha);
+    row.Apply = ApplyFive([&] { return Run({Self, "--apply", Old, patch, out, size, sha}, peak); }, out, sha);
     rows.push_back(row);
   };
   ours("kelvora zstd", kelvora::delta::CreateZstdPatch, 19);
@@ -151,12 +156,12 @@ void Measure(const std::string& Label, const std::string& Old, const std::string
     row.Name = Name;
     if (!Installed(Needs)) {
       row.Note = std::string(Needs) + " is not installed (scripts/deps.sh)";
-    } else if (const TRun made = Run(Make); !made.Ok) {
+    } else if (const TRun made = Run(Make, peak); !made.Ok) {
       row.Note = "failed to make the patch";
     } else {
       row.Make = made.Seconds;
       row.Size = static_cast<int64_t>(fs::file_size(patch));
-      row.Apply = ApplyFive([&] { return Run(Apply); }, out, sha);
+      row.Apply = ApplyFive([&] { return Run(Apply, peak); }, out, sha);
     }
     rows.push_back(row);
   };
@@ -189,6 +194,7 @@ void Measure(const std::string& Label, const std::string& Old, const std::string
     std::printf("  %-20s %12lld %8s %8.2f %10.1f %9s %10.1f\n", r.Name.c_str(), static_cast<long long>(r.Size), bySize,
                 r.Make, r.Apply.Seconds * 1000, byTime, r.Apply.PeakMiB);
   }
+  std::fflush(stdout);  // each pair as it is done, also into a file
 }
 
 // The made-up pair: records of 12 bytes of the demo's own code and a 4-byte
@@ -216,6 +222,10 @@ int main(int argc, char** argv) {
   if (!kelvora::delta::PatchesSupported()) {
     std::puts("patch: this build makes no patches");
     return 0;
+  }
+  if (!Installed("/usr/bin/time")) {
+    std::puts("patch: GNU time (/usr/bin/time) measures the peak memory; scripts/deps.sh installs it");
+    return 1;
   }
   const std::string self = fs::canonical("/proc/self/exe").string();
   const fs::path scratch = fs::temp_directory_path() / ("kv_bench_delta." + std::to_string(::getpid()));
