@@ -8,8 +8,10 @@
 #include <cstring>
 
 #include "kelvora/delta/MatchPatchFormat.h"
-#include "kelvora/delta/MatchPatchMaker.h"
 #include "kelvora/delta/ZstdPatch.h"
+#if KV_HAS_MATCH_MAKER
+#include "kelvora/delta/MatchPatchMaker.h"
+#endif
 #include "kelvora/trust/Crypto.h"
 #include "support/TestFiles.h"
 
@@ -152,6 +154,7 @@ TEST(MatchPatch, HostileStepsAndStreamsAreRefusedWithinTheFiles) {
   EXPECT_NE(tooWide.find("memory"), std::string::npos) << tooWide;
 }
 
+#if KV_HAS_MATCH_MAKER
 TEST(MatchPatch, CodeThatMovedCostsLittle) {
   // "Code": records of 12 shared bytes and a 4-byte address into a table at
   // the end. The new build inserts 40 bytes in the middle: every address
@@ -185,3 +188,4 @@ TEST(MatchPatch, CodeThatMovedCostsLittle) {
             "");
   EXPECT_TRUE(out == v2);
 }
+#endif

@@ -55,6 +55,15 @@ TEST_P(Patch, RebuildsTheNewReleaseAndRefusesEveryHostilePatch) {
   ASSERT_EQ(Apply(dir.File("v1"), dir.File("p"), static_cast<int64_t>(v2.size()), out), "");
   EXPECT_TRUE(out == v2);
 
+  // From and to an empty file.
+  kvtest::WriteTextFile(dir.File("empty"), "");
+  kvtest::WriteTextFile(dir.File("small"), "a small file");
+  for (const auto& [from, to] : {std::pair{"empty", "small"}, std::pair{"small", "empty"}}) {
+    kvtest::WriteTextFile(dir.File("p0"), format.Make(dir.File(from), dir.File(to), 3));
+    EXPECT_EQ(Apply(dir.File(from), dir.File("p0"), to == std::string("empty") ? 0 : 12, out), "") << from;
+    EXPECT_EQ(out, to == std::string("empty") ? "" : "a small file");
+  }
+
   auto refused = [&](const std::string& Base, const std::string& Bytes, int64_t Size) {
     kvtest::WriteTextFile(dir.File("bad"), Bytes);
     std::string reason = Apply(Base, dir.File("bad"), Size, out);

@@ -23,7 +23,7 @@ std::filesystem::path NativePath(const std::string& Utf8) {
   return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(Utf8.data()), Utf8.size()));
 }
 
-struct TFreeDCtx {
+struct TFreeFrameDCtx {
   void operator()(ZSTD_DCtx* C) const { ZSTD_freeDCtx(C); }
 };
 
@@ -104,7 +104,7 @@ class TFrameReader {
 
   std::ifstream file_;
   uint64_t left_ = 0;  // of the frame's bytes in the file, not yet read
-  std::unique_ptr<ZSTD_DCtx, TFreeDCtx> dctx_;
+  std::unique_ptr<ZSTD_DCtx, TFreeFrameDCtx> dctx_;
   std::vector<uint8_t> input_, output_;
   ZSTD_inBuffer in_{nullptr, 0, 0};
   size_t at_ = 0, end_ = 0;  // the decoded bytes in output_ not yet read
@@ -113,7 +113,7 @@ class TFrameReader {
 };
 
 // One LEB128 number of the control stream, at most 63 bits.
-bool ReadNumber(TFrameReader& Control, uint64_t& Value) {
+bool ReadStepNumber(TFrameReader& Control, uint64_t& Value) {
   Value = 0;
   for (int shift = 0; shift < 63; shift += 7) {
     uint8_t byte = 0;
@@ -179,7 +179,7 @@ std::string ApplyMatchPatch(const std::string& BasePath, const std::string& Patc
   int64_t left = ExpectedSize, oldAt = 0;
   while (left > 0) {
     uint64_t seek = 0, add = 0, copy = 0;
-    if (!ReadNumber(control, seek) || !ReadNumber(control, add) || !ReadNumber(control, copy))
+    if (!ReadStepNumber(control, seek) || !ReadStepNumber(control, add) || !ReadStepNumber(control, copy))
       return control.Error().empty() ? damaged : control.Error();
     // Zig-zag: the lowest bit is the sign.
     const int64_t move = (seek & 1) != 0 ? -static_cast<int64_t>(seek >> 1) - 1 : static_cast<int64_t>(seek >> 1);
