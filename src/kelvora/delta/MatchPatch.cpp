@@ -192,10 +192,20 @@ std::string ApplyMatchPatch(const std::string& BasePath, const std::string& Patc
     for (int carry = 0; add > 0;) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(add, buffer.size()));
       if (!differences.Read(buffer.data(), n)) return differences.Error();
-      for (size_t i = 0; i < n; ++i) {
-        const uint8_t d = buffer[i], o = old[oldAt + static_cast<int64_t>(i)];
+      const uint8_t* from = old + oldAt;
+      for (size_t i = 0; i < n;) {
+        if (carry == 0) {
+          // Most differences are zero: such a run is the old bytes as they are.
+          size_t j = i;
+          for (uint64_t word = 0; j + 8 <= n && (std::memcpy(&word, &buffer[j], 8), word == 0);) j += 8;
+          while (j < n && buffer[j] == 0) ++j;
+          std::memcpy(&buffer[i], from + i, j - i);
+          if ((i = j) == n) break;
+        }
+        const uint8_t d = buffer[i], o = from[i];
         buffer[i] = static_cast<uint8_t>(o + carry + d);
         carry = MatchCarry(o, carry, d);
+        ++i;
       }
       if (!hand(n)) return unwritable;
       oldAt += static_cast<int64_t>(n);
