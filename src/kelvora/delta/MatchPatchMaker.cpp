@@ -63,10 +63,13 @@ struct TStreams {
   }
 };
 
-// Eight bytes at a time: long equal runs (padding, tables) are common.
+// A block at a time: long equal runs (padding, tables) are common. (Never
+// one memcmp over the whole rest: a checking build reads all of it.)
 Index CommonPrefix(const uint8_t* A, Index ALen, const uint8_t* B, Index BLen) {
+  constexpr Index kBlock = 64;
   const Index n = std::min(ALen, BLen);
   Index i = 0;
+  while (i + kBlock <= n && std::memcmp(A + i, B + i, kBlock) == 0) i += kBlock;
   for (; i + 8 <= n; i += 8) {
     uint64_t a, b;
     std::memcpy(&a, A + i, 8);
@@ -78,23 +81,33 @@ Index CommonPrefix(const uint8_t* A, Index ALen, const uint8_t* B, Index BLen) {
 }
 
 // The longest prefix of New found anywhere in Old, by binary search over
-// Old's sorted suffixes; its length, and its place in Pos.
+// Old's sorted suffixes; its length, and its place in Pos. Every suffix
+// between two others shares at least the shorter of their common prefixes
+// with New, so each comparison starts past it.
 Index LongestMatch(const std::vector<saidx_t>& Sorted, const uint8_t* Old, Index OldSize, const uint8_t* New,
                    Index NewSize, Index& Pos) {
   if (OldSize == 0) return Pos = 0;
+  auto common = [&](Index Rank, Index From) {
+    const Index at = Sorted[static_cast<size_t>(Rank)];
+    return From + CommonPrefix(Old + at + From, OldSize - at - From, New + From, NewSize - From);
+  };
   Index lo = 0, hi = OldSize - 1;
+  Index lcpLo = common(lo, 0), lcpHi = common(hi, 0);
   while (hi - lo >= 2) {
     const Index mid = lo + (hi - lo) / 2;
     const Index at = Sorted[static_cast<size_t>(mid)];
-    if (std::memcmp(Old + at, New, static_cast<size_t>(std::min(OldSize - at, NewSize))) < 0)
+    const Index k = common(mid, std::min(lcpLo, lcpHi));
+    // As memcmp over the shorter of the two: below New goes up, else down.
+    if (k < std::min(OldSize - at, NewSize) && Old[at + k] < New[k]) {
       lo = mid;
-    else
+      lcpLo = k;
+    } else {
       hi = mid;
+      lcpHi = k;
+    }
   }
-  const Index a = Sorted[static_cast<size_t>(lo)], b = Sorted[static_cast<size_t>(hi)];
-  const Index x = CommonPrefix(Old + a, OldSize - a, New, NewSize), y = CommonPrefix(Old + b, OldSize - b, New, NewSize);
-  Pos = x > y ? a : b;
-  return std::max(x, y);
+  Pos = Sorted[static_cast<size_t>(lcpLo > lcpHi ? lo : hi)];
+  return std::max(lcpLo, lcpHi);
 }
 
 // The matching: walks the new file looking for an exact match in the old
