@@ -84,7 +84,8 @@ cat >"$work/release.json" <<JSON
  "files": [{"path": "www/kelvora-demo", "url": "$base/kelvora-demo", "target": "kelvora-demo"}]}
 JSON
 # With a patch from the installed build: the demo downloads a few kilobytes
-# instead of the whole program (level 3: made in a blink; 19 is smaller still).
+# instead of the whole program (level 3, the smaller of the two formats: some
+# seconds for the matched one; 19 is smaller still).
 "$publish" make "$work/release.json" -o "$work/www/kelvora-demo-info.txt" --key "$work/release-key.pem" \
   --previous "$work/old" --patches "$work/www" --patch-level 3
 patch_name=$(sed -n 's|^#patch1\.1=.* [0-9]* [^ ]*/\([^/ ]*\)\r\{0,1\}$|\1|p' "$work/www/kelvora-demo-info.txt")

@@ -12,6 +12,9 @@ packages=(
   dpkg-dev file abigail-tools lintian help2man doxygen
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
+  # Matched patches: the publisher's suffix sorting; the patch benchmark
+  # compares with bsdiff and xdelta3, and GNU time measures peak memory.
+  libdivsufsort-dev bsdiff xdelta3 time
   clang libclang-rt-14-dev
   nginx openssl curl python3 iproute2 util-linux
   # A forward proxy that requires Basic, Digest or NTLM logins (proxy tests).
@@ -41,7 +44,8 @@ if [ "${1:-}" = "--windows" ]; then
             xvfb xauth fonts-wine dpkg-dev osslsigncode python3-pefile)
 elif [ "${1:-}" = "--publish" ]; then
   # kelvora-publish alone (the Windows demo signs its release with it).
-  packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev)
+  packages=(build-essential cmake pkg-config nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libzstd-dev
+            libdivsufsort-dev)
 fi
 
 missing=()

@@ -19,7 +19,7 @@
 #include "kelvora/PatchRound.h"
 #include "kelvora/ReleaseInfo.h"
 #include "kelvora/UpgradeRun.h"
-#include "kelvora/delta/ZstdPatch.h"
+#include "kelvora/delta/Patch.h"
 #include "kelvora/kvKelvora.h"
 #include "kelvora/trust/Crypto.h"
 #include "kelvora/trust/DownloadCheck.h"

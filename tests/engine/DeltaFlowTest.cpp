@@ -9,6 +9,7 @@
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/delta/PatchOffer.h"
+#include "kelvora/delta/MatchPatchMaker.h"
 #include "kelvora/delta/ZstdPatch.h"
 #include "kelvora/trust/Crypto.h"
 #include "support/FaultServer.h"
@@ -50,9 +51,17 @@ TServed ServedFor(const Nginx& Server, const std::string& Path) {
   return s;
 }
 
+struct TFormat {
+  const char* Name;
+  std::string (*Make)(const std::string& Base, const std::string& New, int Level);
+};
+// Named by its format in the test's name (not by its bytes).
+void PrintTo(const TFormat& F, std::ostream* Out) { *Out << F.Name; }
+
 }  // namespace
 
-class DeltaFlowTest : public EngineTest {
+// Every round runs with patches of each format.
+class DeltaFlowTest : public EngineTest, public testing::WithParamInterface<TFormat> {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
@@ -73,7 +82,7 @@ class DeltaFlowTest : public EngineTest {
   std::string Offer(const std::string& Base, const std::string& Bytes, const std::string& PatchPath) {
     WriteTextFile(dir.File("base"), Base);
     WriteTextFile(dir.File("new"), Bytes);
-    const std::string patch = delta::CreatePatch(dir.File("base"), dir.File("new"), 3);
+    const std::string patch = Make(dir.File("base"), dir.File("new"));
     server->AddTextFile(PatchPath.substr(1), patch);
     return delta::FormatPatchValue(
         {trust::Sha256Hex(Base), trust::Sha256Hex(patch), static_cast<int64_t>(patch.size()), server->Url(PatchPath)});
@@ -90,10 +99,16 @@ class DeltaFlowTest : public EngineTest {
       if (e.path().string().ends_with(".uDIFF") || e.path().string().ends_with(".uPART")) return false;
     return true;
   }
+  std::string Make(const std::string& Base, const std::string& New) const { return GetParam().Make(Base, New, 3); }
   std::string notes;  // the developer log
 };
 
-TEST_F(DeltaFlowTest, ReleaseOneToTwoToThreeFetchesOnlyThePatchesAndInstallsTheExactFiles) {
+INSTANTIATE_TEST_SUITE_P(Formats, DeltaFlowTest,
+                         testing::Values(TFormat{"Zstd", delta::CreateZstdPatch},
+                                         TFormat{"Matched", delta::CreateMatchPatch}),
+                         [](const testing::TestParamInfo<TFormat>& I) { return std::string(I.param.Name); });
+
+TEST_P(DeltaFlowTest, ReleaseOneToTwoToThreeFetchesOnlyThePatchesAndInstallsTheExactFiles) {
   const std::string prog1 = ReadWholeFile(KVTEST_REAL_PROGRAM);
   ASSERT_GT(prog1.size(), 100000u);
   const std::string prog2 = NextBuild(prog1, 1), prog3 = NextBuild(prog2, 3);
@@ -159,7 +174,7 @@ TEST_F(DeltaFlowTest, ReleaseOneToTwoToThreeFetchesOnlyThePatchesAndInstallsTheE
   EXPECT_TRUE(ReadWholeFile(notes) == notes3);
 }
 
-TEST_F(DeltaFlowTest, HostilePatchesEndInTheOneWholeDownloadOrAClearStop) {
+TEST_P(DeltaFlowTest, HostilePatchesEndInTheOneWholeDownloadOrAClearStop) {
   FaultServer faults;
   const std::string v1 = ReadWholeFile(KVTEST_REAL_PROGRAM);
   const std::string v2 = NextBuild(v1, 5);
@@ -190,11 +205,11 @@ TEST_F(DeltaFlowTest, HostilePatchesEndInTheOneWholeDownloadOrAClearStop) {
   WriteTextFile(dir.File("other"), otherBase);
   WriteTextFile(dir.File("v1"), v1);
   WriteTextFile(dir.File("v2"), v2);
-  const std::string foreign = delta::CreatePatch(dir.File("other"), dir.File("v2"), 3);
-  WriteTextFile(dir.File("bomb"), v2 + std::string(8 << 20, '\0'));
-  const std::string bomb = delta::CreatePatch(dir.File("v1"), dir.File("bomb"), 3);
+  const std::string foreign = Make(dir.File("other"), dir.File("v2"));
+  WriteTextFile(dir.File("bomb"), v2 + std::string(1 << 20, '\0'));
+  const std::string bomb = Make(dir.File("v1"), dir.File("bomb"));
   WriteTextFile(dir.File("bomb"), v2 + std::string(300000, '\0'));  // within the window the sizes allow
-  const std::string smallBomb = delta::CreatePatch(dir.File("v1"), dir.File("bomb"), 3);
+  const std::string smallBomb = Make(dir.File("v1"), dir.File("bomb"));
 
   const struct {
     const char* name;

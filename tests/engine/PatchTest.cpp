@@ -1,10 +1,14 @@
-// Patches between two releases of a file: a round trip, the hostile patches
-// that must end in a refusal within the listed size, and the info file keys.
+// Patches between two releases of a file, in each format: a round trip, the
+// hostile patches that must end in a refusal within the listed size, and the
+// info file keys.
 #include <gtest/gtest.h>
 
 #include "kelvora/delta/PatchOffer.h"
 #include "kelvora/delta/ZstdPatch.h"
 #include "support/TestFiles.h"
+#if KV_HAS_MATCH_MAKER
+#include "kelvora/delta/MatchPatchMaker.h"
+#endif
 
 using namespace kelvora::delta;
 using kvtest::RandomBytes;
@@ -20,10 +24,22 @@ std::string Apply(const std::string& Base, const std::string& Patch, int64_t Siz
   });
 }
 
+struct TFormat {
+  const char* Name;
+  std::string (*Make)(const std::string& Base, const std::string& New, int Level);
+};
+// Named by its format in the test's name (not by its bytes).
+void PrintTo(const TFormat& F, std::ostream* Out) { *Out << F.Name; }
+
+std::string PrintFormat(const testing::TestParamInfo<TFormat>& Info) { return Info.param.Name; }
+
 }  // namespace
 
-TEST(Patch, RebuildsTheNewReleaseAndRefusesEveryHostilePatch) {
+class Patch : public testing::TestWithParam<TFormat> {};
+
+TEST_P(Patch, RebuildsTheNewReleaseAndRefusesEveryHostilePatch) {
   if (!PatchesSupported()) GTEST_SKIP() << "this build has no patches";
+  const TFormat& format = GetParam();
   kvtest::TempDir dir;
   // Two "releases": 3 MB in common, a changed middle, a new tail.
   const std::string v1 = RandomBytes(3 << 20, 1);
@@ -32,12 +48,21 @@ TEST(Patch, RebuildsTheNewReleaseAndRefusesEveryHostilePatch) {
   v2 += RandomBytes(10000, 3);
   kvtest::WriteTextFile(dir.File("v1"), v1);
   kvtest::WriteTextFile(dir.File("v2"), v2);
-  const std::string patch = CreatePatch(dir.File("v1"), dir.File("v2"), 3);
+  const std::string patch = format.Make(dir.File("v1"), dir.File("v2"), 3);
   EXPECT_LT(patch.size(), 40000u) << "what the releases share costs next to nothing";
   kvtest::WriteTextFile(dir.File("p"), patch);
   std::string out;
   ASSERT_EQ(Apply(dir.File("v1"), dir.File("p"), static_cast<int64_t>(v2.size()), out), "");
   EXPECT_TRUE(out == v2);
+
+  // From and to an empty file.
+  kvtest::WriteTextFile(dir.File("empty"), "");
+  kvtest::WriteTextFile(dir.File("small"), "a small file");
+  for (const auto& [from, to] : {std::pair{"empty", "small"}, std::pair{"small", "empty"}}) {
+    kvtest::WriteTextFile(dir.File("p0"), format.Make(dir.File(from), dir.File(to), 3));
+    EXPECT_EQ(Apply(dir.File(from), dir.File("p0"), to == std::string("empty") ? 0 : 12, out), "") << from;
+    EXPECT_EQ(out, to == std::string("empty") ? "" : "a small file");
+  }
 
   auto refused = [&](const std::string& Base, const std::string& Bytes, int64_t Size) {
     kvtest::WriteTextFile(dir.File("bad"), Bytes);
@@ -47,26 +72,46 @@ TEST(Patch, RebuildsTheNewReleaseAndRefusesEveryHostilePatch) {
   };
   const auto v2size = static_cast<int64_t>(v2.size());
   EXPECT_NE(refused(dir.File("v1"), patch.substr(0, patch.size() / 2), v2size), "") << "truncated";
-  std::string flipped = patch;
-  flipped[flipped.size() / 2] ^= 0x55;
-  EXPECT_NE(refused(dir.File("v1"), flipped, v2size), "") << "corrupt (the frame's checksum)";
-  EXPECT_NE(refused(dir.File("v1"), patch + "x", v2size), "") << "bytes after the frame";
+  for (const size_t at : {patch.size() / 2, patch.size() - 3, size_t{20}}) {
+    std::string flipped = patch;
+    flipped[at] ^= 0x55;
+    EXPECT_NE(refused(dir.File("v1"), flipped, v2size), "") << "corrupt at " << at;
+  }
+  EXPECT_NE(refused(dir.File("v1"), patch + "x", v2size), "") << "bytes after the end";
   EXPECT_NE(refused(dir.File("v2"), patch, v2size), "") << "another base";
+  std::string sameSize = v1;
+  sameSize[2 << 20] ^= 1;
+  kvtest::WriteTextFile(dir.File("v1b"), sameSize);
+  EXPECT_NE(refused(dir.File("v1b"), patch, v2size), "") << "another base of the same size";
   EXPECT_NE(refused(dir.File("v1"), patch, v2size - 1), "") << "more than listed";
   EXPECT_NE(refused(dir.File("v1"), patch, v2size + 1), "") << "less than listed";
   EXPECT_NE(refused(dir.File("v1"), "not a patch at all", v2size), "");
-  // Bombs: megabytes of zeros in a few kilobytes, listed as a small file. One
-  // is stopped at the listed size, the other by the window it asks for.
+  // Bombs: megabytes of zeros in a few kilobytes, listed as a small file.
+  // A Zstandard patch is stopped at the listed size or by the window it
+  // asks for; a matched patch names its size before it makes anything (its
+  // windows: MatchPatchTest).
+  const bool matched = std::string(format.Name) == "Matched";
   for (const int mib : {3, 64}) {
+    if (matched && mib == 64) continue;
     kvtest::WriteTextFile(dir.File("zeros"), std::string(static_cast<size_t>(mib) << 20, '\0'));
-    const std::string bomb = CreatePatch(dir.File("v1"), dir.File("zeros"), 1);
+    const std::string bomb = format.Make(dir.File("v1"), dir.File("zeros"), 1);
     ASSERT_LT(bomb.size(), 100000u);
     const std::string reason = refused(dir.File("v1"), bomb, 1000);
-    EXPECT_NE(reason.find(mib == 3 ? "more than" : "memory"), std::string::npos) << reason;
+    const char* expected = matched ? "instead of 1000" : mib == 3 ? "more than" : "memory";
+    EXPECT_NE(reason.find(expected), std::string::npos) << reason;
   }
 }
 
-TEST(Patch, OfferKeysAreReadExactly) {
+INSTANTIATE_TEST_SUITE_P(Formats, Patch,
+                         testing::Values(TFormat{"Zstd", CreateZstdPatch}
+#if KV_HAS_MATCH_MAKER
+                                         ,
+                                         TFormat{"Matched", CreateMatchPatch}
+#endif
+                                         ),
+                         PrintFormat);
+
+TEST(PatchOffer, OfferKeysAreReadExactly) {
   const std::string base(64, 'a'), sum(64, 'B');
   const std::string value = "sha256:" + base + " sha256:" + sum + " 1234 http://h/app-1-2.zst";
   const auto offer = ParsePatchValue(value);

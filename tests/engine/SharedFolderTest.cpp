@@ -123,7 +123,7 @@ TEST_F(SharedFolderTest, APatchIsNeverWrittenThroughAnotherUsersLink) {
   const std::string target = shared + "/notes.txt";
   WriteTextFile(target, base);
   WriteTextFile(dir.File("next"), next);
-  const std::string patch = delta::CreatePatch(target, dir.File("next"), 3);
+  const std::string patch = delta::CreateZstdPatch(target, dir.File("next"), 3);
   server->AddTextFile("p/notes.1-2", patch);
   server->AddTextFile("notes.txt", next);
   PublishInfo("#date=12/31/2099\n#url1=" + server->Url("/notes.txt") + "=" + target + "\n#hash1=sha256:" +

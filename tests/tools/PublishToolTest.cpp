@@ -257,6 +257,35 @@ TEST_F(PublishTool, MakeOffersPatchesFromOlderReleasesThatRebuildTheNewFiles) {
   EXPECT_NE(damaged.Output.find(info + ":5:"), std::string::npos) << damaged.Output;
 }
 
+TEST_F(PublishTool, PatchFormatIsTheSmallerOfTheTwoUnlessNamed) {
+  OlderAndNewerRelease();
+  // The listed patch of app (its size and first bytes) and the line make printed.
+  auto made = [&](const std::vector<std::string>& Format, const std::string& Folder) {
+    std::vector<std::string> args = {"make", dir.File("release.json"), "-o", dir.File("info.txt"), "--previous",
+                                     dir.File("old"), "--patches", dir.File(Folder), "--patch-level", "3"};
+    args.insert(args.end(), Format.begin(), Format.end());
+    const Outcome o = Tool(args);
+    EXPECT_EQ(o.Code, 0) << o.Output;
+    std::vector<kelvora::delta::TPatchOffer> offers;
+    std::string reason;
+    EXPECT_TRUE(kelvora::delta::ReadPatchOffers(ReadWholeFile(dir.File("info.txt")), "1", offers, reason));
+    if (offers.size() != 1) return std::make_pair(int64_t{-1}, o.Output);
+    const std::string patch = ReadWholeFile(dir.File(Folder + "/" + offers[0].Address.substr(offers[0].Address.rfind('/') + 1)));
+    EXPECT_EQ(static_cast<int64_t>(patch.size()), offers[0].Size);
+    return std::make_pair(offers[0].Size, patch.substr(0, 8) + "|" + o.Output);
+  };
+  const auto zstd = made({"--patch-format", "zstd"}, "z"), matched = made({"--patch-format", "matched"}, "m");
+  const auto smallest = made({}, "s");
+  EXPECT_EQ(zstd.second.rfind("\x28\xb5\x2f\xfd", 0), 0u) << "a Zstandard frame";
+  EXPECT_NE(zstd.second.find("bytes (zstd)"), std::string::npos) << zstd.second;
+  EXPECT_EQ(matched.second.rfind("KVMATCH1|", 0), 0u);
+  EXPECT_NE(matched.second.find("bytes (matched)"), std::string::npos) << matched.second;
+  EXPECT_GT(zstd.first, 0);
+  EXPECT_GT(matched.first, 0);
+  EXPECT_EQ(smallest.first, std::min(zstd.first, matched.first));
+  EXPECT_EQ(Tool({"make", dir.File("release.json"), "-o", dir.File("info.txt"), "--patch-format", "bsdiff"}).Code, 2);
+}
+
 TEST_F(PublishTool, PatchesNeverLandOnAFileTheRunReads) {
   OlderAndNewerRelease();
   const std::string info = dir.File("info.txt");

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    const std::string patch = kelvora::delta::CreatePatch(argv[1], argv[2], 3);
+    const std::string patch = kelvora::delta::CreateZstdPatch(argv[1], argv[2], 3);
     std::ofstream out(argv[3], std::ios::binary | std::ios::trunc);
     out.write(patch.data(), static_cast<std::streamsize>(patch.size()));
     out.close();

@@ -10,11 +10,12 @@
 namespace publish {
 
 int Make(const Args& A) {
-  const Options o = ParseOptions(A, {"--key", "-o", "--previous", "--patches", "--patch-level"});
+  const Options o = ParseOptions(A, {"--key", "-o", "--previous", "--patches", "--patch-level", "--patch-format"});
   if (o.Help) {
     std::puts(
         "usage: kelvora-publish make <release.json> -o <info file> [--key <private key file>]\n"
         "                            [--previous <folder>]... [--patches <folder>] [--patch-level <1..19>]\n"
+        "                            [--patch-format smallest|zstd|matched]\n"
         "\n"
         "Reads the release description, a JSON object:\n"
         "  {\"version\": \"1.5.0\"          (or \"date\": \"12/24/2026\"; one of them is needed)\n"
@@ -37,8 +38,12 @@ int Make(const Args& A) {
         "old file's SHA-256, the patch's SHA-256, size and address (patch_url or the\n"
         "file's own folder, plus the name). A patch not smaller than 3/4 of the file\n"
         "is left out. --patch-level trades time for size (default 19, the smallest;\n"
-        "3 is many times quicker). Upload the patches with the files; verify\n"
-        "--files checks them.");
+        "3 is many times quicker). --patch-format: a Zstandard frame with the old\n"
+        "file as reference (zstd, read by every release of the component), a\n"
+        "matched patch (matched: smaller where code moved; a component from\n"
+        "before the format fetches it, cannot apply it and downloads the whole\n"
+        "file), or the smaller of the two for each file (smallest, the default).\n"
+        "Upload the patches with the files; verify --files checks them.");
     return 0;
   }
   const std::string* out = o.Get("-o");
@@ -59,6 +64,16 @@ int Make(const Args& A) {
         !level->empty() && level->size() <= 2 && level->find_first_not_of("0123456789") == std::string::npos;
     plan.Level = number ? std::stoi(*level) : 0;
     if (plan.Level < 1 || plan.Level > 19) throw Failure("--patch-level takes 1 to 19", kExitUsage);
+  }
+  if (const std::string* format = o.Get("--patch-format")) {
+    if (*format == "smallest")
+      plan.Format = TPatchFormat::Smallest;
+    else if (*format == "zstd")
+      plan.Format = TPatchFormat::Zstd;
+    else if (*format == "matched")
+      plan.Format = TPatchFormat::Matched;
+    else
+      throw Failure("--patch-format takes smallest, zstd or matched", kExitUsage);
   }
   MakePatches(release, plan);
   std::string text = FormatInfoFile(release);

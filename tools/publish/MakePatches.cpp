@@ -8,8 +8,11 @@
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include "PublishIo.h"
+#include "kelvora/delta/MatchPatchMaker.h"
 #include "kelvora/delta/ZstdPatch.h"
 #include "kelvora/trust/Crypto.h"
 
@@ -55,6 +58,17 @@ std::string PatchAddress(const TRelease& R, const TReleaseFile& F, const std::st
 
 // Both files are held in memory to make a patch, and the old one to apply it.
 constexpr int64_t kLargest = int64_t{1} << 31;
+
+// The patch Plan asks for, and the name of its format.
+std::pair<std::string, const char*> MakePatch(const std::string& BasePath, const std::string& NewPath,
+                                              const TPatchPlan& Plan) {
+  std::string zstd, matched;
+  if (Plan.Format != TPatchFormat::Matched) zstd = kelvora::delta::CreateZstdPatch(BasePath, NewPath, Plan.Level);
+  if (Plan.Format != TPatchFormat::Zstd) matched = kelvora::delta::CreateMatchPatch(BasePath, NewPath, Plan.Level);
+  if (Plan.Format == TPatchFormat::Zstd || (Plan.Format == TPatchFormat::Smallest && zstd.size() <= matched.size()))
+    return {std::move(zstd), "zstd"};
+  return {std::move(matched), "matched"};
+}
 
 struct TBase {
   std::string Path;
@@ -123,8 +137,9 @@ void MakePatches(TRelease& R, const TPatchPlan& Plan) {
     TReleaseFile& f = R.Files[i];
     for (const TBase& base : bases[i]) {
       std::string patch;
+      const char* format = nullptr;
       try {
-        patch = kelvora::delta::CreatePatch(base.Path, f.Path, Plan.Level);
+        std::tie(patch, format) = MakePatch(base.Path, f.Path, Plan);
       } catch (const std::runtime_error& e) {
         throw Failure(std::string("the patch from ") + base.Path + ": " + e.what());
       }
@@ -150,8 +165,8 @@ void MakePatches(TRelease& R, const TPatchPlan& Plan) {
         }
       }
       f.Patches.push_back({base.Hash.Sha256, kelvora::trust::Sha256Hex(patch), size, address});
-      std::printf("%s: patch from %s: %s, %lld of %lld bytes\n", f.Path.c_str(), base.Path.c_str(), name.c_str(),
-                  static_cast<long long>(size), static_cast<long long>(f.Hash->Size));
+      std::printf("%s: patch from %s: %s, %lld of %lld bytes (%s)\n", f.Path.c_str(), base.Path.c_str(), name.c_str(),
+                  static_cast<long long>(size), static_cast<long long>(f.Hash->Size), format);
     }
   }
 }

@@ -9,12 +9,19 @@
 
 namespace publish {
 
+enum class TPatchFormat {
+  Smallest,  // of the two below, for each file
+  Zstd,      // a Zstandard frame with the old file as reference
+  Matched,   // a matched patch
+};
+
 struct TPatchPlan {
   // Folders that each hold an older release, its files under the same names
   // as the listed files' paths end with.
   std::vector<std::string> PreviousFolders;
   std::string Folder;  // where the patches are written
   int Level = 19;      // Zstandard's level: 19 makes the smallest patches, 3 the quickest
+  TPatchFormat Format = TPatchFormat::Smallest;
 };
 
 // A patch is kept only below this share of the file's size: above it, the

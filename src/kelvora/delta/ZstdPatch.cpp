@@ -1,12 +1,12 @@
 #include "kelvora/delta/ZstdPatch.h"
 
 #include <algorithm>
-#include <bit>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "kelvora/FileCalls.h"
+#include "kelvora/delta/PatchBase.h"
 
 #if KELVORA_HAS_ZSTD
 #include <zstd.h>
@@ -17,28 +17,6 @@ namespace kelvora::delta {
 namespace {
 
 #if KELVORA_HAS_ZSTD
-// The whole file at Path; false when it cannot be read (or is larger than
-// Limit).
-bool ReadWhole(const std::string& Path, int64_t Limit, std::string& Out) {
-  const int64_t size = detail::FileSize(Path);
-  if (size < 0 || size > Limit) return false;
-  Out.clear();
-  Out.reserve(static_cast<size_t>(size));
-  return detail::ReadInChunks(Path, [&](const char* Data, std::size_t Size) {
-    Out.append(Data, Size);
-    return static_cast<int64_t>(Out.size()) <= Limit;
-  }) && static_cast<int64_t>(Out.size()) <= Limit;
-}
-
-// The window both sides use: large enough to reach back over the whole old
-// file from anywhere in the new one, and no larger.
-int WindowLogFor(uint64_t BaseSize, uint64_t NewSize) {
-  const uint64_t larger = std::max<uint64_t>({BaseSize, NewSize, 1});
-  const int log = static_cast<int>(std::bit_width(larger));  // highest bit + 1
-  const ZSTD_bounds bounds = ZSTD_cParam_getBounds(ZSTD_c_windowLog);
-  return std::clamp(log, bounds.lowerBound, bounds.upperBound);
-}
-
 struct TFreeDCtx {
   void operator()(ZSTD_DCtx* C) const { ZSTD_freeDCtx(C); }
 };
@@ -53,14 +31,11 @@ struct TFreeCCtx {
 
 bool PatchesSupported() { return true; }
 
-std::string ApplyPatch(const std::string& BasePath, const std::string& PatchPath, int64_t ExpectedSize,
-                       const TPatchSink& Sink) {
+std::string ApplyZstdPatch(const std::string& BasePath, const std::string& PatchPath, int64_t ExpectedSize,
+                           const TPatchSink& Sink) {
   if (ExpectedSize < 0) return "the patch's result has no size";
   std::string base;
-  // The old file is the patch's reference and must be whole in memory; a
-  // program's file of gigabytes is not patched.
-  constexpr int64_t kLargestBase = int64_t{1} << 31;
-  if (!ReadWhole(BasePath, kLargestBase, base)) return BasePath + ": cannot be read as the patch's base";
+  if (!ReadWhole(BasePath, kLargestPatchedFile, base)) return BasePath + ": cannot be read as the patch's base";
   std::unique_ptr<ZSTD_DCtx, TFreeDCtx> dctx(ZSTD_createDCtx());
   if (!dctx) return "no memory for the patch";
   const int windowLog = WindowLogFor(base.size(), static_cast<uint64_t>(ExpectedSize));
@@ -122,11 +97,10 @@ std::string ApplyPatch(const std::string& BasePath, const std::string& PatchPath
   return {};
 }
 
-std::string CreatePatch(const std::string& BasePath, const std::string& NewPath, int Level) {
-  constexpr int64_t kLargest = int64_t{1} << 31;
+std::string CreateZstdPatch(const std::string& BasePath, const std::string& NewPath, int Level) {
   std::string base, next;
-  if (!ReadWhole(BasePath, kLargest, base)) throw std::runtime_error(BasePath + ": cannot be read");
-  if (!ReadWhole(NewPath, kLargest, next)) throw std::runtime_error(NewPath + ": cannot be read");
+  if (!ReadWhole(BasePath, kLargestPatchedFile, base)) throw std::runtime_error(BasePath + ": cannot be read");
+  if (!ReadWhole(NewPath, kLargestPatchedFile, next)) throw std::runtime_error(NewPath + ": cannot be read");
   std::unique_ptr<ZSTD_CCtx, TFreeCCtx> cctx(ZSTD_createCCtx());
   if (!cctx) throw std::runtime_error("no memory for the patch");
   auto set = [&](ZSTD_cParameter P, int V) {
@@ -150,11 +124,11 @@ std::string CreatePatch(const std::string& BasePath, const std::string& NewPath,
 
 bool PatchesSupported() { return false; }
 
-std::string ApplyPatch(const std::string&, const std::string&, int64_t, const TPatchSink&) {
+std::string ApplyZstdPatch(const std::string&, const std::string&, int64_t, const TPatchSink&) {
   return "this build reads no patches";
 }
 
-std::string CreatePatch(const std::string&, const std::string&, int) {
+std::string CreateZstdPatch(const std::string&, const std::string&, int) {
   throw std::runtime_error("this build makes no patches");
 }
 
