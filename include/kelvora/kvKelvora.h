@@ -33,6 +33,7 @@ class TArrivalHash;
 }
 struct TReleaseRecord;
 struct TReleaseInfo;
+struct TInstallation;
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -300,6 +301,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // The release the info file announces, as a key that names it.
   std::string ReleaseKey(const TReleaseInfo& Release) const;
   bool IsNewerRelease(const TReleaseInfo& Release) const;
+  // What this installation knows of itself for the offer decision.
+  TInstallation Installation(const TReleaseInfo& Release);
   // Whether Release is the one the last hand-over installed (see
   // ReleaseRecord.h), so that a restarted program does not install it again.
   bool ReleaseAlreadyInstalled(const std::string& Release);

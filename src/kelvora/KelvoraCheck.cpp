@@ -5,6 +5,8 @@
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
+#include "kelvora/InstallationState.h"
+#include "kelvora/OfferDecision.h"
 #include "kelvora/ReleaseInfo.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/StateFolder.h"
@@ -62,12 +64,26 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   }
   NoteUnusedVersionNumber();
   foundRelease_ = ReleaseKey(release);
-  const bool newer = IsNewerRelease(release) && fileList_.Count() > 0 && !ReleaseAlreadyInstalled(foundRelease_);
   // A release that failed to install is installed again only on a person's
   // Yes; the automatic check does not even ask on the day it failed.
-  std::string failedOn;
-  const bool failedBefore = newer && ReleaseFailedBefore(foundRelease_, failedOn);
-  const bool update = newer && !(autoCheckRunning_ && failedBefore && failedOn == FormatEngineDate(TodayDate()));
+  const TInstallation self = Installation(release);
+  const TOffer offer = DecideOffer(release, self, {autoCheckRunning_}, CurrentOfferTime());
+  if (offer.Verdict == TOfferVerdict::Refused) {
+    fileList_.Clear();
+    VerificationFailed(offer.Reason);
+    if (!alive.expired() && OnAborted) OnAborted(this);
+    SignalWait(*done);
+    return;
+  }
+  if (release.Sequence && !KeepSequence(StateFolder(), infoFileURL_, *release.Sequence))
+    DeveloperNote("the #sequence of " + infoFileURL_ + " could not be kept in " + StateFolder() +
+                  ": a replay of an older info file is not recognised");
+  const bool failedBefore = offer.FailedBefore;
+  const bool update = offer.Verdict == TOfferVerdict::Offered;
+  if (offer.Verdict == TOfferVerdict::Halted || offer.Verdict == TOfferVerdict::OutsideRollout)
+    DeveloperNote(foundRelease_ + " of " + infoFileURL_ + " is not offered to this installation: " +
+                  (offer.Verdict == TOfferVerdict::Halted ? std::string("its rollout is halted (#rollout=0)")
+                                                          : "it lies outside the rollout of " + release.RolloutText + "%"));
   if (update) {
     updateFound_ = true;
     const std::string msg = release.Message;
@@ -79,7 +95,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
           detail::UpgradeRunningElsewhere(CurrentExeName())) {
         FailRun(GetLangText(ltUpgradeBusy));  // told before being asked
       } else if (updateFound_ && failedBefore && !personAsked && foundMethod_ != umRedirectToURL) {
-        PassOverFailedRelease(failedOn);
+        PassOverFailedRelease(self.FailedOn);
       } else if (!updateFound_ || (Wants(mAskUpgrade) && !UI().AskUpgrade(AskUpgradeText(msg)))) {
         if (!alive.expired() && OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (foundMethod_ == umRedirectToURL) {
@@ -115,6 +131,20 @@ void TkvKelvora::NoteUnusedVersionNumber() const {
   if (versionControl_ != byDate || versionNumber_.empty() || noted.exchange(true)) return;
   DeveloperNote("VersionNumber is " + versionNumber_ + " but VersionControl is byDate: releases are compared by " +
                 "their date (VersionDate " + versionDate_ + "), not by number. Set VersionControl to byNumber.");
+}
+
+TInstallation TkvKelvora::Installation(const TReleaseInfo& Release) {
+  TInstallation self;
+  self.VersionControl = versionControl_;
+  self.VersionNumber = versionNumber_;
+  self.VersionDate = versionDate_;
+  const std::string state = StateFolder();
+  // The identifier is made only when a release is rolled out in part.
+  if (Release.Rollout && *Release.Rollout > 0 && *Release.Rollout < 100'000'000u) self.Id = InstallationId(state);
+  self.HighestSequence = HighestSequence(state, infoFileURL_);
+  self.AlreadyInstalled = ReleaseAlreadyInstalled(foundRelease_);
+  self.FailedBefore = !self.AlreadyInstalled && ReleaseFailedBefore(foundRelease_, self.FailedOn);
+  return self;
 }
 
 std::string TkvKelvora::ReleaseKey(const TReleaseInfo& Release) const {

@@ -170,7 +170,13 @@ void TkvKelvora::AutoCheckTimer() {
 void TkvKelvora::SetInfoMode(bool On) {
   infoMode_ = On;
   TkvCacheOptions options = cacheOptions_;
-  if (On) options.Include(coPragmaNoCache);
+  // No cache in between may answer for the info file: a halted release
+  // must reach every client at its next check. Both forms: HTTP/1.0 caches
+  // know only the Pragma.
+  if (On) {
+    options.Include(coPragmaNoCache);
+    options.Include(coAlwaysReload);
+  }
   SetRequestCacheOptions(options);
 }
 
