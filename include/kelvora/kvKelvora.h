@@ -172,6 +172,11 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   void SetVersionDateAutoSet(bool Value);
   const std::string& VersionNumber() const { return versionNumber_; }
   void SetVersionNumber(const std::string& Value) { versionNumber_ = Value; }
+  // A check not started by the timer counts as a person's, who may take a
+  // release the rollout ("#rollout=") does not yet offer to this
+  // installation; a halted one never. Off: every check keeps to the rollout.
+  bool RequestedCheckIgnoresRollout() const { return requestedCheckIgnoresRollout_; }
+  void SetRequestedCheckIgnoresRollout(bool Value) { requestedCheckIgnoresRollout_ = Value; }
   TkvKelvoraShowMessages ShowMessages() const { return showMessages_; }
   void SetShowMessages(TkvKelvoraShowMessages Value) { showMessages_ = Value; }
   TkvKelvoraWizard& Wizard() { return wizard_; }
@@ -418,6 +423,7 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   TkvKelvoraVersionControl versionControl_ = byDate;
   std::string versionDate_;
   bool versionDateAutoSet_ = true;
+  bool requestedCheckIgnoresRollout_ = false;
   std::string versionNumber_;
   TkvKelvoraShowMessages showMessages_ = kDefaultShowMessages;
   TkvKelvoraWizard wizard_;

@@ -67,7 +67,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   // A release that failed to install is installed again only on a person's
   // Yes; the automatic check does not even ask on the day it failed.
   const TInstallation self = Installation(release);
-  const TOffer offer = DecideOffer(release, self, {autoCheckRunning_}, CurrentOfferTime());
+  const TOffer offer = DecideOffer(release, self, {autoCheckRunning_, !autoCheckRunning_ && requestedCheckIgnoresRollout_}, CurrentOfferTime());
   if (offer.Verdict == TOfferVerdict::Refused) {
     fileList_.Clear();
     VerificationFailed(offer.Reason);

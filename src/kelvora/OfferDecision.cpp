@@ -48,7 +48,7 @@ TOffer DecideOffer(const TReleaseInfo& Release, const TInstallation& Self, const
   if (!IsNewer(Release, Self, Time) || Release.Files.empty() || Self.AlreadyInstalled) return {};
   if (Release.Rollout) {
     if (*Release.Rollout == 0) return {TOfferVerdict::Halted, {}, false};
-    if (*Release.Rollout < 100'000'000u &&
+    if (*Release.Rollout < 100'000'000u && !Check.IgnoresRollout &&
         (Self.Id.empty() || RolloutBucket(Self.Id, Release) >= *Release.Rollout))
       return {TOfferVerdict::OutsideRollout, {}, false};
   }

@@ -55,6 +55,7 @@ struct TOffer {
 
 struct TCheckKind {
   bool Automatic = false;  // started by the timer, not by the host or a person
+  bool IgnoresRollout = false;  // a person asked, and the host lets them past the rollout
 };
 
 TOffer DecideOffer(const TReleaseInfo& Release, const TInstallation& Self, const TCheckKind& Check,

@@ -4,13 +4,19 @@
 // release) before handing on.
 #include "kelvora/Updater.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <random>
 #include <cstdio>
 #include <stdexcept>
 
 #include "framework/DefaultLoop.h"
 #include "kelvora/Application.h"
 #include "kelvora/CInterfaceHost.h"
+#include "kelvora/CheckSchedule.h"
 #include "kelvora/ConsoleUpgradeUI.h"
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/QtPresence.h"
@@ -108,7 +114,31 @@ struct Updater::TState {
   void Start(bool UserStarted);
   void Cancel();
   void Wire();
+
+  // The interval's checks: each after the interval and a random share of it
+  // (CheckSchedule.h), none before a busy server's Retry-After has passed.
+  std::mt19937_64 random{std::random_device{}()};
+  std::chrono::steady_clock::time_point notBefore{};
+  std::shared_ptr<std::function<void()>> intervalTick;  // re-arms itself
+  void ArmInterval(const void* Owner, std::function<void()> Tick, std::chrono::milliseconds Wait);
+  void HoldOff();
 };
+
+void Updater::TState::ArmInterval(const void* Owner, std::function<void()> Tick, std::chrono::milliseconds Wait) {
+  const auto ms = std::max<int64_t>(1, Wait.count());
+  LoopBackend().SetTimer(Owner, kIntervalTimerId, ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms),
+                         std::move(Tick));
+}
+
+void Updater::TState::HoldOff() {
+  const std::time_t now = std::time(nullptr);
+  const std::optional<int64_t> seconds =
+      RetryAfterSeconds(engine->RawHeaders(), UtcToLocal(static_cast<double>(now) / 86400.0 + 25569.0));
+  if (!seconds) return;
+  // A server cannot stop the checks for good: a day at most.
+  const auto wait = std::chrono::seconds(std::min<int64_t>(*seconds, 86400));
+  notBefore = std::max(notBefore, std::chrono::steady_clock::now() + wait);
+}
 
 void Updater::TState::Wire() {
   TkvKelvora& k = *engine;
@@ -167,6 +197,7 @@ void Updater::TState::Wire() {
   k.OnHTTPError = [this, inner = std::move(k.OnHTTPError)](TObject* Sender, int32_t Code, TStream* Data) {
     current.statusCode = Code;
     current.address = engine->URL();
+    if (engine->InfoMode() && (Code == 429 || Code == 503)) HoldOff();
     if (inner) inner(Sender, Code, Data);
   };
   k.OnDone = [this, inner = std::move(k.OnDone)](TObject* Sender, const std::string& Type, int64_t Size,
@@ -203,6 +234,7 @@ void Updater::TState::Start(bool UserStarted) {
     Finish(Outcome::Failed);
     return;
   }
+  engine->SetRequestedCheckIgnoresRollout(UserStarted && options.checkNowIgnoresRollout);
   engine->CheckUpdates(false);
 }
 
@@ -249,13 +281,26 @@ Updater::Updater(Options Value, Confirmation Confirm) : state_(std::make_unique<
   s.Wire();
   k.Loaded();
   if (s.options.checkInterval.count() > 0) {
-    const auto ms = s.options.checkInterval.count();
-    LoopBackend().SetTimer(this, kIntervalTimerId, ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms),
-                           [this] {
-                             // The last check's transfer still closing: this tick starts
-                             // nothing rather than a check that fails as busy.
-                             if (!state_->engine->Busy()) state_->Start(false);
-                           });
+    auto tick = std::make_shared<std::function<void()>>();
+    *tick = [this, tick = std::weak_ptr<std::function<void()>>(tick)] {
+      TState& st = *state_;
+      const auto interval = st.options.checkInterval;
+      const auto now = std::chrono::steady_clock::now();
+      const std::shared_ptr<std::function<void()>> self = tick.lock();
+      if (!self) return;
+      if (now < st.notBefore) {
+        st.ArmInterval(this, [self] { (*self)(); },
+                       std::chrono::ceil<std::chrono::milliseconds>(st.notBefore - now) +
+                           NextCheckDelay(interval, st.random()) - interval);
+        return;
+      }
+      st.ArmInterval(this, [self] { (*self)(); }, NextCheckDelay(interval, st.random()));
+      // The last check's transfer still closing: this tick starts nothing
+      // rather than a check that fails as busy.
+      if (!st.engine->Busy()) st.Start(false);
+    };
+    s.intervalTick = tick;
+    s.ArmInterval(this, [tick] { (*tick)(); }, NextCheckDelay(s.options.checkInterval, s.random()));
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/EngineFixture.h"
 #include "kelvora/StateFolder.h"
+#include "kelvora/Updater.h"
 #include "kelvora/trust/Crypto.h"
 #include "support/FaultServer.h"
 #include "support/TestProcess.h"
@@ -102,6 +103,18 @@ TEST_F(ReleaseControlFlow, RolloutAgreesWithTheSimulatorAndAHaltDropsStagedDownl
   EXPECT_NE(decided.find(" offered\n"), std::string::npos);
   EXPECT_NE(decided.find(" not offered"), std::string::npos);
 
+  // The last installation outside the rollout: a person's check takes the
+  // release only when the host lets it; a halted release never.
+  const size_t outside = decided.rfind(" not offered");
+  WriteTextFile(StateFolder() + "installation-id", decided.substr(decided.rfind('\n', outside) + 1, 32) + "\n");
+  Restart();
+  EXPECT_EQ(Check(), "not offered");
+  k->SetRequestedCheckIgnoresRollout(true);
+  EXPECT_EQ(Check(), "offered");
+  Publish("#version=2.0\n#rollout=0\n" + files);
+  EXPECT_EQ(Check(), "not offered");
+  Publish("#version=2.0\n#rollout=40\n" + files);
+
   // An installation without an identifier gets one, and keeps it.
   ::unlink((StateFolder() + "installation-id").c_str());
   Restart();
@@ -139,4 +152,34 @@ TEST_F(ReleaseControlFlow, RolloutAgreesWithTheSimulatorAndAHaltDropsStagedDownl
     if (line.find("\"target\": \"/echo\"") != std::string::npos) entry = line;
   EXPECT_NE(entry.find("[\"Cache-Control\", \"no-cache\"]"), std::string::npos) << log2;
   EXPECT_NE(entry.find("[\"Pragma\", \"no-cache\"]"), std::string::npos) << entry;
+}
+
+// A busy server's Retry-After holds the interval's checks back (a person's
+// check still goes); without one the interval goes on checking.
+TEST_F(ReleaseControlFlow, ABusyServersRetryAfterHoldsTheIntervalChecksBack) {
+  FaultServer faults;
+  for (const bool retryAfter : {true, false}) {
+    Updater updater({.infoAddress = faults.Url(retryAfter ? "/status/503?retry_after=3600" : "/status/503"),
+                     .version = "1.0",
+                     .ui = UiMode::ConsoleAssumeYes,
+                     .checkInterval = std::chrono::milliseconds(20),
+                     .userCheckMessages = Messages::None});
+    std::vector<Result> results;
+    updater.onFinished([&](const Result& R) { results.push_back(R); });
+    ASSERT_TRUE(PumpUntil([&] { return !results.empty() && !updater.checking(); }));
+    EXPECT_EQ(results[0].outcome, Outcome::NoInfoFile);
+    EXPECT_EQ(results[0].statusCode, 503);
+    if (!retryAfter) {
+      EXPECT_TRUE(PumpUntil([&] { return results.size() >= 3; })) << "the interval goes on";
+      continue;
+    }
+    // Forty intervals and more: no check of the interval's in that time (a
+    // loaded machine only makes it fewer).
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
+    PumpUntil([&] { return std::chrono::steady_clock::now() > end; });
+    EXPECT_EQ(results.size(), 1u);
+    updater.checkNow();
+    ASSERT_TRUE(PumpUntil([&] { return results.size() >= 2 && !updater.checking(); }));
+    EXPECT_TRUE(results[1].userStarted);
+  }
 }

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "kelvora/CheckSchedule.h"
 #include "kelvora/OfferDecision.h"
 #include "kelvora/ReleaseInfo.h"
 #include "kelvora/ReleaseVersion.h"
@@ -142,4 +143,22 @@ TEST(OfferDecision, ReplaysFaultsAndWhatTheInstallationKnows) {
   self.AlreadyInstalled = self.FailedBefore = false;
   EXPECT_EQ(decide("#date=01/02/2001\n#version=not one\n").Verdict, TOfferVerdict::Offered)
       << "by date, the version text plays no part";
+}
+
+TEST(CheckSchedule, SpreadStaysWithinATenthAndRetryAfterIsRead) {
+  using std::chrono::milliseconds;
+  for (uint64_t r : {0ull, 1ull, 99ull, 100ull, 101ull, ~0ull}) {
+    EXPECT_GE(NextCheckDelay(milliseconds(1000), r), milliseconds(1000));
+    EXPECT_LE(NextCheckDelay(milliseconds(1000), r), milliseconds(1100));
+  }
+  EXPECT_NE(NextCheckDelay(milliseconds(1000), 7), NextCheckDelay(milliseconds(1000), 8));
+  const double now = 46000.5;  // local time, as a TDateTime
+  EXPECT_EQ(RetryAfterSeconds("HTTP/1.1 503 x\r\nretry-after: 120\r\n", now), 120);
+  EXPECT_EQ(RetryAfterSeconds("Content-Type: text/html\r\n", now), std::nullopt);
+  EXPECT_EQ(RetryAfterSeconds("Retry-After: soon\r\n", now), 0) << "an unreadable date lies in the past";
+  EXPECT_EQ(RetryAfterSeconds("Retry-After: 99999999999999999999\r\n", now), 999'999'999'999);
+  const std::string date = "Tue, 08 Dec 2026 14:00:00 GMT";
+  const auto dated = RetryAfterSeconds("Retry-After: " + date + "\r\n", ParseInternetDate(date) - 1.0 / 24);
+  ASSERT_TRUE(dated);
+  EXPECT_NEAR(static_cast<double>(*dated), 3600, 1);
 }
