@@ -8,6 +8,7 @@
 #include "PublishIo.h"
 #include "ReleaseControl.h"
 #include "ReleaseDescription.h"
+#include "kelvora/CheckSchedule.h"
 #include "kelvora/OfferDecision.h"
 #include "kelvora/ReleaseInfo.h"
 #include "kelvora/trust/Crypto.h"
@@ -108,9 +109,10 @@ int Simulate(const Args& A) {
         "\n"
         "Also prints the halt bound: the longest time from uploading a halted file\n"
         "until no installation starts a new download of the release. It is the\n"
-        "hosts' check interval (default 86400) plus the time a cache may serve the\n"
-        "info file without asking the server (--cache-max-age, default 0: the\n"
-        "component asks every cache to revalidate).");
+        "hosts' check interval (default 86400), plus the random delay the automatic\n"
+        "check adds (a tenth of the interval at most), plus the time a cache may\n"
+        "serve the info file without asking the server (--cache-max-age, default\n"
+        "0: the component asks every cache to revalidate).");
     return 0;
   }
   if (o.Operands.size() != 1) throw Failure("give an info file (try --help)", kExitUsage);
@@ -151,9 +153,11 @@ int Simulate(const Args& A) {
   std::printf("installations running %s\n", running != nullptr ? running->c_str() : "an older release");
   std::printf("offered: %zu of %zu\n", offered, ids.size());
   const int64_t interval = WholeNumber(o, "--check-interval", 86400, 100LL * 365 * 86400);
+  const int64_t spread = interval / kelvora::kCheckSpreadDivisor;
   const int64_t cache = WholeNumber(o, "--cache-max-age", 0, 100LL * 365 * 86400);
-  std::printf("halt bound: %lld s (check interval %lld s + cache %lld s)\n", static_cast<long long>(interval + cache),
-              static_cast<long long>(interval), static_cast<long long>(cache));
+  std::printf("halt bound: %lld s (check interval %lld s + spread %lld s + cache %lld s)\n",
+              static_cast<long long>(interval + spread + cache), static_cast<long long>(interval),
+              static_cast<long long>(spread), static_cast<long long>(cache));
   return 0;
 }
 
