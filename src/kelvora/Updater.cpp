@@ -119,15 +119,30 @@ struct Updater::TState {
   // (CheckSchedule.h), none before a busy server's Retry-After has passed.
   std::mt19937_64 random{std::random_device{}()};
   std::chrono::steady_clock::time_point notBefore{};
-  std::shared_ptr<std::function<void()>> intervalTick;  // re-arms itself
-  void ArmInterval(const void* Owner, std::function<void()> Tick, std::chrono::milliseconds Wait);
+  void ArmInterval(const void* Owner, std::chrono::milliseconds Wait);
+  void IntervalTick(const void* Owner);
   void HoldOff();
 };
 
-void Updater::TState::ArmInterval(const void* Owner, std::function<void()> Tick, std::chrono::milliseconds Wait) {
+void Updater::TState::ArmInterval(const void* Owner, std::chrono::milliseconds Wait) {
   const auto ms = std::max<int64_t>(1, Wait.count());
+  // Replaces the timer that is firing, if any: the loop calls a copy.
   LoopBackend().SetTimer(Owner, kIntervalTimerId, ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms),
-                         std::move(Tick));
+                         [this, Owner] { IntervalTick(Owner); });
+}
+
+void Updater::TState::IntervalTick(const void* Owner) {
+  const auto interval = options.checkInterval;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < notBefore) {
+    ArmInterval(Owner, std::chrono::ceil<std::chrono::milliseconds>(notBefore - now) +
+                           (NextCheckDelay(interval, random()) - interval));
+    return;
+  }
+  ArmInterval(Owner, NextCheckDelay(interval, random()));
+  // The last check's transfer still closing: this tick starts nothing
+  // rather than a check that fails as busy.
+  if (!engine->Busy()) Start(false);
 }
 
 void Updater::TState::HoldOff() {
@@ -280,28 +295,8 @@ Updater::Updater(Options Value, Confirmation Confirm) : state_(std::make_unique<
   if (Confirm == Confirmation::ByHost) k.SetConfirmUpgrade(cuByHost);
   s.Wire();
   k.Loaded();
-  if (s.options.checkInterval.count() > 0) {
-    auto tick = std::make_shared<std::function<void()>>();
-    *tick = [this, tick = std::weak_ptr<std::function<void()>>(tick)] {
-      TState& st = *state_;
-      const auto interval = st.options.checkInterval;
-      const auto now = std::chrono::steady_clock::now();
-      const std::shared_ptr<std::function<void()>> self = tick.lock();
-      if (!self) return;
-      if (now < st.notBefore) {
-        st.ArmInterval(this, [self] { (*self)(); },
-                       std::chrono::ceil<std::chrono::milliseconds>(st.notBefore - now) +
-                           NextCheckDelay(interval, st.random()) - interval);
-        return;
-      }
-      st.ArmInterval(this, [self] { (*self)(); }, NextCheckDelay(interval, st.random()));
-      // The last check's transfer still closing: this tick starts nothing
-      // rather than a check that fails as busy.
-      if (!st.engine->Busy()) st.Start(false);
-    };
-    s.intervalTick = tick;
-    s.ArmInterval(this, [tick] { (*tick)(); }, NextCheckDelay(s.options.checkInterval, s.random()));
-  }
+  if (s.options.checkInterval.count() > 0)
+    s.ArmInterval(this, NextCheckDelay(s.options.checkInterval, s.random()));
 }
 
 Updater::~Updater() {

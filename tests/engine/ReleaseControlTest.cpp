@@ -162,3 +162,15 @@ TEST(CheckSchedule, SpreadStaysWithinATenthAndRetryAfterIsRead) {
   ASSERT_TRUE(dated);
   EXPECT_NEAR(static_cast<double>(*dated), 3600, 1);
 }
+
+// The decision is the same on every system for the same identifiers: the
+// Windows build checks the same figures (tests/win32/CryptoTest.cpp).
+TEST(OfferDecision, FixedIdentifiersGiveTheRecordedBuckets) {
+  const TReleaseInfo release = ParseReleaseInfo("#version=2.0\n#rollout=10\n#url1=http://127.0.0.1/a\n");
+  std::string offered;
+  for (int i = 0; i < 1000; ++i)
+    if (RolloutBucket(trust::Sha256Hex("installation " + std::to_string(i)).substr(0, 32), release) < 10'000'000u)
+      offered += std::to_string(i) + " ";
+  EXPECT_EQ(RolloutBucket("0123456789abcdef0123456789abcdef", release), 58891015u);
+  EXPECT_EQ(trust::Sha256Hex(offered).substr(0, 16), "c586999c2ee13598") << offered;
+}
