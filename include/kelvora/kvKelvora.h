@@ -308,6 +308,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   bool IsNewerRelease(const TReleaseInfo& Release) const;
   // What this installation knows of itself for the offer decision.
   TInstallation Installation(const TReleaseInfo& Release);
+  // Whether PublicKey is set: info files are then checked before use.
+  bool Keyed() const;
   // Whether Release is the one the last hand-over installed (see
   // ReleaseRecord.h), so that a restarted program does not install it again.
   bool ReleaseAlreadyInstalled(const std::string& Release);

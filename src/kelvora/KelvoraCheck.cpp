@@ -75,7 +75,9 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     SignalWait(*done);
     return;
   }
-  if (release.Sequence && !KeepSequence(StateFolder(), infoFileURL_, *release.Sequence))
+  // Kept from a file whose signature was checked only: an unsigned one
+  // could raise it for good and lock every later release out.
+  if (release.Sequence && Keyed() && !KeepSequence(StateFolder(), infoFileURL_, *release.Sequence))
     DeveloperNote("the #sequence of " + infoFileURL_ + " could not be kept in " + StateFolder() +
                   ": a replay of an older info file is not recognised");
   const bool failedBefore = offer.FailedBefore;
@@ -141,7 +143,7 @@ TInstallation TkvKelvora::Installation(const TReleaseInfo& Release) {
   const std::string state = StateFolder();
   // The identifier is made only when a release is rolled out in part.
   if (Release.Rollout && *Release.Rollout > 0 && *Release.Rollout < 100'000'000u) self.Id = InstallationId(state);
-  self.HighestSequence = HighestSequence(state, infoFileURL_);
+  if (Keyed()) self.HighestSequence = HighestSequence(state, infoFileURL_);
   self.AlreadyInstalled = ReleaseAlreadyInstalled(foundRelease_);
   self.FailedBefore = !self.AlreadyInstalled && ReleaseFailedBefore(foundRelease_, self.FailedOn);
   return self;

@@ -83,6 +83,8 @@ std::string TkvKelvora::TrustInfoFile(const std::string& Text, const TReleaseInf
   return {};
 }
 
+bool TkvKelvora::Keyed() const { return !utils::Trim(publicKey_).empty(); }
+
 bool TkvKelvora::MayRedirectTo(const std::string& Address) const {
   if (utils::Trim(publicKey_).empty()) return true;
   const std::string lower = utils::LowerCase(Address);

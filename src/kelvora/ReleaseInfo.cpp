@@ -141,7 +141,7 @@ void ReadControl(TKeyScan& Scan, TReleaseInfo& Info) {
       Info.ControlProblem = std::string("malformed #") + Key + ": \"" + Value.substr(0, 100) + "\" is not " + Want;
   };
   if (Scan.Keys().contains("sequence")) {
-    Info.SequenceText = Scan.Value("sequence");
+    Info.SequenceText = utils::Trim(Scan.Value("sequence"));
     const std::string& v = Info.SequenceText;
     uint64_t n = 0;
     bool ok = !v.empty() && v.size() <= 19 && AllDecimalDigits(v);
@@ -152,7 +152,7 @@ void ReadControl(TKeyScan& Scan, TReleaseInfo& Info) {
       refuse("sequence", v, "a whole number below 10^19");
   }
   if (Scan.Keys().contains("rollout")) {
-    Info.RolloutText = Scan.Value("rollout");
+    Info.RolloutText = utils::Trim(Scan.Value("rollout"));
     Info.Rollout = ParseRolloutPercent(Info.RolloutText);
     if (!Info.Rollout) refuse("rollout", Info.RolloutText, "a percentage from 0 to 100 (up to six decimals)");
   }

@@ -52,7 +52,7 @@ struct TReleaseInfo {
   // every info file, so that an older one is known as a replay. "#rollout":
   // the share of installations offered the release, a percentage from 0 to
   // 100 with up to six decimals; 0 halts the release, no key offers it to all.
-  std::string SequenceText, RolloutText;  // as written
+  std::string SequenceText, RolloutText;  // as written, without blanks around
   std::optional<uint64_t> Sequence;
   std::optional<uint32_t> Rollout;  // in millionths of a percent: 0 to 100'000'000
   // The first release-control key whose value is malformed, as the reason to

@@ -29,13 +29,15 @@ class ReleaseControlFlow : public EngineTest {
     k->SetUI(&ui);
     k->SetVersionControl(byNumber);
     k->SetVersionNumber("1.0");
+    k->SetPublicKey(trust::Base64Encode(key.PublicKeyDer));
     k->OnVerificationFailed = [this](TObject*, const std::string& Reason) { Record("Refused:" + Reason); };
     k->OnNoUpdateAvailable = [this](TObject*) { Record("NoUpdate"); };
     k->OnConnLost = [this](TObject*) { Record("ConnLost"); };
     if (!url.empty()) k->SetInfoFileURL(url);
   }
-  void Publish(const std::string& Text) {
-    PublishInfo(Text);
+  // Signed: only a signed file's sequence is kept.
+  void Publish(const std::string& Body) {
+    PublishInfo(Body + "#signature=" + trust::Base64Encode(trust::SignMessage(key.PrivateKeyPem, Body)) + "\n");
     url = k->InfoFileURL();
   }
   // A check that only asks: "offered", "not offered" or the refusal.
@@ -47,12 +49,14 @@ class ReleaseControlFlow : public EngineTest {
     return found ? "offered" : "not offered";
   }
   std::string url;
+  inline static const trust::TKeyPair key = trust::GenerateKeyPair();
 };
 
 }  // namespace
 
 TEST_F(ReleaseControlFlow, ReplaysAndVersionsThatAreNoneAreRefusedWithTheReason) {
-  const std::string files = "#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n";
+  const std::string files =
+      "#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#hash1=sha256:" + std::string(64, '0') + " 1\n";
   Publish("#version=2.0\n#sequence=5\n" + files);
   EXPECT_EQ(Check(), "offered");
   Restart();
@@ -66,6 +70,13 @@ TEST_F(ReleaseControlFlow, ReplaysAndVersionsThatAreNoneAreRefusedWithTheReason)
   EXPECT_EQ(Check(), "offered");
   Publish("#version=2.0\n#sequence=5\n" + files);
   EXPECT_NE(Check().find("replay"), std::string::npos) << "the higher number was kept";
+
+  k->SetPublicKey("");
+  PublishInfo("#version=2.0\n#sequence=999\n" + files);
+  EXPECT_EQ(Check(), "offered");
+  k->SetPublicKey(trust::Base64Encode(key.PublicKeyDer));
+  Publish("#version=2.1\n#sequence=6\n" + files);
+  EXPECT_EQ(Check(), "offered") << "an unsigned file's sequence is not kept: it could lock signed releases out";
 
   Publish("#version=abc\n#sequence=7\n" + files);
   EXPECT_NE(Check().find("malformed #version: \"abc\""), std::string::npos);
