@@ -67,7 +67,8 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   // A release that failed to install is installed again only on a person's
   // Yes; the automatic check does not even ask on the day it failed.
   const TInstallation self = Installation(release);
-  const TOffer offer = DecideOffer(release, self, {autoCheckRunning_, !autoCheckRunning_ && requestedCheckIgnoresRollout_}, CurrentOfferTime());
+  const TCheckKind check{autoCheckRunning_, !autoCheckRunning_ && requestedCheckIgnoresRollout_};
+  const TOffer offer = DecideOffer(release, self, check, CurrentOfferTime());
   if (offer.Verdict == TOfferVerdict::Refused) {
     fileList_.Clear();
     VerificationFailed(offer.Reason);
@@ -84,8 +85,9 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   const bool update = offer.Verdict == TOfferVerdict::Offered;
   if (offer.Verdict == TOfferVerdict::Halted || offer.Verdict == TOfferVerdict::OutsideRollout)
     DeveloperNote(foundRelease_ + " of " + infoFileURL_ + " is not offered to this installation: " +
-                  (offer.Verdict == TOfferVerdict::Halted ? std::string("its rollout is halted (#rollout=0)")
-                                                          : "it lies outside the rollout of " + release.RolloutText + "%"));
+                  (offer.Verdict == TOfferVerdict::Halted
+                       ? std::string("its rollout is halted (#rollout=0)")
+                       : "it lies outside the rollout of " + release.RolloutText + "%"));
   if (update) {
     updateFound_ = true;
     const std::string msg = release.Message;

@@ -154,7 +154,9 @@ TEST_F(ReleaseControlFlow, RolloutAgreesWithTheSimulatorAndAHaltDropsStagedDownl
   Check();
   TkvCustomHTTP h(nullptr);
   std::string log2;
-  h.OnDone = [&](TObject*, const std::string&, int64_t, TStream* D) { log2 = dynamic_cast<TMemoryStream*>(D)->ToString(); };
+  h.OnDone = [&](TObject*, const std::string&, int64_t, TStream* D) {
+    log2 = dynamic_cast<TMemoryStream*>(D)->ToString();
+  };
   h.SetURL(faults.Url("/_log"));
   h.Read(true);
   std::istringstream lines(log2);

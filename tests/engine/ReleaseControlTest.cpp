@@ -81,7 +81,8 @@ TEST(ReleaseControl, KeysAreReadOnceAndMalformedOnesNamed) {
   EXPECT_EQ(info.Sequence, 42u);
   EXPECT_EQ(info.Rollout, 7'500'000u);
   EXPECT_TRUE(info.ControlProblem.empty());
-  EXPECT_EQ(ParseReleaseInfo("#sequence=12x\n").ControlProblem, "malformed #sequence: \"12x\" is not a whole number below 10^19");
+  EXPECT_EQ(ParseReleaseInfo("#sequence=12x\n").ControlProblem,
+            "malformed #sequence: \"12x\" is not a whole number below 10^19");
   EXPECT_NE(ParseReleaseInfo("#rollout=half\n").ControlProblem.find("malformed #rollout: \"half\""), std::string::npos);
   const TReleaseInfo old = ParseReleaseInfo("#version=2.0\n#url=a\n");
   EXPECT_FALSE(old.Sequence || old.Rollout);

@@ -298,7 +298,8 @@ TEST_F(PublishTool, RolloutHaltAndSimulateKeepTheFileSignedAndRising) {
   const std::string pub = Trimmed(keygen.Output);
   WritePatternFile(dir.File("build/app"), 100);
   const std::string desc = dir.File("release.json"), info = dir.File("info.txt");
-  WriteTextFile(desc, R"({"version": "2.0", "rollout": 10, "files": [{"path": "build/app", "url": "https://e.org/a"}]})");
+  WriteTextFile(desc,
+                R"({"version": "2.0", "rollout": 10, "files": [{"path": "build/app", "url": "https://e.org/a"}]})");
   ASSERT_EQ(Tool({"make", desc, "-o", info, "--key", key}).Code, 0);
   auto sequence = [&] { return kelvora::ParseReleaseInfo(ReadWholeFile(info)).Sequence.value_or(0); };
   const uint64_t first = sequence();
@@ -314,7 +315,9 @@ TEST_F(PublishTool, RolloutHaltAndSimulateKeepTheFileSignedAndRising) {
   EXPECT_GE(offered, 80);
   EXPECT_LE(offered, 120);
   EXPECT_NE(ten.Output.find(" of 1000\n"), std::string::npos);
-  EXPECT_NE(ten.Output.find("halt bound: 3960 s (check interval 3600 s + spread 360 s + cache 0 s)"), std::string::npos) << ten.Output;
+  EXPECT_NE(ten.Output.find("halt bound: 3960 s (check interval 3600 s + spread 360 s + cache 0 s)"),
+            std::string::npos)
+      << ten.Output;
 
   const uint64_t before = sequence();
   EXPECT_EQ(Tool({"halt", info}).Code, 1) << "a signed file is not changed without the key";
