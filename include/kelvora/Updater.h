@@ -92,6 +92,7 @@ struct Options {
   std::chrono::milliseconds checkInterval{0};  // a check by itself this often; 0: only checkNow
   Messages messages = Messages::Default;       // in every check
   Messages userCheckMessages = Messages::UserCheck;  // added in a check started by checkNow
+  bool checkNowIgnoresRollout = false;  // checkNow may take a release the rollout does not offer yet
   bool keepArguments = true;  // the restarted program gets its own arguments after the restart parameter
   std::string restartParameter{};  // its first argument, "/afterupgrade" when empty
   // Whose administrator policy applies: on Windows the registry key

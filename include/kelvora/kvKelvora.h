@@ -34,6 +34,7 @@ class TArrivalHash;
 struct TReleaseRecord;
 struct TReleaseInfo;
 struct TAdminPolicy;
+struct TInstallation;
 
 enum TztUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 enum TztMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
@@ -181,6 +182,11 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   TkvKelvoraShowMessages ShowMessages() const;
   void SetShowMessages(TkvKelvoraShowMessages Value);
   TkvKelvoraWizard& Wizard();
+  // A check not started by the timer counts as a person's, who may take a
+  // release the rollout ("#rollout=") does not yet offer to this
+  // installation; a halted one never. Off: every check keeps to the rollout.
+  bool RequestedCheckIgnoresRollout() const;
+  void SetRequestedCheckIgnoresRollout(bool Value);
   // The publisher's public keys (base64 of the DER SubjectPublicKeyInfo of a
   // P-256 key), separated by blanks; a signature by any one is accepted.
   // Empty: info files are not required to be signed.
@@ -349,6 +355,10 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   // The release the info file announces, as a key that names it.
   std::string ReleaseKey(const TReleaseInfo& Release) const;
   bool IsNewerRelease(const TReleaseInfo& Release) const;
+  // What this installation knows of itself for the offer decision.
+  TInstallation Installation(const TReleaseInfo& Release);
+  // Whether PublicKey is set: info files are then checked before use.
+  bool Keyed() const;
   // Whether Release is the one the last hand-over installed (see
   // ReleaseRecord.h), so that a restarted program does not install it again.
   bool ReleaseAlreadyInstalled(const std::string& Release);

@@ -62,6 +62,9 @@ bool TkvKelvora::DownloadOnMetered() const { return d_->downloadOnMetered_; }
 void TkvKelvora::SetDownloadOnMetered(bool Value) { d_->downloadOnMetered_ = Value; }
 bool TkvKelvora::DeferredOnMetered() const { return d_->deferredOnMetered_; }
 
+bool TkvKelvora::RequestedCheckIgnoresRollout() const { return d_->requestedCheckIgnoresRollout_; }
+void TkvKelvora::SetRequestedCheckIgnoresRollout(bool Value) { d_->requestedCheckIgnoresRollout_ = Value; }
+
 void TkvKelvora::SetPackageCheck(bool Value) {
   d_->packageCheck_ = Value;
   d_->packageOwnerKnown_ = false;

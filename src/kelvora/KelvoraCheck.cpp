@@ -7,6 +7,8 @@
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/Engagement.h"
 #include "kelvora/InfoFile.h"
+#include "kelvora/InstallationState.h"
+#include "kelvora/OfferDecision.h"
 #include "kelvora/ReleaseInfo.h"
 #include "kelvora/ReleaseRecord.h"
 #include "kelvora/StateFolder.h"
@@ -71,12 +73,30 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
   }
   NoteUnusedVersionNumber();
   d_->foundRelease_ = ReleaseKey(release);
-  const bool newer = IsNewerRelease(release) && d_->fileList_.Count() > 0 && !ReleaseAlreadyInstalled(d_->foundRelease_);
   // A release that failed to install is installed again only on a person's
   // Yes; the automatic check does not even ask on the day it failed.
-  std::string failedOn;
-  const bool failedBefore = newer && ReleaseFailedBefore(d_->foundRelease_, failedOn);
-  const bool update = newer && !(d_->autoCheckRunning_ && failedBefore && failedOn == FormatEngineDate(TodayDate()));
+  const TInstallation self = Installation(release);
+  const TCheckKind check{d_->autoCheckRunning_, !d_->autoCheckRunning_ && d_->requestedCheckIgnoresRollout_};
+  const TOffer offer = DecideOffer(release, self, check, CurrentOfferTime());
+  if (offer.Verdict == TOfferVerdict::Refused) {
+    d_->fileList_.Clear();
+    VerificationFailed(offer.Reason);
+    if (!alive.expired() && OnAborted) OnAborted(this);
+    SignalWait(*done);
+    return;
+  }
+  // Kept from a file whose signature was checked only: an unsigned one
+  // could raise it for good and lock every later release out.
+  if (release.Sequence && Keyed() && !KeepSequence(StateFolder(), d_->infoFileURL_, *release.Sequence))
+    DeveloperNote("the #sequence of " + d_->infoFileURL_ + " could not be kept in " + StateFolder() +
+                  ": a replay of an older info file is not recognised");
+  const bool failedBefore = offer.FailedBefore;
+  const bool update = offer.Verdict == TOfferVerdict::Offered;
+  if (offer.Verdict == TOfferVerdict::Halted || offer.Verdict == TOfferVerdict::OutsideRollout)
+    DeveloperNote(d_->foundRelease_ + " of " + d_->infoFileURL_ + " is not offered to this installation: " +
+                  (offer.Verdict == TOfferVerdict::Halted
+                       ? std::string("its rollout is halted (#rollout=0)")
+                       : "it lies outside the rollout of " + release.RolloutText + "%"));
   if (update) {
     d_->updateFound_ = true;
     const std::string msg = release.Message;
@@ -96,7 +116,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
       } else if (d_->updateFound_ && d_->foundMethod_ != umRedirectToURL && !InstallableHere()) {
         // told instead of being asked
       } else if (d_->updateFound_ && failedBefore && !personAsked && d_->foundMethod_ != umRedirectToURL) {
-        PassOverFailedRelease(failedOn);
+        PassOverFailedRelease(self.FailedOn);
       } else if (meteredWait) {
         if (OnLaterUpgrade) OnLaterUpgrade(this);
       } else if (!d_->updateFound_ || (ask && !UI().AskUpgrade(AskUpgradeText(msg)))) {
@@ -141,6 +161,21 @@ void TkvKelvora::NoteUnusedVersionNumber() const {
   if (d_->versionControl_ != byDate || d_->versionNumber_.empty() || noted.exchange(true)) return;
   DeveloperNote("VersionNumber is " + d_->versionNumber_ + " but VersionControl is byDate: releases are compared by " +
                 "their date (VersionDate " + d_->versionDate_ + "), not by number. Set VersionControl to byNumber.");
+}
+
+TInstallation TkvKelvora::Installation(const TReleaseInfo& Release) {
+  TInstallation self;
+  self.VersionControl = d_->versionControl_;
+  self.VersionNumber = d_->versionNumber_;
+  self.VersionDate = d_->versionDate_;
+  const std::string state = StateFolder();
+  // The identifier is made only when a release is rolled out in part.
+  if (Release.Rollout && *Release.Rollout > 0 && *Release.Rollout < 100'000'000u) self.Id = InstallationId(state);
+  if (Keyed()) self.HighestSequence = HighestSequence(state, d_->infoFileURL_);
+  self.AllowedByPolicy = d_->policy_->AllowsVersion(Release.Version);
+  self.AlreadyInstalled = ReleaseAlreadyInstalled(d_->foundRelease_);
+  self.FailedBefore = !self.AlreadyInstalled && ReleaseFailedBefore(d_->foundRelease_, self.FailedOn);
+  return self;
 }
 
 std::string TkvKelvora::ReleaseKey(const TReleaseInfo& Release) const {

@@ -174,7 +174,13 @@ void TkvKelvora::AutoCheckTimer() {
 void TkvKelvora::SetInfoMode(bool On) {
   d_->infoMode_ = On;
   TkvCacheOptions options = d_->cacheOptions_;
-  if (On) options.Include(coPragmaNoCache);
+  // No cache in between may answer for the info file: a halted release
+  // must reach every client at its next check. Both forms: HTTP/1.0 caches
+  // know only the Pragma.
+  if (On) {
+    options.Include(coPragmaNoCache);
+    options.Include(coAlwaysReload);
+  }
   SetRequestCacheOptions(options);
 }
 

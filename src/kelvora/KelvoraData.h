@@ -32,6 +32,7 @@ struct TkvKelvora::TData {
   TkvKelvoraVersionControl versionControl_ = byDate;
   std::string versionDate_;
   bool versionDateAutoSet_ = true;
+  bool requestedCheckIgnoresRollout_ = false;
   std::string versionNumber_;
   TkvKelvoraShowMessages showMessages_ = kDefaultShowMessages;
   TkvKelvoraWizard wizard_;

@@ -84,6 +84,8 @@ std::string TkvKelvora::TrustInfoFile(const std::string& Text, const TReleaseInf
   return {};
 }
 
+bool TkvKelvora::Keyed() const { return !utils::Trim(d_->publicKey_).empty(); }
+
 bool TkvKelvora::MayRedirectTo(const std::string& Address) const {
   if (utils::Trim(d_->publicKey_).empty()) return true;
   const std::string lower = utils::LowerCase(Address);

@@ -135,7 +135,51 @@ void ReadPatches(TKeyScan& Scan, TReleaseInfo& Info) {
   }
 }
 
+void ReadControl(TKeyScan& Scan, TReleaseInfo& Info) {
+  auto refuse = [&](const char* Key, const std::string& Value, const char* Want) {
+    if (Info.ControlProblem.empty())
+      Info.ControlProblem = std::string("malformed #") + Key + ": \"" + Value.substr(0, 100) + "\" is not " + Want;
+  };
+  if (Scan.Keys().contains("sequence")) {
+    Info.SequenceText = utils::Trim(Scan.Value("sequence"));
+    const std::string& v = Info.SequenceText;
+    uint64_t n = 0;
+    bool ok = !v.empty() && v.size() <= 19 && AllDecimalDigits(v);
+    for (char c : v) n = ok ? n * 10 + static_cast<uint64_t>(c - '0') : 0;
+    if (ok)
+      Info.Sequence = n;
+    else
+      refuse("sequence", v, "a whole number below 10^19");
+  }
+  if (Scan.Keys().contains("rollout")) {
+    Info.RolloutText = utils::Trim(Scan.Value("rollout"));
+    Info.Rollout = ParseRolloutPercent(Info.RolloutText);
+    if (!Info.Rollout) refuse("rollout", Info.RolloutText, "a percentage from 0 to 100 (up to six decimals)");
+  }
+}
+
 }  // namespace
+
+std::optional<uint32_t> ParseRolloutPercent(std::string_view Text) {
+  const size_t dot = Text.find('.');
+  const std::string_view whole = Text.substr(0, dot);
+  const std::string_view part = dot == std::string_view::npos ? std::string_view() : Text.substr(dot + 1);
+  if (whole.empty() || whole.size() > 3 || !AllDecimalDigits(whole)) return std::nullopt;
+  if (dot != std::string_view::npos && (part.empty() || part.size() > 6 || !AllDecimalDigits(part)))
+    return std::nullopt;
+  uint64_t v = 0;
+  for (char c : whole) v = v * 10 + static_cast<uint64_t>(c - '0');
+  for (size_t i = 0; i < 6; ++i) v = v * 10 + (i < part.size() ? static_cast<uint64_t>(part[i] - '0') : 0);
+  if (v > 100'000'000) return std::nullopt;
+  return static_cast<uint32_t>(v);
+}
+
+std::string FormatRolloutPercent(uint32_t Millionths) {
+  std::string s = std::to_string(Millionths / 1'000'000);
+  std::string part = std::to_string(1'000'000 + Millionths % 1'000'000).substr(1);
+  while (!part.empty() && part.back() == '0') part.pop_back();
+  return part.empty() ? s : s + "." + part;
+}
 
 TReleaseInfo ParseReleaseInfo(std::string_view Text) {
   TReleaseInfo info;
@@ -152,6 +196,7 @@ TReleaseInfo ParseReleaseInfo(std::string_view Text) {
   const std::string method = scan.Value("method");
   info.Method = method.starts_with('1') ? 1 : method.starts_with('2') ? 2 : 0;
   info.Expires = scan.Value("expires");
+  ReadControl(scan, info);
   ReadFiles(scan, info);
   ReadPatches(scan, info);
   info.Keys = scan.TakeKeys();

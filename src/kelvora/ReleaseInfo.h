@@ -10,7 +10,9 @@
 // one line in ParseReleaseInfo.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -46,6 +48,17 @@ struct TReleaseInfo {
   int Method = 0;       // "#method": 1 external setup, 2 redirect, otherwise 0 self-upgrade
   std::string Expires;  // "#expires" as written
 
+  // Release control. "#sequence": a whole number the publisher raises with
+  // every info file, so that an older one is known as a replay. "#rollout":
+  // the share of installations offered the release, a percentage from 0 to
+  // 100 with up to six decimals; 0 halts the release, no key offers it to all.
+  std::string SequenceText, RolloutText;  // as written, without blanks around
+  std::optional<uint64_t> Sequence;
+  std::optional<uint32_t> Rollout;  // in millionths of a percent: 0 to 100'000'000
+  // The first release-control key whose value is malformed, as the reason to
+  // refuse the file; empty when all are well-formed.
+  std::string ControlProblem;
+
   // The file list: "#url", "#url0", then "#url<N>" numbered on from the count
   // taken so far, up to the first number without a value. Only the entries a
   // TkvStringList takes are here (it may refuse a duplicate).
@@ -80,6 +93,17 @@ struct TReleaseInfo {
 };
 
 TReleaseInfo ParseReleaseInfo(std::string_view Text);
+
+// The names of every key the parser reads, lower case without "#"; "url",
+// "hash" and "patch" are followed by numbers ("#url2=", "#patch1.3=").
+inline constexpr std::array<const char*, 11> kReleaseInfoKeys = {
+    "version", "date", "message", "method", "url", "hash", "patch", "expires", "signature", "sequence", "rollout"};
+
+// Millionths of a percent for a percentage written as "12", "12.5" or
+// "0.000001" (0 to 100, up to six decimals); nullopt otherwise.
+std::optional<uint32_t> ParseRolloutPercent(std::string_view Text);
+// The percentage back as text, without trailing zeros ("12.5").
+std::string FormatRolloutPercent(uint32_t Millionths);
 
 // Fills List with the entries of Info and Suffixes (when given) with the
 // suffix of each entry the list took.

@@ -4,7 +4,12 @@
 // release) before handing on.
 #include "kelvora/Updater.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <random>
 #include <cstdio>
 #include <stdexcept>
 
@@ -12,6 +17,7 @@
 #include "kelvora/AdminPolicy.h"
 #include "kelvora/Application.h"
 #include "kelvora/CInterfaceHost.h"
+#include "kelvora/CheckSchedule.h"
 #include "kelvora/ConsoleUpgradeUI.h"
 #include "kelvora/DeveloperLog.h"
 #include "kelvora/QtPresence.h"
@@ -111,26 +117,55 @@ struct Updater::TState {
   void Start(bool UserStarted);
   void Cancel();
   void Wire();
-  // The interval's timer at the period the policy (or else the options) sets.
-  void ArmInterval(Updater* Owner);
-  unsigned intervalMs = 0;
+
+  // The interval's checks: each after the interval and a random share of it
+  // (CheckSchedule.h), none before a busy server's Retry-After has passed.
+  std::mt19937_64 random{std::random_device{}()};
+  std::chrono::steady_clock::time_point notBefore{};
+  // The period the administrator's policy sets, else the options'.
+  std::chrono::milliseconds Interval() const {
+    if (const auto& seconds = engine->AdminPolicy().CheckIntervalSeconds) return std::chrono::seconds(*seconds);
+    return options.checkInterval;
+  }
+  void ArmInterval(const void* Owner, std::chrono::milliseconds Wait);
+  void IntervalTick(const void* Owner);
+  void HoldOff();
 };
 
-void Updater::TState::ArmInterval(Updater* Owner) {
-  int64_t ms = options.checkInterval.count();
-  if (const auto& seconds = engine->AdminPolicy().CheckIntervalSeconds) ms = *seconds * 1000;
-  const unsigned period = ms <= 0 ? 0u : ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms);
-  if (period == intervalMs) return;
-  intervalMs = period;
-  LoopBackend().KillTimer(Owner, kIntervalTimerId);
-  if (period == 0) return;
-  LoopBackend().SetTimer(Owner, kIntervalTimerId, period, [this, Owner] {
-    // The last check read the policy again: its interval may have changed.
-    ArmInterval(Owner);
-    // The last check's transfer still closing: this tick starts nothing
-    // rather than a check that fails as busy.
-    if (!engine->Busy()) Start(false);
-  });
+void Updater::TState::ArmInterval(const void* Owner, std::chrono::milliseconds Wait) {
+  const auto ms = std::max<int64_t>(1, Wait.count());
+  // Replaces the timer that is firing, if any: the loop calls a copy.
+  LoopBackend().SetTimer(Owner, kIntervalTimerId, ms > 0x7FFFFFFF ? 0x7FFFFFFFu : static_cast<unsigned>(ms),
+                         [this, Owner] { IntervalTick(Owner); });
+}
+
+void Updater::TState::IntervalTick(const void* Owner) {
+  // The last check read the policy again: its interval may have changed.
+  const auto interval = Interval();
+  if (interval.count() <= 0) {
+    LoopBackend().KillTimer(Owner, kIntervalTimerId);
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (now < notBefore) {
+    ArmInterval(Owner, std::chrono::ceil<std::chrono::milliseconds>(notBefore - now) +
+                           (NextCheckDelay(interval, random()) - interval));
+    return;
+  }
+  ArmInterval(Owner, NextCheckDelay(interval, random()));
+  // The last check's transfer still closing: this tick starts nothing
+  // rather than a check that fails as busy.
+  if (!engine->Busy()) Start(false);
+}
+
+void Updater::TState::HoldOff() {
+  const std::time_t now = std::time(nullptr);
+  const std::optional<int64_t> seconds =
+      RetryAfterSeconds(engine->RawHeaders(), UtcToLocal(static_cast<double>(now) / 86400.0 + 25569.0));
+  if (!seconds) return;
+  // A server cannot stop the checks for good: a day at most.
+  const auto wait = std::chrono::seconds(std::min<int64_t>(*seconds, 86400));
+  notBefore = std::max(notBefore, std::chrono::steady_clock::now() + wait);
 }
 
 void Updater::TState::Wire() {
@@ -197,6 +232,7 @@ void Updater::TState::Wire() {
   k.OnHTTPError = [this, inner = std::move(k.OnHTTPError)](TObject* Sender, int32_t Code, TStream* Data) {
     current.statusCode = Code;
     current.address = engine->URL();
+    if (engine->InfoMode() && (Code == 429 || Code == 503)) HoldOff();
     if (inner) inner(Sender, Code, Data);
   };
   k.OnDone = [this, inner = std::move(k.OnDone)](TObject* Sender, const std::string& Type, int64_t Size,
@@ -233,6 +269,7 @@ void Updater::TState::Start(bool UserStarted) {
     Finish(Outcome::Failed);
     return;
   }
+  engine->SetRequestedCheckIgnoresRollout(UserStarted && options.checkNowIgnoresRollout);
   engine->CheckUpdates(false, !UserStarted);
 }
 
@@ -281,7 +318,7 @@ Updater::Updater(Options Value, Confirmation Confirm) : state_(std::make_unique<
   s.Wire();
   k.Loaded();
   k.RefreshAdminPolicy();
-  s.ArmInterval(this);
+  if (s.Interval().count() > 0) s.ArmInterval(this, NextCheckDelay(s.Interval(), s.random()));
 }
 
 Updater::~Updater() {

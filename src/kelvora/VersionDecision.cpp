@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "kelvora/ReleaseInfo.h"
+#include "kelvora/ReleaseVersion.h"
 #include "kelvora/SystemTime.h"
 #include "kelvora/kvUtils.h"
 #include "utils/DateUtils.h"
@@ -42,17 +43,26 @@ TDateTime TodayDate() {
 }
 
 namespace {
-TDateTime DateOrToday(const std::string& Text) {
+TDateTime DateOr(const std::string& Text, TDateTime Today) {
   TDateTime d = 0;
-  return ParseEngineDate(Text, d) ? std::floor(d) : TodayDate();
+  return ParseEngineDate(Text, d) ? std::floor(d) : Today;
 }
 }  // namespace
 
+bool IsNewerByDate(const TReleaseInfo& Release, const std::string& VersionDate, TDateTime Today) {
+  return DateOr(VersionDate, Today) < DateOr(Release.Date, Today);
+}
+
 bool IsNewerByDate(const TReleaseInfo& Release, const std::string& VersionDate) {
-  return DateOrToday(VersionDate) < DateOrToday(Release.Date);
+  return IsNewerByDate(Release, VersionDate, TodayDate());
 }
 
 bool IsNewerByNumber(const TReleaseInfo& Release, const std::string& VersionNumber) {
+  if (Release.Version.empty()) return false;
+  const std::optional<TReleaseVersion> release = ParseReleaseVersion(Release.Version);
+  if (!release) return false;
+  if (const std::optional<TReleaseVersion> running = ParseReleaseVersion(VersionNumber))
+    return CompareReleaseVersions(*release, *running) > 0;
   return CompareVersions(Release.Version, VersionNumber) > 0;
 }
 

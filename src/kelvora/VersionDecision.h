@@ -22,7 +22,11 @@ struct TReleaseInfo;
 // True when the release date lies after VersionDate; either date, when
 // empty or malformed, counts as today.
 bool IsNewerByDate(const TReleaseInfo& Release, const std::string& VersionDate);
-// True when the release's version compares above VersionNumber.
+bool IsNewerByDate(const TReleaseInfo& Release, const std::string& VersionDate, TDateTime Today);
+// True when the release's version orders above VersionNumber (ReleaseVersion.h).
+// A release whose version is not one is not newer (a check refuses its file);
+// a VersionNumber that is not one is compared by CompareVersions, as before
+// versions had rules.
 bool IsNewerByNumber(const TReleaseInfo& Release, const std::string& VersionNumber);
 // The same for the info file Text.
 bool IsNewerByDate(const std::string& Text, const std::string& VersionDate);

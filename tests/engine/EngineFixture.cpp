@@ -50,6 +50,8 @@ void ClearState() {
   ::unlink((state + "staging").c_str());
   ::unlink((state + "queue").c_str());
   ::unlink((state + "resume").c_str());
+  ::unlink((state + "sequences").c_str());
+  ::unlink((state + "installation-id").c_str());
 }
 
 void EngineTest::SetUp() {

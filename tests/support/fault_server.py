@@ -20,7 +20,7 @@ pattern (see pattern_byte), so clients can check any range of them.
   /never                      reads the request, never answers (until the client leaves, at most 30 s)
   /close-before-status        closes the connection without a status line
   /garbage                    answers with a line that is not a status line
-  /status/C                   status C with a small HTML error page
+  /status/C[?retry_after=R]   status C with a small HTML error page (and Retry-After: R)
   /416?size=S                 always 416 with Content-Range: bytes */S
   /badrange?n=N&first=F&last=L[&always=1]  a request with Range (or any, with always=1) gets 206 with
                               Content-Range: bytes F-L/N and pattern bytes F..L, whatever was asked; else 200
@@ -182,10 +182,10 @@ class Handler(BaseHTTPRequestHandler):
             data += chunk
         return data
 
-    def error_page(self, code, close=False):
+    def error_page(self, code, close=False, extra=None):
         body = ("<html><head><title>%d</title></head><body><h1>Error %d</h1>"
                 "<p>The resource cannot be served.</p></body></html>" % (code, code)).encode()
-        self.send_body_headers(code, len(body), "text/html", close=close)
+        self.send_body_headers(code, len(body), "text/html", extra=extra, close=close)
         if self.command != "HEAD":
             self.wfile.write(body)
 
@@ -377,7 +377,8 @@ class Handler(BaseHTTPRequestHandler):
             code = 500
         if self.command == "POST":
             self.read_body()
-        self.error_page(code)
+        retry = self.q.get("retry_after")
+        self.error_page(code, extra=[("Retry-After", retry)] if retry else None)
 
     def r_416(self, _):
         size = self.num("size", 0)

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <random>
 
+#include "kelvora/ReleaseInfo.h"
 #include "kelvora/delta/PatchOffer.h"
 #include "kelvora/delta/ZstdPatch.h"
 #include "kelvora/trust/InfoTrust.h"
@@ -93,10 +94,11 @@ TEST_F(PublishTool, KeygenMakeVerifyAndResignRound) {
   ASSERT_EQ(Tool({"make", dir.File("release.json"), "-o", info, "--key", key}).Code, 0);
   const std::string text = ReadWholeFile(info);
   EXPECT_EQ(text.rfind("#version=2.1.0\n#expires=2099-01-01\n#message={Faster.\nFixed printing.}\n#method=0\n"
-                       "#url1=https://example.org/app/app=%current%app\n#hash1=sha256:",
+                       "#sequence=",
                        0),
             0u)
       << text;
+  EXPECT_NE(text.find("\n#url1=https://example.org/app/app=%current%app\n#hash1=sha256:"), std::string::npos) << text;
   EXPECT_TRUE(Accepted(info, pub)) << "the engine accepts what the tool signed";
   EXPECT_EQ(Tool({"verify", info, "--public-key", pub, "--files", dir.File("build")}).Code, 0);
 
@@ -104,7 +106,7 @@ TEST_F(PublishTool, KeygenMakeVerifyAndResignRound) {
   WritePatternFile(dir.File("build/app"), 20001);
   const Outcome changed = Tool({"verify", info, "--public-key", pub, "--files", dir.File("build")});
   EXPECT_EQ(changed.Code, 1);
-  EXPECT_NE(changed.Output.find(info + ":7:"), std::string::npos) << changed.Output;
+  EXPECT_NE(changed.Output.find(info + ":8:"), std::string::npos) << changed.Output;
 
   // An edited info file is refused until it is signed again.
   WriteTextFile(info, "#note=edited\n" + text);
@@ -254,7 +256,7 @@ TEST_F(PublishTool, MakeOffersPatchesFromOlderReleasesThatRebuildTheNewFiles) {
   WriteTextFile(patch, ReadWholeFile(patch) + "x");
   const Outcome damaged = Tool({"verify", info, "--public-key", pub, "--files", dir.File("build")});
   EXPECT_EQ(damaged.Code, 1);
-  EXPECT_NE(damaged.Output.find(info + ":5:"), std::string::npos) << damaged.Output;
+  EXPECT_NE(damaged.Output.find(info + ":6:"), std::string::npos) << damaged.Output;
 }
 
 TEST_F(PublishTool, PatchFormatIsTheSmallerOfTheTwoUnlessNamed) {
@@ -312,4 +314,65 @@ TEST_F(PublishTool, PatchesNeverLandOnAFileTheRunReads) {
   const Outcome onPatch = Tool({"make", dir.File("release.json"), "-o", dir.File("first/" + name), "--previous",
                                 dir.File("old"), "--patches", dir.File("first"), "--patch-level", "1"});
   EXPECT_EQ(onPatch.Code, 1) << onPatch.Output;
+}
+
+// Release control from the publisher's side: make writes the rollout and a
+// rising sequence, halt stops the release and stays signed, simulate counts
+// what the component decides, and what the component would refuse is
+// refused here first.
+TEST_F(PublishTool, RolloutHaltAndSimulateKeepTheFileSignedAndRising) {
+  const std::string key = dir.File("k.pem");
+  const Outcome keygen = Tool({"keygen", key});
+  ASSERT_EQ(keygen.Code, 0);
+  const std::string pub = Trimmed(keygen.Output);
+  WritePatternFile(dir.File("build/app"), 100);
+  const std::string desc = dir.File("release.json"), info = dir.File("info.txt");
+  WriteTextFile(desc,
+                R"({"version": "2.0", "rollout": 10, "files": [{"path": "build/app", "url": "https://e.org/a"}]})");
+  ASSERT_EQ(Tool({"make", desc, "-o", info, "--key", key}).Code, 0);
+  auto sequence = [&] { return kelvora::ParseReleaseInfo(ReadWholeFile(info)).Sequence.value_or(0); };
+  const uint64_t first = sequence();
+  EXPECT_GE(first, static_cast<uint64_t>(std::time(nullptr)) - 60);
+  ASSERT_EQ(Tool({"make", desc, "-o", info, "--key", key}).Code, 0);
+  EXPECT_GT(sequence(), first) << "every make raises it";
+
+  const Outcome ten = Tool({"simulate", info, "--installations", "1000", "--check-interval", "3600"});
+  ASSERT_EQ(ten.Code, 0) << ten.Output;
+  const size_t at = ten.Output.find("offered: ");
+  ASSERT_NE(at, std::string::npos) << ten.Output;
+  const int offered = std::stoi(ten.Output.substr(at + 9));
+  EXPECT_GE(offered, 80);
+  EXPECT_LE(offered, 120);
+  EXPECT_NE(ten.Output.find(" of 1000\n"), std::string::npos);
+  EXPECT_NE(ten.Output.find("halt bound: 3960 s (check interval 3600 s + spread 360 s + cache 0 s)"),
+            std::string::npos)
+      << ten.Output;
+
+  const uint64_t before = sequence();
+  EXPECT_EQ(Tool({"halt", info}).Code, 1) << "a signed file is not changed without the key";
+  const Outcome halt = Tool({"halt", info, "--key", key});
+  ASSERT_EQ(halt.Code, 0) << halt.Output;
+  EXPECT_GT(sequence(), before);
+  EXPECT_TRUE(Accepted(info, pub));
+  EXPECT_EQ(kelvora::ParseReleaseInfo(ReadWholeFile(info)).Rollout, 0u);
+  const Outcome halted = Tool({"simulate", info, "--installations", "1000", "--cache-max-age", "60"});
+  EXPECT_NE(halted.Output.find("offered: 0 of 1000\n"), std::string::npos) << halted.Output;
+  EXPECT_NE(halted.Output.find("halt bound: 95100 s"), std::string::npos) << halted.Output;
+  ASSERT_EQ(Tool({"rollout", info, "20", "--key", key}).Code, 0);
+  EXPECT_EQ(kelvora::ParseReleaseInfo(ReadWholeFile(info)).RolloutText, "20");
+  EXPECT_EQ(ReadWholeFile(info).find("#rollout="), ReadWholeFile(info).rfind("#rollout=")) << "one rollout key";
+
+  // Refused before anything is written.
+  for (const char* bad : {R"("version": "abc")", R"("version": "2.0", "rollout": 150)",
+                          R"("version": "2.0", "rollout": "10")", R"("version": "2.0", "message": "#rollout=100")"}) {
+    WriteTextFile(desc, std::string("{") + bad + R"(, "files": [{"path": "build/app", "url": "u"}]})");
+    const Outcome o = Tool({"make", desc, "-o", dir.File("refused.txt")});
+    EXPECT_EQ(o.Code, 1) << bad << o.Output;
+  }
+  EXPECT_FALSE(FileExists(dir.File("refused.txt")));
+  WriteTextFile(info, "#version=2.0\n#sequence=soon\n#url1=https://e.org/a\n");
+  ASSERT_EQ(Tool({"sign", info, "--key", key}).Code, 0);
+  const Outcome malformed = Tool({"verify", info, "--public-key", pub});
+  EXPECT_EQ(malformed.Code, 1);
+  EXPECT_NE(malformed.Output.find(info + ":2: malformed #sequence"), std::string::npos) << malformed.Output;
 }

@@ -1,9 +1,12 @@
 // make: a release description becomes an info file.
 #include <cstdio>
+#include <ctime>
+#include <fstream>
 
 #include "MakePatches.h"
 #include "PublishCommands.h"
 #include "PublishIo.h"
+#include "ReleaseControl.h"
 #include "ReleaseDescription.h"
 #include "kelvora/trust/Crypto.h"
 
@@ -22,13 +25,15 @@ int Make(const Args& A) {
         "   \"message\": \"Faster start-up.\\nFixed printing.\",\n"
         "   \"method\": 0,                  (0 replace files, 1 run a setup, 2 open a web page)\n"
         "   \"expires\": \"2027-06-30\",      (optional; or 2027-06-30T12:00:00Z)\n"
+        "   \"rollout\": 10,                 (optional: the share of installations offered, in %)\n"
         "   \"patch_url\": \"https://example.org/patches/\",  (optional; default: beside each file)\n"
         "   \"files\": [{\"path\": \"build/myapp\", \"url\": \"https://example.org/myapp\",\n"
         "              \"target\": \"%current%myapp\",\n"
         "              \"previous\": [\"releases/1.4.0/myapp\"]}]}  (optional: older releases of it)\n"
         "Paths are relative to the description's folder; a redirect's entries have\n"
         "no path. Writes the info file with each file's size and SHA-256, and signs\n"
-        "it when --key is given.\n"
+        "it when --key is given. The file's \"#sequence=\" is raised above the one of\n"
+        "the file it replaces (and is at least the current time in seconds).\n"
         "\n"
         "Patches: each --previous folder holds an older release, its files under\n"
         "the names the listed paths end with (build/myapp: <folder>/myapp). For\n"
@@ -76,6 +81,16 @@ int Make(const Args& A) {
       throw Failure("--patch-format takes smallest, zstd or matched", kExitUsage);
   }
   MakePatches(release, plan);
+  // Every file made counts as newer than the one it replaces.
+  // (Read aside, not as an input: what may be written over is decided as before.)
+  std::optional<std::string> previous;
+  if (std::ifstream old(*out, std::ios::binary); old) {
+    std::string text(1 << 20, '\0');
+    old.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(old.gcount()));
+    previous = std::move(text);
+  }
+  release.Sequence = NextSequence(previous, static_cast<int64_t>(std::time(nullptr)));
   std::string text = FormatInfoFile(release);
   if (key != nullptr) text = SignInfoText(text, pem);
   WriteFileAtomically(*out, text);

@@ -13,6 +13,9 @@ int Keygen(const Args& A);
 int Make(const Args& A);
 int Sign(const Args& A);
 int Verify(const Args& A);
+int Rollout(const Args& A);
+int Halt(const Args& A);
+int Simulate(const Args& A);
 
 // Options of the form "--name value" and plain operands.
 struct Options {

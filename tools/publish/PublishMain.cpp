@@ -15,6 +15,9 @@ const char kUsage[] =
     "  make     write an info file from a release description, signed with --key\n"
     "  sign     sign an existing info file\n"
     "  verify   check an info file's signature and expiry, and optionally its files\n"
+    "  rollout  offer the release to a share of the installations\n"
+    "  halt     stop offering the release\n"
+    "  simulate show who is offered the release, and how fast a halt takes hold\n"
     "\n"
     "kelvora-publish <verb> --help shows the verb's options; --version the version.\n"
     "Exit codes: 0 done, 1 refused or failed, 2 wrong command line.\n";
@@ -38,6 +41,9 @@ int main(int argc, char** argv) {
     if (verb == "make") return Make(args);
     if (verb == "sign") return Sign(args);
     if (verb == "verify") return Verify(args);
+    if (verb == "rollout") return Rollout(args);
+    if (verb == "halt") return Halt(args);
+    if (verb == "simulate") return Simulate(args);
     throw Failure("unknown verb \"" + verb + "\" (try --help)", kExitUsage);
   } catch (const Failure& f) {
     std::fprintf(stderr, "kelvora-publish %s: %s\n", verb.c_str(), f.what());

@@ -1,10 +1,14 @@
 #include "ReleaseDescription.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include <nlohmann/json.hpp>
 
 #include "PublishIo.h"
+#include "kelvora/ReleaseInfo.h"
+#include "kelvora/ReleaseVersion.h"
 #include "kelvora/trust/Crypto.h"
 #include "kelvora/trust/TrustFormat.h"
 
@@ -48,10 +52,11 @@ struct Reader {
     auto digits = [&](size_t& End) {
       while (End < lower.size() && lower[End] >= '0' && lower[End] <= '9') ++End;
     };
-    for (const char* key :
-         {"#version", "#date", "#message", "#method", "#url", "#hash", "#patch", "#expires", "#signature"}) {
+    // The component's own key set, so a key it learns is refused here too.
+    for (const char* name : kelvora::kReleaseInfoKeys) {
+      const std::string key = std::string("#") + name;
       for (size_t at = lower.find(key); at != std::string::npos; at = lower.find(key, at + 1)) {
-        size_t end = at + std::char_traits<char>::length(key);
+        size_t end = at + key.size();
         digits(end);
         if (end < lower.size() && lower[end] == '.') digits(++end);  // "#patch1.2="
         if (end < lower.size() && lower[end] == '=') return true;
@@ -73,6 +78,16 @@ std::string FolderOf(const std::string& File) {
   return slash == std::string::npos ? std::string() : File.substr(0, slash + 1);
 }
 
+// A number as the component's rollout text: six decimals at most, so 12.5
+// is "12.500000" (read back as 12.5) and 1e-7 does not fit.
+std::string RolloutText(double Percent) {
+  if (!(Percent >= 0 && Percent <= 100)) return "invalid";
+  const double millionths = Percent * 1e6;
+  const double whole = std::round(millionths);
+  if (std::fabs(millionths - whole) > 1e-6 * std::max(1.0, millionths)) return "invalid";
+  return kelvora::FormatRolloutPercent(static_cast<uint32_t>(whole));
+}
+
 }  // namespace
 
 TRelease ReadRelease(const std::string& File, const std::string& Json) {
@@ -85,14 +100,18 @@ TRelease ReadRelease(const std::string& File, const std::string& Json) {
   }
   const Reader r{File};
   if (!doc.is_object()) r.Fail("/", "not a JSON object");
-  r.OnlyMembers(doc, "/", {"version", "date", "message", "method", "expires", "patch_url", "files"});
+  r.OnlyMembers(doc, "/", {"version", "date", "message", "method", "expires", "rollout", "patch_url", "files"});
 
   TRelease release;
   std::string& out = release.Head;
   const std::string version = r.Text(doc, "version", "/", false);
   const std::string date = r.Text(doc, "date", "/", false);
   if (version.empty() && date.empty()) r.Fail("/", "give \"version\" or \"date\"");
-  if (!version.empty()) out += "#version=" + version + "\n";
+  if (!version.empty()) {
+    if (const std::string problem = kelvora::ReleaseVersionProblem(version); !problem.empty())
+      r.Fail("/version", problem);
+    out += "#version=" + version + "\n";
+  }
   if (!date.empty()) out += "#date=" + date + "\n";
   const std::string expires = r.Text(doc, "expires", "/", false);
   if (!expires.empty()) {
@@ -109,6 +128,13 @@ TRelease ReadRelease(const std::string& File, const std::string& Json) {
     method = static_cast<int>(m.get<std::uint64_t>());
   }
   out += "#method=" + std::to_string(method) + "\n";
+  if (const auto rollout = doc.find("rollout"); rollout != doc.end()) {
+    // As a number; written back with at most six decimals, as the component reads it.
+    const std::optional<uint32_t> share =
+        rollout->is_number() ? kelvora::ParseRolloutPercent(RolloutText(rollout->get<double>())) : std::nullopt;
+    if (!share) r.Fail("/rollout", "not a percentage from 0 to 100 (up to six decimals)");
+    out += "#rollout=" + kelvora::FormatRolloutPercent(*share) + "\n";
+  }
   // A patch's address is the last word of its key's value.
   release.PatchUrl = r.Text(doc, "patch_url", "/", false, " ");
 
@@ -146,6 +172,7 @@ TRelease ReadRelease(const std::string& File, const std::string& Json) {
 
 std::string FormatInfoFile(const TRelease& R) {
   std::string out = R.Head;
+  if (R.Sequence != 0) out += "#sequence=" + std::to_string(R.Sequence) + "\n";
   for (size_t i = 0; i < R.Files.size(); ++i) {
     const TReleaseFile& f = R.Files[i];
     const std::string n = std::to_string(i + 1);

@@ -1,11 +1,12 @@
 // The release description "make" reads: a JSON object
 //   {"version": "1.5.0" | "date": "12/24/2026", "message": "...", "method": 0,
-//    "expires": "2027-06-30", "patch_url": "https://.../patches/",
+//    "expires": "2027-06-30", "rollout": 10, "patch_url": "https://.../patches/",
 //    "files": [{"path": "build/app", "url": "https://...", "target": "%current%app",
 //               "previous": ["old/1.4/app", ...]}, ...]}
 // and the info file it becomes.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ struct TReleaseFile {
 
 struct TRelease {
   std::string Head;      // the lines before the files: "#version=" ... "#method="
+  uint64_t Sequence = 0;  // written as "#sequence=" after Head when not 0
   std::string PatchUrl;  // where the patches are served; empty: beside each file
   std::vector<TReleaseFile> Files;
 };

@@ -8,6 +8,7 @@
 #include "PublishCommands.h"
 #include "PublishIo.h"
 #include "kelvora/ReleaseInfo.h"
+#include "kelvora/ReleaseVersion.h"
 #include "kelvora/delta/PatchOffer.h"
 #include "kelvora/kvUtils.h"
 #include "kelvora/trust/DownloadCheck.h"
@@ -74,6 +75,13 @@ int Verify(const Args& A) {
     throw Failure(at(expiry ? "#expires" : std::string(kelvora::trust::kSignatureKey, 0, 10)) + ": " + verdict.Reason);
   }
   if (!release.Problem.empty()) throw Failure(file + ": " + release.Problem);
+  if (!release.ControlProblem.empty()) {
+    const std::string key = release.ControlProblem.substr(10, release.ControlProblem.find(':') - 10);
+    throw Failure(at(key) + ": " + release.ControlProblem);
+  }
+  if (const std::string problem = kelvora::ReleaseVersionProblem(release.Version);
+      !release.Version.empty() && !problem.empty())
+    throw Failure(at("#version") + ": " + problem);
   kelvora::TkvStringList list;
   std::vector<std::string> suffixes;
   kelvora::FillFileList(release, list, &suffixes);
