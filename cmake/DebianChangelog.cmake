@@ -8,6 +8,7 @@ function(kv_debian_changelog markdown output source maintainer expected)
   set(text "")
   set(version "")
   set(newest "")
+  set(entries 0)
   set(item "")
   # Appends the item being read, and closes the entry being read.
   macro(kv_flush_item)
@@ -34,16 +35,23 @@ function(kv_debian_changelog markdown output source maintainer expected)
   macro(kv_close_entry)
     kv_flush_item()
     if(version)
-      execute_process(COMMAND date -R -u -d "${date} 12:00" OUTPUT_VARIABLE stamp
+      # Noon of the day, a minute earlier for each newer entry read before
+      # it: two releases on one day still follow each other.
+      execute_process(COMMAND date -R -u -d "${date} 12:00 ${entries} minutes ago" OUTPUT_VARIABLE stamp
         OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
       string(APPEND text "\n -- ${maintainer}  ${stamp}\n\n")
+      math(EXPR entries "${entries} + 1")
     endif()
   endmacro()
   foreach(line IN LISTS lines)
     if(line MATCHES "^## ([0-9][^ ]*) - ([0-9]+-[0-9]+-[0-9]+)$")
+      # Taken before the previous entry is closed: its wrapping runs regular
+      # expressions, which clear CMAKE_MATCH_<n>.
+      set(next_version ${CMAKE_MATCH_1})
+      set(next_date ${CMAKE_MATCH_2})
       kv_close_entry()
-      set(version ${CMAKE_MATCH_1})
-      set(date ${CMAKE_MATCH_2})
+      set(version ${next_version})
+      set(date ${next_date})
       if(NOT newest)
         set(newest ${version})
       endif()

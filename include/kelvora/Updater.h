@@ -96,8 +96,8 @@ struct Options {
   bool keepArguments = true;  // the restarted program gets its own arguments after the restart parameter
   std::string restartParameter{};  // its first argument, "/afterupgrade" when empty
   // Whose administrator policy applies: on Windows the registry key
-  // SOFTWARE\Policies\<company>\<product>\Update (HKLM, then HKCU), on Linux
-  // /etc/kelvora/<product>.json. An empty product is the program's file name
+  // `SOFTWARE\Policies\<company>\<product>\Update` (HKLM, then HKCU), on Linux
+  // `/etc/kelvora/<product>.json`. An empty product is the program's file name
   // without its extension. The policy's check interval replaces checkInterval.
   std::string company{};
   std::string product{};

@@ -131,8 +131,8 @@ KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_check_interval(kelvora_upd
  * e.g. Python's "-Xkelvora-restarted". */
 KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_restart_parameter(kelvora_updater* u, const char* parameter);
 /* Whose administrator policy applies: on Windows the registry key
- * SOFTWARE\Policies\<company>\<product>\Update (HKLM, then HKCU), on Linux
- * /etc/kelvora/<product>.json. An empty product (the default) is the
+ * `SOFTWARE\Policies\<company>\<product>\Update` (HKLM, then HKCU), on Linux
+ * `/etc/kelvora/<product>.json`. An empty product (the default) is the
  * program's file name without its extension; company may be "". */
 KELVORA_EXPORT kelvora_error KELVORA_CALL kelvora_set_policy_names(kelvora_updater* u, const char* company,
                                                                   const char* product);

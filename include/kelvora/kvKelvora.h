@@ -193,8 +193,8 @@ class KELVORA_EXPORT TkvKelvora : public TkvCustomHTTP {
   const std::string& PublicKey() const;
   void SetPublicKey(const std::string& Value);
   // Whose policy an administrator sets for this program: on Windows the
-  // key SOFTWARE\Policies\<PolicyCompany>\<PolicyProduct>\Update (HKLM,
-  // then HKCU), on Linux the file /etc/kelvora/<PolicyProduct>.json. An
+  // key `SOFTWARE\Policies\<PolicyCompany>\<PolicyProduct>\Update` (HKLM,
+  // then HKCU), on Linux the file `/etc/kelvora/<PolicyProduct>.json`. An
   // empty product is the program's file name without its extension.
   const std::string& PolicyCompany() const;
   void SetPolicyCompany(const std::string& Value);
