@@ -100,10 +100,12 @@ enum TkvLangSlot {
   ltNotAllowedToWrite, // %s  what the user may not write
   ltCannotUpgradeHere, // %s application title, %s the folder the user may not change
   ltPackageManaged,    // %s application title, %s the package that owns the program
-  ltManagedByOrganisation  // an administrator's policy decides what a check may do
+  ltManagedByOrganisation, // an administrator's policy decides what a check may do
+  ltCriticalUpdate,    // %s application title
+  ltBelowMinimum       // %s application title, %s the oldest supported version
 };
 
-inline constexpr int kLangSlotCount = 44;
+inline constexpr int kLangSlotCount = 46;
 inline constexpr std::uint16_t kFirstLangTextId = 41000;
 inline constexpr std::uint16_t kLangBlockStride = 50;
 

@@ -20,6 +20,21 @@
 
 namespace kelvora {
 
+namespace {
+
+// Why a release is installed without the question: it may not wait, or the
+// administrator's policy lets nobody skip it.
+std::string MustInstallText(TOfferUrgency Urgency, const std::string& Title, const TReleaseInfo& Release) {
+  switch (Urgency) {
+    case TOfferUrgency::BelowMinimum: return FormatLangText(ltBelowMinimum, {Title, Release.Minimum});
+    case TOfferUrgency::Critical: return FormatLangText(ltCriticalUpdate, {Title});
+    case TOfferUrgency::Normal: break;
+  }
+  return GetLangText(ltManagedByOrganisation);
+}
+
+}  // namespace
+
 std::string TkvKelvora::ReadInfoValue(const std::string& Text, const std::string& Key, bool Braced) const {
   return kelvora::ReadInfoValue(Text, Key, Braced);
 }
@@ -92,6 +107,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
                   ": a replay of an older info file is not recognised");
   const bool failedBefore = offer.FailedBefore;
   const bool update = offer.Verdict == TOfferVerdict::Offered;
+  d_->offerUrgency_ = update ? offer.Urgency : TOfferUrgency::Normal;
   if (offer.Verdict == TOfferVerdict::Halted || offer.Verdict == TOfferVerdict::OutsideRollout)
     DeveloperNote(d_->foundRelease_ + " of " + d_->infoFileURL_ + " is not offered to this installation: " +
                   (offer.Verdict == TOfferVerdict::Halted
@@ -103,11 +119,13 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
     d_->foundMethod_ = static_cast<uint8_t>(release.Method);
     if (OnBeginUpgrade) OnBeginUpgrade(this, msg, FoundMethod(), d_->fileList_, d_->updateFound_);
     if (!alive.expired() && !d_->checkOnly_) {
-      // A policy that does not let the person skip turns the question into a notice.
+      // A policy that does not let the person skip, and a release that may
+      // not wait, turn the question into a notice.
       bool meteredAsk = false;
       const bool meteredWait = d_->updateFound_ && d_->foundMethod_ != umRedirectToURL &&
                                WaitForUnmeteredConnection(release, meteredAsk);
-      const bool mustInstall = d_->policy_->MaySkip == false && !meteredAsk;
+      const bool critical = d_->offerUrgency_ != TOfferUrgency::Normal && d_->foundMethod_ != umRedirectToURL;
+      const bool mustInstall = (d_->policy_->MaySkip == false || critical) && !meteredAsk;
       const bool ask = (Wants(mAskUpgrade) && !mustInstall) || meteredAsk;
       const bool personAsked = ask && UI().AsksAPerson();
       if (d_->updateFound_ && d_->foundMethod_ != umRedirectToURL && !(d_->run_ && d_->run_->LockFd() >= 0) &&
@@ -130,8 +148,7 @@ void TkvKelvora::ParseInfoFile(TStream& Data) {
         }
       } else if (!alive.expired()) {
         if (mustInstall && Wants(mAskUpgrade))
-          ShowUpgraderMessage(GetLangText(ltManagedByOrganisation) + (msg.empty() ? "" : "\n\n" + msg),
-                              mbIconInformation);
+          ShowUpgraderMessage(MustInstallText(d_->offerUrgency_, ShownTitle(), release) + (msg.empty() ? "" : "\n\n" + msg), mbIconInformation);
         if (alive.expired()) {
           SignalWait(*done);
           return;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kelvora/AdminPolicy.h"
+#include "kelvora/OfferDecision.h"
 #include "kelvora/kvKelvora.h"
 
 namespace kelvora {
@@ -103,7 +104,9 @@ struct TkvKelvora::TData {
   std::string policyCompany_;
   bool downloadOnMetered_ = false;
   bool deferredOnMetered_ = false;
-  bool automaticCheck_ = false;  // the check under way was started by no person
+  bool automaticCheck_ = false;
+  // Whether the release the last check offers may be postponed, and why not.
+  TOfferUrgency offerUrgency_ = TOfferUrgency::Normal;  // the check under way was started by no person
   std::string policyProduct_;
   std::shared_ptr<const TAdminPolicy> policy_ = std::make_shared<const TAdminPolicy>();
   // Lets callbacks held elsewhere (the wizard's hooks) notice that this

@@ -9,9 +9,8 @@
 namespace kelvora {
 
 bool TkvKelvora::ReleaseIsCritical(const TReleaseInfo& /*Release*/) const {
-  // The release-control keys mark critical releases; until they are read,
-  // no release is.
-  return false;
+  // Decided with the offer: "#critical", or this version below "#minimum".
+  return d_->offerUrgency_ != TOfferUrgency::Normal;
 }
 
 bool TkvKelvora::WaitForUnmeteredConnection(const TReleaseInfo& Release, bool& Ask) {

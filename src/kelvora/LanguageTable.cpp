@@ -29,7 +29,7 @@ const char* const kLangSlotNames[kLangSlotCount] = {
     "ltCannotWrite",     "ltUpdaterFailed",    "ltUpgradeBusy",    "ltUpgradeCompleted",
     "ltVerificationFailed", "ltUpgradeFailed", "ltUpgradeMixed", "ltUpgradeSetupRan",
     "ltDiskFull",           "ltNotAllowedToWrite", "ltCannotUpgradeHere", "ltPackageManaged",
-    "ltManagedByOrganisation"};
+    "ltManagedByOrganisation", "ltCriticalUpdate", "ltBelowMinimum"};
 
 namespace {
 

@@ -11,6 +11,15 @@ namespace kelvora {
 
 namespace {
 
+// An installation compared by number whose version lies below the release's
+// "#minimum"; one whose own version is no version is not judged.
+bool BelowMinimum(const TReleaseInfo& Release, const TInstallation& Self) {
+  if (Release.Minimum.empty() || Self.VersionControl != byNumber) return false;
+  const std::optional<TReleaseVersion> own = ParseReleaseVersion(Self.VersionNumber);
+  const std::optional<TReleaseVersion> minimum = ParseReleaseVersion(Release.Minimum);
+  return own && minimum && CompareReleaseVersions(*own, *minimum) < 0;
+}
+
 bool IsNewer(const TReleaseInfo& Release, const TInstallation& Self, const TOfferTime& Time) {
   if (Self.VersionControl == byNumber) return IsNewerByNumber(Release, Self.VersionNumber);
   return IsNewerByDate(Release, Self.VersionDate, Time.Today);
@@ -55,7 +64,12 @@ TOffer DecideOffer(const TReleaseInfo& Release, const TInstallation& Self, const
   }
   if (Self.FailedBefore && Check.Automatic && Self.FailedOn == Time.TodayText)
     return {TOfferVerdict::FailedToday, {}, true};
-  return {TOfferVerdict::Offered, {}, Self.FailedBefore};
+  TOffer offer{TOfferVerdict::Offered, {}, Self.FailedBefore};
+  if (BelowMinimum(Release, Self))
+    offer.Urgency = TOfferUrgency::BelowMinimum;
+  else if (Release.Critical)
+    offer.Urgency = TOfferUrgency::Critical;
+  return offer;
 }
 
 }  // namespace kelvora

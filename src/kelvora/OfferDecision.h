@@ -49,11 +49,16 @@ enum class TOfferVerdict {
   FailedToday,     // failed to install today; the automatic check passes it over
 };
 
+enum class TOfferUrgency { Normal, Critical, BelowMinimum };
+
 struct TOffer {
   TOfferVerdict Verdict = TOfferVerdict::NotNewer;
   std::string Reason;  // for Refused
   // For Offered: it failed to install before, so only a person's Yes installs it.
   bool FailedBefore = false;
+  // For Offered: the person may not postpone it, marked "#critical" by the
+  // publisher, or this installation's version lies below "#minimum".
+  TOfferUrgency Urgency = TOfferUrgency::Normal;
 };
 
 struct TCheckKind {

@@ -1,8 +1,10 @@
 #include "kelvora/ReleaseInfo.h"
 
+#include <cctype>
 #include <unordered_set>
 
 #include "kelvora/InfoFile.h"
+#include "kelvora/ReleaseVersion.h"
 #include "utils/TextUtils.h"
 
 namespace kelvora {
@@ -155,6 +157,18 @@ void ReadControl(TKeyScan& Scan, TReleaseInfo& Info) {
     Info.RolloutText = utils::Trim(Scan.Value("rollout"));
     Info.Rollout = ParseRolloutPercent(Info.RolloutText);
     if (!Info.Rollout) refuse("rollout", Info.RolloutText, "a percentage from 0 to 100 (up to six decimals)");
+  }
+  if (Scan.Keys().contains("critical")) {
+    std::string v = utils::Trim(Scan.Value("critical"));
+    for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (v == "yes" || v == "true" || v == "1")
+      Info.Critical = true;
+    else if (v != "no" && v != "false" && v != "0")
+      refuse("critical", v, "yes or no");
+  }
+  if (Scan.Keys().contains("minimum")) {
+    Info.Minimum = utils::Trim(Scan.Value("minimum"));
+    if (!ReleaseVersionProblem(Info.Minimum).empty()) refuse("minimum", Info.Minimum, "a version");
   }
 }
 

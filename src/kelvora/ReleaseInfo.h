@@ -55,6 +55,11 @@ struct TReleaseInfo {
   std::string SequenceText, RolloutText;  // as written, without blanks around
   std::optional<uint64_t> Sequence;
   std::optional<uint32_t> Rollout;  // in millionths of a percent: 0 to 100'000'000
+  // "#critical=yes": the person may not postpone the release. "#minimum=":
+  // the oldest version still supported; an older installation treats the
+  // release as critical (installations compared by number only).
+  bool Critical = false;
+  std::string Minimum;
   // The first release-control key whose value is malformed, as the reason to
   // refuse the file; empty when all are well-formed.
   std::string ControlProblem;
@@ -96,8 +101,9 @@ TReleaseInfo ParseReleaseInfo(std::string_view Text);
 
 // The names of every key the parser reads, lower case without "#"; "url",
 // "hash" and "patch" are followed by numbers ("#url2=", "#patch1.3=").
-inline constexpr std::array<const char*, 11> kReleaseInfoKeys = {
-    "version", "date", "message", "method", "url", "hash", "patch", "expires", "signature", "sequence", "rollout"};
+inline constexpr std::array<const char*, 13> kReleaseInfoKeys = {
+    "version", "date",     "message",  "method",  "url",      "hash",    "patch",
+    "expires", "signature", "sequence", "rollout", "critical", "minimum"};
 
 // Millionths of a percent for a percentage written as "12", "12.5" or
 // "0.000001" (0 to 100, up to six decimals); nullopt otherwise.

@@ -26,6 +26,8 @@ int Make(const Args& A) {
         "   \"method\": 0,                  (0 replace files, 1 run a setup, 2 open a web page)\n"
         "   \"expires\": \"2027-06-30\",      (optional; or 2027-06-30T12:00:00Z)\n"
         "   \"rollout\": 10,                 (optional: the share of installations offered, in %)\n"
+        "   \"critical\": true,              (optional: the person may not postpone the release)\n"
+        "   \"minimum\": \"1.2\",              (optional: older installations treat it as critical)\n"
         "   \"patch_url\": \"https://example.org/patches/\",  (optional; default: beside each file)\n"
         "   \"files\": [{\"path\": \"build/myapp\", \"url\": \"https://example.org/myapp\",\n"
         "              \"target\": \"%current%myapp\",\n"

@@ -100,7 +100,8 @@ TRelease ReadRelease(const std::string& File, const std::string& Json) {
   }
   const Reader r{File};
   if (!doc.is_object()) r.Fail("/", "not a JSON object");
-  r.OnlyMembers(doc, "/", {"version", "date", "message", "method", "expires", "rollout", "patch_url", "files"});
+  r.OnlyMembers(doc, "/", {"version", "date", "message", "method", "expires", "rollout", "critical", "minimum",
+                          "patch_url", "files"});
 
   TRelease release;
   std::string& out = release.Head;
@@ -134,6 +135,16 @@ TRelease ReadRelease(const std::string& File, const std::string& Json) {
         rollout->is_number() ? kelvora::ParseRolloutPercent(RolloutText(rollout->get<double>())) : std::nullopt;
     if (!share) r.Fail("/rollout", "not a percentage from 0 to 100 (up to six decimals)");
     out += "#rollout=" + kelvora::FormatRolloutPercent(*share) + "\n";
+  }
+  if (const auto critical = doc.find("critical"); critical != doc.end()) {
+    if (!critical->is_boolean()) r.Fail("/critical", "not true or false");
+    if (critical->get<bool>()) out += "#critical=yes\n";
+  }
+  const std::string minimum = r.Text(doc, "minimum", "/", false);
+  if (!minimum.empty()) {
+    if (const std::string problem = kelvora::ReleaseVersionProblem(minimum); !problem.empty())
+      r.Fail("/minimum", problem);
+    out += "#minimum=" + minimum + "\n";
   }
   // A patch's address is the last word of its key's value.
   release.PatchUrl = r.Text(doc, "patch_url", "/", false, " ");
