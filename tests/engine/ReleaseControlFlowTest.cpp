@@ -196,3 +196,35 @@ TEST_F(ReleaseControlFlow, ABusyServersRetryAfterHoldsTheIntervalChecksBack) {
     EXPECT_TRUE(results[1].userStarted);
   }
 }
+
+TEST_F(ReleaseControlFlow, ACriticalReleaseAndOneBelowTheMinimumAreToldAndInstalledNotAsked) {
+  server->AddPatternFile("a.bin", 1000);
+  const std::string files = "#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n";
+  bool downloading = false;
+  k->OnFileStart = [&](TObject*, const std::string&, int64_t, const TDateTime&, bool& Go) {
+    downloading = true;
+    Go = false;  // enough seen: nothing is installed
+  };
+  auto told = [&](const std::string& Text) {
+    return ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|64|" + Text);
+  };
+  Publish("#version=2.0\n#sequence=1\n#critical=yes\n" + files);
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_TRUE(downloading);
+  EXPECT_EQ(ui.Count("AskUpgrade"), 0) << "no question with a Later";
+  EXPECT_EQ(told(FormatLangText(ltCriticalUpdate, {ProgramTitle()})), 1);
+
+  // Below the minimum: the same, with the reason; above it, the usual question.
+  downloading = false;
+  Publish("#version=2.0\n#sequence=2\n#minimum=1.5\n" + files);
+  ASSERT_TRUE(RunCheckUntil("Aborted"));
+  EXPECT_TRUE(downloading);
+  EXPECT_EQ(ui.Count("AskUpgrade"), 0);
+  EXPECT_EQ(told(FormatLangText(ltBelowMinimum, {ProgramTitle(), "1.5"})), 1);
+  downloading = false;
+  k->SetVersionNumber("1.6");
+  ui.UpgradeAnswers.push_back(false);
+  ASSERT_TRUE(RunCheckUntil("Later"));
+  EXPECT_FALSE(downloading);
+  EXPECT_EQ(ui.Count("AskUpgrade"), 1);
+}

@@ -175,3 +175,33 @@ TEST(OfferDecision, FixedIdentifiersGiveTheRecordedBuckets) {
   EXPECT_EQ(RolloutBucket("0123456789abcdef0123456789abcdef", release), 58891015u);
   EXPECT_EQ(trust::Sha256Hex(offered).substr(0, 16), "c586999c2ee13598") << offered;
 }
+
+TEST(OfferDecision, CriticalAndMinimumSayWhyAReleaseMayNotWait) {
+  TInstallation self;
+  self.VersionControl = byNumber;
+  self.VersionNumber = "1.4";
+  self.Id = Id(1);
+  auto urgency = [&](const std::string& Info) {
+    const TOffer offer = DecideOffer(ParseReleaseInfo(Info), self, {false}, CurrentOfferTime());
+    EXPECT_EQ(offer.Verdict, TOfferVerdict::Offered) << Info;
+    return offer.Urgency;
+  };
+  EXPECT_EQ(urgency("#version=2.0\n#url=a\n"), TOfferUrgency::Normal);
+  EXPECT_EQ(urgency("#version=2.0\n#critical=yes\n#url=a\n"), TOfferUrgency::Critical);
+  EXPECT_EQ(urgency("#version=2.0\n#critical=No\n#url=a\n"), TOfferUrgency::Normal);
+  EXPECT_EQ(urgency("#version=2.0\n#minimum=1.5\n#url=a\n"), TOfferUrgency::BelowMinimum);
+  EXPECT_EQ(urgency("#version=2.0\n#minimum=1.4\n#critical=true\n#url=a\n"), TOfferUrgency::Critical);
+  EXPECT_EQ(urgency("#version=2.0\n#minimum=1.4.0-rc.1\n#url=a\n"), TOfferUrgency::Normal);
+  // Dates have no minimum; a halt still halts a critical release.
+  self.VersionControl = byDate;
+  self.VersionDate = "01/01/2020";
+  EXPECT_EQ(urgency("#date=12/31/2099\n#minimum=9\n#url=a\n"), TOfferUrgency::Normal);
+  self.VersionControl = byNumber;
+  EXPECT_EQ(DecideOffer(ParseReleaseInfo("#version=2.0\n#critical=yes\n#rollout=0\n#url=a\n"), self, {false},
+                        CurrentOfferTime()).Verdict,
+            TOfferVerdict::Halted);
+  for (const auto& [info, problem] :
+       {std::pair{"#critical=maybe\n", "malformed #critical: \"maybe\" is not yes or no"},
+        std::pair{"#minimum=one\n", "malformed #minimum: \"one\" is not a version"}})
+    EXPECT_EQ(ParseReleaseInfo(std::string("#version=2.0\n#url=a\n") + info).ControlProblem, problem);
+}
