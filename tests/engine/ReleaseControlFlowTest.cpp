@@ -205,6 +205,8 @@ TEST_F(ReleaseControlFlow, ACriticalReleaseAndOneBelowTheMinimumAreToldAndInstal
     downloading = true;
     Go = false;  // enough seen: nothing is installed
   };
+  k->OnAborted = [this](TObject*) { Record("Aborted"); };
+  k->OnLaterUpgrade = [this](TObject*) { Record("Later"); };
   auto told = [&](const std::string& Text) {
     return ui.Count("MessageBox:" + GetLangText(ltWizardCaption) + "|64|" + Text);
   };
