@@ -199,7 +199,8 @@ TEST_F(ReleaseControlFlow, ABusyServersRetryAfterHoldsTheIntervalChecksBack) {
 
 TEST_F(ReleaseControlFlow, ACriticalReleaseAndOneBelowTheMinimumAreToldAndInstalledNotAsked) {
   server->AddPatternFile("a.bin", 1000);
-  const std::string files = "#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n";
+  const std::string files = "#url1=" + server->Url("/a.bin") + "=" + dir.File("a.bin") + "\n#hash1=sha256:" +
+                            trust::Sha256Hex(PatternBytes(0, 1000)) + " 1000\n";
   bool downloading = false;
   k->OnFileStart = [&](TObject*, const std::string&, int64_t, const TDateTime&, bool& Go) {
     downloading = true;
@@ -212,15 +213,16 @@ TEST_F(ReleaseControlFlow, ACriticalReleaseAndOneBelowTheMinimumAreToldAndInstal
   };
   Publish("#version=2.0\n#sequence=1\n#critical=yes\n" + files);
   ASSERT_TRUE(RunCheckUntil("Aborted"));
-  EXPECT_TRUE(downloading);
+  EXPECT_TRUE(downloading) << Events();
   EXPECT_EQ(ui.Count("AskUpgrade"), 0) << "no question with a Later";
   EXPECT_EQ(told(FormatLangText(ltCriticalUpdate, {ProgramTitle()})), 1);
 
   // Below the minimum: the same, with the reason; above it, the usual question.
   downloading = false;
+  events.clear();
   Publish("#version=2.0\n#sequence=2\n#minimum=1.5\n" + files);
   ASSERT_TRUE(RunCheckUntil("Aborted"));
-  EXPECT_TRUE(downloading);
+  EXPECT_TRUE(downloading) << Events();
   EXPECT_EQ(ui.Count("AskUpgrade"), 0);
   EXPECT_EQ(told(FormatLangText(ltBelowMinimum, {ProgramTitle(), "1.5"})), 1);
   downloading = false;
