@@ -1,6 +1,7 @@
 #include "kelvora/LoopBackend.h"
 
 #include <memory>
+#include <thread>
 
 #include "kelvora/Application.h"
 #include "framework/AddressWait.h"
@@ -19,6 +20,20 @@ inline void CpuRelax() {
 }
 
 std::atomic<TLoopBackend*> gBackend{nullptr};
+// Wake-ups and posts from other threads under way on the installed
+// back-end: SetLoopBackend waits for them, so that the back-end it replaced
+// may be destroyed as soon as it returns (a worker that finishes a job as
+// the program takes its Qt integration down must not write to a closed
+// descriptor).
+std::atomic<int> gPinned{0};
+
+// F with the installed back-end, pinned for F's duration. F must not block.
+template <class F>
+void WithPinnedBackend(F&& Use) {
+  gPinned.fetch_add(1, std::memory_order_seq_cst);
+  Use(LoopBackend());
+  gPinned.fetch_sub(1, std::memory_order_seq_cst);
+}
 
 }  // namespace
 
@@ -126,11 +141,22 @@ TLoopBackend& LoopBackend() {
   return b != nullptr ? *b : detail::DefaultLoopBackend();
 }
 
-void SetLoopBackend(TLoopBackend* Backend) { gBackend.store(Backend, std::memory_order_release); }
+void SetLoopBackend(TLoopBackend* Backend) {
+  // Sequentially consistent on both sides: a thread that pinned before this
+  // store is waited for, and one that pins after it sees the new back-end.
+  gBackend.store(Backend, std::memory_order_seq_cst);
+  while (gPinned.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+}
+
+namespace detail {
+void PostFromWorker(std::function<void()> Call) {
+  WithPinnedBackend([&](TLoopBackend& B) { B.Post(std::move(Call)); });
+}
+}  // namespace detail
 
 void TSignal::Set() {
   state_.store(true, std::memory_order_seq_cst);
-  LoopBackend().Wake();
+  WithPinnedBackend([](TLoopBackend& B) { B.Wake(); });
 }
 
 }  // namespace kelvora

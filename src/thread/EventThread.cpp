@@ -1,3 +1,4 @@
+#include "framework/DefaultLoop.h"
 #include "kelvora/Application.h"
 #include "thread/ThreadState.h"
 #include "thread/ThreadSystem.h"
@@ -122,7 +123,7 @@ void ThreadProc(std::shared_ptr<ThreadState> s) {
   if (s->FreeOnTerminate.load() && !s->Killed.load()) {
     // Freed on the UI thread, where every other owner of the object lives,
     // unless something there freed it first.
-    LoopBackend().Post([s] {
+    detail::PostFromWorker([s] {
       if (!s->ObjectGone) delete s->Object;
     });
   }
