@@ -49,9 +49,8 @@ bool TkvKelvora::InstallableHere() {
   if (!package.empty()) {
     text = FormatLangText(ltPackageManaged, {ShownTitle(), package});
   } else if (!(folder = UnwritableFolder(error)).empty()) {
-    text = error == EACCES || error == EPERM || error == EROFS
-               ? FormatLangText(ltCannotUpgradeHere, {ShownTitle(), folder})
-               : CannotWriteText(folder, error);
+    text = NotAllowedToWrite(error) ? FormatLangText(ltCannotUpgradeHere, {ShownTitle(), folder})
+                                    : CannotWriteText(folder, error);
   } else {
     return true;
   }

@@ -6,16 +6,16 @@
 
 namespace kelvora {
 
+bool NotAllowedToWrite(int Error) { return Error == EACCES || Error == EPERM || Error == EROFS; }
+
 std::string CannotWriteText(const std::string& Path, int Error) {
+  if (NotAllowedToWrite(Error)) return FormatLangText(ltNotAllowedToWrite, {Path});
   switch (Error) {
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
       return FormatLangText(ltDiskFull, {Path});
-    case EACCES:
-    case EPERM:
-    case EROFS: return FormatLangText(ltNotAllowedToWrite, {Path});
     default: return FormatLangText(ltCannotWrite, {Path});
   }
 }

@@ -11,5 +11,8 @@ namespace kelvora {
 // folder the user may not change (no permission, read-only), or, for any
 // other cause, the general text that names both.
 std::string CannotWriteText(const std::string& Path, int Error);
+// Whether Error says the user may not write there (no permission, a
+// read-only mount), rather than that the write itself failed.
+bool NotAllowedToWrite(int Error);
 
 }  // namespace kelvora
